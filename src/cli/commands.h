@@ -1,0 +1,32 @@
+// Subcommands of kestrova-cli. Each returns the process exit code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrova::cli {
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitNotFound = 1,    // nothing identified
+  kExitUsage = 2,       // bad arguments
+  kExitCantOpen = 3,    // source missing, unreadable or refused
+};
+
+struct DevicesOptions {
+  std::vector<std::string> images;
+  bool noSystem = false;
+  bool json = false;
+};
+int RunDevices(const DevicesOptions& options);
+
+struct IdentifyOptions {
+  std::string source;
+  std::uint64_t sector = 0;
+  std::uint64_t count = 0;
+  bool json = false;
+};
+int RunIdentify(const IdentifyOptions& options);
+
+}  // namespace kestrova::cli

@@ -1,0 +1,33 @@
+// kestrova-cli: the headless front end for scripts, tests and servers.
+#include "cli/commands.h"
+
+#include <CLI/CLI.hpp>
+
+int main(int argc, char** argv) {
+  using namespace kestrova::cli;
+  CLI::App app{"Kestrova data recovery (command line)"};
+  app.require_subcommand(1);
+
+  DevicesOptions devices;
+  auto* dev = app.add_subcommand("devices", "List drives, their volumes and image files");
+  dev->add_option("--image", devices.images, "Add an image file to the list")->check(CLI::ExistingPath);
+  dev->add_flag("--no-system", devices.noSystem, "Do not list the system's drives (images only)");
+  dev->add_flag("--json", devices.json, "Print JSON");
+
+  IdentifyOptions identify;
+  auto* id = app.add_subcommand("identify", "Identify the file system at a sector of an image or device");
+  id->add_option("source", identify.source, "Image file or block device")->required();
+  id->add_option("--sector", identify.sector, "First sector of the volume (default 0)");
+  id->add_option("--count", identify.count, "Sector count of the volume, as a partition table would give it");
+  id->add_flag("--json", identify.json, "Print JSON");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : kExitUsage;
+  }
+  if (*dev) return RunDevices(devices);
+  if (*id) return RunIdentify(identify);
+  return kExitUsage;
+}

@@ -1,0 +1,71 @@
+#include "resources/strings.h"
+
+#include <array>
+#include <mutex>
+
+namespace kestrova {
+namespace {
+
+constexpr std::size_t kCount = static_cast<std::size_t>(StringId::Count);
+
+// Order follows StringId.
+constexpr std::array<StringSlot, kCount> kSlots{{
+    {"EXT_STRINGS", "szCaption", u"Kestrova"},
+    {"EXT_STRINGS", "szOverwriteProtection", u"Kestrova - overwrite protection"},
+    {"EXT_STRINGS", "szCantOpenImageFile", u"Can't open image file!"},
+    {"EXT_STRINGS", "szCantOpenThisDrive",
+     u"Can't open this drive! Check rights (administrator privillages are required)."},
+    {"EXT_STRINGS", "szVmdkRefused",
+     u"Virtual machine disks (.vmdk) are not opened here: convert the disk to a raw image first, "
+     u"or use a tool made for virtual-machine disks."},
+    {"WINDOW_READ_ERROR", "#C", u"Kestrova (read error)"},
+    {"WINDOW_READ_ERROR", "szDiskReadError", u"Disk read error occured"},
+    {"WINDOW_READ_ERROR", "szSectorCluster", u"Sector/cluster:"},
+    {"WINDOW_READ_ERROR", "szErrorCode", u"Error code:"},
+    {"WINDOW_READ_ERROR", "szErrorCount", u"Error count:"},
+    {"WINDOW_READ_ERROR", "szSkipReadErrors", u"Skip read errors"},
+    {"WINDOW_READ_ERROR", "szContinue", u"&Continue"},
+    {"WINDOW_READ_ERROR", "szStopScan", u"&Stop scan"},
+    {"EXT_STRINGS", "szSystemDrivesString", u"Disks visible in the system (other)"},
+    {"EXT_STRINGS", "szVirtualDrivesString", u"Virtual disks"},
+    {"EXT_STRINGS", "szPhysicalDrivesString", u"Physical drives"},
+    {"EXT_STRINGS", "szHddGroup", u"HDD%i: %s (%s)"},
+    {"EXT_STRINGS", "szIMG", u"Image: %s"},
+    {"EXT_STRINGS", "szPhysicalDriveName", u"PHYSICAL DRIVE %i"},
+    {"EXT_STRINGS", "szNotAvailable", u"N/A"},
+    {"WINDOW_DRIVE_SETTINGS", "#C", u"Advanced drive settings"},
+}};
+
+struct Table {
+  std::mutex lock;
+  std::array<std::u16string, kCount> texts;
+  Table() { Reset(); }
+  void Reset() {
+    for (std::size_t i = 0; i < kCount; ++i) texts[i] = std::u16string(kSlots[i].english);
+  }
+};
+
+Table& Current() {
+  static Table table;
+  return table;
+}
+
+}  // namespace
+
+const StringSlot& Slot(StringId id) { return kSlots.at(static_cast<std::size_t>(id)); }
+
+const std::u16string& Text(StringId id) { return Current().texts.at(static_cast<std::size_t>(id)); }
+
+void SetText(StringId id, std::u16string text) {
+  Table& t = Current();
+  std::scoped_lock guard(t.lock);
+  t.texts.at(static_cast<std::size_t>(id)) = std::move(text);
+}
+
+void ResetTexts() {
+  Table& t = Current();
+  std::scoped_lock guard(t.lock);
+  t.Reset();
+}
+
+}  // namespace kestrova

@@ -1,0 +1,145 @@
+#include "volume/volume_label.h"
+
+#include "common/le.h"
+#include "common/text.h"
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+namespace kestrova {
+
+std::optional<std::u16string> FatLabelInDirectory(std::span<const std::uint8_t> dir) {
+  for (std::size_t off = 0; off + 32 <= dir.size(); off += 32) {
+    const std::uint8_t first = dir[off];
+    if (first == 0x00) break;
+    if (first == 0xE5) continue;
+    const std::uint8_t attr = dir[off + 11];
+    if (attr == 0x0F) continue;  // long-name part
+    if ((attr & 0x08) && !(attr & 0x10)) return Latin1Field(dir.subspan(off, 11));
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+std::uint32_t FatNext(VolumeReader& reader, const FatRootGeometry& g, std::uint32_t cluster) {
+  std::uint8_t e[4] = {};
+  const std::uint64_t fatBytes = static_cast<std::uint64_t>(g.fatStartSector) * g.bytesPerSector;
+  if (g.fatBits == 32) {
+    if (!reader.Read(fatBytes + static_cast<std::uint64_t>(cluster) * 4, e)) return 0;
+    return LoadLe32(e, 0) & 0x0FFFFFFF;
+  }
+  return 0;  // fixed roots have no chain
+}
+
+}  // namespace
+
+std::optional<std::u16string> ReadFatRootLabel(VolumeReader& reader, const FatRootGeometry& g) {
+  if (g.bytesPerSector == 0 || g.sectorsPerCluster == 0) return std::nullopt;
+  if (g.rootCluster == 0) {
+    // Fixed root of FAT12/16: read it whole, bounded by the largest sane size.
+    const std::size_t bytes = std::min<std::size_t>(static_cast<std::size_t>(g.rootEntries) * 32, 64 * 1024);
+    if (bytes == 0) return std::nullopt;
+    std::vector<std::uint8_t> dir(bytes);
+    if (!reader.Read(g.rootSector * g.bytesPerSector, dir)) return std::nullopt;
+    return FatLabelInDirectory(dir);
+  }
+  const std::uint64_t clusterBytes = static_cast<std::uint64_t>(g.bytesPerSector) * g.sectorsPerCluster;
+  if (clusterBytes > VolumeReader::kMaxRead) return std::nullopt;
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(clusterBytes));
+  std::set<std::uint32_t> seen;
+  std::uint32_t c = g.rootCluster;
+  for (std::uint32_t steps = 0; steps < kMaxLabelWalkClusters && c >= 2 && c < 0x0FFFFFF7; ++steps) {
+    if (!seen.insert(c).second) break;  // chain loops back
+    const std::uint64_t sector = g.dataStartSector + static_cast<std::uint64_t>(c - 2) * g.sectorsPerCluster;
+    if (!reader.Read(sector * g.bytesPerSector, buf)) break;
+    if (auto label = FatLabelInDirectory(buf)) return label;
+    // Stop at the end-of-directory marker.
+    bool ended = false;
+    for (std::size_t off = 0; off + 32 <= buf.size(); off += 32)
+      if (buf[off] == 0) {
+        ended = true;
+        break;
+      }
+    if (ended) break;
+    c = FatNext(reader, g, c);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::u16string> ExfatLabelInDirectory(std::span<const std::uint8_t> dir, bool& ended) {
+  ended = false;
+  for (std::size_t off = 0; off + 32 <= dir.size(); off += 32) {
+    const std::uint8_t type = dir[off];
+    if (type == 0x00) {
+      ended = true;
+      break;
+    }
+    if (type == 0x83) {
+      const std::size_t chars = std::min<std::size_t>(dir[off + 1], 11);
+      return Utf16LeField(dir.subspan(off + 2, 22), chars);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::u16string> ReadExfatRootLabel(VolumeReader& reader, const ExfatRootGeometry& g) {
+  const std::uint64_t clusterBytes = static_cast<std::uint64_t>(g.bytesPerSector) * g.sectorsPerCluster;
+  if (clusterBytes == 0 || clusterBytes > VolumeReader::kMaxRead) return std::nullopt;
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(clusterBytes));
+  std::set<std::uint32_t> seen;
+  std::uint32_t c = g.rootCluster;
+  for (std::uint32_t steps = 0; steps < kMaxLabelWalkClusters && c >= 2 && c < 0xFFFFFFF7; ++steps) {
+    if (g.clusterCount && c >= g.clusterCount + 2) break;
+    if (!seen.insert(c).second) break;
+    const std::uint64_t sector = g.heapStartSector + static_cast<std::uint64_t>(c - 2) * g.sectorsPerCluster;
+    if (!reader.Read(sector * g.bytesPerSector, buf)) break;
+    bool ended = false;
+    if (auto label = ExfatLabelInDirectory(buf, ended)) return label;
+    if (ended) break;
+    std::uint8_t e[4] = {};
+    if (!reader.Read(g.fatStartSector * g.bytesPerSector + static_cast<std::uint64_t>(c) * 4, e)) break;
+    const std::uint32_t next = LoadLe32(e, 0);
+    // A root whose FAT entry is 0 is contiguous in practice only for one cluster here.
+    c = next;
+  }
+  return std::nullopt;
+}
+
+bool ApplyNtfsFixups(std::span<std::uint8_t> record, std::uint32_t stride) {
+  const std::uint16_t usaOffset = LoadLe16(record, 4);
+  const std::uint16_t usaCount = LoadLe16(record, 6);
+  if (usaCount == 0 || stride < 2) return false;
+  if (static_cast<std::size_t>(usaOffset) + 2u * usaCount > record.size()) return false;
+  if (static_cast<std::size_t>(usaCount - 1) * stride > record.size()) return false;
+  const std::uint16_t check = LoadLe16(record, usaOffset);
+  bool ok = true;
+  for (std::uint16_t i = 1; i < usaCount; ++i) {
+    const std::size_t end = static_cast<std::size_t>(i) * stride - 2;
+    if (LoadLe16(record, end) != check) ok = false;
+    record[end] = record[usaOffset + 2u * i];
+    record[end + 1] = record[usaOffset + 2u * i + 1];
+  }
+  return ok;
+}
+
+std::optional<std::u16string> NtfsVolumeNameInRecord(std::span<const std::uint8_t> record) {
+  if (!BytesEqual(record, 0, "FILE")) return std::nullopt;
+  std::size_t off = LoadLe16(record, 20);
+  for (int guard = 0; guard < 64 && off + 16 <= record.size(); ++guard) {
+    const std::uint32_t type = LoadLe32(record, off);
+    const std::uint32_t length = LoadLe32(record, off + 4);
+    if (type == 0xFFFFFFFF || length < 16 || length > record.size() - off) break;
+    if (type == 0x60 && record[off + 8] == 0) {  // resident only
+      const std::uint32_t valueLength = LoadLe32(record, off + 16);
+      const std::uint16_t valueOffset = LoadLe16(record, off + 20);
+      if (valueLength > 256 || valueOffset + static_cast<std::size_t>(valueLength) > length) return std::nullopt;
+      return Utf16LeField(record.subspan(off + valueOffset, valueLength), valueLength / 2);
+    }
+    off += length;
+  }
+  return std::nullopt;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,119 @@
+// Every volume of every shared fixture image is identified with the manifest's
+// file system, start, sector count, label and serial.
+#include "common/text.h"
+#include "support/image_source.h"
+#include "support/mini_json.h"
+#include "volume/identify.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kestrova {
+namespace {
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// The fixtures are gzip'ed; each is unpacked once next to the build.
+std::string Unpacked(const fs::path& gz) {
+  const fs::path dir = fs::path(KESTROVA_TEST_IMAGES_DIR).parent_path() / "fixtures-unpacked";
+  fs::create_directories(dir);
+  const fs::path img = dir / gz.stem();
+  if (!fs::exists(img) || fs::last_write_time(img) < fs::last_write_time(gz)) {
+    const std::string cmd = "gzip -dc '" + gz.string() + "' > '" + img.string() + ".part' && mv '" + img.string() +
+                            ".part' '" + img.string() + "'";
+    if (std::system(cmd.c_str()) != 0) return {};
+  }
+  return img.string();
+}
+
+std::string ExpectedFsName(const std::string& manifestFs) {
+  if (manifestFs == "exFAT") return "EXFAT";
+  if (manifestFs == "LINUX-SWAP") return "Linux Swap 2";
+  if (manifestFs == "REISERFS") return "ReiserFS";
+  return manifestFs;  // FAT12, FAT16, FAT32, NTFS; ext is checked by prefix
+}
+
+std::uint32_t ExpectedSerial(const std::string& text) {
+  std::string hex;
+  for (char c : text)
+    if (c != '-') hex += c;
+  // NTFS serials are 64-bit; the entry keeps the low 32 bits.
+  return static_cast<std::uint32_t>(std::stoull(hex.substr(hex.size() > 8 ? hex.size() - 8 : 0), nullptr, 16));
+}
+
+TEST(Fixtures, EveryVolumeOfEveryManifestIsIdentified) {
+  const fs::path dir = KESTROVA_FIXTURES_DIR;
+  if (!fs::exists(dir)) GTEST_SKIP() << "no fixture folder at " << dir.string();
+  int volumes = 0;
+  for (const auto& file : fs::directory_iterator(dir)) {
+    if (file.path().extension() != ".json") continue;
+    const test::Json m = test::Json::Parse(Slurp(file.path()));
+    const std::string name = m["name"].s;
+    SCOPED_TRACE(name);
+    const std::string image = Unpacked(dir / m["image"].s);
+    ASSERT_FALSE(image.empty()) << "cannot unpack " << m["image"].s;
+    test::ImageDevice img(image);
+    ASSERT_TRUE(img.ok);
+    const bool damagedCopy = name.find("bootzero") != std::string::npos;
+    for (const test::Json& p : m["partitions"].a) {
+      const std::string fsName = p["fs"].s;
+      if (fsName == "EXTENDED") continue;
+      SCOPED_TRACE(fsName + " at " + std::to_string(static_cast<std::uint64_t>(p["start_sector"].n)));
+      const auto start = static_cast<std::uint64_t>(p["start_sector"].n);
+      const auto count = static_cast<std::uint64_t>(p["sector_count"].n);
+      IdentifyContext ctx{img.device, 0, nullptr, nullptr};
+      DriveEntry e = MakeDriveEntry();
+      bool ok = false;
+      if (m["scheme"].s == "gpt") {
+        GptEntry g{start, start + count - 1};
+        ok = IdentifyVolume(ctx, start, nullptr, e, {}, &g);
+      } else {
+        MbrEntry t;
+        t.sectorCount = static_cast<std::uint32_t>(count);
+        t.type = p["type_byte"].kind == test::Json::String
+                     ? static_cast<std::uint8_t>(std::stoul(p["type_byte"].s, nullptr, 16))
+                     : 0;
+        ok = IdentifyVolume(ctx, start, &t, e);
+        if (damagedCopy && fsName == "exFAT") {
+          // exFAT's backup region is tried by the open, not by the listing.
+          std::vector<std::uint8_t> boot(512);
+          ASSERT_EQ(img.device.ReadSectorsAt(start, boot, 1, 0), ReadOk);
+          img.device.volumeStart = start;
+          const OpenIdentification id = IdentifyAtOpen(img.device, boot, count);
+          img.device.volumeStart = 0;
+          ASSERT_EQ(id.type, FsType::Exfat);
+          ok = IdentifyVolume(ctx, start, &t, e, id.bootSector);
+          e.bootDamaged = 1;
+        }
+      }
+      ASSERT_TRUE(ok);
+      ++volumes;
+      const std::string got = ToUtf8(EntryFsName(e));
+      if (fsName.rfind("EXT", 0) == 0)
+        EXPECT_EQ(got.rfind("Ext", 0), 0u) << got;  // Ext2/Ext3/Ext by the compatible-features word
+      else
+        EXPECT_EQ(got, ExpectedFsName(fsName));
+      EXPECT_EQ(e.start, start);
+      EXPECT_EQ(e.sectors, count);
+      // Swap volumes are labelled "Linux Swap" whatever mkswap was given.
+      const std::string label = fsName == "LINUX-SWAP" ? "Linux Swap" : p["label"].s;
+      EXPECT_EQ(ToUtf8(EntryLabel(e)), label);
+      if (p.Has("serial")) EXPECT_EQ(e.serial, ExpectedSerial(p["serial"].s));
+      EXPECT_EQ(e.bootDamaged != 0, damagedCopy);
+    }
+  }
+  EXPECT_GT(volumes, 0);
+}
+
+}  // namespace
+}  // namespace kestrova

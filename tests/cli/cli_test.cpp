@@ -1,0 +1,73 @@
+// The command line as scripts use it: exit codes, JSON keys, refused inputs.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+namespace fs = std::filesystem;
+
+struct CliRun {
+  int code;
+  std::string out;
+};
+
+CliRun Cli(const std::string& args) {
+  const std::string cmd = std::string(KESTROVA_CLI) + " " + args + " 2>/dev/null";
+  CliRun r{-1, {}};
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return r;
+  std::array<char, 4096> buf{};
+  while (std::fgets(buf.data(), buf.size(), p)) r.out += buf.data();
+  const int status = ::pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  fs::path dir = fs::temp_directory_path() / ("kestrova-cli-" + std::to_string(::getpid()));
+  void SetUp() override { fs::create_directories(dir); }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string File(const std::string& name, std::size_t size) {
+    const fs::path p = dir / name;
+    std::ofstream(p, std::ios::binary) << std::string(size, '\0');
+    return p.string();
+  }
+};
+
+TEST_F(CliTest, BadArgumentsAndSourcesGiveDistinctExitCodes) {
+  EXPECT_EQ(Cli("").code, 2);
+  EXPECT_EQ(Cli("identify").code, 2);
+  EXPECT_EQ(Cli("identify x --sector notanumber").code, 2);
+  EXPECT_EQ(Cli("identify " + (dir / "missing.img").string()).code, 3);
+  EXPECT_EQ(Cli("identify " + dir.string()).code, 3);
+  EXPECT_EQ(Cli("identify " + File("vm.vmdk", 4096)).code, 3);
+  EXPECT_EQ(Cli("identify " + File("empty.img", 0)).code, 3);
+  EXPECT_EQ(Cli("identify " + File("short.img", 100)).code, 3);
+  const std::string zeros = File("zeros.img", 64 * 512);
+  EXPECT_EQ(Cli("identify " + zeros).code, 1);
+  const CliRun unknown = Cli("identify " + zeros + " --count 64 --json");
+  EXPECT_EQ(unknown.code, 0);
+  EXPECT_NE(unknown.out.find("\"fs\":\"UNKNOWN\""), std::string::npos);
+}
+
+TEST_F(CliTest, IdentifyPrintsTheEntryKeys) {
+  const std::string images = KESTROVA_TEST_IMAGES_DIR;
+  if (!fs::exists(images + "/fat32.img")) GTEST_SKIP() << "no test images: run scripts/make-test-images.sh";
+  const CliRun r = Cli("identify " + images + "/fat32.img --json");
+  ASSERT_EQ(r.code, 0);
+  for (const char* key : {"\"fs\":\"FAT32\"", "\"start\":0", "\"sectors\":", "\"sectorSize\":512", "\"label\":\"KVFAT32\"",
+                          "\"serial\":849457859", "\"bootDamaged\":false", "\"kind\":11"})
+    EXPECT_NE(r.out.find(key), std::string::npos) << key << " in " << r.out;
+  const CliRun list = Cli("devices --no-system --json --image " + images + "/fat32.img");
+  ASSERT_EQ(list.code, 0);
+  EXPECT_NE(list.out.find("\"title\":\"Physical drives\""), std::string::npos);
+  EXPECT_NE(list.out.find("\"wholeDrive\":true"), std::string::npos);
+}
+
+}  // namespace

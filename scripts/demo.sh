@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The main job on a sample: installs what is needed, builds, makes a FAT32 image
+# with real tools (one file deleted) and shows what Kestrova finds on it.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" -DKESTROVA_TESTS=OFF
+images=$("$root/scripts/make-test-images.sh" "$root/build/sample" 2>/dev/null)
+cli="$root/build/src/kestrova-cli"
+sample="$images/fat32.img"
+echo "== Devices (image only) =="
+"$cli" devices --no-system --image "$sample"
+echo
+echo "== File system of $sample =="
+"$cli" identify "$sample"

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Makes real volumes with real tools into OUT (default: build/test-images) and
+# writes OUT/manifest.tsv: name, file system, start, sectors, label, serial (hex
+# or -), boot damaged (0/1). Images whose tool is missing are skipped with a note.
+set -uo pipefail
+out=${1:-$(cd "$(dirname "$0")/.." && pwd)/build/test-images}
+mkdir -p "$out"
+manifest="$out/manifest.tsv"
+: > "$manifest.new"
+
+have() { command -v "$1" >/dev/null 2>&1; }
+note() { echo "make-test-images: $*" >&2; }
+record() { printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$@" >> "$manifest.new"; }
+sectors() { echo $(( $(stat -c %s "$1") / 512 )); }
+zero_boot() { cp "$1" "$2" && dd if=/dev/zero of="$2" bs=512 count=1 conv=notrunc status=none; }
+
+export PATH="$PATH:/sbin:/usr/sbin"
+
+if have mkfs.vfat; then
+  f="$out/fat12.img"; rm -f "$f"; truncate -s 1474560 "$f"
+  mkfs.vfat -F 12 -n KVFAT12 -i 0F12A001 "$f" >/dev/null && record fat12 FAT12 0 "$(sectors "$f")" KVFAT12 0F12A001 0
+  f="$out/fat16.img"; rm -f "$f"; truncate -s 32M "$f"
+  mkfs.vfat -F 16 -n KVFAT16 -i 16C0FFEE "$f" >/dev/null && record fat16 FAT16 0 "$(sectors "$f")" KVFAT16 16C0FFEE 0
+  f="$out/fat32.img"; rm -f "$f"; truncate -s 64M "$f"
+  if mkfs.vfat -F 32 -n KVFAT32 -i 32A1B2C3 "$f" >/dev/null; then
+    if have mcopy; then
+      tmp=$(mktemp -d)
+      printf 'kept\n' > "$tmp/keep.txt"
+      head -c 200000 /dev/urandom > "$tmp/photo.jpg"
+      printf 'gone\n' > "$tmp/deleted.txt"
+      MTOOLS_SKIP_CHECK=1 mmd -i "$f" ::/Docs && MTOOLS_SKIP_CHECK=1 mcopy -i "$f" "$tmp/keep.txt" "$tmp/photo.jpg" "$tmp/deleted.txt" ::/Docs/ \
+        && MTOOLS_SKIP_CHECK=1 mdel -i "$f" ::/Docs/deleted.txt
+      rm -rf "$tmp"
+    else
+      note "mtools missing: fat32.img stays empty"
+    fi
+    record fat32 FAT32 0 "$(sectors "$f")" KVFAT32 32A1B2C3 0
+    zero_boot "$f" "$out/fat32-bootzero.img" && record fat32-bootzero FAT32 0 "$(sectors "$f")" KVFAT32 32A1B2C3 1
+  fi
+else
+  note "mkfs.vfat missing (dosfstools): FAT images skipped"
+fi
+
+if have mkfs.exfat; then
+  f="$out/exfat.img"; rm -f "$f"; truncate -s 64M "$f"
+  if mkfs.exfat -L KVEXFAT --volume-serial=0x663DCCF8 "$f" >/dev/null 2>&1 || mkfs.exfat -n KVEXFAT "$f" >/dev/null 2>&1; then
+    serial=$(od -An -tx4 -j100 -N4 "$f" | tr -d ' ' | tr a-f A-F)
+    record exfat EXFAT 0 "$(sectors "$f")" KVEXFAT "$serial" 0
+    zero_boot "$f" "$out/exfat-bootzero.img" && record exfat-bootzero EXFAT 0 "$(sectors "$f")" KVEXFAT "$serial" 1
+  fi
+else
+  note "mkfs.exfat missing (exfatprogs): exFAT images skipped"
+fi
+
+if have mkntfs; then
+  f="$out/ntfs.img"; rm -f "$f"; truncate -s 64M "$f"
+  if mkntfs -q -F -f -L KVNTFS "$f" >/dev/null 2>&1; then
+    serial=$(od -An -tx4 -j72 -N4 "$f" | tr -d ' ' | tr a-f A-F)
+    total=$(od -An -tu8 -j40 -N8 "$f" | tr -d ' ')
+    record ntfs NTFS 0 "$(sectors "$f")" KVNTFS "$serial" 0
+    zero_boot "$f" "$out/ntfs-bootzero.img" && record ntfs-bootzero NTFS 0 "$(sectors "$f")" KVNTFS "$serial" 1
+    : "$total"
+  fi
+else
+  note "mkntfs missing (ntfs-3g): NTFS images skipped"
+fi
+
+if have mkfs.ext2; then
+  for v in 2 3 4; do
+    f="$out/ext$v.img"; rm -f "$f"; truncate -s 16M "$f"
+    mkfs.ext$v -q -F -L KVEXT$v "$f" >/dev/null 2>&1 && record ext$v EXT 0 "$(sectors "$f")" KVEXT$v - 0
+  done
+else
+  note "mkfs.ext2 missing (e2fsprogs): ext images skipped"
+fi
+
+if have mkswap; then
+  f="$out/swap.img"; rm -f "$f"; truncate -s 8M "$f"
+  mkswap -L KVSWAP "$f" >/dev/null 2>&1 && record swap "Linux Swap 2" 0 "$(sectors "$f")" "Linux Swap" - 0
+fi
+
+mv "$manifest.new" "$manifest"
+echo "$out"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every build and test dependency from Debian packages. Idempotent and
+# quiet when everything is already there. Run as root (or with sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libcli11-dev libblkid-dev
+  clang libclang-rt-14-dev
+  dosfstools mtools exfatprogs exfat-fuse ntfs-3g fdisk e2fsprogs util-linux reiserfsprogs
+  gzip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq >/dev/null
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds (warnings as errors), makes the real test
+# images and runs the whole suite; then the same unit tests under ASan/UBSan,
+# and a short libFuzzer run of each fuzz target.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+
+BUILD_DIR="$root/build" "$root/scripts/build.sh" -DKESTROVA_WERROR=ON -DKESTROVA_TESTS=ON
+"$root/scripts/make-test-images.sh" "$root/build/test-images" >/dev/null
+(cd "$root/build" && ctest --output-on-failure -j"$(nproc)")
+
+# Sanitizer build: unit tests and the fuzz smoke runs.
+BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DKESTROVA_SANITIZE=ON -DKESTROVA_TESTS=ON \
+  -DCMAKE_BUILD_TYPE=Debug
+(cd "$root/build-asan" && ctest --output-on-failure -L unit -j"$(nproc)")
+
+# libFuzzer with clang, briefly: keeps the targets building and catches shallow faults.
+if command -v clang++ >/dev/null 2>&1; then
+  BUILD_DIR="$root/build-fuzz" "$root/scripts/build.sh" -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
+    -DKESTROVA_TESTS=OFF -DKESTROVA_SANITIZE=ON
+  for target in "$root"/build-fuzz/fuzz/*_fuzz; do
+    "$target" -max_total_time=20 -max_len=40000 -rss_limit_mb=1024 2>&1 | tail -n 2
+  done
+else
+  echo "clang++ missing: libFuzzer run skipped" >&2
+fi

@@ -23,7 +23,7 @@ enum class StringId : std::size_t {
   ReadErrorSkip,
   ReadErrorContinue,
   ReadErrorStopScan,
-  SystemDrivesString,       // "Disks visible in Windows (other)"
+  SystemDrivesString,       // the system's volumes that no listed partition stands for
   VirtualDrivesString,      // "Virtual disks"
   PhysicalDrivesString,     // "Physical drives"
   HddGroup,                 // "HDD%i: %s (%s)"

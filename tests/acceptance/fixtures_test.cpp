@@ -99,16 +99,19 @@ TEST(Fixtures, EveryVolumeOfEveryManifestIsIdentified) {
       ASSERT_TRUE(ok);
       ++volumes;
       const std::string got = ToUtf8(EntryFsName(e));
-      if (fsName.rfind("EXT", 0) == 0)
+      if (fsName.rfind("EXT", 0) == 0) {
         EXPECT_EQ(got.rfind("Ext", 0), 0u) << got;  // Ext2/Ext3/Ext by the compatible-features word
-      else
+      } else {
         EXPECT_EQ(got, ExpectedFsName(fsName));
-      EXPECT_EQ(e.start, start);
-      EXPECT_EQ(e.sectors, count);
+      }
+      EXPECT_EQ(+(e.start), start);
+      EXPECT_EQ(+(e.sectors), count);
       // Swap volumes are labelled "Linux Swap" whatever mkswap was given.
       const std::string label = fsName == "LINUX-SWAP" ? "Linux Swap" : p["label"].s;
       EXPECT_EQ(ToUtf8(EntryLabel(e)), label);
-      if (p.Has("serial")) EXPECT_EQ(e.serial, ExpectedSerial(p["serial"].s));
+      if (p.Has("serial")) {
+        EXPECT_EQ(+(e.serial), ExpectedSerial(p["serial"].s));
+      }
       EXPECT_EQ(e.bootDamaged != 0, damagedCopy);
     }
   }

@@ -42,7 +42,7 @@ TEST_F(OpenTest, ImageSizeIgnoresTheTrailingPartialSector) {
   OpenedDevice out;
   ASSERT_TRUE(OpenImage(path, out));
   EXPECT_EQ(device.deviceSectors, 1953u);
-  EXPECT_EQ(device.sectorSize, 512u);
+  EXPECT_EQ(+(device.sectorSize), 512u);
   EXPECT_EQ(device.volumeLastSector, kAllOnes);
   EXPECT_TRUE(out.bootSectorRead);
   EXPECT_FALSE(device.source()->Writable()) << "images are never opened for writing";
@@ -115,7 +115,7 @@ TEST_F(OpenTest, OpenIdentifiesFromBackupBootSectors) {
   ASSERT_TRUE(OpenDevice(device, tables, ui, r, out));
   EXPECT_EQ(out.type, FsType::Exfat);
   EXPECT_EQ(out.bootSectorAt, 12u);
-  EXPECT_EQ(entry.detectedFs, 5);
+  EXPECT_EQ(+(entry.detectedFs), 5);
   EXPECT_TRUE(std::equal(out.raw.bootSector.begin(), out.raw.bootSector.begin() + 8,
                          img.begin() + 12 * 512));
 

@@ -29,9 +29,9 @@ TEST(DriveEntry, TextFieldsTruncateAndRoundTripThroughBytes) {
   EXPECT_EQ(raw[28], 0);
   DriveEntry back;
   std::memcpy(&back, raw, sizeof back);
-  EXPECT_EQ(back.start, e.start);
-  EXPECT_EQ(back.freeBytes, 12345.0);
-  EXPECT_EQ(back.foundAt[7], 999);
+  EXPECT_EQ(+(back.start), +(e.start));
+  EXPECT_EQ(+(back.freeBytes), 12345.0);
+  EXPECT_EQ(+(back.foundAt[7]), 999);
 }
 
 TEST(DriveSettings, ClusterChoicesCoverFiveHundredTwelveBytesToThirtyTwoMebibytes) {

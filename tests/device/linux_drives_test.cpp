@@ -59,8 +59,8 @@ TEST_F(FakeSysfs, ListsDisksAndLoopsWithBackingFilesOnly) {
   ASSERT_EQ(drives.size(), 4u);  // loop0, nvme0n1, sda, vda in name order
   EXPECT_EQ(drives[0].devicePath, "/dev/loop0");
   EXPECT_EQ(drives[1].devicePath, "/dev/nvme0n1");
-  EXPECT_EQ(drives[1].sectorSize, 4096u);
-  EXPECT_EQ(drives[1].sectors, 4194304u);  // counted in 512-byte units
+  EXPECT_EQ(+(drives[1].sectorSize), 4096u);
+  EXPECT_EQ(+(drives[1].sectors), 4194304u);  // counted in 512-byte units
   EXPECT_EQ(drives[1].model, u"FastNVMe");
   EXPECT_EQ(drives[2].model, u"ACME Disk 1TB");
   EXPECT_EQ(drives[2].byteLength, 2097152ull * 512);
@@ -74,7 +74,7 @@ TEST_F(FakeSysfs, VolumesCarryTheirDriveStartAndMountPoint) {
   ASSERT_EQ(volumes.size(), 1u);
   EXPECT_EQ(volumes[0].devicePath, "/dev/sda1");
   EXPECT_EQ(volumes[0].physicalDrive, 2);
-  EXPECT_EQ(volumes[0].startSector, 2048u);
+  EXPECT_EQ(+(volumes[0].startSector), 2048u);
   EXPECT_EQ(volumes[0].mountPoint, "/media/my stick");
   DriveTables tables{drives, volumes};
   const auto place = VolumeLocation(tables, "/dev/sda1");

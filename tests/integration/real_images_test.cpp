@@ -66,14 +66,17 @@ TEST(RealImages, EveryVolumeMadeByRealToolsIsIdentified) {
     }
     ASSERT_TRUE(ok);
     const std::string fs = ToUtf8(EntryFsName(e));
-    if (row.fs == "EXT")
+    if (row.fs == "EXT") {
       EXPECT_EQ(fs.rfind("Ext", 0), 0u) << fs;  // named by the compatible-features word
-    else
+    } else {
       EXPECT_EQ(fs, row.fs);
-    EXPECT_EQ(e.start, row.start);
-    EXPECT_EQ(e.sectors, row.sectors);
+    }
+    EXPECT_EQ(+(e.start), +(row.start));
+    EXPECT_EQ(+(e.sectors), +(row.sectors));
     EXPECT_EQ(ToUtf8(EntryLabel(e)), row.label);
-    if (row.serial != "-") EXPECT_EQ(e.serial, std::stoul(row.serial, nullptr, 16));
+    if (row.serial != "-") {
+      EXPECT_EQ(+(e.serial), std::stoul(row.serial, nullptr, 16));
+    }
   }
 }
 

@@ -39,9 +39,9 @@ TEST(DriveList, BuildsFromImageFilesAlone) {
   EXPECT_EQ(list.groups[1].title, u"Physical drives");
   ASSERT_EQ(list.groups[1].rows.size(), 1u);  // the refused .vmdk adds nothing
   const DriveRow& whole = list.rows[list.groups[1].rows[0]];
-  EXPECT_EQ(whole.entry.wholeDrive, 1);
-  EXPECT_EQ(whole.entry.letter, '$');
-  EXPECT_EQ(whole.entry.sectors, 2048u);
+  EXPECT_EQ(+(whole.entry.wholeDrive), 1);
+  EXPECT_EQ(+(whole.entry.letter), '$');
+  EXPECT_EQ(+(whole.entry.sectors), 2048u);
   const RowTexts texts = DescribeRow(whole);
   EXPECT_EQ(texts.size, u"1024.00 kB");  // exactly 1 MiB is not above the MB limit
   EXPECT_EQ(texts.free, u"N/A");

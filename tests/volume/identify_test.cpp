@@ -44,7 +44,7 @@ TEST_F(IdentifyTest, PartitionTableSectorIsRejectedNotUnknown) {
   const Identified r = Run(0, 100);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(EntryFsName(r.entry), u"UNKNOWN");
-  EXPECT_EQ(r.entry.sectors, 100u);
+  EXPECT_EQ(+(r.entry.sectors), 100u);
   // Unknown without a count is not a usable entry.
   EXPECT_FALSE(Run(0).ok);
 }
@@ -55,12 +55,12 @@ TEST_F(IdentifyTest, ZeroedNtfsBootIsFoundThroughItsLastSectorBackup) {
   const Identified r = Run(100, 2000);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(EntryFsName(r.entry), u"NTFS");
-  EXPECT_EQ(r.entry.bootDamaged, 1);
-  EXPECT_EQ(r.entry.serial, 0x55667788u);
-  EXPECT_EQ(r.entry.sectors, 2000u);  // within the threshold: the table's size stays
-  EXPECT_EQ(r.entry.fsKind, 0x07);
+  EXPECT_EQ(+(r.entry.bootDamaged), 1);
+  EXPECT_EQ(+(r.entry.serial), 0x55667788u);
+  EXPECT_EQ(+(r.entry.sectors), 2000u);  // within the threshold: the table's size stays
+  EXPECT_EQ(+(r.entry.fsKind), 0x07);
   ASSERT_EQ(damaged.size(), 1u);
-  EXPECT_EQ(damaged[0].start, 100u);
+  EXPECT_EQ(+(damaged[0].start), 100u);
 }
 
 TEST_F(IdentifyTest, NtfsBootThatDisagreesWithItsBackupTakesTheBackup) {
@@ -70,11 +70,11 @@ TEST_F(IdentifyTest, NtfsBootThatDisagreesWithItsBackupTakesTheBackup) {
   S(0)[60] = 0x99;  // a damaged byte inside the compared 84 bytes
   const Identified r = Run(0, 2000);
   ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.entry.bootDamaged, 1);
+  EXPECT_EQ(+(r.entry.bootDamaged), 1);
   // A backup with another serial is not this volume's.
   WriteNtfsBoot(S(1999), 1999, 43);
   damaged.clear();
-  EXPECT_EQ(Run(0, 2000).entry.bootDamaged, 0);
+  EXPECT_EQ(+(Run(0, 2000).entry.bootDamaged), 0);
 }
 
 TEST_F(IdentifyTest, NoBackupIsSoughtWhenSector63HoldsNtfs) {
@@ -84,7 +84,7 @@ TEST_F(IdentifyTest, NoBackupIsSoughtWhenSector63HoldsNtfs) {
   const Identified r = Run(0, 2000);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(EntryFsName(r.entry), u"UNKNOWN");
-  EXPECT_EQ(r.entry.bootDamaged, 0);
+  EXPECT_EQ(+(r.entry.bootDamaged), 0);
 }
 
 TEST_F(IdentifyTest, Fat32BackupAtSixOrTwoServesAZeroedBoot) {
@@ -94,7 +94,7 @@ TEST_F(IdentifyTest, Fat32BackupAtSixOrTwoServesAZeroedBoot) {
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(EntryFsName(r.entry), u"FAT32");
   EXPECT_EQ(EntryLabel(r.entry), u"TWO");
-  EXPECT_EQ(r.entry.bootDamaged, 1);
+  EXPECT_EQ(+(r.entry.bootDamaged), 1);
   WriteFat32Boot(S(6), 100000, 0xCAFE, "SIX");
   r = Run(0, 100000);
   EXPECT_EQ(EntryLabel(r.entry), u"SIX");  // 6 is tried before 2
@@ -110,9 +110,9 @@ TEST_F(IdentifyTest, Fat32TableStartSixSectorsTooFarIsMovedBack) {
   const Identified r = Run(106, 200000);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(EntryFsName(r.entry), u"FAT32");
-  EXPECT_EQ(r.entry.start, 100u);
+  EXPECT_EQ(+(r.entry.start), 100u);
   // At the right start nothing moves.
-  EXPECT_EQ(Run(100, 200000).entry.start, 100u);
+  EXPECT_EQ(+(Run(100, 200000).entry.start), 100u);
 }
 
 TEST_F(IdentifyTest, Fat32BackupWithOtherHiddenSectorsIsNotDamage) {
@@ -121,9 +121,9 @@ TEST_F(IdentifyTest, Fat32BackupWithOtherHiddenSectorsIsNotDamage) {
   WriteFat32Boot(S(6), 100000, 7, "A");
   PutLe32(S(6) + 28, 2048);  // hidden sectors differ legitimately
   S(6)[65] = 0x80;
-  EXPECT_EQ(Run(0, 100000).entry.bootDamaged, 0);
+  EXPECT_EQ(+(Run(0, 100000).entry.bootDamaged), 0);
   S(6)[80] = 0x55;  // a real difference (in the label)
-  EXPECT_EQ(Run(0, 100000).entry.bootDamaged, 1);
+  EXPECT_EQ(+(Run(0, 100000).entry.bootDamaged), 1);
 }
 
 TEST_F(IdentifyTest, ExfatTableStartAtTheBackupRegionIsMovedBackByTwelve) {
@@ -134,9 +134,9 @@ TEST_F(IdentifyTest, ExfatTableStartAtTheBackupRegionIsMovedBackByTwelve) {
   const Identified r = Run(112, 100000);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(EntryFsName(r.entry), u"EXFAT");
-  EXPECT_EQ(r.entry.start, 100u);
-  EXPECT_EQ(r.entry.serial, 0x600DF00Du);
-  EXPECT_EQ(r.entry.sectors, 100000u);  // exFAT takes its own length
+  EXPECT_EQ(+(r.entry.start), 100u);
+  EXPECT_EQ(+(r.entry.serial), 0x600DF00Du);
+  EXPECT_EQ(+(r.entry.sectors), 100000u);  // exFAT takes its own length
   EXPECT_EQ(mem->device.sectorsPerCluster, 8u);
   EXPECT_EQ(mem->device.dataStart, 64u);
   EXPECT_EQ(mem->device.clusterBase, 48u);
@@ -161,17 +161,17 @@ TEST_F(IdentifyTest, ExfatLabelComesFromTheRootDirectory) {
 TEST_F(IdentifyTest, NtfsCountFollowsTheFileSystemOnlyBeyondTheThreshold) {
   Make(200);
   WriteNtfsBoot(S(0), 1000000, 5);
-  EXPECT_EQ(Run(0, 1000000 + 1000).entry.sectors, 1001000u);
-  EXPECT_EQ(Run(0, 1000000 + 600000).entry.sectors, 1000000u);
-  EXPECT_EQ(Run(0).entry.sectors, 1000000u);
+  EXPECT_EQ(+(Run(0, 1000000 + 1000).entry.sectors), 1001000u);
+  EXPECT_EQ(+(Run(0, 1000000 + 600000).entry.sectors), 1000000u);
+  EXPECT_EQ(+(Run(0).entry.sectors), 1000000u);
 }
 
 TEST_F(IdentifyTest, FatCountThresholdAndSixteenBitTotal) {
   Make(200);
   WriteFat16Boot(S(0), 20000, 9, "SMALL");  // total in the 16-bit field
-  EXPECT_EQ(Run(0).entry.sectors, 20000u);
-  EXPECT_EQ(Run(0, 20000 + 0x81200).entry.sectors, 20000u + 0x81200);
-  EXPECT_EQ(Run(0, 20000 + 0x81201).entry.sectors, 20000u);
+  EXPECT_EQ(+(Run(0).entry.sectors), 20000u);
+  EXPECT_EQ(+(Run(0, 20000 + 0x81200).entry.sectors), 20000u + 0x81200);
+  EXPECT_EQ(+(Run(0, 20000 + 0x81201).entry.sectors), 20000u);
 }
 
 TEST_F(IdentifyTest, FatLabelsBlankDefaultsAndRootEntries) {
@@ -226,7 +226,7 @@ TEST_F(IdentifyTest, AbsurdBootValuesNeverCrashOrMatch) {
   WriteNtfsBoot(S(0), ~0ull, 1, ~0ull);  // MFT cluster out of any range
   r = Run(0);
   EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.entry.sectors, ~0ull);
+  EXPECT_EQ(+(r.entry.sectors), ~0ull);
   S(0)[64] = 0x7F;  // record size 127 clusters: label skipped
   EXPECT_TRUE(Run(0).ok);
   PutLe16(S(0) + 11, 0);  // NTFS that fails validation rejects the whole entry
@@ -264,8 +264,8 @@ TEST_F(IdentifyTest, LinuxFileSystems) {
   Identified r = Run(0);
   EXPECT_EQ(EntryFsName(r.entry), u"Ext2");
   EXPECT_EQ(EntryLabel(r.entry), u"root");
-  EXPECT_EQ(r.entry.sectors, 100000u);
-  EXPECT_EQ(r.entry.fsKind, 0x83);
+  EXPECT_EQ(+(r.entry.sectors), 100000u);
+  EXPECT_EQ(+(r.entry.fsKind), 0x83);
   WriteExtSuperblock(S(0), 50000, 4, "j");
   EXPECT_EQ(EntryFsName(Run(0).entry), u"Ext3");
   WriteExtSuperblock(S(0), 50000, 0x3C, "j");  // journal plus other features
@@ -278,8 +278,8 @@ TEST_F(IdentifyTest, LinuxFileSystems) {
   r = Run(0, 150);
   EXPECT_EQ(EntryFsName(r.entry), u"Linux Swap 2");
   EXPECT_EQ(EntryLabel(r.entry), u"Linux Swap");
-  EXPECT_EQ(r.entry.fsKind, 0x82);
-  EXPECT_EQ(r.entry.sectors, 150u);
+  EXPECT_EQ(+(r.entry.fsKind), 0x82);
+  EXPECT_EQ(+(r.entry.sectors), 150u);
 }
 
 TEST_F(IdentifyTest, TableAndGptEntryRules) {
@@ -295,12 +295,12 @@ TEST_F(IdentifyTest, TableAndGptEntryRules) {
   EXPECT_FALSE(IdentifyVolume(ctx, 10, nullptr, e, {}, &zero));
   GptEntry gpt{10, 109};
   ASSERT_TRUE(IdentifyVolume(ctx, 10, nullptr, e, {}, &gpt));
-  EXPECT_EQ(e.sectors, 100u);
+  EXPECT_EQ(+(e.sectors), 100u);
   MbrEntry t = MbrEntry::Parse(std::vector<std::uint8_t>{0x80, 1, 2, 3, 0x0C, 5, 6, 7, 10, 0, 0, 0, 100, 0, 0, 0});
   ASSERT_TRUE(IdentifyVolume(ctx, 10, &t, e));
-  EXPECT_EQ(e.partitionType, 0x0C);
-  EXPECT_EQ(e.startHead, 1);
-  EXPECT_EQ(e.endCylinder, 7);
+  EXPECT_EQ(+(e.partitionType), 0x0C);
+  EXPECT_EQ(+(e.startHead), 1);
+  EXPECT_EQ(+(e.endCylinder), 7);
 }
 
 TEST_F(IdentifyTest, SystemVolumeMatchShowsTheMountPoint) {
@@ -316,8 +316,8 @@ TEST_F(IdentifyTest, SystemVolumeMatchShowsTheMountPoint) {
   Identified r = Run(0, 0, 2);
   EXPECT_EQ(EntryLabel(r.entry), u"STICK (/media/stick)");
   EXPECT_EQ(EntryLabel2(r.entry), u"STICK");
-  EXPECT_EQ(r.entry.freeBytes, 4096.0);
-  EXPECT_EQ(r.entry.letter, '$');
+  EXPECT_EQ(+(r.entry.freeBytes), 4096.0);
+  EXPECT_EQ(+(r.entry.letter), '$');
   // Another drive number or serial: no match.
   EXPECT_EQ(EntryLabel(Run(0, 0, 1).entry), u"STICK");
   WriteFat32Boot(S(0), 300, 0xBEEF, "");

@@ -20,7 +20,7 @@ if command -v clang++ >/dev/null 2>&1; then
   BUILD_DIR="$root/build-fuzz" "$root/scripts/build.sh" -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
     -DKESTROVA_TESTS=OFF -DKESTROVA_SANITIZE=ON
   for target in "$root"/build-fuzz/fuzz/*_fuzz; do
-    "$target" -max_total_time=20 -max_len=40000 -rss_limit_mb=1024 2>&1 | tail -n 2
+    ASAN_OPTIONS=quarantine_size_mb=64 "$target" -max_total_time=20 -max_len=40000 -rss_limit_mb=2048 2>&1 | tail -n 2
   done
 else
   echo "clang++ missing: libFuzzer run skipped" >&2

@@ -37,7 +37,8 @@ class Ui {
   // Status-bar or progress-window text.
   virtual void Status(std::u16string_view text) = 0;
 
-  // Called from the reading thread; must not block on the user.
+  // Called from the reading thread while it holds the device lock: must neither
+  // block on the user nor read the device (post to the GUI thread instead).
   virtual void ReadErrorWindowChanged(const ReadErrorView& view) = 0;
 
   // Posts a menu command to the main window (e.g. 5555, pause/resume scan).

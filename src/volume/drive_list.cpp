@@ -115,7 +115,7 @@ void RefreshDriveList(DriveList& list, SectorDevice& device, Ui& ui, const Refre
       SetEntryLabel2(row.entry, label);
       std::u16string shown = label;
       if (!v.mountPoint.empty())
-        shown = label == u"NO NAME" ? u"(" + U16(v.mountPoint) + u")" : label + u" (" + U16(v.mountPoint) + u")";
+        shown = LabelWithMountPoint(label, v.mountPoint);
       else
         shown += u" [" + U16(std::filesystem::path(v.devicePath).filename().string()) + u"]";
       SetEntryLabel(row.entry, shown);

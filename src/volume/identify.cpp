@@ -201,7 +201,6 @@ bool Identifier::DetailFat32(std::uint64_t& fsCount) {
   g.fatStartSector = reserved;
   g.dataStartSector = dataStart;
   g.rootCluster = dev_.rootCluster;
-  g.fatBits = 32;
   if (auto label = ReadFatRootLabel(reader_, g); label && !label->empty()) SetEntryLabel(result_, *label);
   fsCount = FatTotalSectors(b);
   return true;
@@ -223,7 +222,6 @@ bool Identifier::DetailFat1216(bool fat12, std::uint64_t& fsCount) {
   g.rootCluster = 0;
   g.rootSector = reserved + static_cast<std::uint64_t>(spf) * (fats == 2 ? 2 : 1);
   g.rootEntries = LoadLe16(b, 17);
-  g.fatBits = fat12 ? 12 : 16;
   if (auto label = ReadFatRootLabel(reader_, g); label && !label->empty()) SetEntryLabel(result_, *label);
   fsCount = FatTotalSectors(b);
   return true;
@@ -272,11 +270,7 @@ void Identifier::MatchSystemVolume() {
         v.serial != result_.serial)
       continue;
     // Linux has no letters: the mount point stands where the letter would be shown.
-    if (!v.mountPoint.empty()) {
-      const std::u16string where = u"(" + ToUtf16(v.mountPoint) + u")";
-      const std::u16string label = EntryLabel(result_);
-      SetEntryLabel(result_, label == u"NO NAME" ? where : label + u" " + where);
-    }
+    if (!v.mountPoint.empty()) SetEntryLabel(result_, LabelWithMountPoint(EntryLabel(result_), v.mountPoint));
     result_.freeBytes = static_cast<double>(v.freeBytes);
     return;
   }
@@ -428,6 +422,11 @@ bool Identifier::Run(const MbrEntry* table, std::span<const std::uint8_t> preRea
 }
 
 }  // namespace
+
+std::u16string LabelWithMountPoint(const std::u16string& label, const std::string& mountPoint) {
+  const std::u16string where = u"(" + ToUtf16(mountPoint) + u")";
+  return label == u"NO NAME" ? where : label + u" " + where;
+}
 
 bool IdentifyVolume(IdentifyContext& ctx, std::uint64_t start, const MbrEntry* table, DriveEntry& result,
                     std::span<const std::uint8_t> preRead, const GptEntry* gpt) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace kestrova {
@@ -25,6 +26,10 @@ struct IdentifyContext {
 // boot sector already read at start. True when result holds a usable entry.
 bool IdentifyVolume(IdentifyContext& ctx, std::uint64_t start, const MbrEntry* table, DriveEntry& result,
                     std::span<const std::uint8_t> preRead = {}, const GptEntry* gpt = nullptr);
+
+// The label as the list shows it with a mount point (where a drive letter would
+// be): "LABEL (/mnt/x)", or just "(/mnt/x)" for an unnamed volume.
+std::u16string LabelWithMountPoint(const std::u16string& label, const std::string& mountPoint);
 
 // Count reconciliation thresholds, in sectors.
 inline constexpr std::uint64_t kFatCountThreshold = 0x81200;

@@ -23,14 +23,12 @@ std::optional<std::u16string> FatLabelInDirectory(std::span<const std::uint8_t> 
 
 namespace {
 
-std::uint32_t FatNext(VolumeReader& reader, const FatRootGeometry& g, std::uint32_t cluster) {
+// Next cluster of a FAT32 chain (only FAT32 roots are chains); 0 when unreadable.
+std::uint32_t Fat32Next(VolumeReader& reader, const FatRootGeometry& g, std::uint32_t cluster) {
   std::uint8_t e[4] = {};
-  const std::uint64_t fatBytes = static_cast<std::uint64_t>(g.fatStartSector) * g.bytesPerSector;
-  if (g.fatBits == 32) {
-    if (!reader.Read(fatBytes + static_cast<std::uint64_t>(cluster) * 4, e)) return 0;
-    return LoadLe32(e, 0) & 0x0FFFFFFF;
-  }
-  return 0;  // fixed roots have no chain
+  const std::uint64_t fatBytes = g.fatStartSector * g.bytesPerSector;
+  if (!reader.Read(fatBytes + static_cast<std::uint64_t>(cluster) * 4, e)) return 0;
+  return LoadLe32(e, 0) & 0x0FFFFFFF;
 }
 
 }  // namespace
@@ -63,7 +61,7 @@ std::optional<std::u16string> ReadFatRootLabel(VolumeReader& reader, const FatRo
         break;
       }
     if (ended) break;
-    c = FatNext(reader, g, c);
+    c = Fat32Next(reader, g, c);
   }
   return std::nullopt;
 }
@@ -100,9 +98,7 @@ std::optional<std::u16string> ReadExfatRootLabel(VolumeReader& reader, const Exf
     if (ended) break;
     std::uint8_t e[4] = {};
     if (!reader.Read(g.fatStartSector * g.bytesPerSector + static_cast<std::uint64_t>(c) * 4, e)) break;
-    const std::uint32_t next = LoadLe32(e, 0);
-    // A root whose FAT entry is 0 is contiguous in practice only for one cluster here.
-    c = next;
+    c = LoadLe32(e, 0);  // 0 (no chain recorded) ends the walk
   }
   return std::nullopt;
 }

@@ -26,7 +26,6 @@ struct FatRootGeometry {
   std::uint32_t rootCluster = 0;      // FAT32; 0 = fixed root
   std::uint64_t rootSector = 0;       // FAT12/16 fixed root
   std::uint32_t rootEntries = 0;      // FAT12/16
-  int fatBits = 32;
 };
 std::optional<std::u16string> ReadFatRootLabel(VolumeReader& reader, const FatRootGeometry& g);
 

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <random>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kestrova;
@@ -35,4 +37,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> boot(shared->data.begin(), shared->data.begin() + 512);
   IdentifyAtOpen(device, boot, table.sectorCount);
   return 0;
+}
+
+// Inputs for the run without libFuzzer: mostly-zero sectors carrying the
+// signatures identification looks for, plus random bytes.
+void FuzzSmokeInput(std::mt19937& rng, std::vector<std::uint8_t>& input) {
+  input.assign(70 * 512, 0);
+  static const char* const kMagics[] = {"EXFAT", "FAT32", "FAT12", "FAT16", "NTFS", "HPFS"};
+  const char* magic = kMagics[rng() % 6];
+  const std::size_t at = 1 + (rng() % 8) * 512;
+  const std::size_t off = (magic[0] == 'E' || magic[0] == 'N') ? 3 : (magic[3] == '3' ? 82 : 54);
+  for (std::size_t i = 0; magic[i]; ++i) input[at + off + i] = static_cast<std::uint8_t>(magic[i]);
+  for (int k = 0; k < 64; ++k) input[rng() % input.size()] = static_cast<std::uint8_t>(rng());
+  for (int k = 0; k < 16; ++k) input[at + (rng() % 512)] = static_cast<std::uint8_t>(rng());
+  input[0] = static_cast<std::uint8_t>(rng());
+  input.resize(1 + rng() % input.size());
 }

@@ -12,6 +12,7 @@ enum ExitCode : int {
   kExitNotFound = 1,    // nothing identified
   kExitUsage = 2,       // bad arguments
   kExitCantOpen = 3,    // source missing, unreadable or refused
+  kExitBadData = 4,     // input corrupt or not what the command expects
 };
 
 struct DevicesOptions {
@@ -28,5 +29,12 @@ struct IdentifyOptions {
   bool json = false;
 };
 int RunIdentify(const IdentifyOptions& options);
+
+struct QlzOptions {
+  bool decompress = false;
+  std::string input;
+  std::string output;
+};
+int RunQlz(const QlzOptions& options);
 
 }  // namespace kestrova::cli

@@ -21,6 +21,17 @@ int main(int argc, char** argv) {
   id->add_option("--count", identify.count, "Sector count of the volume, as a partition table would give it");
   id->add_flag("--json", identify.json, "Print JSON");
 
+  QlzOptions qlzCompress, qlzDecompress;
+  qlzDecompress.decompress = true;
+  auto* qlz = app.add_subcommand("qlz", "Compress or decompress one session-file packet");
+  qlz->require_subcommand(1);
+  auto* qc = qlz->add_subcommand("compress", "Compress IN into one packet written to OUT");
+  qc->add_option("in", qlzCompress.input, "Input file")->required();
+  qc->add_option("out", qlzCompress.output, "Output file")->required();
+  auto* qd = qlz->add_subcommand("decompress", "Decompress the packet in IN to OUT");
+  qd->add_option("in", qlzDecompress.input, "Packet file")->required();
+  qd->add_option("out", qlzDecompress.output, "Output file")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -29,5 +40,7 @@ int main(int argc, char** argv) {
   }
   if (*dev) return RunDevices(devices);
   if (*id) return RunIdentify(identify);
+  if (*qc) return RunQlz(qlzCompress);
+  if (*qd) return RunQlz(qlzDecompress);
   return kExitUsage;
 }

@@ -71,3 +71,26 @@ TEST_F(CliTest, IdentifyPrintsTheEntryKeys) {
 }
 
 }  // namespace
+
+TEST_F(CliTest, QlzRoundTripsAndRefusesCorruptPackets) {
+  const fs::path vectors = fs::path(KESTROVA_TEST_DATA_DIR) / "quicklz";
+  const std::string packet = (dir / "out.qlz").string();
+  const std::string raw = (dir / "out.raw").string();
+  auto bytes = [](const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  ASSERT_EQ(Cli("qlz compress " + (vectors / "text_64k.raw").string() + " " + packet).code, 0);
+  EXPECT_EQ(bytes(packet), bytes(vectors / "text_64k.qlz"));
+  ASSERT_EQ(Cli("qlz decompress " + packet + " " + raw).code, 0);
+  EXPECT_EQ(bytes(raw), bytes(vectors / "text_64k.raw"));
+
+  EXPECT_EQ(Cli("qlz compress " + File("empty", 0) + " " + packet).code, 4);
+  EXPECT_EQ(Cli("qlz decompress " + File("garbage", 100) + " " + raw).code, 4);
+  std::string cut = bytes(vectors / "text_64k.qlz");
+  cut.resize(cut.size() / 2);
+  std::ofstream(dir / "cut.qlz", std::ios::binary) << cut;
+  EXPECT_EQ(Cli("qlz decompress " + (dir / "cut.qlz").string() + " " + raw).code, 4);
+  EXPECT_EQ(Cli("qlz decompress " + (dir / "missing").string() + " " + raw).code, 3);
+  EXPECT_EQ(Cli("qlz").code, 2);
+}

@@ -30,6 +30,19 @@ struct IdentifyOptions {
 };
 int RunIdentify(const IdentifyOptions& options);
 
+struct PartitionsOptions {
+  std::string source;
+  bool json = false;
+};
+int RunPartitions(const PartitionsOptions& options);
+
+struct MountOptions {
+  std::string source;
+  std::size_t partition = 0;  // 1-based, as 'partitions' numbers them
+  bool json = false;
+};
+int RunMount(const MountOptions& options);
+
 struct QlzOptions {
   bool decompress = false;
   std::string input;

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 #include "cli/entry_output.h"
 #include "cli/json_writer.h"
+#include "cli/source.h"
 #include "cli/terminal_ui.h"
 #include "common/text.h"
 #include "device/device_open.h"
@@ -9,7 +10,6 @@
 #include "volume/open_volume.h"
 
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace kestrova::cli {
 
@@ -19,29 +19,8 @@ int RunIdentify(const IdentifyOptions& o) {
   SectorDevice device(scan);
   DriveTables tables;
 
-  struct stat st {};
-  if (::stat(o.source.c_str(), &st) != 0) {
-    std::fprintf(stderr, "kestrova-cli: cannot open %s: no such file or device\n", o.source.c_str());
-    return kExitCantOpen;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "kestrova-cli: %s is a folder, not an image file or a device\n", o.source.c_str());
-    return kExitCantOpen;
-  }
-  OpenRequest req;
-  req.start = o.sector;
-  req.count = o.count;
-  if (S_ISBLK(st.st_mode))
-    req.volumePath = o.source;
-  else
-    req.imagePath = o.source;
   OpenedVolume opened;
-  if (!OpenDevice(device, tables, ui, req, opened)) return kExitCantOpen;
-  if (!opened.raw.bootSectorRead) {
-    std::fprintf(stderr, "kestrova-cli: sector %llu of %s cannot be read\n",
-                 static_cast<unsigned long long>(o.sector), o.source.c_str());
-    return kExitCantOpen;
-  }
+  if (int code = OpenSource(o.source, o.sector, o.count, device, tables, ui, opened); code != kExitOk) return code;
 
   // Identification reads absolute sectors of the whole device.
   device.volumeStart = 0;

@@ -21,6 +21,17 @@ int main(int argc, char** argv) {
   id->add_option("--count", identify.count, "Sector count of the volume, as a partition table would give it");
   id->add_flag("--json", identify.json, "Print JSON");
 
+  PartitionsOptions partitions;
+  auto* parts = app.add_subcommand("partitions", "List the volumes the partition tables of an image or disk give");
+  parts->add_option("source", partitions.source, "Image file or block device")->required();
+  parts->add_flag("--json", partitions.json, "Print JSON");
+
+  MountOptions mount;
+  auto* mnt = app.add_subcommand("mount", "Print the geometry the mount sets for one volume");
+  mnt->add_option("source", mount.source, "Image file or block device")->required();
+  mnt->add_option("--partition", mount.partition, "Volume number as 'partitions' lists it")->required();
+  mnt->add_flag("--json", mount.json, "Print JSON");
+
   QlzOptions qlzCompress, qlzDecompress;
   qlzDecompress.decompress = true;
   auto* qlz = app.add_subcommand("qlz", "Compress or decompress one session-file packet");
@@ -40,6 +51,8 @@ int main(int argc, char** argv) {
   }
   if (*dev) return RunDevices(devices);
   if (*id) return RunIdentify(identify);
+  if (*parts) return RunPartitions(partitions);
+  if (*mnt) return RunMount(mount);
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);
   return kExitUsage;

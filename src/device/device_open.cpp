@@ -64,6 +64,10 @@ bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const Open
       device.volumeSectorsHint = req.count;
     } else {
       device.path = req.volumePath;
+      // A volume's own device starts at its sector 0; a start inside it is honoured
+      // (the command line opens whole disks this way).
+      device.volumeStart = req.start;
+      device.volumeSectorsHint = req.count;
     }
     OpenResult r = OpenPosixSource(device.path, OpenAccess::ReadOnly);
     if (!r.source) {

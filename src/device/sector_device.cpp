@@ -26,7 +26,9 @@ void SectorDevice::Reset() {
   volumeLastSector = kAllOnes;
   position = kAllOnes;
   fsType = FsType::None;
-  sectorsPerCluster = bytesPerCluster = dataStart = clusterBase = lastCluster = rootCluster = 0;
+  sectorsPerCluster = bytesPerCluster = lastCluster = rootCluster = 0;
+  dataStart = 0;
+  clusterBase = 0;
   clusterCount = 0;
   errorCount = 0;
 }
@@ -140,8 +142,7 @@ bool SectorDevice::WriteSectors(std::uint64_t sector, std::span<const std::uint8
 
 bool SectorDevice::ReadClusterSector(std::uint64_t cluster, std::span<std::uint8_t> buffer) {
   if (sectorsPerCluster == 0) return false;
-  const std::uint64_t sector = cluster * sectorsPerCluster + clusterBase;
-  return ReadSectors(sector, buffer, 1) == ReadOk;
+  return ReadSectors(ClusterSector(cluster), buffer, 1) == ReadOk;
 }
 
 ReadResult SectorDevice::ReadClusters(std::uint64_t firstCluster, std::span<std::uint8_t> buffer,
@@ -149,12 +150,12 @@ ReadResult SectorDevice::ReadClusters(std::uint64_t firstCluster, std::span<std:
   if (sectorsPerCluster == 0) return ReadFailed;
   const std::uint64_t sectors = static_cast<std::uint64_t>(clusters) * sectorsPerCluster;
   if (sectors > std::numeric_limits<std::uint32_t>::max()) return ReadFailed;
-  return ReadSectors(firstCluster * sectorsPerCluster + clusterBase, buffer, static_cast<std::uint32_t>(sectors));
+  return ReadSectors(ClusterSector(firstCluster), buffer, static_cast<std::uint32_t>(sectors));
 }
 
 std::uint64_t SectorDevice::ClusterOfSector(std::uint64_t sector) const {
-  if (sectorsPerCluster == 0 || sector <= clusterBase) return 0;
-  return (sector - clusterBase) / sectorsPerCluster;
+  if (sectorsPerCluster == 0 || static_cast<std::int64_t>(sector) <= clusterBase) return 0;
+  return static_cast<std::uint64_t>(static_cast<std::int64_t>(sector) - clusterBase) / sectorsPerCluster;
 }
 
 std::vector<std::uint8_t>& SectorDevice::AllocateVolumeBuffer(std::size_t size) {

@@ -50,8 +50,10 @@ class SectorDevice {
   FsType fsType = FsType::None;
   std::uint32_t sectorsPerCluster = 0;
   std::uint32_t bytesPerCluster = 0;
-  std::uint32_t dataStart = 0;
-  std::uint32_t clusterBase = 0;
+  std::uint64_t dataStart = 0;
+  // Sector of cluster 0: dataStart - 2 clusters, negative when the data area
+  // starts within the first two cluster sizes (exFAT with large clusters).
+  std::int64_t clusterBase = 0;
   std::uint32_t lastCluster = 0;
   std::uint32_t rootCluster = 0;     // FAT32/exFAT root directory cluster
   std::uint64_t clusterCount = 0;    // exFAT: volume length / sectors per cluster
@@ -88,6 +90,10 @@ class SectorDevice {
   bool ReadClusterSector(std::uint64_t cluster, std::span<std::uint8_t> buffer);
   ReadResult ReadClusters(std::uint64_t firstCluster, std::span<std::uint8_t> buffer, std::uint32_t clusters);
   std::uint64_t ClusterOfSector(std::uint64_t sector) const;
+  // Volume-relative first sector of a cluster (wraps to an unreadable sector when below 0).
+  std::uint64_t ClusterSector(std::uint64_t cluster) const {
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(cluster * sectorsPerCluster) + clusterBase);
+  }
 
   // Buffers that live as long as the mounted volume (FAT copy, bitmaps, MFT
   // buffers); freed by Close.

@@ -31,6 +31,25 @@ enum class StringId : std::size_t {
   PhysicalDriveName,        // "PHYSICAL DRIVE %i"
   NotAvailable,             // "N/A"
   DriveSettingsTitle,
+  CantLocalizeFat16,        // "Sorry, can't localize FAT16 file system."
+  CantLocalizeFat32,
+  MemoryGrow,               // "... (P1)"
+  MemoryFresh,              // "... (P2)"
+  AddBinNullTarget,         // "!-AddBinToDynList"
+  Month1,                   // twelve month names, "szMonth1".."szMonth12"
+  Month12 = Month1 + 11,
+  LostFilesFolder,
+  RawFilesFolder,
+  RebuildFolder,
+  LostFilesDescription,
+  RawFilesDescription,
+  RebuildDescription,
+  FileFolderDescription,
+  DisplaySize,              // "%s %s (bytes: %s)"
+  UnitBytes,
+  UnitKb,
+  UnitMb,
+  UnitGb,
   Count
 };
 

@@ -28,15 +28,24 @@ bool AddRow(DriveList& list, const std::u16string& group, DriveRow row) {
   return true;
 }
 
-// The volumes known on the open device so far: a volume without a partition table.
+// Lists the partitions of the open device as rows of its group and keeps the
+// repair candidates of the drive.
 void ListVolumesOfDevice(DriveList& list, SectorDevice& device, std::int32_t drive, const std::u16string& group,
                          const std::string& imagePath) {
   IdentifyContext ctx{device, drive, &list.tables.volumes, &list.damagedBootSectors};
-  DriveRow row;
-  if (!IdentifyVolume(ctx, 0, nullptr, row.entry)) return;
-  row.entry.startIsPhysical = 1;
-  row.imagePath = imagePath;
-  AddRow(list, group, std::move(row));
+  DriveRepairCandidates repair;
+  repair.drive = drive;
+  repair.imagePath = imagePath;
+  repair.deviceSectors = device.deviceSectors == kAllOnes ? 0 : device.deviceSectors;
+  repair.listing = ListPartitions(ctx, repair.deviceSectors);
+  for (const DriveEntry& entry : repair.listing.volumes) {
+    DriveRow row;
+    row.entry = entry;
+    row.entry.startIsPhysical = 1;
+    row.imagePath = imagePath;
+    if (!AddRow(list, group, std::move(row))) break;
+  }
+  list.repairs.push_back(std::move(repair));
 }
 
 DriveRow WholeDriveRow(std::int32_t number, const std::u16string& name, std::uint64_t sectors,

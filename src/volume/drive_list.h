@@ -6,6 +6,7 @@
 #include "device/drive_entry.h"
 #include "device/drive_tables.h"
 #include "device/sector_device.h"
+#include "volume/list_partitions.h"
 
 #include <atomic>
 #include <string>
@@ -25,11 +26,20 @@ struct DriveGroup {
   std::vector<std::size_t> rows;  // indexes into DriveList::rows
 };
 
+// What the listing of one drive found that a partition repair could use.
+struct DriveRepairCandidates {
+  std::int32_t drive = -1;
+  std::string imagePath;
+  std::uint64_t deviceSectors = 0;
+  PartitionListing listing;  // afterLast: volumes missing from the table
+};
+
 struct DriveList {
   DriveTables tables;
   std::vector<DriveRow> rows;  // at most kMaxDriveListEntries
   std::vector<DriveGroup> groups;
   std::vector<DriveEntry> damagedBootSectors;
+  std::vector<DriveRepairCandidates> repairs;  // one per listed drive or image
 };
 
 struct RefreshOptions {

@@ -134,7 +134,7 @@ bool Identifier::DetailExfat(std::uint64_t& fsCount) {
   result_.serial = LoadLe32(b, 100);
   dev_.sectorsPerCluster = spc;
   dev_.dataStart = heap;
-  dev_.clusterBase = heap - 2 * spc;
+  dev_.clusterBase = static_cast<std::int64_t>(heap) - 2 * static_cast<std::int64_t>(spc);
   dev_.rootCluster = LoadLe32(b, 96);
   dev_.clusterCount = length / spc;
 
@@ -182,8 +182,8 @@ bool Identifier::DetailFat32(std::uint64_t& fsCount) {
 
   const std::uint64_t dataStart = reserved + static_cast<std::uint64_t>(spf) * (fats == 2 ? 2 : 1);
   dev_.sectorsPerCluster = spc;
-  dev_.dataStart = static_cast<std::uint32_t>(dataStart);
-  dev_.clusterBase = static_cast<std::uint32_t>(dataStart - 2u * spc);
+  dev_.dataStart = dataStart;
+  dev_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
   dev_.rootCluster = LoadLe32(b, 44);
 
   // A table start 6 sectors too far lands on the backup boot sector; the sector

@@ -79,5 +79,59 @@ if have mkswap; then
   mkswap -L KVSWAP "$f" >/dev/null 2>&1 && record swap "Linux Swap 2" 0 "$(sectors "$f")" "Linux Swap" - 0
 fi
 
+# Partitioned disks: sfdisk writes the tables, the volumes are made apart and
+# copied into place. OUT/partitions.tsv: image, start, sectors, file system, label.
+parts="$out/partitions.tsv"
+: > "$parts.new"
+place() { dd if="$1" of="$2" bs=512 seek="$3" conv=notrunc,sparse status=none; rm -f "$1"; }
+part_record() { printf '%s\t%s\t%s\t%s\t%s\n' "$@" >> "$parts.new"; }
+if have sfdisk && have mkfs.vfat && have mkntfs && have mkfs.exfat; then
+  d="$out/mbr-disk.img"; rm -f "$d"; truncate -s 64M "$d"
+  sfdisk -q "$d" >/dev/null <<'TABLE'
+label: dos
+unit: sectors
+start=2048, size=40960, type=c
+start=43008, size=20480, type=7
+start=63488, size=67584, type=5
+start=65536, size=16384, type=7
+start=83968, size=47104, type=6
+TABLE
+  if [ $? -eq 0 ]; then
+    p="$out/p.img"
+    rm -f "$p"; truncate -s $((40960 * 512)) "$p"; mkfs.vfat -F 32 -n MBRFAT32 -h 2048 "$p" >/dev/null 2>&1 && place "$p" "$d" 2048
+    rm -f "$p"; truncate -s $((20480 * 512)) "$p"; mkntfs -q -F -f -L MBRNTFS -p 43008 -H 255 -S 63 "$p" >/dev/null 2>&1 && place "$p" "$d" 43008
+    rm -f "$p"; truncate -s $((16384 * 512)) "$p"; mkfs.exfat -L MBREXFAT "$p" >/dev/null 2>&1 && place "$p" "$d" 65536
+    rm -f "$p"; truncate -s $((47104 * 512)) "$p"; mkfs.vfat -F 16 -n MBRFAT16 -h 83968 "$p" >/dev/null 2>&1 && place "$p" "$d" 83968
+    part_record mbr-disk 2048 40960 FAT32 MBRFAT32
+    part_record mbr-disk 43008 20480 NTFS MBRNTFS
+    part_record mbr-disk 65536 16384 EXFAT MBREXFAT
+    part_record mbr-disk 83968 47104 FAT16 MBRFAT16
+  else
+    note "sfdisk could not write the MBR test disk"
+  fi
+  d="$out/gpt-disk.img"; rm -f "$d"; truncate -s 64M "$d"
+  sfdisk -q "$d" >/dev/null <<'TABLE'
+label: gpt
+unit: sectors
+start=2048, size=40960, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7
+start=43008, size=24576, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7
+start=67584, size=32768, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7
+TABLE
+  if [ $? -eq 0 ]; then
+    p="$out/p.img"
+    rm -f "$p"; truncate -s $((40960 * 512)) "$p"; mkfs.vfat -F 32 -n GPTFAT32 -h 2048 "$p" >/dev/null 2>&1 && place "$p" "$d" 2048
+    rm -f "$p"; truncate -s $((24576 * 512)) "$p"; mkntfs -q -F -f -L GPTNTFS -p 43008 -H 255 -S 63 "$p" >/dev/null 2>&1 && place "$p" "$d" 43008
+    rm -f "$p"; truncate -s $((32768 * 512)) "$p"; mkfs.exfat -L GPTEXFAT "$p" >/dev/null 2>&1 && place "$p" "$d" 67584
+    part_record gpt-disk 2048 40960 FAT32 GPTFAT32
+    part_record gpt-disk 43008 24576 NTFS GPTNTFS
+    part_record gpt-disk 67584 32768 EXFAT GPTEXFAT
+  else
+    note "sfdisk could not write the GPT test disk"
+  fi
+else
+  note "sfdisk, mkfs.vfat, mkntfs or mkfs.exfat missing: partitioned disks skipped"
+fi
+mv "$parts.new" "$parts"
+
 mv "$manifest.new" "$manifest"
 echo "$out"

@@ -30,11 +30,12 @@ class Lister {
   void ListGpt(std::uint64_t headerSector, Bytes header);
   void WalkExtended(const MbrEntry& container);
   void SearchAfterLast();
-  void ListFromBackup(Bytes sector0);
+  void ListWithoutTable(Bytes sector0);
 
   IdentifyContext& ctx_;
   VolumeReader reader_;
   std::uint64_t deviceSectors_;
+  const MbrEntry* whole_ = nullptr;  // the whole device as a table entry, for a volume without a table
   PartitionListing out_;
 };
 
@@ -95,14 +96,23 @@ void Lister::WalkExtended(const MbrEntry& container) {
   }
 }
 
-void Lister::ListFromBackup(Bytes sector0) {
-  ctx_.device.volumeStart = 0;
-  const OpenIdentification id = IdentifyAtOpen(ctx_.device, sector0, deviceSectors_);
-  if (id.type == FsType::RawOther || id.bootSectorAt == 0) return;
+void Lister::ListWithoutTable(Bytes sector0) {
+  // Volumes whose superblock lies beyond sector 0 (ext, ReiserFS, swap), and
+  // boot sectors the identification finds at their backup positions.
   IdentifyContext quiet = ctx_;
   quiet.damagedBootSectors = nullptr;
   DriveEntry entry;
-  if (!IdentifyVolume(quiet, 0, nullptr, entry, id.bootSector) || EntryFsName(entry) == u"UNKNOWN") return;
+  if (IdentifyVolume(quiet, 0, whole_, entry, sector0) && EntryFsName(entry) != u"UNKNOWN") {
+    out_.bare = true;
+    Add(entry);
+    if (entry.bootDamaged && ctx_.damagedBootSectors) ctx_.damagedBootSectors->push_back(out_.volumes.back());
+    return;
+  }
+  // exFAT keeps its backup boot region at sector 12, which only the open tries.
+  ctx_.device.volumeStart = 0;
+  const OpenIdentification id = IdentifyAtOpen(ctx_.device, sector0, deviceSectors_);
+  if (id.type == FsType::RawOther || id.bootSectorAt == 0) return;
+  if (!IdentifyVolume(quiet, 0, whole_, entry, id.bootSector) || EntryFsName(entry) == u"UNKNOWN") return;
   entry.bootDamaged = 1;
   out_.bare = true;
   Add(entry);
@@ -166,11 +176,15 @@ PartitionListing Lister::Run() {
   const std::uint64_t headerAt = first.type == kGptProtectiveType ? first.firstSector : 1;
   if (Read(headerAt, header) && BytesEqual(header, 0, "EFI PART")) ListGpt(headerAt, header);
 
+  // A volume without a table spans the whole device, as far as its own count agrees.
+  MbrEntry whole;
+  whole.sectorCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(deviceSectors_, 0xFFFFFFFFu));
+  whole_ = deviceSectors_ ? &whole : nullptr;
   if (first.bootFlag != 0x80 && first.bootFlag != 0) {
     // No table: sector 0 is a volume's boot sector.
     out_.bare = true;
     DriveEntry entry;
-    if (IdentifyVolume(ctx_, 0, nullptr, entry, sector0)) Add(entry);
+    if (IdentifyVolume(ctx_, 0, whole_, entry, sector0)) Add(entry);
   } else {
     for (const MbrEntry& e : out_.mbr) {
       // An emptied slot (a deleted partition) does not hide the slots after it.
@@ -186,14 +200,15 @@ PartitionListing Lister::Run() {
     // a volume when the "table" yielded nothing: keep it rather than list none.
     if (out_.volumes.empty() && !out_.gpt && QuickFsTest(sector0) != FsType::RawOther) {
       DriveEntry entry;
-      if (IdentifyVolume(ctx_, 0, nullptr, entry, sector0)) {
+      if (IdentifyVolume(ctx_, 0, whole_, entry, sector0)) {
         out_.bare = true;
         Add(entry);
       }
     }
-    // No table and no boot sector at 0 (wiped or damaged): a volume whose backup
-    // boot sector survives is still listed, marked as found through the backup.
-    if (out_.volumes.empty() && !out_.gpt && LoadLe16(sector0, 510) != 0xAA55) ListFromBackup(sector0);
+    // No table signature and nothing listed: sector 0 belongs to a volume whose
+    // superblock lies further in, or to one whose boot sector was wiped but
+    // whose backup survives (then listed as found through the backup).
+    if (out_.volumes.empty() && !out_.gpt && LoadLe16(sector0, 510) != 0xAA55) ListWithoutTable(sector0);
   }
   SearchAfterLast();
 

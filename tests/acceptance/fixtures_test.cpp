@@ -4,6 +4,12 @@
 #include "support/image_source.h"
 #include "support/mini_json.h"
 #include "volume/identify.h"
+#include "volume/list_partitions.h"
+#include "volume/mount.h"
+#include "volume/open_volume.h"
+#include "support/recording_ui.h"
+
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -116,6 +122,124 @@ TEST(Fixtures, EveryVolumeOfEveryManifestIsIdentified) {
     }
   }
   EXPECT_GT(volumes, 0);
+}
+
+// Starts of partitions a manifest says are missing from the table ("... at sector N ...").
+std::vector<std::uint64_t> LostStarts(const test::Json& m) {
+  std::vector<std::uint64_t> starts;
+  if (!m.Has("defects")) return starts;
+  static const std::regex kAt("lost partition\\).* at sector ([0-9]+)");
+  for (const test::Json& d : m["defects"].a) {
+    std::smatch hit;
+    if (std::regex_search(d.s, hit, kAt)) starts.push_back(std::stoull(hit[1].str()));
+  }
+  return starts;
+}
+
+TEST(Fixtures, PartitionTablesListEveryVolumeTheyHold) {
+  const fs::path dir = KESTROVA_FIXTURES_DIR;
+  if (!fs::exists(dir)) GTEST_SKIP() << "no fixture folder at " << dir.string();
+  int checked = 0;
+  for (const auto& file : fs::directory_iterator(dir)) {
+    if (file.path().extension() != ".json") continue;
+    const test::Json m = test::Json::Parse(Slurp(file.path()));
+    const std::string name = m["name"].s;
+    SCOPED_TRACE(name);
+    const std::string image = Unpacked(dir / m["image"].s);
+    ASSERT_FALSE(image.empty());
+    test::ImageDevice img(image);
+    ASSERT_TRUE(img.ok);
+    std::vector<DriveEntry> damaged;
+    IdentifyContext ctx{img.device, 0, nullptr, &damaged};
+    const PartitionListing listing = ListPartitions(ctx, img.device.deviceSectors);
+
+    // A wiped MBR leaves nothing to list: finding those volumes is the partition search's job.
+    const bool wiped = name.find("wiped") != std::string::npos;
+    const auto lost = LostStarts(m);
+    std::size_t expected = 0;
+    for (const test::Json& p : m["partitions"].a) {
+      const std::string fsName = p["fs"].s;
+      const auto start = static_cast<std::uint64_t>(p["start_sector"].n);
+      if (fsName == "EXTENDED") continue;
+      SCOPED_TRACE(fsName + " at " + std::to_string(start));
+      const auto it = std::find_if(listing.volumes.begin(), listing.volumes.end(),
+                                   [&](const DriveEntry& e) { return e.start == start; });
+      if (wiped || std::count(lost.begin(), lost.end(), start)) {
+        EXPECT_EQ(it, listing.volumes.end()) << "not in any table";
+        continue;
+      }
+      ++expected;
+      ASSERT_NE(it, listing.volumes.end());
+      ++checked;
+      EXPECT_EQ(+it->sectors, static_cast<std::uint64_t>(p["sector_count"].n));
+      const std::string got = ToUtf8(EntryFsName(*it));
+      if (fsName.rfind("EXT", 0) == 0) {
+        EXPECT_EQ(got.rfind("Ext", 0), 0u) << got;
+      } else {
+        EXPECT_EQ(got, ExpectedFsName(fsName));
+      }
+      EXPECT_EQ(it->bootDamaged != 0, name.find("bootzero") != std::string::npos);
+    }
+    EXPECT_EQ(listing.volumes.size(), expected);
+    EXPECT_EQ(listing.gpt, m["scheme"].s == "gpt");
+    EXPECT_EQ(listing.bare, m["scheme"].s == "none");
+    if (name == "mbr-lostpart") {
+      EXPECT_EQ(listing.wrongMbrEntries, 2) << "the deleted slot and the empty fourth";
+    }
+  }
+  EXPECT_GT(checked, 0);
+}
+
+TEST(Fixtures, EveryListedVolumeMountsWithItsManifestGeometry) {
+  const fs::path dir = KESTROVA_FIXTURES_DIR;
+  if (!fs::exists(dir)) GTEST_SKIP() << "no fixture folder at " << dir.string();
+  int mounted = 0;
+  for (const auto& file : fs::directory_iterator(dir)) {
+    if (file.path().extension() != ".json") continue;
+    const test::Json m = test::Json::Parse(Slurp(file.path()));
+    SCOPED_TRACE(m["name"].s);
+    const std::string image = Unpacked(dir / m["image"].s);
+    for (const test::Json& p : m["partitions"].a) {
+      if (!p.Has("geometry")) continue;
+      const test::Json& g = p["geometry"];
+      const auto start = static_cast<std::uint64_t>(p["start_sector"].n);
+      const auto count = static_cast<std::uint64_t>(p["sector_count"].n);
+      SCOPED_TRACE(p["fs"].s + " at " + std::to_string(start));
+      test::RecordingUi ui;
+      ScanFlags scan;
+      SectorDevice device(scan);
+      DriveTables tables;
+      OpenRequest request;
+      request.imagePath = image;
+      request.start = start;
+      request.count = count;
+      OpenedVolume opened;
+      ASSERT_TRUE(OpenDevice(device, tables, ui, request, opened));
+      MountRequest mr;
+      mr.partitionCount = count;
+      MountedVolume mv;
+      ASSERT_TRUE(MountVolume(device, ui, mr, opened, mv));
+      ++mounted;
+      EXPECT_EQ(device.sectorsPerCluster, static_cast<std::uint32_t>(g["sectors_per_cluster"].n));
+      EXPECT_EQ(device.volumeLastSector, count - 1);
+      const std::string fsName = g["fs"].s;
+      if (fsName == "NTFS") {
+        EXPECT_EQ(device.fsType, FsType::Ntfs);
+        EXPECT_EQ(mv.mftRecordSize, static_cast<std::uint32_t>(g["mft_record_size"].n));
+        EXPECT_EQ(mv.mftStartSector, static_cast<std::uint64_t>(g["mft_cluster"].n) * device.sectorsPerCluster);
+        EXPECT_TRUE(mv.mftUsable);
+      } else {
+        EXPECT_EQ(device.dataStart, static_cast<std::uint64_t>(g["data_start_sector"].n));
+        if (g.Has("root_cluster") && fsName != "FAT16" && fsName != "FAT12") {
+          EXPECT_EQ(device.rootCluster, static_cast<std::uint32_t>(g["root_cluster"].n));
+        }
+        if (g.Has("clusters")) {
+          EXPECT_EQ(device.lastCluster, static_cast<std::uint32_t>(g["clusters"].n) + 1);
+        }
+      }
+    }
+  }
+  EXPECT_GT(mounted, 0);
 }
 
 }  // namespace

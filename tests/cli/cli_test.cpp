@@ -94,3 +94,19 @@ TEST_F(CliTest, QlzRoundTripsAndRefusesCorruptPackets) {
   EXPECT_EQ(Cli("qlz decompress " + (dir / "missing").string() + " " + raw).code, 3);
   EXPECT_EQ(Cli("qlz").code, 2);
 }
+
+TEST_F(CliTest, PartitionsAndMountOfAPartitionedDisk) {
+  const std::string disk = std::string(KESTROVA_TEST_IMAGES_DIR) + "/mbr-disk.img";
+  if (!fs::exists(disk)) GTEST_SKIP() << "no partitioned test disk: run scripts/make-test-images.sh";
+  const CliRun list = Cli("partitions " + disk + " --json");
+  ASSERT_EQ(list.code, 0);
+  for (const char* key : {"\"fs\":\"NTFS\"", "\"start\":43008", "\"index\":4", "\"type\":6", "\"chs\":\"ok\"",
+                          "\"lost\":false", "\"bootDamaged\":false", "\"serial\":"})
+    EXPECT_NE(list.out.find(key), std::string::npos) << key;
+  const CliRun mount = Cli("mount " + disk + " --partition 2 --json");
+  ASSERT_EQ(mount.code, 0);
+  for (const char* key : {"\"fsType\":\"NTFS\"", "\"start\":43008", "\"volumeLastSector\":20479", "\"mftUsable\":true"})
+    EXPECT_NE(mount.out.find(key), std::string::npos) << key;
+  EXPECT_EQ(Cli("mount " + disk + " --partition 9").code, 2);
+  EXPECT_EQ(Cli("partitions " + File("blank.img", 64 * 512)).code, 1);
+}

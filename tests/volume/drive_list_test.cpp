@@ -51,5 +51,33 @@ TEST(DriveList, BuildsFromImageFilesAlone) {
   fs::remove_all(dir);
 }
 
+TEST(DriveList, ImageWithATableListsItsPartitionsAndKeepsRepairCandidates) {
+  const fs::path dir = fs::temp_directory_path() / ("kestrova-list2-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::vector<std::uint8_t> img(4000 * 512, 0);
+  auto at = [&](std::uint64_t sector) { return img.data() + sector * 512; };
+  StoreMbrEntry(MakeMbrEntry(0x80, 0x0C, 63, 1000), std::span<std::uint8_t>(at(0) + 446, 16));
+  test::PutLe16(at(0) + 510, 0xAA55);
+  test::WriteFat32Boot(at(63), 1000, 1, "FIRST");
+  test::WriteFat32Boot(at(1071), 1000, 2, "NOTLISTED");  // behind the first, at the next track boundary
+  const std::string path = (dir / "disk.img").string();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
+
+  test::RecordingUi ui;
+  ScanFlags scan;
+  SectorDevice device(scan);
+  DriveList list;
+  ASSERT_TRUE(AddImageToList(list, device, ui, path));
+  ASSERT_EQ(list.groups[0].rows.size(), 1u);
+  EXPECT_EQ(EntryLabel(list.rows[list.groups[0].rows[0]].entry), u"FIRST");
+  EXPECT_EQ(+list.rows[list.groups[0].rows[0]].entry.start, 63u);
+  ASSERT_EQ(list.repairs.size(), 1u);
+  EXPECT_EQ(list.repairs[0].imagePath, path);
+  ASSERT_EQ(list.repairs[0].listing.afterLast.size(), 1u);
+  EXPECT_EQ(+list.repairs[0].listing.afterLast[0].start, 1071u);
+  EXPECT_EQ(list.repairs[0].listing.wrongMbrEntries, 3);
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -105,9 +105,14 @@ int RunMount(const MountOptions& o) {
     return rows.empty() ? kExitNotFound : kExitUsage;
   }
   DriveEntry entry = rows[o.partition - 1].entry;
+  // An image or a whole block device, opened at the volume's start.
+  OpenRequest source;
+  if (!SourceRequest(o.source, source)) return kExitCantOpen;
+  source.start = entry.start;
+  source.count = entry.sectors;
+  source.entry = &entry;
   OpenedVolume opened;
-  if (int code = OpenSource(o.source, entry.start, entry.sectors, device, tables, ui, opened); code != kExitOk)
-    return code;
+  if (!OpenDevice(device, tables, ui, source, opened)) return kExitCantOpen;
   MountRequest request;
   request.partitionCount = entry.sectors;
   MountedVolume mounted;

@@ -334,4 +334,13 @@ bool MountVolume(SectorDevice& device, Ui& ui, const MountRequest& request, cons
   return Mounter(device, ui, request, opened, out).Run();
 }
 
+bool OpenAndMountEntry(SectorDevice& device, const DriveTables& tables, Ui& ui, DriveEntry& entry,
+                       const std::string& imagePath, const std::string& volumePath, const MountRequest& request,
+                       OpenedVolume& opened, MountedVolume& mounted) {
+  if (!OpenEntry(device, tables, ui, entry, imagePath, volumePath, request.request, opened)) return false;
+  MountRequest r = request;
+  if (r.partitionCount == 0 && !entry.wholeDrive) r.partitionCount = entry.sectors;
+  return MountVolume(device, ui, r, opened, mounted);
+}
+
 }  // namespace kestrova

@@ -63,6 +63,13 @@ struct MountRequest {
 bool MountVolume(SectorDevice& device, Ui& ui, const MountRequest& request, const OpenedVolume& opened,
                  MountedVolume& out);
 
+// Opens a listed entry (OpenEntry) and mounts it with the row's drive
+// settings: the whole of "open a volume for scanning". The partition's own
+// count bounds the volume unless the row is a whole drive.
+bool OpenAndMountEntry(SectorDevice& device, const DriveTables& tables, Ui& ui, DriveEntry& entry,
+                       const std::string& imagePath, const std::string& volumePath, const MountRequest& request,
+                       OpenedVolume& opened, MountedVolume& mounted);
+
 // FAT32 boot sectors tried, in order, when the one in use has no cluster or sector size.
 inline constexpr std::uint64_t kFat32BootFallbacks[] = {6, 2, 16};
 

@@ -68,11 +68,9 @@ TEST(PartitionedImages, TablesMadeBySfdiskListEveryVolume) {
       DriveTables tables;
       DriveEntry entry = e;
       OpenedVolume opened;
-      ASSERT_TRUE(OpenEntry(device, tables, ui, entry, image, {}, FsType::Detect, opened));
-      MountRequest request;
-      request.partitionCount = e.sectors;
       MountedVolume mounted;
-      ASSERT_TRUE(MountVolume(device, ui, request, opened, mounted));
+      ASSERT_TRUE(OpenAndMountEntry(device, tables, ui, entry, image, {}, MountRequest{}, opened, mounted));
+      EXPECT_EQ(entry.detectedFs, static_cast<std::int32_t>(device.fsType));
       EXPECT_EQ(ToUtf8(EntryFsName(e)), parts[i].fs);
       EXPECT_EQ(device.volumeStart, parts[i].start);
       EXPECT_EQ(device.volumeLastSector, parts[i].sectors - 1);

@@ -13,3 +13,15 @@ echo "== Devices (image only) =="
 echo
 echo "== File system of $sample =="
 "$cli" identify "$sample"
+
+disk="$images/mbr-disk.img"
+if [ -f "$disk" ]; then
+  echo
+  echo "== Partitions of $disk =="
+  "$cli" partitions "$disk"
+  for n in 1 2 3 4; do
+    echo
+    echo "== Mounted geometry of partition $n =="
+    "$cli" mount "$disk" --partition "$n"
+  done
+fi

@@ -70,7 +70,7 @@ TEST(PartitionedImages, TablesMadeBySfdiskListEveryVolume) {
       OpenedVolume opened;
       MountedVolume mounted;
       ASSERT_TRUE(OpenAndMountEntry(device, tables, ui, entry, image, {}, MountRequest{}, opened, mounted));
-      EXPECT_EQ(entry.detectedFs, static_cast<std::int32_t>(device.fsType));
+      EXPECT_EQ(+entry.detectedFs, static_cast<std::int32_t>(device.fsType));
       EXPECT_EQ(ToUtf8(EntryFsName(e)), parts[i].fs);
       EXPECT_EQ(device.volumeStart, parts[i].start);
       EXPECT_EQ(device.volumeLastSector, parts[i].sectors - 1);

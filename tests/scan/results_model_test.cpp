@@ -125,7 +125,7 @@ TEST(ResultListsTest, NamesByHandleAndResetEmptiesEverything) {
   const std::u16string name = u"report.pdf";
   const auto second = lists.raw.Add(MakeScanEntry(), &name);
   ASSERT_TRUE(second);
-  EXPECT_EQ(lists.raw.at(0).name, kGeneratedName);
+  EXPECT_EQ(+lists.raw.at(0).name, kGeneratedName);
   EXPECT_EQ(lists.raw.NameOf(lists.raw.at(0)), nullptr) << "a generated name is not stored";
   EXPECT_EQ(*lists.raw.NameOf(lists.raw.at(*second)), name);
   EXPECT_EQ(lists.raw.names.size(), 1u);
@@ -229,8 +229,8 @@ TEST(VirtualFolders, NamesPathsAndParentRecords) {
   EXPECT_TRUE(IsFolder(folder, FsType::Fat32));
   EXPECT_EQ(FolderDescription(folder), u"Virtual folder of revovered files via header detect");
   EXPECT_EQ(FolderDescription(MakeScanEntry()), u"File folder");
-  EXPECT_EQ(MakeVirtualParentEntry(kLostFilesMarker).recordNumber, kLostFilesParentRecord);
-  EXPECT_EQ(MakeVirtualParentEntry(kRebuildMarker).recordNumber, kRebuildParentRecord);
+  EXPECT_EQ(+MakeVirtualParentEntry(kLostFilesMarker).recordNumber, kLostFilesParentRecord);
+  EXPECT_EQ(+MakeVirtualParentEntry(kRebuildMarker).recordNumber, kRebuildParentRecord);
   EXPECT_EQ(MakeVirtualParentEntry(kRebuildMarker).Kind(), EntryKind::VirtualParentLink);
   ScanEntry ntfsDir = MakeScanEntry();
   ntfsDir.flags = kNtfsDirectory;

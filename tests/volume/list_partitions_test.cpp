@@ -30,7 +30,7 @@ class ListPartitionsTest : public ::testing::Test {
   }
   static std::vector<std::uint64_t> Starts(const std::vector<DriveEntry>& v) {
     std::vector<std::uint64_t> out;
-    for (const DriveEntry& e : v) out.push_back(e.start);
+    for (const DriveEntry& e : v) out.push_back(+e.start);
     return out;
   }
 };
@@ -124,7 +124,7 @@ TEST_F(ListPartitionsTest, ExtendedChainListsBothLogicalVolumesAfterTheirRecords
   EXPECT_EQ(l.extendedBase, 2000u);
   ASSERT_EQ(Starts(l.volumes), (std::vector<std::uint64_t>{63, 2063, 3563}));
   EXPECT_EQ(EntryFsName(l.volumes[2]), u"NTFS");
-  EXPECT_EQ(l.volumes[1].partitionType, 0x0C);
+  EXPECT_EQ(+l.volumes[1].partitionType, 0x0C);
   EXPECT_EQ(l.extendedRecords.size(), 2u);
   EXPECT_EQ(l.wrongMbrEntries, 2);
 }

@@ -10,48 +10,14 @@
 namespace kestrova {
 
 enum class StringId : std::size_t {
-  Caption,                  // "Kestrova"
-  CaptionOverwriteProtection,
-  CantOpenImageFile,
-  CantOpenThisDrive,
-  VmdkRefused,
-  ReadErrorTitle,
-  ReadErrorHeading,
-  ReadErrorSectorCluster,
-  ReadErrorCode,
-  ReadErrorCount,
-  ReadErrorSkip,
-  ReadErrorContinue,
-  ReadErrorStopScan,
-  SystemDrivesString,       // the system's volumes that no listed partition stands for
-  VirtualDrivesString,      // "Virtual disks"
-  PhysicalDrivesString,     // "Physical drives"
-  HddGroup,                 // "HDD%i: %s (%s)"
-  ImageGroup,               // "Image: %s"
-  PhysicalDriveName,        // "PHYSICAL DRIVE %i"
-  NotAvailable,             // "N/A"
-  DriveSettingsTitle,
-  CantLocalizeFat16,        // "Sorry, can't localize FAT16 file system."
-  CantLocalizeFat32,
-  MemoryGrow,               // "... (P1)"
-  MemoryFresh,              // "... (P2)"
-  AddBinNullTarget,         // "!-AddBinToDynList"
-  Month1,                   // twelve month names, "szMonth1".."szMonth12"
-  Month12 = Month1 + 11,
-  LostFilesFolder,
-  RawFilesFolder,
-  RebuildFolder,
-  LostFilesDescription,
-  RawFilesDescription,
-  RebuildDescription,
-  FileFolderDescription,
-  DisplaySize,              // "%s %s (bytes: %s)"
-  UnitBytes,
-  UnitKb,
-  UnitMb,
-  UnitGb,
+#define KV_STRING(id, section, key, english) id,
+#include "resources/string_table.inc"
+#undef KV_STRING
   Count
 };
+
+// The program's title text.
+inline constexpr std::u16string_view kTitleText = u"Kestrova 3.8.6.1";
 
 struct StringSlot {
   std::string_view section;
@@ -70,5 +36,8 @@ void SetText(StringId id, std::u16string text);
 
 // Restores every slot to its English default.
 void ResetTexts();
+
+// Every slot, in StringId order (language loading walks them).
+inline constexpr std::size_t kStringCount = static_cast<std::size_t>(StringId::Count);
 
 }  // namespace kestrova

@@ -1,0 +1,32 @@
+#include "shell/app_settings.h"
+
+#include "shell/profile.h"
+
+namespace kestrova {
+
+StatusColours DefaultColours(std::uint32_t windowText) {
+  const std::uint32_t deleted = windowText > 0x808080 ? windowText - 0x808080 : windowText + 0x808080;
+  return {deleted, windowText, 0x0000FF, 0xFF00FF, 0xFF0000, 0x13920D, 0x400080};
+}
+
+AppSettings LoadAppSettings(const std::string& settingsFile, std::uint32_t windowText,
+                            const std::u16string& localeLanguage) {
+  AppSettings s;
+  s.colours = DefaultColours(windowText);
+  Profile profile(settingsFile);
+  profile.Read(u"MAIN", u"LANGUAGE", s.language);
+  if (s.language.empty()) s.language = localeLanguage;
+  for (std::size_t i = 0; i < kColourKeys.size(); ++i) profile.Read(u"COLORS", kColourKeys[i], s.colours[i], ProfileType::Colour);
+  return s;
+}
+
+bool SaveAppSettings(const std::string& settingsFile, const AppSettings& settings) {
+  if (settingsFile.empty()) return false;
+  Profile profile(settingsFile);
+  for (std::size_t i = 0; i < kColourKeys.size(); ++i)
+    profile.Write(u"COLORS", kColourKeys[i], settings.colours[i], ProfileType::Colour);
+  profile.Write(u"MAIN", u"LANGUAGE", settings.language);
+  return profile.Flush();
+}
+
+}  // namespace kestrova

@@ -43,6 +43,11 @@ struct MountOptions {
 };
 int RunMount(const MountOptions& options);
 
+struct DiagOptions {
+  std::string folder;  // where to write; default: the reports folder
+};
+int RunDiagSnapshot(const DiagOptions& options);
+
 struct QlzOptions {
   bool decompress = false;
   std::string input;

@@ -1,10 +1,17 @@
 // kestrova-cli: the headless front end for scripts, tests and servers.
 #include "cli/commands.h"
+#include "common/activity.h"
+#include "shell/diagnostics.h"
+#include "shell/folders.h"
 
 #include <CLI/CLI.hpp>
 
 int main(int argc, char** argv) {
   using namespace kestrova::cli;
+  kestrova::ActivityMark activity(kestrova::Fn::CliMain);
+  // A crash leaves a report of what was running in the reports folder.
+  kestrova::InstallFaultHandler(kestrova::ReportsFolder(kestrova::ExecutableFolder()) + kestrova::kReportBaseName);
+
   CLI::App app{"Kestrova data recovery (command line)"};
   app.require_subcommand(1);
 
@@ -43,6 +50,12 @@ int main(int argc, char** argv) {
   qd->add_option("in", qlzDecompress.input, "Packet file")->required();
   qd->add_option("out", qlzDecompress.output, "Output file")->required();
 
+  DiagOptions diagOptions;
+  auto* diag = app.add_subcommand("diag", "Diagnostics");
+  diag->require_subcommand(1);
+  auto* snapshot = diag->add_subcommand("snapshot", "Write the list of running functions to a report file");
+  snapshot->add_option("--dir", diagOptions.folder, "Folder for the report (default: the reports folder)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -53,6 +66,7 @@ int main(int argc, char** argv) {
   if (*id) return RunIdentify(identify);
   if (*parts) return RunPartitions(partitions);
   if (*mnt) return RunMount(mount);
+  if (*snapshot) return RunDiagSnapshot(diagOptions);
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);
   return kExitUsage;

@@ -1,4 +1,5 @@
 #include "device/device_open.h"
+#include "common/activity.h"
 
 #include "common/text.h"
 #include "device/posix_block_source.h"
@@ -29,6 +30,7 @@ ReopenFn MakeReopen(const std::string& path) {
 }  // namespace
 
 bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const OpenRequest& req, OpenedDevice& out) {
+  ActivityMark activity(Fn::OpenRaw);
   device.Reset();
   out = OpenedDevice{};
 

@@ -1,4 +1,5 @@
 #include "device/sector_device.h"
+#include "common/activity.h"
 
 #include "common/text.h"
 
@@ -43,11 +44,13 @@ void SectorDevice::Attach(std::unique_ptr<BlockSource> source, ReopenFn reopen) 
 void SectorDevice::Close() { Reset(); }
 
 ReadResult SectorDevice::ReadSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count) {
+  ActivityMark activity(Fn::ReadSectors);
   return ReadLocked(sector, buffer, count, volumeStart);
 }
 
 ReadResult SectorDevice::ReadSectorsAt(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
                                        std::uint64_t start) {
+  ActivityMark activity(Fn::ReadSectorsAt);
   // The start is passed down instead of swapping volumeStart, so a concurrent
   // reader of the mounted volume never sees the temporary value.
   return ReadLocked(sector, buffer, count, start);
@@ -118,6 +121,7 @@ void SectorDevice::RecordBadSector(std::uint64_t absolute, int error) {
 }
 
 bool SectorDevice::WriteSectors(std::uint64_t sector, std::span<const std::uint8_t> buffer, std::uint32_t count) {
+  ActivityMark activity(Fn::WriteSectors);
   const std::uint64_t ss = sectorSize;
   const std::uint64_t bytes = static_cast<std::uint64_t>(count) * ss;
   if (bytes > buffer.size() || sector > std::numeric_limits<std::uint64_t>::max() / (ss ? ss : 1)) return false;

@@ -1,33 +1,14 @@
 #include "scan/dyn_list.h"
 
-#include "resources/strings.h"
-
-#include <new>
+#include "common/activity.h"
+#include "common/reallocate.h"
 
 namespace kestrova {
-namespace {
-
-void Report(Ui* ui, StringId id) {
-  if (ui) ui->MessageBox(Text(id), Text(StringId::Caption), MsgIcon::Error, MsgButtons::Ok);
-}
-
-}  // namespace
 
 bool DynList::Create() {
   used_ = 0;
   lastItem_ = kNone;
-  if (step_ == 0 || step_ > limit_) {
-    Report(ui_, StringId::MemoryFresh);
-    return false;
-  }
-  try {
-    data_.assign(step_, 0);
-  } catch (const std::bad_alloc&) {
-    data_.clear();
-    Report(ui_, StringId::MemoryFresh);
-    return false;
-  }
-  return true;
+  return Reallocate(data_, step_ ? step_ : 1, ReallocMode::Discard, ui_, step_ ? limit_ : 0);
 }
 
 void DynList::Free() {
@@ -44,18 +25,12 @@ bool DynList::GrowTo(std::size_t needed, std::size_t increment) {
   std::size_t capacity = data_.size();
   while (capacity < needed) {
     if (capacity > limit_ - increment) {
-      Report(ui_, StringId::MemoryGrow);
+      ReportAllocationFailure(ReallocMode::Keep, ui_);
       return false;
     }
     capacity += increment;
   }
-  try {
-    data_.resize(capacity, 0);
-  } catch (const std::bad_alloc&) {
-    Report(ui_, StringId::MemoryGrow);
-    return false;
-  }
-  return true;
+  return Reallocate(data_, capacity, ReallocMode::Keep, ui_, limit_);
 }
 
 std::uint8_t* DynList::Append(const void* bytes, std::size_t length) {
@@ -67,6 +42,7 @@ std::uint8_t* DynList::Append(const void* bytes, std::size_t length) {
 }
 
 std::uint8_t* DynList::AddBin(const void* bytes, std::size_t length) {
+  ActivityMark mark(Fn::DynListAdd);
   if (!bytes) return nullptr;
   if (data_.empty() && !Create()) return nullptr;
   if (used_ + length + kDynListSpare >= data_.size() &&

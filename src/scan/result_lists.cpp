@@ -1,4 +1,5 @@
 #include "scan/result_lists.h"
+#include "common/activity.h"
 
 namespace kestrova {
 
@@ -36,6 +37,7 @@ EntryList& ResultLists::List(ListId id) {
 }
 
 bool ResultLists::Reset() {
+  ActivityMark activity(Fn::ResultListsReset);
   bool ok;
   {
     std::scoped_lock g(deletedLock);

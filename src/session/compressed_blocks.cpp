@@ -1,4 +1,5 @@
 #include "session/compressed_blocks.h"
+#include "common/activity.h"
 
 #include <algorithm>
 #include <string>
@@ -43,6 +44,7 @@ BlockReadResult Fail(std::string text) {
 }  // namespace
 
 std::uint64_t WritePlainBlock(std::span<const std::uint8_t> raw, const ByteSink& sink) {
+  ActivityMark activity(Fn::WritePlainBlock);
   if (raw.empty()) return 0;
   if (raw.size() <= kSinglePacketLimit) {
     const auto packet = qlz::Compress(raw);
@@ -107,6 +109,7 @@ bool PlausibleRawSize(std::uint64_t rawSize, std::uint64_t storedSize) {
 }
 
 BlockReadResult ReadPlainBlock(std::span<const std::uint8_t> stored, std::span<std::uint8_t> dst) {
+  ActivityMark activity(Fn::ReadPlainBlock);
   if (dst.empty()) return Fail("empty block");
   if (dst.size() <= kSinglePacketLimit) return DecodeExact(stored, dst, false, "block packet");
   std::size_t at = 0;
@@ -126,6 +129,7 @@ BlockReadResult ReadPlainBlock(std::span<const std::uint8_t> stored, std::span<s
 }
 
 BlockReadResult ReadStringBlock(std::span<const std::uint8_t> stored, std::span<std::uint8_t> dst) {
+  ActivityMark activity(Fn::ReadStringBlock);
   std::size_t at = 0;
   std::size_t produced = 0;
   for (;;) {

@@ -1,4 +1,5 @@
 #include "session/quicklz.h"
+#include "common/activity.h"
 
 #include <algorithm>
 #include <array>
@@ -158,6 +159,7 @@ std::optional<PacketSizes> PeekSizes(std::span<const std::uint8_t> packet) {
 }
 
 std::size_t Compress(std::span<const std::uint8_t> data, std::uint8_t* dst) {
+  ActivityMark activity(Fn::QlzCompress);
   const std::size_t n = data.size();
   if (n == 0 || n > kMaxDataSize) return 0;
   const std::size_t headerLength = HeaderLengthFor(n);
@@ -194,6 +196,7 @@ const char* DecodeStatusText(DecodeStatus status) {
 }
 
 DecodeResult Decompress(std::span<const std::uint8_t> packet, std::span<std::uint8_t> dst) {
+  ActivityMark activity(Fn::QlzDecompress);
   DecodeResult result;
   auto fail = [&](DecodeStatus status) {
     result.status = status;

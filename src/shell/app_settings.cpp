@@ -1,4 +1,5 @@
 #include "shell/app_settings.h"
+#include "common/activity.h"
 
 #include "shell/profile.h"
 
@@ -11,6 +12,7 @@ StatusColours DefaultColours(std::uint32_t windowText) {
 
 AppSettings LoadAppSettings(const std::string& settingsFile, std::uint32_t windowText,
                             const std::u16string& localeLanguage) {
+  ActivityMark activity(Fn::LoadAppSettings);
   AppSettings s;
   s.colours = DefaultColours(windowText);
   Profile profile(settingsFile);
@@ -21,6 +23,7 @@ AppSettings LoadAppSettings(const std::string& settingsFile, std::uint32_t windo
 }
 
 bool SaveAppSettings(const std::string& settingsFile, const AppSettings& settings) {
+  ActivityMark activity(Fn::SaveAppSettings);
   if (settingsFile.empty()) return false;
   Profile profile(settingsFile);
   for (std::size_t i = 0; i < kColourKeys.size(); ++i)

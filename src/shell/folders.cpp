@@ -1,4 +1,5 @@
 #include "shell/folders.h"
+#include "common/activity.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -92,20 +93,20 @@ std::string ExecutableFolder() {
 }
 
 AppFolders ResolveFolders(const std::string& applicationFolder, const UserRegistry& registry) {
+  ActivityMark activity(Fn::ResolveFolders);
   AppFolders f;
   f.application = WithSeparator(applicationFolder);
   // "spath" is read into the settings folder too; "sp" is the value the dialog stores and wins.
   for (const char* name : {"spath", "sp"}) {
     if (auto v = registry.Read(name); v && IsFolder(*v)) f.settings = WithSeparator(*v);
   }
-  const std::string stateHome = EnvOr("XDG_STATE_HOME", Home() + "/.local/state") + "/kestrova/";
   const std::string cacheHome = EnvOr("XDG_CACHE_HOME", Home() + "/.cache") + "/kestrova/";
   if (auto v = registry.Read("tp"); v && IsFolder(*v)) {
     f.temp = WithSeparator(*v);
   } else {
     f.temp = CreatedFolder(f.application + "Temp/", cacheHome + "Temp/", "temporary", f.notes);
   }
-  f.reports = CreatedFolder(f.application + "reports/", stateHome + "reports/", "reports", f.notes);
+  f.reports = ReportsFolder(f.application, &f.notes);
   f.language = f.application + "language/";
   // An installed program keeps its languages in share/, beside bin/.
   const std::string shared = WithSeparator((fs::path(f.application) / ".." / "share" / "kestrova" / "language").lexically_normal().string());
@@ -113,7 +114,15 @@ AppFolders ResolveFolders(const std::string& applicationFolder, const UserRegist
   return f;
 }
 
+std::string ReportsFolder(const std::string& applicationFolder, std::vector<std::string>* notes) {
+  std::vector<std::string> ignored;
+  const std::string stateHome = EnvOr("XDG_STATE_HOME", Home() + "/.local/state") + "/kestrova/";
+  return CreatedFolder(WithSeparator(applicationFolder) + "reports/", stateHome + "reports/", "reports",
+                       notes ? *notes : ignored);
+}
+
 FolderCheck CheckConfigFolder(FolderKind kind, const std::string& field, const SourceIdentity& opened) {
+  ActivityMark activity(Fn::CheckConfigFolder);
   const bool settings = kind == FolderKind::Settings;
   FolderCheck r;
   if (field.empty()) {
@@ -161,6 +170,7 @@ bool ApplyConfigFolder(FolderKind kind, const std::string& field, const SourceId
 }
 
 void ProtectFolders(AppFolders& folders, const SourceIdentity& opened, Ui& ui) {
+  ActivityMark activity(Fn::ProtectFolders);
   if (!folders.temp.empty() && PathIsOnSource(folders.temp, opened)) {
     folders.temp.clear();
     ui.MessageBox(Text(StringId::BlockingTemporary), Text(StringId::CaptionOverwriteProtection), MsgIcon::Warning,

@@ -54,6 +54,10 @@ std::string WithSeparator(std::string folder);
 // folder is not writable (an installed program's usually is not).
 AppFolders ResolveFolders(const std::string& applicationFolder, const UserRegistry& registry);
 
+// The reports folder alone (created): application folder + "reports/", or the
+// per-user state folder when that is not writable.
+std::string ReportsFolder(const std::string& applicationFolder, std::vector<std::string>* notes = nullptr);
+
 enum class FolderKind { Settings, Temporary };
 
 struct FolderCheck {

@@ -1,4 +1,5 @@
 #include "shell/localisation.h"
+#include "common/activity.h"
 
 #include "common/text.h"
 #include "resources/strings.h"
@@ -62,6 +63,7 @@ std::u16string UserLanguageName() {
 }
 
 LoadedLanguage LoadLanguage(const std::string& languageFolder, std::u16string name) {
+  ActivityMark activity(Fn::LoadLanguage);
   ResetTexts();
   LoadedLanguage out;
   std::error_code ec;
@@ -93,6 +95,7 @@ std::vector<std::u16string> ListLanguages(const std::string& languageFolder) {
 }
 
 void LocaliseWindow(LocalisableWindow& window, const IniFile& language, std::u16string_view section) {
+  ActivityMark activity(Fn::LocaliseWindow);
   auto get = [&](const std::u16string& key) { return language.Get(section, key); };
   if (auto caption = get(u"#C")) window.SetCaption(DecodeStringEscapes(*caption));
   for (const LocalisableControl& c : window.Controls()) {

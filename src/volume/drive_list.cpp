@@ -1,4 +1,5 @@
 #include "volume/drive_list.h"
+#include "common/activity.h"
 
 #include "common/number_text.h"
 #include "common/text.h"
@@ -66,6 +67,7 @@ DriveRow WholeDriveRow(std::int32_t number, const std::u16string& name, std::uin
 }  // namespace
 
 bool AddImageToList(DriveList& list, SectorDevice& device, Ui& ui, const std::string& imagePath) {
+  ActivityMark activity(Fn::AddImageToList);
   OpenRequest req;
   req.imagePath = imagePath;
   OpenedDevice opened;
@@ -81,6 +83,7 @@ bool AddImageToList(DriveList& list, SectorDevice& device, Ui& ui, const std::st
 }
 
 void RefreshDriveList(DriveList& list, SectorDevice& device, Ui& ui, const RefreshOptions& options) {
+  ActivityMark activity(Fn::RefreshDriveList);
   list = DriveList{};
   auto cancelled = [&] { return options.cancel && options.cancel->load(); };
   if (options.includeSystem) {

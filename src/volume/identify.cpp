@@ -1,4 +1,5 @@
 #include "volume/identify.h"
+#include "common/activity.h"
 
 #include "common/le.h"
 #include "common/text.h"
@@ -430,6 +431,7 @@ std::u16string LabelWithMountPoint(const std::u16string& label, const std::strin
 
 bool IdentifyVolume(IdentifyContext& ctx, std::uint64_t start, const MbrEntry* table, DriveEntry& result,
                     std::span<const std::uint8_t> preRead, const GptEntry* gpt) {
+  ActivityMark activity(Fn::IdentifyVolume);
   Identifier id(ctx, start, result);
   return id.Run(table, preRead, gpt);
 }
@@ -445,6 +447,7 @@ FsType QuickFsTest(std::span<const std::uint8_t> b) {
 
 OpenIdentification IdentifyAtOpen(SectorDevice& device, std::span<const std::uint8_t> bootAtStart,
                                   std::uint64_t volumeSectors) {
+  ActivityMark activity(Fn::IdentifyAtOpen);
   OpenIdentification out;
   out.bootSector.assign(bootAtStart.begin(), bootAtStart.end());
   out.type = QuickFsTest(bootAtStart);

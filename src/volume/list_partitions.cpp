@@ -1,4 +1,5 @@
 #include "volume/list_partitions.h"
+#include "common/activity.h"
 
 #include "common/le.h"
 #include "volume/volume_reader.h"
@@ -293,6 +294,7 @@ bool IsWrongMbrEntry(IdentifyContext& ctx, const MbrEntry& e, std::uint64_t devi
 }
 
 PartitionListing ListPartitions(IdentifyContext& ctx, std::uint64_t deviceSectors) {
+  ActivityMark activity(Fn::ListPartitions);
   return Lister(ctx, deviceSectors).Run();
 }
 

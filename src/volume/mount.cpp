@@ -1,4 +1,5 @@
 #include "volume/mount.h"
+#include "common/activity.h"
 
 #include "common/le.h"
 #include "resources/strings.h"
@@ -331,6 +332,7 @@ std::uint32_t NtfsRecordSize(std::int8_t raw, std::uint32_t sectorsPerCluster, s
 
 bool MountVolume(SectorDevice& device, Ui& ui, const MountRequest& request, const OpenedVolume& opened,
                  MountedVolume& out) {
+  ActivityMark activity(Fn::MountVolume);
   return Mounter(device, ui, request, opened, out).Run();
 }
 

@@ -1,4 +1,5 @@
 #include "volume/mount_at_sector.h"
+#include "common/activity.h"
 
 #include "common/number_text.h"
 #include "common/text.h"
@@ -36,6 +37,7 @@ std::uint64_t MaxSectorCount(const DriveEntry& base, const std::u16string& secto
 }
 
 bool MountAtSector(const DriveEntry& base, MountAtSectorInput& input, DriveSettings& settings) {
+  ActivityMark activity(Fn::MountAtSector);
   const std::uint64_t start = ParseTypedSectors(input.sectorText);
   const std::uint64_t count = ParseTypedSectors(input.countText);
   if (start > base.sectors || count > base.sectors - start) {

@@ -1,4 +1,5 @@
 #include "volume/open_volume.h"
+#include "common/activity.h"
 
 #include "volume/identify.h"
 
@@ -6,6 +7,7 @@ namespace kestrova {
 
 bool OpenDevice(SectorDevice& device, const DriveTables& tables, Ui& ui, const OpenRequest& request,
                 OpenedVolume& out) {
+  ActivityMark activity(Fn::OpenDevice);
   out = OpenedVolume{};
   if (!OpenRaw(device, tables, ui, request, out.raw)) return false;
   if (request.request != FsType::Detect) {
@@ -26,6 +28,7 @@ bool OpenDevice(SectorDevice& device, const DriveTables& tables, Ui& ui, const O
 
 bool OpenEntry(SectorDevice& device, const DriveTables& tables, Ui& ui, DriveEntry& entry,
                const std::string& imagePath, const std::string& volumePath, FsType request, OpenedVolume& out) {
+  ActivityMark activity(Fn::OpenEntry);
   OpenRequest r;
   r.entry = &entry;
   r.request = request;

@@ -110,3 +110,10 @@ TEST_F(CliTest, PartitionsAndMountOfAPartitionedDisk) {
   EXPECT_EQ(Cli("mount " + disk + " --partition 9").code, 2);
   EXPECT_EQ(Cli("partitions " + File("blank.img", 64 * 512)).code, 1);
 }
+
+TEST_F(CliTest, DiagSnapshotWritesAReport) {
+  const CliRun r = Cli("diag snapshot --dir " + dir.string());
+  ASSERT_EQ(r.code, 0);
+  EXPECT_EQ(r.out.rfind((dir / "VEH_REPORT_").string(), 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("SER_INDEX:"), std::string::npos);
+}

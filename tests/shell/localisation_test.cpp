@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 namespace kestrova {
 namespace {
@@ -121,6 +122,24 @@ TEST_F(LanguageFiles, StartupReadsSettingsThenLanguageAndWritesBackAtExit) {
   const AppSettings back = LoadAppSettings(s.folders.SettingsFile(), 0, u"English");
   EXPECT_EQ(back.colours[0], 0x111111u);
   EXPECT_EQ(back.language, u"Polski");
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+TEST(StringTable, EverySlotHasAUniqueKeyAndAText) {
+  std::set<std::pair<std::string_view, std::string_view>> keys;
+  for (std::size_t i = 0; i < kStringCount; ++i) {
+    const StringSlot& slot = Slot(static_cast<StringId>(i));
+    EXPECT_FALSE(slot.english.empty()) << slot.key;
+    EXPECT_TRUE(slot.section == "EXT_STRINGS" || slot.section.rfind("WINDOW_", 0) == 0) << slot.section;
+    EXPECT_TRUE(keys.insert({slot.section, slot.key}).second) << slot.section << "/" << slot.key;
+  }
+  EXPECT_EQ(Text(StringId::CantLocalizeFat16), u"Sorry, can't localize FAT16 file system.");
+  EXPECT_EQ(Text(StringId::MenuPauseScan), u"&Pause scan\tF10");
 }
 
 }  // namespace

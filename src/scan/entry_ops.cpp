@@ -1,5 +1,6 @@
 #include "scan/entry_ops.h"
 
+#include "common/civil_date.h"
 #include "common/number_text.h"
 #include "common/text.h"
 #include "resources/strings.h"
@@ -26,18 +27,6 @@ std::u16string YearMonthDay(int year, int month, int day) {
   return U16(y) + u" " + *name + u" " + U16(d);
 }
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
-}
 
 }  // namespace
 
@@ -111,7 +100,10 @@ bool FileTimeToCivil(std::uint64_t filetime, CivilTime& out) {
     rest += 86400;
     --days;
   }
-  CivilFromDays(days, out.year, out.month, out.day);
+  const CivilDate date = CivilFromDays(days);
+  out.year = date.year;
+  out.month = date.month;
+  out.day = date.day;
   out.hour = static_cast<int>(rest / 3600);
   out.minute = static_cast<int>(rest / 60 % 60);
   out.second = static_cast<int>(rest % 60);

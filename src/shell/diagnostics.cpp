@@ -1,6 +1,7 @@
 #include "shell/diagnostics.h"
 
 #include "common/activity.h"
+#include "common/civil_date.h"
 
 #include <csignal>
 #include <cstring>
@@ -47,18 +48,6 @@ std::size_t PutHex(char* out, std::size_t at, std::size_t cap, std::uint64_t v, 
   return at;
 }
 
-// Days since 1970-01-01 to year, month, day (pure arithmetic).
-void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
-}
 
 // A report file: every ASCII line goes out as UTF-16LE and into the accumulator.
 class ReportFile {
@@ -163,16 +152,15 @@ void ReportFileName(const char* basePath, char* out, std::size_t cap) {
   timespec now {}, tick {};
   ::clock_gettime(CLOCK_REALTIME, &now);
   ::clock_gettime(CLOCK_MONOTONIC, &tick);
-  int y, m, d;
-  CivilFromDays(static_cast<std::int64_t>(now.tv_sec) / 86400, y, m, d);
+  const CivilDate date = CivilFromDays(static_cast<std::int64_t>(now.tv_sec) / 86400);
   const auto ms = static_cast<std::uint64_t>(tick.tv_sec) * 1000 + static_cast<std::uint64_t>(tick.tv_nsec) / 1000000;
   std::size_t at = PutText(out, 0, cap, basePath);
   at = PutText(out, at, cap, "_");
-  at = PutDecimal(out, at, cap, static_cast<std::uint64_t>(y));
+  at = PutDecimal(out, at, cap, static_cast<std::uint64_t>(date.year));
   at = PutText(out, at, cap, "-");
-  at = PutDecimal(out, at, cap, static_cast<std::uint64_t>(m), 2);
+  at = PutDecimal(out, at, cap, static_cast<std::uint64_t>(date.month), 2);
   at = PutText(out, at, cap, "-");
-  at = PutDecimal(out, at, cap, static_cast<std::uint64_t>(d), 2);
+  at = PutDecimal(out, at, cap, static_cast<std::uint64_t>(date.day), 2);
   at = PutText(out, at, cap, "_");
   at = PutHex(out, at, cap, ms & 0xFFFFFFFFu, 8);
   PutText(out, at, cap, ".TXT");

@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "support/image_source.h"
 #include "support/recording_ui.h"
+#include "support/tsv.h"
 #include "volume/list_partitions.h"
 #include "volume/mount.h"
 #include "volume/open_volume.h"
@@ -25,16 +26,7 @@ struct Part {
 
 std::map<std::string, std::vector<Part>> ReadParts(const std::string& path) {
   std::map<std::string, std::vector<Part>> disks;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream ss(line);
-    std::string cell;
-    while (std::getline(ss, cell, '\t')) f.push_back(cell);
-    if (f.size() != 5) continue;
-    disks[f[0]].push_back({std::stoull(f[1]), std::stoull(f[2]), f[3], f[4]});
-  }
+  for (const auto& f : test::ReadTsv(path, 5)) disks[f[0]].push_back({std::stoull(f[1]), std::stoull(f[2]), f[3], f[4]});
   return disks;
 }
 

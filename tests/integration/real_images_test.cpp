@@ -3,6 +3,7 @@
 // boot sector was zeroed so that the backup must be found.
 #include "common/text.h"
 #include "support/image_source.h"
+#include "support/tsv.h"
 #include "volume/identify.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +24,8 @@ struct Row {
 
 std::vector<Row> ReadManifest(const std::string& path) {
   std::vector<Row> rows;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream ss(line);
-    std::string cell;
-    while (std::getline(ss, cell, '\t')) f.push_back(cell);
-    if (f.size() != 7) continue;
+  for (const auto& f : test::ReadTsv(path, 7))
     rows.push_back({f[0], f[1], std::stoull(f[2]), std::stoull(f[3]), f[4], f[5], f[6] == "1"});
-  }
   return rows;
 }
 

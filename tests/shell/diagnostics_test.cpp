@@ -1,6 +1,8 @@
 #include "shell/diagnostics.h"
 #include "common/activity.h"
 
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -17,11 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Reports : public ::testing::Test {
+class Reports : public test::TempDirTest {
  protected:
-  fs::path dir = fs::temp_directory_path() / ("kestrova-reports-" + std::to_string(::getpid()));
-  void SetUp() override { fs::create_directories(dir); }
-  void TearDown() override { fs::remove_all(dir); }
+  Reports() : TempDirTest("kestrova-reports") {}
   std::string Base() const { return (dir / kReportBaseName).string(); }
   std::vector<fs::path> Files() const {
     std::vector<fs::path> out;

@@ -3,6 +3,8 @@
 #include "common/text.h"
 #include "support/recording_ui.h"
 
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,12 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FolderTest : public ::testing::Test {
+class FolderTest : public test::TempDirTest {
  protected:
-  fs::path dir = fs::temp_directory_path() / ("kestrova-folders-" + std::to_string(::getpid()));
-  void SetUp() override { fs::create_directories(dir); }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string P(const std::string& rel) const { return (dir / rel).string(); }
+  FolderTest() : TempDirTest("kestrova-folders") {}
 
   // The block device that holds the test folder, as if it had been opened for recovery.
   SourceIdentity DeviceOfTestFolder() const {

@@ -2,6 +2,8 @@
 #include "shell/app_settings.h"
 #include "common/text.h"
 
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,16 +14,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ProfileFiles : public ::testing::Test {
+class ProfileFiles : public test::TempDirTest {
  protected:
-  fs::path dir = fs::temp_directory_path() / ("kestrova-profile-" + std::to_string(::getpid()));
-  void SetUp() override { fs::create_directories(dir); }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string Write(const std::string& name, const std::string& bytes) {
-    const fs::path p = dir / name;
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p.string();
-  }
+  ProfileFiles() : TempDirTest("kestrova-profile") {}
+  std::string Write(const std::string& name, const std::string& bytes) { return WriteFile(name, bytes); }
 };
 
 TEST(ProfileValues, PairsKeepFourCharactersAndSkipBlanks) {

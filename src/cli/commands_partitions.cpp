@@ -28,18 +28,27 @@ std::string ChsCheck(const DriveEntry& e) {
   return ok ? "ok" : "differs";
 }
 
-// Opens SOURCE whole and lists it. Returns an exit code; kExitOk fills the outputs.
-int ListSource(const std::string& source, SectorDevice& device, DriveTables& tables, Ui& ui,
-               PartitionListing& listing, std::vector<Listed>& rows) {
-  OpenedVolume opened;
-  if (int code = OpenSource(source, 0, 0, device, tables, ui, opened); code != kExitOk) return code;
-  device.volumeStart = 0;
-  IdentifyContext ctx{device, 0, nullptr, nullptr};
-  listing = ListPartitions(ctx, device.deviceSectors == kAllOnes ? 0 : device.deviceSectors);
-  for (const DriveEntry& e : listing.volumes) rows.push_back({e, false});
-  for (const DriveEntry& e : listing.afterLast) rows.push_back({e, true});
-  return kExitOk;
-}
+// A source opened whole and listed.
+struct ListedSource {
+  TerminalUi ui;
+  ScanFlags scan;
+  SectorDevice device{scan};
+  DriveTables tables;
+  PartitionListing listing;
+  std::vector<Listed> rows;
+
+  // Returns an exit code; kExitOk fills the listing and rows.
+  int Open(const std::string& source) {
+    OpenedVolume opened;
+    if (int code = OpenSource(source, 0, 0, device, tables, ui, opened); code != kExitOk) return code;
+    device.volumeStart = 0;
+    IdentifyContext ctx{device, 0, nullptr, nullptr};
+    listing = ListPartitions(ctx, device.deviceSectors == kAllOnes ? 0 : device.deviceSectors);
+    for (const DriveEntry& e : listing.volumes) rows.push_back({e, false});
+    for (const DriveEntry& e : listing.afterLast) rows.push_back({e, true});
+    return kExitOk;
+  }
+};
 
 const char* TableKind(const PartitionListing& l) {
   if (l.gpt) return "GPT";
@@ -50,14 +59,11 @@ const char* TableKind(const PartitionListing& l) {
 }  // namespace
 
 int RunPartitions(const PartitionsOptions& o) {
-  TerminalUi ui;
-  ScanFlags scan;
-  SectorDevice device(scan);
-  DriveTables tables;
-  PartitionListing listing;
-  std::vector<Listed> rows;
-  if (int code = ListSource(o.source, device, tables, ui, listing, rows); code != kExitOk) return code;
-  device.Close();
+  ListedSource src;
+  if (int code = src.Open(o.source); code != kExitOk) return code;
+  src.device.Close();
+  const PartitionListing& listing = src.listing;
+  const std::vector<Listed>& rows = src.rows;
 
   if (o.json) {
     JsonWriter json;
@@ -92,13 +98,11 @@ int RunPartitions(const PartitionsOptions& o) {
 }
 
 int RunMount(const MountOptions& o) {
-  TerminalUi ui;
-  ScanFlags scan;
-  SectorDevice device(scan);
-  DriveTables tables;
-  PartitionListing listing;
-  std::vector<Listed> rows;
-  if (int code = ListSource(o.source, device, tables, ui, listing, rows); code != kExitOk) return code;
+  ListedSource src;
+  if (int code = src.Open(o.source); code != kExitOk) return code;
+  const std::vector<Listed>& rows = src.rows;
+  SectorDevice& device = src.device;
+  TerminalUi& ui = src.ui;
   if (o.partition == 0 || o.partition > rows.size()) {
     std::fprintf(stderr, "kestrova-cli: %s has %zu volume(s); --partition takes 1..%zu (see 'partitions')\n",
                  o.source.c_str(), rows.size(), rows.size());
@@ -112,7 +116,7 @@ int RunMount(const MountOptions& o) {
   source.count = entry.sectors;
   source.entry = &entry;
   OpenedVolume opened;
-  if (!OpenDevice(device, tables, ui, source, opened)) return kExitCantOpen;
+  if (!OpenDevice(device, src.tables, ui, source, opened)) return kExitCantOpen;
   MountRequest request;
   request.partitionCount = entry.sectors;
   MountedVolume mounted;

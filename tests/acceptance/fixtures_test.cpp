@@ -57,17 +57,29 @@ std::uint32_t ExpectedSerial(const std::string& text) {
   return static_cast<std::uint32_t>(std::stoull(hex.substr(hex.size() > 8 ? hex.size() - 8 : 0), nullptr, 16));
 }
 
-TEST(Fixtures, EveryVolumeOfEveryManifestIsIdentified) {
+// Runs body for every manifest of the fixture folder with its unpacked image.
+template <typename Body>
+void ForEachFixture(Body body) {
   const fs::path dir = KESTROVA_FIXTURES_DIR;
-  if (!fs::exists(dir)) GTEST_SKIP() << "no fixture folder at " << dir.string();
-  int volumes = 0;
   for (const auto& file : fs::directory_iterator(dir)) {
     if (file.path().extension() != ".json") continue;
     const test::Json m = test::Json::Parse(Slurp(file.path()));
-    const std::string name = m["name"].s;
-    SCOPED_TRACE(name);
+    SCOPED_TRACE(m["name"].s);
     const std::string image = Unpacked(dir / m["image"].s);
     ASSERT_FALSE(image.empty()) << "cannot unpack " << m["image"].s;
+    body(m, image);
+  }
+}
+
+#define SKIP_WITHOUT_FIXTURES()                                                       \
+  if (!fs::exists(KESTROVA_FIXTURES_DIR))                                              \
+  GTEST_SKIP() << "no fixture folder at " << KESTROVA_FIXTURES_DIR
+
+TEST(Fixtures, EveryVolumeOfEveryManifestIsIdentified) {
+  SKIP_WITHOUT_FIXTURES();
+  int volumes = 0;
+  ForEachFixture([&](const test::Json& m, const std::string& image) {
+    const std::string name = m["name"].s;
     test::ImageDevice img(image);
     ASSERT_TRUE(img.ok);
     const bool damagedCopy = name.find("bootzero") != std::string::npos;
@@ -120,7 +132,7 @@ TEST(Fixtures, EveryVolumeOfEveryManifestIsIdentified) {
       }
       EXPECT_EQ(e.bootDamaged != 0, damagedCopy);
     }
-  }
+  });
   EXPECT_GT(volumes, 0);
 }
 
@@ -137,16 +149,10 @@ std::vector<std::uint64_t> LostStarts(const test::Json& m) {
 }
 
 TEST(Fixtures, PartitionTablesListEveryVolumeTheyHold) {
-  const fs::path dir = KESTROVA_FIXTURES_DIR;
-  if (!fs::exists(dir)) GTEST_SKIP() << "no fixture folder at " << dir.string();
+  SKIP_WITHOUT_FIXTURES();
   int checked = 0;
-  for (const auto& file : fs::directory_iterator(dir)) {
-    if (file.path().extension() != ".json") continue;
-    const test::Json m = test::Json::Parse(Slurp(file.path()));
+  ForEachFixture([&](const test::Json& m, const std::string& image) {
     const std::string name = m["name"].s;
-    SCOPED_TRACE(name);
-    const std::string image = Unpacked(dir / m["image"].s);
-    ASSERT_FALSE(image.empty());
     test::ImageDevice img(image);
     ASSERT_TRUE(img.ok);
     std::vector<DriveEntry> damaged;
@@ -186,19 +192,14 @@ TEST(Fixtures, PartitionTablesListEveryVolumeTheyHold) {
     if (name == "mbr-lostpart") {
       EXPECT_EQ(listing.wrongMbrEntries, 2) << "the deleted slot and the empty fourth";
     }
-  }
+  });
   EXPECT_GT(checked, 0);
 }
 
 TEST(Fixtures, EveryListedVolumeMountsWithItsManifestGeometry) {
-  const fs::path dir = KESTROVA_FIXTURES_DIR;
-  if (!fs::exists(dir)) GTEST_SKIP() << "no fixture folder at " << dir.string();
+  SKIP_WITHOUT_FIXTURES();
   int mounted = 0;
-  for (const auto& file : fs::directory_iterator(dir)) {
-    if (file.path().extension() != ".json") continue;
-    const test::Json m = test::Json::Parse(Slurp(file.path()));
-    SCOPED_TRACE(m["name"].s);
-    const std::string image = Unpacked(dir / m["image"].s);
+  ForEachFixture([&](const test::Json& m, const std::string& image) {
     for (const test::Json& p : m["partitions"].a) {
       if (!p.Has("geometry")) continue;
       const test::Json& g = p["geometry"];
@@ -238,7 +239,7 @@ TEST(Fixtures, EveryListedVolumeMountsWithItsManifestGeometry) {
         }
       }
     }
-  }
+  });
   EXPECT_GT(mounted, 0);
 }
 

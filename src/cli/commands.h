@@ -48,6 +48,17 @@ struct DiagOptions {
 };
 int RunDiagSnapshot(const DiagOptions& options);
 
+struct LsOptions {
+  std::string source;
+  std::size_t partition = 0;  // 0: the only volume
+  std::string path;           // "/"-separated from the root
+  bool recursive = false;
+  bool deletedOnly = false;
+  std::string mask;           // "*.jpg;*.png"
+  bool json = false;
+};
+int RunLs(const LsOptions& options);
+
 struct QlzOptions {
   bool decompress = false;
   std::string input;

@@ -50,6 +50,16 @@ int main(int argc, char** argv) {
   qd->add_option("in", qlzDecompress.input, "Packet file")->required();
   qd->add_option("out", qlzDecompress.output, "Output file")->required();
 
+  LsOptions ls;
+  auto* lsCmd = app.add_subcommand("ls", "List a folder of a FAT volume, deleted entries included");
+  lsCmd->add_option("source", ls.source, "Image file or block device")->required();
+  lsCmd->add_option("path", ls.path, "Folder, '/'-separated from the volume root");
+  lsCmd->add_option("--partition", ls.partition, "Volume number as 'partitions' lists it");
+  lsCmd->add_flag("--recursive,-r", ls.recursive, "Walk the sub-folders");
+  lsCmd->add_flag("--deleted-only", ls.deletedOnly, "Only entries that are not existing");
+  lsCmd->add_option("--mask", ls.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
+  lsCmd->add_flag("--json", ls.json, "Print JSON");
+
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");
   diag->require_subcommand(1);
@@ -66,6 +76,7 @@ int main(int argc, char** argv) {
   if (*id) return RunIdentify(identify);
   if (*parts) return RunPartitions(partitions);
   if (*mnt) return RunMount(mount);
+  if (*lsCmd) return RunLs(ls);
   if (*snapshot) return RunDiagSnapshot(diagOptions);
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);

@@ -2,6 +2,7 @@
 // file system, start, sector count, label and serial.
 #include "common/text.h"
 #include "support/image_source.h"
+#include "support/fixtures.h"
 #include "support/mini_json.h"
 #include "volume/identify.h"
 #include "volume/list_partitions.h"
@@ -22,26 +23,6 @@ namespace kestrova {
 namespace {
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// The fixtures are gzip'ed; each is unpacked once next to the build.
-std::string Unpacked(const fs::path& gz) {
-  const fs::path dir = fs::path(KESTROVA_TEST_IMAGES_DIR).parent_path() / "fixtures-unpacked";
-  fs::create_directories(dir);
-  const fs::path img = dir / gz.stem();
-  if (!fs::exists(img) || fs::last_write_time(img) < fs::last_write_time(gz)) {
-    const std::string cmd = "gzip -dc '" + gz.string() + "' > '" + img.string() + ".part' && mv '" + img.string() +
-                            ".part' '" + img.string() + "'";
-    if (std::system(cmd.c_str()) != 0) return {};
-  }
-  return img.string();
-}
-
 std::string ExpectedFsName(const std::string& manifestFs) {
   if (manifestFs == "exFAT") return "EXFAT";
   if (manifestFs == "LINUX-SWAP") return "Linux Swap 2";
@@ -57,28 +38,10 @@ std::uint32_t ExpectedSerial(const std::string& text) {
   return static_cast<std::uint32_t>(std::stoull(hex.substr(hex.size() > 8 ? hex.size() - 8 : 0), nullptr, 16));
 }
 
-// Runs body for every manifest of the fixture folder with its unpacked image.
-template <typename Body>
-void ForEachFixture(Body body) {
-  const fs::path dir = KESTROVA_FIXTURES_DIR;
-  for (const auto& file : fs::directory_iterator(dir)) {
-    if (file.path().extension() != ".json") continue;
-    const test::Json m = test::Json::Parse(Slurp(file.path()));
-    SCOPED_TRACE(m["name"].s);
-    const std::string image = Unpacked(dir / m["image"].s);
-    ASSERT_FALSE(image.empty()) << "cannot unpack " << m["image"].s;
-    body(m, image);
-  }
-}
-
-#define SKIP_WITHOUT_FIXTURES()                                                       \
-  if (!fs::exists(KESTROVA_FIXTURES_DIR))                                              \
-  GTEST_SKIP() << "no fixture folder at " << KESTROVA_FIXTURES_DIR
-
 TEST(Fixtures, EveryVolumeOfEveryManifestIsIdentified) {
   SKIP_WITHOUT_FIXTURES();
   int volumes = 0;
-  ForEachFixture([&](const test::Json& m, const std::string& image) {
+  test::ForEachFixture([&](const test::Json& m, const std::string& image) {
     const std::string name = m["name"].s;
     test::ImageDevice img(image);
     ASSERT_TRUE(img.ok);
@@ -151,7 +114,7 @@ std::vector<std::uint64_t> LostStarts(const test::Json& m) {
 TEST(Fixtures, PartitionTablesListEveryVolumeTheyHold) {
   SKIP_WITHOUT_FIXTURES();
   int checked = 0;
-  ForEachFixture([&](const test::Json& m, const std::string& image) {
+  test::ForEachFixture([&](const test::Json& m, const std::string& image) {
     const std::string name = m["name"].s;
     test::ImageDevice img(image);
     ASSERT_TRUE(img.ok);
@@ -199,7 +162,7 @@ TEST(Fixtures, PartitionTablesListEveryVolumeTheyHold) {
 TEST(Fixtures, EveryListedVolumeMountsWithItsManifestGeometry) {
   SKIP_WITHOUT_FIXTURES();
   int mounted = 0;
-  ForEachFixture([&](const test::Json& m, const std::string& image) {
+  test::ForEachFixture([&](const test::Json& m, const std::string& image) {
     for (const test::Json& p : m["partitions"].a) {
       if (!p.Has("geometry")) continue;
       const test::Json& g = p["geometry"];

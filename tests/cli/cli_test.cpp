@@ -1,4 +1,6 @@
 // The command line as scripts use it: exit codes, JSON keys, refused inputs.
+#include "support/cli_run.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,22 +13,8 @@
 namespace {
 namespace fs = std::filesystem;
 
-struct CliRun {
-  int code;
-  std::string out;
-};
-
-CliRun Cli(const std::string& args) {
-  const std::string cmd = std::string(KESTROVA_CLI) + " " + args + " 2>/dev/null";
-  CliRun r{-1, {}};
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf{};
-  while (std::fgets(buf.data(), buf.size(), p)) r.out += buf.data();
-  const int status = ::pclose(p);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using kestrova::test::Cli;
+using kestrova::test::CliRun;
 
 class CliTest : public ::testing::Test {
  protected:

@@ -1,0 +1,207 @@
+// "ls SOURCE [--partition N] [PATH]": a folder of a FAT volume as the explorer
+// lists it, deleted entries included; --recursive walks the tree.
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+#include "cli/source.h"
+#include "cli/terminal_ui.h"
+#include "common/text.h"
+#include "fs/fat/fat_find.h"
+#include "scan/virtual_folders.h"
+#include "volume/fs_names.h"
+#include "volume/list_partitions.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+namespace kestrova::cli {
+namespace {
+
+const char* StatusOf(const ScanEntry& e) {
+  switch (e.Kind()) {
+    case EntryKind::Overwritten: return "overwritten";
+    case EntryKind::NotDetected: return "notdetected";
+    case EntryKind::FolderVerified: return "folderverified";
+    default: return (e.deletedMark == 1 || e.clusterInUse == 0) ? "deleted" : "existing";
+  }
+}
+
+// The rating as the list shows it: 200 as 100, 255 as 110.
+unsigned ShownRating(const ScanEntry& e) {
+  if (e.rating == rating::kInUse) return 100;
+  if (e.rating == rating::kRawClosed) return 110;
+  return e.rating;
+}
+
+std::string DateText(const ScanEntry& e) {
+  const std::uint16_t d = e.FatDate();
+  if (d == 0 || e.Kind() == EntryKind::Raw || e.kind >= static_cast<std::uint8_t>(EntryKind::ParentLink)) return "";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%u-%.2u-%.2u", (d >> 9) + 1980u, (d >> 5) & 0x0Fu, d & 0x1Fu);
+  return buf;
+}
+
+std::string TypeText(const std::u16string& name, bool folder) {
+  if (folder) return "";
+  const auto dot = name.rfind(u'.');
+  if (dot == std::u16string::npos || dot + 1 == name.size()) return "";
+  std::string ext = ToUtf8(name.substr(dot + 1));
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+struct Lister {
+  FatContext& ctx;
+  const LsOptions& o;
+  DisplayFilter filter;
+  JsonWriter json;
+  std::size_t printed = 0;
+
+  void Print(const std::string& folderPath, const FoundEntry& f) {
+    const ScanEntry& e = f.entry;
+    const bool folder = IsFolder(e, ctx.volume.type);
+    const std::string name = ToUtf8(f.name);
+    const std::string path = folderPath + name;
+    if (o.deletedOnly && std::string(StatusOf(e)) == "existing") return;
+    ++printed;
+    if (o.json) {
+      json.BeginObject();
+      json.Key("path").String(path).Key("name").String(name).Key("size").Number(e.size);
+      json.Key("folder").Bool(folder).Key("deleted").Bool(e.deletedMark == 1);
+      json.Key("status").String(StatusOf(e)).Key("rating").Number(ShownRating(e));
+      json.Key("firstCluster").Number(e.firstCluster).Key("date").String(DateText(e));
+      json.Key("type").String(TypeText(f.name, folder));
+      json.EndObject();
+    } else {
+      std::printf("%-12s %12llu %-5s %-10s %3u %-14s %10u  %s%s\n", StatusOf(e),
+                  static_cast<unsigned long long>(e.size), TypeText(f.name, folder).c_str(), DateText(e).c_str(),
+                  ShownRating(e), e.Kind() == EntryKind::VirtualFolder ? "virtual" : (folder ? "folder" : "file"),
+                  e.firstCluster, path.c_str(), folder ? "/" : "");
+    }
+  }
+
+  // Lists one folder; `stack` holds the clusters of the folders being walked,
+  // so a crafted ".." or a cluster loop can never recurse forever.
+  void Walk(std::uint32_t handle, const std::string& path, std::set<std::uint32_t>& stack, bool root) {
+    std::vector<FoundEntry> entries = ListFolder(ctx, handle, kFindVerify, filter);
+    std::stable_partition(entries.begin(), entries.end(),
+                          [&](const FoundEntry& f) { return IsFolder(f.entry, ctx.volume.type); });
+    for (const FoundEntry& f : entries) {
+      if (f.name == u"." || f.name == u".." || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) continue;
+      Print(path, f);
+    }
+    if (root) {
+      // The virtual folders of the results model, as the explorer shows them at the root.
+      for (std::uint32_t marker : {kLostFilesMarker, kRawFilesMarker, kRebuildMarker}) {
+        FoundEntry v;
+        v.entry = MakeVirtualFolderEntry(marker);
+        v.name = VirtualFolderName(marker);
+        if (!o.deletedOnly) Print(path, v);
+      }
+    }
+    if (!o.recursive) return;
+    for (const FoundEntry& f : entries) {
+      const ScanEntry& e = f.entry;
+      if (!IsFolder(e, ctx.volume.type) || f.name == u"." || f.name == u".." ||
+          e.Kind() == EntryKind::Overwritten || e.firstCluster < 2 || stack.count(e.firstCluster))
+        continue;
+      stack.insert(e.firstCluster);
+      Walk(e.firstCluster, path + ToUtf8(f.name) + "/", stack, false);
+      stack.erase(e.firstCluster);
+    }
+  }
+};
+
+}  // namespace
+
+int RunLs(const LsOptions& o) {
+  TerminalUi ui;
+  ScanFlags scan;
+  SectorDevice device(scan);
+  DriveTables tables;
+
+  // The volume: a listed partition, or the only one.
+  OpenedVolume whole;
+  if (int code = OpenSource(o.source, 0, 0, device, tables, ui, whole); code != kExitOk) return code;
+  device.volumeStart = 0;
+  IdentifyContext ictx{device, 0, nullptr, nullptr};
+  const PartitionListing listing = ListPartitions(ictx, device.deviceSectors == kAllOnes ? 0 : device.deviceSectors);
+  std::vector<DriveEntry> volumes = listing.volumes;
+  volumes.insert(volumes.end(), listing.afterLast.begin(), listing.afterLast.end());
+  std::size_t index = o.partition;
+  if (index == 0) {
+    if (volumes.size() != 1) {
+      std::fprintf(stderr, "kestrova-cli: %s has %zu volumes; choose one with --partition (see 'partitions')\n",
+                   o.source.c_str(), volumes.size());
+      return volumes.empty() ? kExitNotFound : kExitUsage;
+    }
+    index = 1;
+  }
+  if (index > volumes.size()) {
+    std::fprintf(stderr, "kestrova-cli: --partition takes 1..%zu\n", volumes.size());
+    return kExitUsage;
+  }
+  DriveEntry entry = volumes[index - 1];
+  OpenRequest request;
+  if (!SourceRequest(o.source, request)) return kExitCantOpen;
+  request.start = entry.start;
+  request.count = entry.sectors;
+  request.entry = &entry;
+  OpenedVolume opened;
+  if (!OpenDevice(device, tables, ui, request, opened)) return kExitCantOpen;
+  FatReader reader;
+  DriveSettings settings;
+  const MountHooks hooks = reader.Hooks(settings);
+  MountRequest mount;
+  mount.depth = 1;
+  mount.partitionCount = entry.sectors;
+  mount.hooks = &hooks;
+  MountedVolume mounted;
+  if (!MountVolume(device, ui, mount, opened, mounted)) {
+    std::fprintf(stderr, "kestrova-cli: the volume cannot be mounted\n");
+    return kExitNotFound;
+  }
+  if (!IsFatFamily(device.fsType) || !reader.volume.IsFat()) {
+    std::fprintf(stderr, "kestrova-cli: ls reads FAT12/16/32 volumes; this one is %s\n",
+                 ToUtf8(FsTypeName(device.fsType)).c_str());
+    return kExitNotFound;
+  }
+  ResultLists lists(&ui);
+  FatContext ctx{device, reader.volume, &lists, nullptr, true};
+  Lister lister{ctx, o, {}, {}, 0};
+  if (!o.mask.empty()) {
+    lister.filter.flags = show::kMasks | show::kOverwritten | show::kNotDetected | show::kDeleted | show::kExisting |
+                          show::kFiles | show::kFolders;
+    lister.filter.masks = DisplayFilter::SplitMasks(ToUtf16(o.mask));
+  }
+
+  // PATH: "/"-separated from the volume root.
+  std::u16string windowsPath = u"$:\\";
+  std::string shown = "/";
+  for (std::size_t i = 0; i < o.path.size();) {
+    const std::size_t slash = o.path.find('/', i);
+    const std::string part = o.path.substr(i, slash == std::string::npos ? std::string::npos : slash - i);
+    if (!part.empty()) {
+      windowsPath += ToUtf16(part) + u"\\";
+      shown += part + "/";
+    }
+    if (slash == std::string::npos) break;
+    i = slash + 1;
+  }
+  const ResolvedPath resolved = ResolvePath(ctx, u"$:\\", windowsPath);
+  if (resolved.result < 0) {
+    std::fprintf(stderr, "kestrova-cli: no folder %s on this volume\n", o.path.c_str());
+    return kExitNotFound;
+  }
+  const auto handle = static_cast<std::uint32_t>(resolved.result);
+  std::set<std::uint32_t> stack(resolved.clusters.begin(), resolved.clusters.end());
+  if (o.json) lister.json.BeginArray();
+  lister.Walk(handle, shown, stack, resolved.clusters.size() == 1);
+  if (o.json) {
+    lister.json.EndArray();
+    std::printf("%s\n", lister.json.str().c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace kestrova::cli

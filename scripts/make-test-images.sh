@@ -16,23 +16,48 @@ zero_boot() { cp "$1" "$2" && dd if=/dev/zero of="$2" bs=512 count=1 conv=notrun
 
 export PATH="$PATH:/sbin:/usr/sbin"
 
+# FAT volumes with files and folders, some deleted with mdel/mdeltree.
+# OUT/fatfiles.tsv: image, path, size, state (existing or deleted).
+fatfiles="$out/fatfiles.tsv"
+: > "$fatfiles.new"
+fat_content() {  # image
+  local img=$1 name tmp
+  name=$(basename "$img" .img)
+  tmp=$(mktemp -d)
+  printf 'kept\n' > "$tmp/keep.txt"
+  head -c 200000 /dev/urandom > "$tmp/photo.jpg"
+  printf 'gone\n' > "$tmp/deleted.txt"
+  { printf '%%PDF-1.4\n'; head -c 3000 /dev/zero | tr '\0' 'x'; printf '\n%%%%EOF\n'; } > "$tmp/Report 2024.pdf"
+  head -c 5000 /dev/urandom > "$tmp/inner.bin"
+  export MTOOLS_SKIP_CHECK=1
+  mmd -i "$img" ::/Docs ::/Old ::/Old/Deep \
+    && mcopy -i "$img" "$tmp/keep.txt" "$tmp/photo.jpg" "$tmp/deleted.txt" ::/Docs/ \
+    && mcopy -i "$img" "$tmp/Report 2024.pdf" "::/Report 2024.pdf" \
+    && mcopy -i "$img" "$tmp/inner.bin" ::/Old/Deep/ \
+    && mcopy -i "$img" "$tmp/keep.txt" ::/Old/ \
+    && mdel -i "$img" ::/Docs/deleted.txt "::/Report 2024.pdf" \
+    && mdeltree -i "$img" ::/Old
+  local rc=$?
+  rm -rf "$tmp"
+  if [ $rc -ne 0 ]; then note "mtools could not fill $name"; return 1; fi
+  printf '%s\t%s\t%s\t%s\n' "$name" /Docs/keep.txt 5 existing "$name" /Docs/photo.jpg 200000 existing \
+    "$name" /Docs/deleted.txt 5 deleted "$name" "/Report 2024.pdf" "$(( 9 + 3000 + 7 ))" deleted \
+    "$name" /Old/keep.txt 5 deleted "$name" /Old/Deep/inner.bin 5000 deleted >> "$fatfiles.new"
+}
+
 if have mkfs.vfat; then
   f="$out/fat12.img"; rm -f "$f"; truncate -s 1474560 "$f"
   mkfs.vfat -F 12 -n KVFAT12 -i 0F12A001 "$f" >/dev/null && record fat12 FAT12 0 "$(sectors "$f")" KVFAT12 0F12A001 0
+  have mcopy && fat_content "$f"
   f="$out/fat16.img"; rm -f "$f"; truncate -s 32M "$f"
   mkfs.vfat -F 16 -n KVFAT16 -i 16C0FFEE "$f" >/dev/null && record fat16 FAT16 0 "$(sectors "$f")" KVFAT16 16C0FFEE 0
+  have mcopy && fat_content "$f"
   f="$out/fat32.img"; rm -f "$f"; truncate -s 64M "$f"
   if mkfs.vfat -F 32 -n KVFAT32 -i 32A1B2C3 "$f" >/dev/null; then
     if have mcopy; then
-      tmp=$(mktemp -d)
-      printf 'kept\n' > "$tmp/keep.txt"
-      head -c 200000 /dev/urandom > "$tmp/photo.jpg"
-      printf 'gone\n' > "$tmp/deleted.txt"
-      MTOOLS_SKIP_CHECK=1 mmd -i "$f" ::/Docs && MTOOLS_SKIP_CHECK=1 mcopy -i "$f" "$tmp/keep.txt" "$tmp/photo.jpg" "$tmp/deleted.txt" ::/Docs/ \
-        && MTOOLS_SKIP_CHECK=1 mdel -i "$f" ::/Docs/deleted.txt
-      rm -rf "$tmp"
+      fat_content "$f"
     else
-      note "mtools missing: fat32.img stays empty"
+      note "mtools missing: the FAT images stay empty"
     fi
     record fat32 FAT32 0 "$(sectors "$f")" KVFAT32 32A1B2C3 0
     zero_boot "$f" "$out/fat32-bootzero.img" && record fat32-bootzero FAT32 0 "$(sectors "$f")" KVFAT32 32A1B2C3 1
@@ -40,6 +65,7 @@ if have mkfs.vfat; then
 else
   note "mkfs.vfat missing (dosfstools): FAT images skipped"
 fi
+mv "$fatfiles.new" "$fatfiles"
 
 if have mkfs.exfat; then
   f="$out/exfat.img"; rm -f "$f"; truncate -s 64M "$f"

@@ -1,9 +1,12 @@
 // The command line as scripts use it: exit codes, JSON keys, refused inputs.
 #include "support/cli_run.h"
+#include "support/listing_match.h"
+#include "fs/fat/fat_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -104,4 +107,47 @@ TEST_F(CliTest, DiagSnapshotWritesAReport) {
   ASSERT_EQ(r.code, 0);
   EXPECT_EQ(r.out.rfind((dir / "VEH_REPORT_").string(), 0), 0u) << r.out;
   EXPECT_NE(r.out.find("SER_INDEX:"), std::string::npos);
+}
+
+TEST_F(CliTest, LsWalksFoldersOnceEvenWhenEntriesLoop) {
+  kestrova::test::FatBuilder b(kestrova::FsType::Fat32, 8192);
+  b.Entry(2, 0, "A          ", 0x10, 3, 0);
+  b.Entry(2, 1, "B          ", 0x10, 4, 0);
+  b.Entry(2, 2, "PIC     JPG", 0x20, 9, 4000)[0] = 0xE5;
+  std::memcpy(b.Cluster(9), "\xFF\xD8\xFF", 3);
+  b.Chain({3});
+  b.Chain({4});
+  b.DotEntries(3, 0);
+  b.DotEntries(4, 0);
+  b.Entry(3, 2, "TOB        ", 0x10, 4, 0);   // A -> B
+  b.Entry(4, 2, "TOA        ", 0x10, 3, 0);   // B -> A: a cycle
+  b.Entry(3, 3, "ROOT       ", 0x10, 2, 0);   // back to the root
+  b.Entry(3, 4, "NOTE    TXT", 0x20, 5, 10);
+  b.Chain({5});
+  const std::string image = (dir / "loop.img").string();
+  std::ofstream(image, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.mem->shared->data.data()), static_cast<std::streamsize>(b.mem->shared->data.size()));
+  const CliRun r = Cli("ls " + image + " -r --json");
+  ASSERT_EQ(r.code, 0);
+  const kestrova::test::Json rows = kestrova::test::Json::Parse(r.out);
+  EXPECT_LT(rows.a.size(), 40u) << "the walk ended";
+  EXPECT_NE(kestrova::test::FindListed(rows, "/A/NOTE.TXT"), nullptr);
+  EXPECT_NE(kestrova::test::FindListed(rows, "/B/TOA/NOTE.TXT"), nullptr);
+  const kestrova::test::Json* pic = kestrova::test::FindListed(rows, "/PIC.JPG");
+  ASSERT_NE(pic, nullptr);
+  EXPECT_TRUE((*pic)["deleted"].b);
+  EXPECT_EQ((*pic)["status"].s, "deleted");
+  for (const char* key : {"path", "name", "size", "folder", "deleted", "status", "rating", "firstCluster"})
+    EXPECT_TRUE((*pic).Has(key)) << key;
+  bool virtualRoot = false;
+  for (const kestrova::test::Json& row : rows.a) virtualRoot |= row["path"].s == "/Lost files";
+  EXPECT_TRUE(virtualRoot);
+
+  const CliRun masked = Cli("ls " + image + " --mask '*.jpg' --json");
+  EXPECT_EQ(masked.out.find("NOTE"), std::string::npos);
+  EXPECT_NE(masked.out.find("?IC.JPG"), std::string::npos);
+  const CliRun deletedOnly = Cli("ls " + image + " -r --deleted-only");
+  EXPECT_EQ(deletedOnly.out.find("NOTE"), std::string::npos);
+  EXPECT_NE(deletedOnly.out.find("?IC.JPG"), std::string::npos);
+  EXPECT_EQ(Cli("ls " + image + " Nowhere").code, 1);
 }

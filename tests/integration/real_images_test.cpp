@@ -4,6 +4,10 @@
 #include "common/text.h"
 #include "support/image_source.h"
 #include "support/tsv.h"
+#include "support/cli_run.h"
+#include "support/listing_match.h"
+
+#include <map>
 #include "volume/identify.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +74,32 @@ TEST(RealImages, EveryVolumeMadeByRealToolsIsIdentified) {
     if (row.serial != "-") {
       EXPECT_EQ(+(e.serial), std::stoul(row.serial, nullptr, 16));
     }
+  }
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+TEST(RealImages, FatVolumesFilledByMtoolsListTheirDeletedFiles) {
+  const std::string dir = KESTROVA_TEST_IMAGES_DIR;
+  const auto rows = test::ReadTsv(dir + "/fatfiles.tsv", 4);
+  if (rows.empty()) GTEST_SKIP() << "no fatfiles.tsv: run scripts/make-test-images.sh (needs dosfstools and mtools)";
+  std::map<std::string, test::Json> listings;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r[0] + r[1]);
+    if (!listings.count(r[0])) {
+      const test::CliRun run = test::Cli("ls " + test::Quoted(dir + "/" + r[0] + ".img") + " -r --json");
+      ASSERT_EQ(run.code, 0);
+      listings[r[0]] = test::Json::Parse(run.out);
+    }
+    const test::Json* l = test::FindListed(listings[r[0]], r[1]);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(static_cast<std::uint64_t>((*l)["size"].n), std::stoull(r[2]));
+    EXPECT_EQ((*l)["status"].s == "existing", r[3] == "existing") << (*l)["status"].s;
+    EXPECT_EQ((*l)["deleted"].b, r[3] == "deleted");
   }
 }
 

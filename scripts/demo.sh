@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on a sample: installs what is needed, builds, makes a FAT32 image
-# with real tools (one file deleted) and shows what Kestrova finds on it.
+# with real tools (files and a folder tree deleted) and shows what Kestrova finds
+# on it, deleted entries first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -13,6 +14,12 @@ echo "== Devices (image only) =="
 echo
 echo "== File system of $sample =="
 "$cli" identify "$sample"
+echo
+echo "== Deleted files and folders on $sample =="
+"$cli" ls "$sample" --recursive --deleted-only
+echo
+echo "== Everything on $sample =="
+"$cli" ls "$sample" --recursive
 
 disk="$images/mbr-disk.img"
 if [ -f "$disk" ]; then

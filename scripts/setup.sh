@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g fdisk e2fsprogs util-linux reiserfsprogs
   gzip
+  sleuthkit  # the peer tool the benchmarks compare with
 )
 
 missing=()

@@ -309,3 +309,43 @@ TEST(DisplayFilterTest, FlagsDecideWhatIsShown) {
 
 }  // namespace
 }  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+TEST(FatLocate, ForcedFat16TableIsFoundBehindSixReservedSectors) {
+  test::MemDevice mem(test::Image(8192 * 512, 0));
+  for (std::uint64_t fat : {6u, 38u}) {
+    const std::uint8_t start[] = {0xF8, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::memcpy(mem.at(fat), start, sizeof start);
+  }
+  std::memcpy(mem.at(70), "README  TXT", 11);
+  mem.device.sectorsPerCluster = 1;
+  FatVolume v;
+  ASSERT_TRUE(LocateFat16(mem.device, 8192, v));
+  EXPECT_EQ(v.fatStart, 38u) << "the second copy";
+  EXPECT_EQ(v.sectorsPerFat, 32u);
+  EXPECT_EQ(v.rootDirSector, 70u);
+  EXPECT_EQ(v.dataStart, 102u);
+  EXPECT_EQ(v.lastCluster, (8192u - 102u) + 1u);
+  EXPECT_EQ(mem.device.fsType, FsType::Fat16);
+  EXPECT_EQ(mem.device.clusterBase, 100);
+  test::MemDevice blank(test::Image(8192 * 512, 0));
+  blank.device.sectorsPerCluster = 1;
+  EXPECT_FALSE(LocateFat16(blank.device, 8192, v));
+}
+
+TEST(FatLocate, Fat32BootCopiesAreToldFromPrimaries) {
+  test::FatBuilder b(FsType::Fat32, 8192);
+  std::memcpy(b.Sector(6), b.Sector(0), 512);
+  std::uint32_t offset = 0;
+  EXPECT_FALSE(CheckFat32BootCopy(b.mem->device, 0, std::span(b.Sector(0), 512), offset)) << "a primary";
+  ASSERT_TRUE(CheckFat32BootCopy(b.mem->device, 6, std::span(b.Sector(6), 512), offset));
+  EXPECT_EQ(offset, 6u);
+  std::memcpy(b.Sector(2), b.Sector(0), 512);
+  ASSERT_TRUE(CheckFat32BootCopy(b.mem->device, 2, std::span(b.Sector(2), 512), offset));
+  EXPECT_EQ(offset, 2u);
+}
+
+}  // namespace
+}  // namespace kestrova

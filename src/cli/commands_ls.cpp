@@ -115,19 +115,12 @@ struct Lister {
 }  // namespace
 
 int RunLs(const LsOptions& o) {
-  TerminalUi ui;
-  ScanFlags scan;
-  SectorDevice device(scan);
-  DriveTables tables;
-
   // The volume: a listed partition, or the only one.
-  OpenedVolume whole;
-  if (int code = OpenSource(o.source, 0, 0, device, tables, ui, whole); code != kExitOk) return code;
-  device.volumeStart = 0;
-  IdentifyContext ictx{device, 0, nullptr, nullptr};
-  const PartitionListing listing = ListPartitions(ictx, device.deviceSectors == kAllOnes ? 0 : device.deviceSectors);
-  std::vector<DriveEntry> volumes = listing.volumes;
-  volumes.insert(volumes.end(), listing.afterLast.begin(), listing.afterLast.end());
+  ListedSource src;
+  if (int code = src.Open(o.source); code != kExitOk) return code;
+  TerminalUi& ui = src.ui;
+  SectorDevice& device = src.device;
+  const std::vector<Listed>& volumes = src.rows;
   std::size_t index = o.partition;
   if (index == 0) {
     if (volumes.size() != 1) {
@@ -141,14 +134,9 @@ int RunLs(const LsOptions& o) {
     std::fprintf(stderr, "kestrova-cli: --partition takes 1..%zu\n", volumes.size());
     return kExitUsage;
   }
-  DriveEntry entry = volumes[index - 1];
-  OpenRequest request;
-  if (!SourceRequest(o.source, request)) return kExitCantOpen;
-  request.start = entry.start;
-  request.count = entry.sectors;
-  request.entry = &entry;
+  DriveEntry entry = volumes[index - 1].entry;
   OpenedVolume opened;
-  if (!OpenDevice(device, tables, ui, request, opened)) return kExitCantOpen;
+  if (int code = src.OpenVolume(o.source, entry, opened); code != kExitOk) return code;
   FatReader reader;
   DriveSettings settings;
   const MountHooks hooks = reader.Hooks(settings);

@@ -15,11 +15,6 @@
 namespace kestrova::cli {
 namespace {
 
-struct Listed {
-  DriveEntry entry;
-  bool lost = false;  // behind the last volume, in no table
-};
-
 std::string ChsCheck(const DriveEntry& e) {
   if (e.partitionType == 0) return "none";
   const Chs stored{e.startHead, e.startSector, e.startCylinder};
@@ -27,28 +22,6 @@ std::string ChsCheck(const DriveEntry& e) {
   const bool ok = stored == ChsOfSector(e.start) && storedEnd == ChsOfSector(e.start + e.sectors - 1);
   return ok ? "ok" : "differs";
 }
-
-// A source opened whole and listed.
-struct ListedSource {
-  TerminalUi ui;
-  ScanFlags scan;
-  SectorDevice device{scan};
-  DriveTables tables;
-  PartitionListing listing;
-  std::vector<Listed> rows;
-
-  // Returns an exit code; kExitOk fills the listing and rows.
-  int Open(const std::string& source) {
-    OpenedVolume opened;
-    if (int code = OpenSource(source, 0, 0, device, tables, ui, opened); code != kExitOk) return code;
-    device.volumeStart = 0;
-    IdentifyContext ctx{device, 0, nullptr, nullptr};
-    listing = ListPartitions(ctx, device.deviceSectors == kAllOnes ? 0 : device.deviceSectors);
-    for (const DriveEntry& e : listing.volumes) rows.push_back({e, false});
-    for (const DriveEntry& e : listing.afterLast) rows.push_back({e, true});
-    return kExitOk;
-  }
-};
 
 const char* TableKind(const PartitionListing& l) {
   if (l.gpt) return "GPT";
@@ -109,14 +82,8 @@ int RunMount(const MountOptions& o) {
     return rows.empty() ? kExitNotFound : kExitUsage;
   }
   DriveEntry entry = rows[o.partition - 1].entry;
-  // An image or a whole block device, opened at the volume's start.
-  OpenRequest source;
-  if (!SourceRequest(o.source, source)) return kExitCantOpen;
-  source.start = entry.start;
-  source.count = entry.sectors;
-  source.entry = &entry;
   OpenedVolume opened;
-  if (!OpenDevice(device, src.tables, ui, source, opened)) return kExitCantOpen;
+  if (int code = src.OpenVolume(o.source, entry, opened); code != kExitOk) return code;
   MountRequest request;
   request.partitionCount = entry.sectors;
   MountedVolume mounted;

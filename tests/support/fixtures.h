@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace kestrova::test {
 
@@ -28,8 +29,10 @@ inline std::string Unpacked(const fixtures_fs::path& gz) {
   fixtures_fs::create_directories(dir);
   const fixtures_fs::path img = dir / gz.stem();
   if (!fixtures_fs::exists(img) || fixtures_fs::last_write_time(img) < fixtures_fs::last_write_time(gz)) {
-    const std::string cmd = "gzip -dc '" + gz.string() + "' > '" + img.string() + ".part' && mv '" + img.string() +
-                            ".part' '" + img.string() + "'";
+    // Tests run in parallel processes: each unpacks to its own name and renames,
+    // so a reader never sees a half-written image.
+    const std::string part = img.string() + ".part" + std::to_string(::getpid());
+    const std::string cmd = "gzip -dc '" + gz.string() + "' > '" + part + "' && mv -f '" + part + "' '" + img.string() + "'";
     if (std::system(cmd.c_str()) != 0) return {};
   }
   return img.string();

@@ -1,0 +1,24 @@
+// Names of recovered files: collision numbering, and making names read from a
+// disk safe to create (they are hostile input: nothing may land outside the
+// chosen destination).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrova {
+
+// "%s[%.3u].%s" around the last dot (searched from the second-to-last
+// character down to index 1), else "%s[%.3u]".
+std::u16string MakeCollisionName(std::u16string_view name, unsigned n);
+
+// A single path component that is safe to create: "/", "\", NUL and control
+// characters become "_", "." and ".." get a leading "_", an empty name becomes
+// "_", and the UTF-8 form is cut to 255 bytes (keeping the extension).
+std::u16string SafeOutputName(std::u16string_view name);
+
+// The folder name proposed when several entries are recovered: the current
+// folder's name with a leading "?" as "_", without ":" and "\", + " (RECOVERY)".
+std::u16string RecoveryFolderName(std::u16string_view currentFolder);
+
+}  // namespace kestrova

@@ -59,6 +59,20 @@ struct LsOptions {
 };
 int RunLs(const LsOptions& options);
 
+struct RecoverOptions {
+  std::string source;
+  std::size_t partition = 0;
+  std::string to;
+  std::vector<std::string> paths;  // files or folders, "/"-separated; none: the root
+  bool deletedOnly = false;
+  std::string mask;
+  bool recursive = false;
+  std::string join;  // one output file of this name
+  bool noDuplicates = false;
+  bool json = false;
+};
+int RunRecover(const RecoverOptions& options);
+
 struct QlzOptions {
   bool decompress = false;
   std::string input;

@@ -60,6 +60,19 @@ int main(int argc, char** argv) {
   lsCmd->add_option("--mask", ls.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
   lsCmd->add_flag("--json", ls.json, "Print JSON");
 
+  RecoverOptions recover;
+  auto* rec = app.add_subcommand("recover", "Copy files and folders of a FAT volume to a folder on another device");
+  rec->add_option("source", recover.source, "Image file or block device")->required();
+  rec->add_option("paths", recover.paths, "Files or folders, '/'-separated (default: the root)");
+  rec->add_option("--to", recover.to, "Destination folder (not on the source)")->required();
+  rec->add_option("--partition", recover.partition, "Volume number as 'partitions' lists it");
+  rec->add_flag("--deleted-only", recover.deletedOnly, "Only entries that are not existing");
+  rec->add_option("--mask", recover.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
+  rec->add_flag("--recursive,-r", recover.recursive, "Recover folders with their contents");
+  rec->add_option("--join", recover.join, "Write all files, one after the other, into one file of this name");
+  rec->add_flag("--no-duplicates", recover.noDuplicates, "Skip a file whose name is taken instead of numbering it");
+  rec->add_flag("--json", recover.json, "Print JSON");
+
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");
   diag->require_subcommand(1);
@@ -77,6 +90,7 @@ int main(int argc, char** argv) {
   if (*parts) return RunPartitions(partitions);
   if (*mnt) return RunMount(mount);
   if (*lsCmd) return RunLs(ls);
+  if (*rec) return RunRecover(recover);
   if (*snapshot) return RunDiagSnapshot(diagOptions);
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);

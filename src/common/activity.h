@@ -45,6 +45,7 @@ enum class Fn : std::uint16_t {
   WriteActivitySnapshot,
   Reallocate,
   CliMain,
+  RecoverFiles,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

@@ -24,6 +24,17 @@ constexpr CivilDate CivilFromDays(std::int64_t z) {
   return d;
 }
 
+// A civil date to days since 1970-01-01.
+constexpr std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+static_assert(DaysFromCivil(2024, 7, 1) == 19905);
 static_assert(CivilFromDays(0).year == 1970 && CivilFromDays(0).month == 1 && CivilFromDays(0).day == 1);
 static_assert(CivilFromDays(19905).year == 2024 && CivilFromDays(19905).month == 7 && CivilFromDays(19905).day == 1);
 

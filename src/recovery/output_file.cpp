@@ -13,16 +13,6 @@
 namespace kestrova {
 namespace {
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 std::optional<timespec> FromCivil(int y, unsigned m, unsigned d, unsigned hh, unsigned mm) {
   if (m < 1 || m > 12 || d < 1 || d > 31 || hh > 23 || mm > 59) return std::nullopt;
   timespec t{};

@@ -1,0 +1,193 @@
+// "recover SOURCE --to DIR [PATH...]": copies files (and, with --recursive,
+// folders) of a FAT volume out to a folder on another device.
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+#include "cli/source.h"
+#include "common/text.h"
+#include "fs/fat/fat_find.h"
+#include "recovery/recovery_job.h"
+#include "volume/fs_names.h"
+#include "volume/mount.h"
+
+#include <chrono>
+#include <cstdio>
+#include <set>
+
+namespace kestrova::cli {
+namespace {
+
+// Progress on stderr: files, bytes, rate and elapsed time.
+class RecoverUi : public TerminalUi {
+ public:
+  RecoverUi(const RecoveryControl& control) : control_(control), start_(std::chrono::steady_clock::now()) {}
+  void Progress(std::uint64_t done, std::uint64_t total) override {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double mb = static_cast<double>(control_.bytesWritten.load()) / 1e6;
+    std::fprintf(stderr, "\rfiles %llu/%llu, %.1f MB, %.1f MB/s, %.0f s   ", static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total), mb, seconds > 0 ? mb / seconds : 0.0, seconds);
+    if (done == total) std::fprintf(stderr, "\n");
+  }
+  void Status(std::u16string_view) override {}
+
+ private:
+  const RecoveryControl& control_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+std::vector<std::string> Components(const std::string& path) {
+  std::vector<std::string> parts;
+  std::size_t i = 0;
+  while (i <= path.size()) {
+    const std::size_t slash = path.find('/', i);
+    std::string part = path.substr(i, slash == std::string::npos ? std::string::npos : slash - i);
+    if (!part.empty()) parts.push_back(std::move(part));
+    if (slash == std::string::npos) break;
+    i = slash + 1;
+  }
+  return parts;
+}
+
+std::string Joined(const std::vector<std::string>& parts, std::size_t count) {
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i) out += "/" + parts[i];
+  return out;
+}
+
+}  // namespace
+
+int RunRecover(const RecoverOptions& o) {
+  ListedSource src;
+  if (int code = src.Open(o.source); code != kExitOk) return code;
+  std::size_t index = o.partition;
+  if (index == 0) {
+    if (src.rows.size() != 1) {
+      std::fprintf(stderr, "kestrova-cli: %s has %zu volumes; choose one with --partition (see 'partitions')\n",
+                   o.source.c_str(), src.rows.size());
+      return src.rows.empty() ? kExitNotFound : kExitUsage;
+    }
+    index = 1;
+  }
+  if (index > src.rows.size()) {
+    std::fprintf(stderr, "kestrova-cli: --partition takes 1..%zu\n", src.rows.size());
+    return kExitUsage;
+  }
+
+  // The destination must not be on the device being read.
+  RecoveryRequest request;
+  request.destination = o.to;
+  request.blockDuplicates = o.noDuplicates;
+  if (!o.join.empty()) {
+    request.mode = RecoveryMode::Join;
+    request.joinName = ToUtf16(o.join);
+  }
+  std::vector<std::u16string> history;
+  if (auto refused = CheckDestination(request.destination, IdentityOfSource(o.source), history)) {
+    std::fprintf(stderr, "kestrova-cli: %s: %s\n", o.to.c_str(), ToUtf8(Text(*refused)).c_str());
+    return kExitUsage;
+  }
+
+  DriveEntry entry = src.rows[index - 1].entry;
+  OpenedVolume opened;
+  if (int code = src.OpenVolume(o.source, entry, opened); code != kExitOk) return code;
+  FatReader reader;
+  DriveSettings settings;
+  const MountHooks hooks = reader.Hooks(settings);
+  MountRequest mount;
+  mount.depth = 1;
+  mount.partitionCount = entry.sectors;
+  mount.hooks = &hooks;
+  MountedVolume mounted;
+  if (!MountVolume(src.device, src.ui, mount, opened, mounted) || !reader.volume.IsFat()) {
+    std::fprintf(stderr, "kestrova-cli: recover reads FAT12/16/32 volumes; this one is %s\n",
+                 ToUtf8(FsTypeName(src.device.fsType)).c_str());
+    return kExitNotFound;
+  }
+  ResultLists lists(&src.ui);
+  FatContext ctx{src.device, reader.volume, &lists, nullptr, true};
+
+  DisplayFilter filter;
+  if (o.deletedOnly || !o.mask.empty()) {
+    filter.flags = show::kFiles | show::kFolders | show::kDeleted | show::kOverwritten | show::kNotDetected;
+    if (!o.deletedOnly) filter.flags |= show::kExisting;
+    if (!o.mask.empty()) {
+      filter.flags |= show::kMasks;
+      filter.masks = DisplayFilter::SplitMasks(ToUtf16(o.mask));
+    }
+  }
+
+  // The marked entries: the named files, or the contents of the named folders.
+  std::vector<MarkedEntry> marked;
+  std::set<std::pair<std::uint32_t, std::uint32_t>> taken;  // (folder, position): each entry once
+  auto add = [&](const FoundEntry& f, const std::string& path) {
+    if (f.name == u"." || f.name == u".." || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) return;
+    if (IsFolder(f.entry, ctx.volume.type) && !o.recursive) return;
+    if (!taken.insert({f.entry.dirKey, f.entry.flags}).second) return;
+    marked.push_back({f.entry, f.name, path});
+  };
+  const std::vector<std::string> paths = o.paths.empty() ? std::vector<std::string>{"/"} : o.paths;
+  for (const std::string& p : paths) {
+    const auto parts = Components(p);
+    std::u16string folderPath = u"$:\\";
+    for (const std::string& part : parts) folderPath += ToUtf16(part) + u"\\";
+    const ResolvedPath asFolder = ResolvePath(ctx, u"$:\\", folderPath);
+    if (asFolder.result >= 0 && asFolder.clusters.size() == parts.size() + 1) {
+      for (const FoundEntry& f : ListFolder(ctx, static_cast<std::uint32_t>(asFolder.result), kFindVerify, filter))
+        add(f, Joined(parts, parts.size()) + "/" + ToUtf8(f.name));
+      continue;
+    }
+    // A file: its name in its folder.
+    std::u16string parentPath = u"$:\\";
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) parentPath += ToUtf16(parts[i]) + u"\\";
+    const ResolvedPath parent = ResolvePath(ctx, u"$:\\", parentPath);
+    bool found = false;
+    if (!parts.empty() && parent.result >= 0 && parent.clusters.size() == parts.size()) {
+      for (const FoundEntry& f : ListFolder(ctx, static_cast<std::uint32_t>(parent.result), kFindVerify)) {
+        if (ToUtf8(f.name) != parts.back()) continue;
+        add(f, Joined(parts, parts.size()));
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      std::fprintf(stderr, "kestrova-cli: %s: not found on this volume\n", p.c_str());
+      return kExitNotFound;
+    }
+  }
+  if (CheckMarked(marked.size(), 2) != MarkedCheck::Ok) {
+    std::fprintf(stderr, "kestrova-cli: %s\n", ToUtf8(Text(StringId::NothingToRecover)).c_str());
+    return kExitNotFound;
+  }
+
+  RecoverUi ui(request.control);
+  FatRecovery job(ctx, request, ui, nullptr);
+  if (!job.Run(marked, filter)) {
+    std::fprintf(stderr, "kestrova-cli: %s\n", ToUtf8(Text(StringId::CantCreateOpenDirectory)).c_str());
+    return kExitCantOpen;
+  }
+  const RecoveryStatistics& s = job.statistics();
+  if (o.json) {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("written").Number(s.written).Key("skipped").Number(s.skipped).Key("failed").Number(s.failed);
+    json.Key("bytes").Number(s.bytesWritten);
+    json.Key("files").BeginArray();
+    for (const RecoveredFile& f : job.files()) {
+      json.BeginObject().Key("source").String(f.source).Key("output").String(f.output).Key("size").Number(f.size);
+      json.Key("complete").Bool(f.complete).EndObject();
+    }
+    json.EndArray().EndObject();
+    std::printf("%s\n", json.str().c_str());
+  } else {
+    for (const RecoveredFile& f : job.files()) {
+      std::printf("%-9s %12llu  %s -> %s\n", f.output.empty() ? "skipped" : (f.complete ? "recovered" : "partial"),
+                  static_cast<unsigned long long>(f.size), f.source.c_str(), f.output.empty() ? "-" : f.output.c_str());
+    }
+    std::printf("%llu written, %llu skipped, %llu incomplete, %llu bytes\n", static_cast<unsigned long long>(s.written),
+                static_cast<unsigned long long>(s.skipped), static_cast<unsigned long long>(s.failed),
+                static_cast<unsigned long long>(s.bytesWritten));
+  }
+  return kExitOk;
+}
+
+}  // namespace kestrova::cli

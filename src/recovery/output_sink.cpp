@@ -1,0 +1,67 @@
+#include "recovery/output_sink.h"
+
+#include "resources/strings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <unistd.h>
+
+namespace kestrova {
+
+OutputSink OutputSink::ToFile(int fd, std::uint64_t fileSize, Ui& ui, RecoveryControl& control) {
+  return OutputSink(fd, nullptr, fileSize, &ui, control);
+}
+
+OutputSink OutputSink::ToMemory(std::vector<std::uint8_t>& buffer, std::uint64_t fileSize, RecoveryControl& control) {
+  return OutputSink(-1, &buffer, fileSize, nullptr, control);
+}
+
+bool OutputSink::WriteChunk(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() > remaining_) bytes = bytes.subspan(0, static_cast<std::size_t>(remaining_));
+  if (memory_) {
+    if (control_->skip.load()) return false;
+    memory_->insert(memory_->end(), bytes.begin(), bytes.end());
+    remaining_ -= bytes.size();
+    written_ += bytes.size();
+    return true;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t r = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      if (r < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+        diskFull_ = true;
+        if (ui_) ui_->MessageBox(Text(StringId::DiskIsFull), Text(StringId::Caption), MsgIcon::Warning, MsgButtons::Ok);
+      }
+      return false;
+    }
+    done += static_cast<std::size_t>(r);
+    control_->bytesWritten += static_cast<std::uint64_t>(r);
+  }
+  written_ += done;
+  remaining_ -= done;
+  return !control_->skip.load();
+}
+
+bool OutputSink::WriteZeros(std::uint64_t length) {
+  static const std::vector<std::uint8_t> kZeros(1 << 16, 0);
+  while (length > 0 && remaining_ > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, kZeros.size()));
+    if (!WriteChunk(std::span(kZeros).subspan(0, n))) return false;
+    length -= n;
+  }
+  return true;
+}
+
+bool OutputSink::Rewind() {
+  remaining_ = size_;
+  written_ = 0;
+  if (memory_) {
+    memory_->clear();
+    return true;
+  }
+  return ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
+}
+
+}  // namespace kestrova

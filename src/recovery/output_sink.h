@@ -1,0 +1,54 @@
+// Where recovered bytes go: an output file, or memory (previews, the hex view).
+// Pieces are written with the bookkeeping of the saving dialog: the file's
+// remaining size, the byte counter, the skip and abort flags, and a full
+// destination disk (the file is then skipped).
+#pragma once
+
+#include "common/ui.h"
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace kestrova {
+
+// Set by the saving dialog, read by the writers between pieces.
+struct RecoveryControl {
+  std::atomic<bool> abort{false};
+  std::atomic<bool> skip{false};
+  std::atomic<std::uint64_t> bytesWritten{0};
+};
+
+class OutputSink {
+ public:
+  static OutputSink ToFile(int fd, std::uint64_t fileSize, Ui& ui, RecoveryControl& control);
+  static OutputSink ToMemory(std::vector<std::uint8_t>& buffer, std::uint64_t fileSize, RecoveryControl& control);
+
+  // Writes a piece (cut to what the file still needs). False: stop this file
+  // (skip or abort requested, or the destination is full).
+  bool WriteChunk(std::span<const std::uint8_t> bytes);
+  // The same for a run of zero bytes (sparse or zero-filled data).
+  bool WriteZeros(std::uint64_t length);
+  // Back to the start of the output (a chain that could not be followed is
+  // copied again as contiguous clusters).
+  bool Rewind();
+
+  std::uint64_t remaining() const { return remaining_; }
+  std::uint64_t written() const { return written_; }
+  bool diskFull() const { return diskFull_; }
+
+ private:
+  OutputSink(int fd, std::vector<std::uint8_t>* memory, std::uint64_t size, Ui* ui, RecoveryControl& control)
+      : fd_(fd), memory_(memory), size_(size), remaining_(size), ui_(ui), control_(&control) {}
+  int fd_ = -1;
+  std::vector<std::uint8_t>* memory_ = nullptr;
+  std::uint64_t size_ = 0;
+  std::uint64_t remaining_ = 0;
+  std::uint64_t written_ = 0;
+  Ui* ui_ = nullptr;
+  RecoveryControl* control_;
+  bool diskFull_ = false;
+};
+
+}  // namespace kestrova

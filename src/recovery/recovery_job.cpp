@@ -1,0 +1,181 @@
+#include "recovery/recovery_job.h"
+
+#include "common/activity.h"
+#include "common/text.h"
+#include "recovery/fat_writer.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <unistd.h>
+
+namespace kestrova {
+
+const StringId kStatisticsRows[8] = {StringId::PrepFoldersTotal,       StringId::PrepDeletedFolders,
+                                     StringId::PrepDetectedFolders,    StringId::PrepOverwrittenFolders,
+                                     StringId::PrepFilesTotal,         StringId::PrepDeletedFiles,
+                                     StringId::PrepDetectedFiles,      StringId::PrepOverwrittenFiles};
+
+MarkedCheck CheckMarked(std::size_t marked, std::size_t itemsInFolder) {
+  if (marked > 0) return MarkedCheck::Ok;
+  return itemsInFolder <= 1 ? MarkedCheck::NothingToRecover : MarkedCheck::SelectFiles;
+}
+
+std::optional<StringId> CheckDestination(std::string& destination, const SourceIdentity& source,
+                                         std::vector<std::u16string>& history) {
+  if (destination.empty() || destination.back() != '/') destination.push_back('/');
+  const std::u16string wide = ToUtf16(destination);
+  if (std::none_of(history.begin(), history.end(), [&](const std::u16string& h) { return CompareNoCase(h, wide) == 0; }))
+    history.insert(history.begin(), wide);
+  if (PathIsOnSource(destination, source)) return StringId::PleaseSelectAnotherDrive;
+  std::error_code ec;
+  std::filesystem::create_directories(destination, ec);
+  if (!std::filesystem::is_directory(destination, ec)) return StringId::CantCreateOpenDirectory;
+  return std::nullopt;
+}
+
+std::u16string JoinName(const std::vector<MarkedEntry>& marked) {
+  if (marked.empty()) return u"joined";
+  return marked.front().name + u" - " + marked.back().name;
+}
+
+std::u16string FatRecovery::OutputName(const MarkedEntry& m) const {
+  if (request_.mode == RecoveryMode::Join) return request_.joinName;
+  std::u16string name = m.name;
+  if (!name.empty() && name[0] == u'?') name[0] = u'_';
+  return name;
+}
+
+void FatRecovery::Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<std::uint32_t>& stack) {
+  const bool folder = IsFolder(m.entry, ctx_.volume.type);
+  if (!PassesFilter(m.entry, m.name, folder, filter)) return;
+  const EntryStatus s = StatusOf(m.entry, ctx_.volume.type);
+  if (folder) {
+    ++stats_.foldersTotal;
+    stats_.foldersDeleted += s.deleted;
+    stats_.foldersDetected += s.detected;
+    stats_.foldersOverwritten += s.overwritten;
+    // The folder pass saves the contents: they count too.
+    const std::uint32_t c = m.entry.firstCluster;
+    if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;
+    stack.push_back(c);
+    for (const FoundEntry& child : ListFolder(ctx_, c, kFindVerify)) {
+      if (child.name == u"." || child.name == u"..") continue;
+      Count(MarkedEntry{child.entry, child.name, {}}, filter, stack);
+    }
+    stack.pop_back();
+    return;
+  }
+  ++stats_.filesTotal;
+  stats_.filesDeleted += s.deleted;
+  stats_.filesDetected += s.detected;
+  stats_.filesOverwritten += s.overwritten;
+  stats_.sizeSum += static_cast<double>(m.entry.size);
+  ++total_;
+}
+
+const OutputFolder* FatRecovery::LazyFolder::Get() {
+  if (root) return root;
+  if (!made) {
+    const OutputFolder* above = parent ? parent->Get() : nullptr;
+    if (above) made = above->Sub(name);
+  }
+  return made ? &*made : nullptr;
+}
+
+void FatRecovery::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
+  RecoveredFile report{m.path, {}, m.entry.size, false};
+  request_.control.skip = false;
+  std::optional<CreatedFile> created;
+  if (request_.mode == RecoveryMode::Join && join_) {
+    created = CreatedFile{join_->fd, join_->path, join_->name};
+  } else if (const OutputFolder* folder = lazy.Get()) {
+    created = CreateOutputFile(*folder, OutputName(m), {request_.overwrite, request_.blockDuplicates});
+    if (created && request_.mode == RecoveryMode::Join) join_ = created;
+  }
+  if (!created) {
+    ++stats_.skipped;
+    files_.push_back(report);
+    return;
+  }
+  ui_.Status(ToUtf16(created->path));
+  OutputSink sink = OutputSink::ToFile(created->fd, m.entry.size, ui_, request_.control);
+  const WriteResult r = WriteFatFile(ctx_, m.entry, sink, request_.control);
+  report.output = created->path;
+  report.complete = r.complete;
+  if (request_.mode != RecoveryMode::Join) {
+    if (sink.diskFull()) {
+      // Skipped: a partial file must not pass for a recovered one.
+      ::close(created->fd);
+      ::unlink(created->path.c_str());
+      report.output.clear();
+      ++stats_.skipped;
+      files_.push_back(report);
+      return;
+    }
+    ApplyEntryMetadata(created->fd, m.entry, ctx_.volume.type);
+    ::close(created->fd);
+  }
+  if (r.complete)
+    ++stats_.written;
+  else
+    ++stats_.failed;
+  m.entry.marked = 0;
+  files_.push_back(report);
+  ui_.Progress(++done_, total_);
+}
+
+void FatRecovery::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const DisplayFilter& filter,
+                             std::vector<std::uint32_t>& stack) {
+  const std::uint32_t c = m.entry.firstCluster;
+  if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;  // never a folder already being walked
+  std::vector<MarkedEntry> children;
+  for (const FoundEntry& child : ListFolder(ctx_, c, kFindVerify, filter)) {
+    if (child.name == u"." || child.name == u"..") continue;
+    children.push_back({child.entry, child.name, m.path + "/" + ToUtf8(child.name)});
+  }
+  LazyFolder folder;
+  folder.parent = &parent;
+  folder.name = m.name;
+  if (!folder.name.empty() && folder.name[0] == u'?') folder.name[0] = u'_';
+  stack.push_back(c);
+  for (MarkedEntry& child : children) {
+    if (request_.control.abort.load()) break;
+    if (IsFolder(child.entry, ctx_.volume.type))
+      SaveFolder(child, folder, filter, stack);
+    else
+      SaveFile(child, folder);
+  }
+  stack.pop_back();
+}
+
+bool FatRecovery::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& filter) {
+  ActivityMark activity(Fn::RecoverFiles);
+  const bool pausedHere = scan_ && scan_->scanRunning.load() && !scan_->scanPaused.load();
+  if (pausedHere) scan_->scanPaused = true;
+  std::vector<std::uint32_t> stack{ctx_.volume.rootCluster};
+  for (const MarkedEntry& m : marked) Count(m, filter, stack);
+  auto destination = OutputFolder::Open(request_.destination, true);
+  if (!destination) {
+    if (pausedHere) scan_->scanPaused = false;
+    return false;
+  }
+  if (request_.mode == RecoveryMode::Join && request_.joinName.empty()) request_.joinName = JoinName(marked);
+  ui_.Progress(0, total_);
+  LazyFolder top;
+  top.root = &*destination;
+  for (MarkedEntry& m : marked) {
+    if (request_.control.abort.load()) break;
+    if (!PassesFilter(m.entry, m.name, IsFolder(m.entry, ctx_.volume.type), filter)) continue;
+    if (IsFolder(m.entry, ctx_.volume.type)) {
+      if (request_.mode != RecoveryMode::Join) SaveFolder(m, top, filter, stack);
+    } else {
+      SaveFile(m, top);
+    }
+  }
+  if (join_) ::close(join_->fd);
+  stats_.bytesWritten = request_.control.bytesWritten.load();
+  if (pausedHere) scan_->scanPaused = false;
+  return true;
+}
+
+}  // namespace kestrova

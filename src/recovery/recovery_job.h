@@ -1,0 +1,111 @@
+// A recovery: the checks before it starts (something marked, a destination
+// that is not on the device being read), then the worker's counting pass,
+// saving pass and folder pass, for entries of a FAT volume.
+#pragma once
+
+#include "device/device_identity.h"
+#include "device/scan_flags.h"
+#include "fs/fat/fat_find.h"
+#include "recovery/output_file.h"
+#include "recovery/output_sink.h"
+#include "resources/strings.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrova {
+
+enum class RecoveryMode { Normal, Join, SearchResults };
+
+struct RecoveryRequest {
+  std::string destination;  // ends with '/'
+  RecoveryMode mode = RecoveryMode::Normal;
+  bool quiet = false;
+  bool exploreAfter = false;
+  bool blockDuplicates = false;
+  bool overwrite = false;
+  std::u16string joinName;  // "%s - %s" of the first and last marked names
+  RecoveryControl control;
+};
+
+// The eight counters of "Preparing to recovery", in their order.
+struct RecoveryStatistics {
+  std::uint64_t foldersTotal = 0, foldersDeleted = 0, foldersDetected = 0, foldersOverwritten = 0;
+  std::uint64_t filesTotal = 0, filesDeleted = 0, filesDetected = 0, filesOverwritten = 0;
+  double sizeSum = 0;
+  std::uint64_t bytesWritten = 0;
+  // Outcome of the saving pass.
+  std::uint64_t written = 0, skipped = 0, failed = 0;
+};
+// String slots of the eight rows, in order.
+extern const StringId kStatisticsRows[8];
+
+// One marked entry, with what the listing knew about it.
+struct MarkedEntry {
+  ScanEntry entry = MakeScanEntry();
+  std::u16string name;
+  std::string path;  // as listed ("/"-separated from the root), for reports
+};
+
+struct RecoveredFile {
+  std::string source;
+  std::string output;  // empty when not written
+  std::uint64_t size = 0;
+  bool complete = false;
+};
+
+// Before the destination dialog: nothing marked gives one of two messages.
+enum class MarkedCheck { Ok, NothingToRecover, SelectFiles };
+MarkedCheck CheckMarked(std::size_t marked, std::size_t itemsInFolder);
+
+// The destination: not on the device being read; missing levels created.
+// Returns the slot of the refusal, or nothing when it can be used. The
+// destination is added to the history (case-insensitive) either way.
+std::optional<StringId> CheckDestination(std::string& destination, const SourceIdentity& source,
+                                         std::vector<std::u16string>& history);
+
+// "%s - %s" from the first and last marked names.
+std::u16string JoinName(const std::vector<MarkedEntry>& marked);
+
+class FatRecovery {
+ public:
+  FatRecovery(FatContext& ctx, RecoveryRequest& request, Ui& ui, ScanFlags* scan = nullptr)
+      : ctx_(ctx), request_(request), ui_(ui), scan_(scan) {}
+
+  // Counts what passes the filter (the explorer's display filter), then saves
+  // files in list order and the contents of marked folders. Returns false when
+  // the destination cannot be opened.
+  bool Run(std::vector<MarkedEntry>& marked, const DisplayFilter& filter);
+
+  const RecoveryStatistics& statistics() const { return stats_; }
+  const std::vector<RecoveredFile>& files() const { return files_; }
+
+ private:
+  void Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<std::uint32_t>& stack);
+  // A folder of the output made only when something is written in it, so a
+  // folder pass that finds nothing to save leaves no empty folders behind.
+  struct LazyFolder {
+    const OutputFolder* root = nullptr;  // the destination, for the top level
+    LazyFolder* parent = nullptr;
+    std::u16string name;
+    std::optional<OutputFolder> made;
+    const OutputFolder* Get();
+  };
+  void SaveFile(MarkedEntry& m, LazyFolder& folder);
+  void SaveFolder(const MarkedEntry& m, LazyFolder& parent, const DisplayFilter& filter,
+                  std::vector<std::uint32_t>& stack);
+  std::u16string OutputName(const MarkedEntry& m) const;
+
+  FatContext& ctx_;
+  RecoveryRequest& request_;
+  Ui& ui_;
+  ScanFlags* scan_;
+  RecoveryStatistics stats_;
+  std::vector<RecoveredFile> files_;
+  std::optional<CreatedFile> join_;
+  std::uint64_t done_ = 0, total_ = 0;
+};
+
+}  // namespace kestrova

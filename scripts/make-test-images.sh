@@ -17,7 +17,7 @@ zero_boot() { cp "$1" "$2" && dd if=/dev/zero of="$2" bs=512 count=1 conv=notrun
 export PATH="$PATH:/sbin:/usr/sbin"
 
 # FAT volumes with files and folders, some deleted with mdel/mdeltree.
-# OUT/fatfiles.tsv: image, path, size, state (existing or deleted).
+# OUT/fatfiles.tsv: image, path, size, state (existing or deleted), sha256.
 fatfiles="$out/fatfiles.tsv"
 : > "$fatfiles.new"
 fat_content() {  # image
@@ -38,11 +38,15 @@ fat_content() {  # image
     && mdel -i "$img" ::/Docs/deleted.txt "::/Report 2024.pdf" \
     && mdeltree -i "$img" ::/Old
   local rc=$?
+  if [ $rc -ne 0 ]; then rm -rf "$tmp"; note "mtools could not fill $name"; return 1; fi
+  sum() { sha256sum "$1" | cut -d' ' -f1; }
+  printf '%s\t%s\t%s\t%s\t%s\n' "$name" /Docs/keep.txt 5 existing "$(sum "$tmp/keep.txt")" \
+    "$name" /Docs/photo.jpg 200000 existing "$(sum "$tmp/photo.jpg")" \
+    "$name" /Docs/deleted.txt 5 deleted "$(sum "$tmp/deleted.txt")" \
+    "$name" "/Report 2024.pdf" "$(( 9 + 3000 + 7 ))" deleted "$(sum "$tmp/Report 2024.pdf")" \
+    "$name" /Old/keep.txt 5 deleted "$(sum "$tmp/keep.txt")" \
+    "$name" /Old/Deep/inner.bin 5000 deleted "$(sum "$tmp/inner.bin")" >> "$fatfiles.new"
   rm -rf "$tmp"
-  if [ $rc -ne 0 ]; then note "mtools could not fill $name"; return 1; fi
-  printf '%s\t%s\t%s\t%s\n' "$name" /Docs/keep.txt 5 existing "$name" /Docs/photo.jpg 200000 existing \
-    "$name" /Docs/deleted.txt 5 deleted "$name" "/Report 2024.pdf" "$(( 9 + 3000 + 7 ))" deleted \
-    "$name" /Old/keep.txt 5 deleted "$name" /Old/Deep/inner.bin 5000 deleted >> "$fatfiles.new"
 }
 
 if have mkfs.vfat; then

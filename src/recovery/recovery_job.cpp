@@ -33,16 +33,22 @@ std::optional<StringId> CheckDestination(std::string& destination, const SourceI
   return std::nullopt;
 }
 
+namespace {
+// A deleted FAT/exFAT name's lost first character is written as "_".
+std::u16string Cleaned(std::u16string name) {
+  if (!name.empty() && name[0] == u'?') name[0] = u'_';
+  return name;
+}
+}  // namespace
+
 std::u16string JoinName(const std::vector<MarkedEntry>& marked) {
   if (marked.empty()) return u"joined";
-  return marked.front().name + u" - " + marked.back().name;
+  return Cleaned(marked.front().name) + u" - " + Cleaned(marked.back().name);
 }
 
 std::u16string FatRecovery::OutputName(const MarkedEntry& m) const {
   if (request_.mode == RecoveryMode::Join) return request_.joinName;
-  std::u16string name = m.name;
-  if (!name.empty() && name[0] == u'?') name[0] = u'_';
-  return name;
+  return Cleaned(m.name);
 }
 
 void FatRecovery::Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<std::uint32_t>& stack) {
@@ -135,8 +141,7 @@ void FatRecovery::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const Dis
   }
   LazyFolder folder;
   folder.parent = &parent;
-  folder.name = m.name;
-  if (!folder.name.empty() && folder.name[0] == u'?') folder.name[0] = u'_';
+  folder.name = Cleaned(m.name);
   stack.push_back(c);
   for (MarkedEntry& child : children) {
     if (request_.control.abort.load()) break;

@@ -87,7 +87,7 @@ struct Lister {
     std::stable_partition(entries.begin(), entries.end(),
                           [&](const FoundEntry& f) { return IsFolder(f.entry, ctx.volume.type); });
     for (const FoundEntry& f : entries) {
-      if (f.name == u"." || f.name == u".." || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) continue;
+      if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) continue;
       Print(path, f);
     }
     if (root) {
@@ -102,7 +102,7 @@ struct Lister {
     if (!o.recursive) return;
     for (const FoundEntry& f : entries) {
       const ScanEntry& e = f.entry;
-      if (!IsFolder(e, ctx.volume.type) || f.name == u"." || f.name == u".." ||
+      if (!IsFolder(e, ctx.volume.type) || f.dotEntry ||
           e.Kind() == EntryKind::Overwritten || e.firstCluster < 2 || stack.count(e.firstCluster))
         continue;
       stack.insert(e.firstCluster);

@@ -57,6 +57,21 @@ std::string Joined(const std::vector<std::string>& parts, std::size_t count) {
 }  // namespace
 
 int RunRecover(const RecoverOptions& o) {
+  // The destination must not be on the device being read.
+  RecoveryRequest request;
+  request.destination = o.to;
+  request.blockDuplicates = o.noDuplicates;
+  if (!o.join.empty()) {
+    request.mode = RecoveryMode::Join;
+    request.joinName = ToUtf16(o.join);
+  }
+  std::vector<std::u16string> history;
+  if (auto refused = CheckDestination(request.destination, IdentityOfSource(o.source), history)) {
+    std::fprintf(stderr, "kestrova-cli: %s: %s\n", o.to.c_str(), ToUtf8(Text(*refused)).c_str());
+    return kExitUsage;
+  }
+
+
   ListedSource src;
   if (int code = src.Open(o.source); code != kExitOk) return code;
   std::size_t index = o.partition;
@@ -70,20 +85,6 @@ int RunRecover(const RecoverOptions& o) {
   }
   if (index > src.rows.size()) {
     std::fprintf(stderr, "kestrova-cli: --partition takes 1..%zu\n", src.rows.size());
-    return kExitUsage;
-  }
-
-  // The destination must not be on the device being read.
-  RecoveryRequest request;
-  request.destination = o.to;
-  request.blockDuplicates = o.noDuplicates;
-  if (!o.join.empty()) {
-    request.mode = RecoveryMode::Join;
-    request.joinName = ToUtf16(o.join);
-  }
-  std::vector<std::u16string> history;
-  if (auto refused = CheckDestination(request.destination, IdentityOfSource(o.source), history)) {
-    std::fprintf(stderr, "kestrova-cli: %s: %s\n", o.to.c_str(), ToUtf8(Text(*refused)).c_str());
     return kExitUsage;
   }
 
@@ -120,7 +121,7 @@ int RunRecover(const RecoverOptions& o) {
   std::vector<MarkedEntry> marked;
   std::set<std::pair<std::uint32_t, std::uint32_t>> taken;  // (folder, position): each entry once
   auto add = [&](const FoundEntry& f, const std::string& path) {
-    if (f.name == u"." || f.name == u".." || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) return;
+    if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) return;
     if (IsFolder(f.entry, ctx.volume.type) && !o.recursive) return;
     if (!taken.insert({f.entry.dirKey, f.entry.flags}).second) return;
     marked.push_back({f.entry, f.name, path});

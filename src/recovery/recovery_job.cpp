@@ -65,7 +65,7 @@ void FatRecovery::Count(const MarkedEntry& m, const DisplayFilter& filter, std::
     if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;
     stack.push_back(c);
     for (const FoundEntry& child : ListFolder(ctx_, c, kFindVerify)) {
-      if (child.name == u"." || child.name == u"..") continue;
+      if (child.dotEntry) continue;
       Count(MarkedEntry{child.entry, child.name, {}}, filter, stack);
     }
     stack.pop_back();
@@ -136,7 +136,7 @@ void FatRecovery::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const Dis
   if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;  // never a folder already being walked
   std::vector<MarkedEntry> children;
   for (const FoundEntry& child : ListFolder(ctx_, c, kFindVerify, filter)) {
-    if (child.name == u"." || child.name == u"..") continue;
+    if (child.dotEntry) continue;
     children.push_back({child.entry, child.name, m.path + "/" + ToUtf8(child.name)});
   }
   LazyFolder folder;

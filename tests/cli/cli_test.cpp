@@ -151,3 +151,60 @@ TEST_F(CliTest, LsWalksFoldersOnceEvenWhenEntriesLoop) {
   EXPECT_NE(deletedOnly.out.find("?IC.JPG"), std::string::npos);
   EXPECT_EQ(Cli("ls " + image + " Nowhere").code, 1);
 }
+
+TEST_F(CliTest, RecoverSkipsAFileWhenTheDestinationIsFullAndGoesOn) {
+  const std::string image = std::string(KESTROVA_TEST_IMAGES_DIR) + "/fat32.img";
+  if (!fs::exists(image)) GTEST_SKIP() << "no test images: run scripts/make-test-images.sh";
+  // A file-size limit of 100 KiB: the 200,000-byte photo cannot be written.
+  const std::string out = (dir / "full").string();
+  const std::string cmd = "bash -c \"trap '' XFSZ; ulimit -f 100; exec " + std::string(KESTROVA_CLI) + " recover " +
+                          image + " --to " + out + " -r --json\" 2>/dev/null";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string text;
+  std::array<char, 4096> buf{};
+  while (std::fgets(buf.data(), buf.size(), p)) text += buf.data();
+  ASSERT_EQ(::pclose(p), 0);
+  const kestrova::test::Json report = kestrova::test::Json::Parse(text);
+  EXPECT_EQ(report["skipped"].n, 1);
+  EXPECT_EQ(report["written"].n, 5);
+  EXPECT_FALSE(fs::exists(out + "/Docs/photo.jpg")) << "no partial file is left";
+  EXPECT_TRUE(fs::exists(out + "/Docs/keep.txt"));
+  EXPECT_TRUE(fs::exists(out + "/Old/Deep/_nner.bin")) << "the files after it are written";
+}
+
+TEST_F(CliTest, RecoveredNamesFromTheDiskStayInsideTheDestination) {
+  kestrova::test::FatBuilder b(kestrova::FsType::Fat32, 8192);
+  b.LongName(2, 2, u"../../evil.txt");
+  b.Entry(2, 2, "EVIL    TXT", 0x20, 5, 4);
+  std::memcpy(b.Cluster(5), "evil", 4);
+  b.Chain({5});
+  b.LongName(2, 4, u"..");
+  b.Entry(2, 4, "DOTDOT     ", 0x10, 6, 0);
+  b.Chain({6});
+  b.DotEntries(6, 0);
+  b.Entry(6, 2, "IN      TXT", 0x20, 7, 2);
+  std::memcpy(b.Cluster(7), "in", 2);
+  b.Chain({7});
+  const std::string image = (dir / "hostile.img").string();
+  std::ofstream(image, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.mem->shared->data.data()), static_cast<std::streamsize>(b.mem->shared->data.size()));
+  const std::string out = (dir / "out").string();
+  const CliRun r = Cli("recover " + image + " --to " + out + " -r --json");
+  ASSERT_EQ(r.code, 0);
+  std::size_t inside = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    if (!e.is_regular_file() || e.path().extension() == ".img") continue;
+    const std::string p = e.path().string();
+    EXPECT_EQ(p.rfind(out + "/", 0), 0u) << p << " is outside the destination";
+    ++inside;
+  }
+  EXPECT_EQ(inside, 2u) << r.out;
+  EXPECT_TRUE(fs::exists(out + "/.._.._evil.txt"));
+  EXPECT_TRUE(fs::exists(out + "/_../IN.TXT"));
+}
+
+TEST_F(CliTest, RecoverRefusesADestinationThatIsTheSourceImage) {
+  const std::string image = File("disk.img", 64 * 512);
+  EXPECT_EQ(Cli("recover " + image + " --to " + image).code, 2);
+}

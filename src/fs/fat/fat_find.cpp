@@ -17,7 +17,6 @@ constexpr std::uint64_t kMaxChainDirectory = 0x18000000;
 
 enum class Step { End, Skip, Entry };
 
-bool IsDotName(std::u16string_view n) { return n == u"." || n == u".."; }
 
 std::uint32_t EntryCluster(std::span<const std::uint8_t> e) {
   return LoadLe16(e, 26) | std::uint32_t{LoadLe16(e, 20)} << 16;
@@ -204,7 +203,9 @@ Step ParseAt(FatContext& ctx, DirFind& f, std::size_t pos, FoundEntry& out, std:
     name = FormatShortName(copy);
   }
   if (!longName.empty()) name = longName;
-  const bool dot = !deleted && IsDotName(name);
+  // By the short name: a long name spelling "." or ".." is just a hostile name.
+  const bool dot = !deleted && s[0] == '.' && (std::equal(s.begin(), s.begin() + 11, ".          ") ||
+                                                std::equal(s.begin(), s.begin() + 11, "..         "));
 
   if (first > v.lastCluster || (first != 0 && date == 0 && !dot)) return Step::Skip;
 
@@ -232,6 +233,7 @@ Step ParseAt(FatContext& ctx, DirFind& f, std::size_t pos, FoundEntry& out, std:
   if (!(v.type == FsType::Fat32 && deleted && !folder && f.mode == kFindScan)) e.rating = RecoverabilityPercent(ctx, e);
   out.entry = e;
   out.name = std::move(name);
+  out.dotEntry = dot;
   return Step::Entry;
 }
 
@@ -250,6 +252,7 @@ bool NextFromList(FatContext& ctx, DirFind& f, FoundEntry& out) {
     if (!f.unfiltered && !PassesFilter(e, name, IsFolder(e, ctx.volume.type), f.filter)) continue;
     out.entry = e;
     out.name = std::move(name);
+    out.dotEntry = false;
     return true;
   }
   return false;
@@ -323,11 +326,11 @@ bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
     f.consumed = consumed;
     ScanEntry& e = out.entry;
     const bool folder = IsFolder(e, ctx.volume.type);
-    if (folder && out.name == u"..") {
+    if (folder && out.dotEntry && out.name.size() == 2) {
       e.SetKind(EntryKind::ParentLink);
       e.rating = rating::kNavigation;
     } else {
-      if (folder && out.name != u"." && e.firstCluster == f.handle) e.SetKind(EntryKind::Overwritten);
+      if (folder && !out.dotEntry && e.firstCluster == f.handle) e.SetKind(EntryKind::Overwritten);
       if (f.ownClusterFree && !e.deletedMark && e.clusterInUse && e.Kind() == EntryKind::Ordinary) {
         // The folder itself was deleted: what it holds is deleted too.
         e.deletedMark = 1;
@@ -415,7 +418,7 @@ std::optional<FoundEntry> FindEntryByCluster(FatContext& ctx, std::uint32_t clus
     parent = p == 0 ? v.rootCluster : p;
   }
   for (FoundEntry& e : ListFolder(ctx, parent, kFindVerify)) {
-    if (e.entry.firstCluster != cluster || IsDotName(e.name)) continue;
+    if (e.entry.firstCluster != cluster || e.dotEntry) continue;
     if (!wantedName.empty() && CompareNoCase(e.name, wantedName) != 0) continue;
     return e;
   }

@@ -36,6 +36,7 @@ enum FindMode : int {
 struct FoundEntry {
   ScanEntry entry = MakeScanEntry();
   std::u16string name;
+  bool dotEntry = false;  // the "." or ".." entry itself (by its short name, not by a long name)
 };
 
 struct DirFind {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job on a sample: installs what is needed, builds, makes a FAT32 image
 # with real tools (files and a folder tree deleted) and shows what Kestrova finds
-# on it, deleted entries first.
+# on it, deleted entries first, then recovers the deleted files into a folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -18,8 +18,13 @@ echo
 echo "== Deleted files and folders on $sample =="
 "$cli" ls "$sample" --recursive --deleted-only
 echo
-echo "== Everything on $sample =="
-"$cli" ls "$sample" --recursive
+recovered="$root/build/sample/recovered"
+rm -rf "$recovered"
+echo "== Recovering the deleted files of $sample into $recovered =="
+"$cli" recover "$sample" --to "$recovered" --recursive --deleted-only
+echo
+echo "== What was recovered =="
+(cd "$recovered" && find . -type f -printf '%10s  %p\n' | sort -k2)
 
 disk="$images/mbr-disk.img"
 if [ -f "$disk" ]; then

@@ -21,8 +21,11 @@ class RecoverUi : public TerminalUi {
  public:
   RecoverUi(const RecoveryControl& control) : control_(control), start_(std::chrono::steady_clock::now()) {}
   void Progress(std::uint64_t done, std::uint64_t total) override {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const auto now = std::chrono::steady_clock::now();
+    // At most ten lines a second, and the last one.
+    if (done != total && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
     const double mb = static_cast<double>(control_.bytesWritten.load()) / 1e6;
     std::fprintf(stderr, "\rfiles %llu/%llu, %.1f MB, %.1f MB/s, %.0f s   ", static_cast<unsigned long long>(done),
                  static_cast<unsigned long long>(total), mb, seconds > 0 ? mb / seconds : 0.0, seconds);
@@ -33,6 +36,7 @@ class RecoverUi : public TerminalUi {
  private:
   const RecoveryControl& control_;
   std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_{};
 };
 
 std::vector<std::string> Components(const std::string& path) {

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Recovers every file of a FAT32 image holding about 1 GiB of files (one run
+# each) and prints the time against The Sleuth Kit's tsk_recover -e and against
+# a plain read of the image (the read limit). All three run with the image in
+# the page cache, after one warming read.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cli=${KESTROVA_CLI:-$root/build/src/kestrova-cli}
+work=${BENCH_DIR:-$root/build/bench}
+mb=${BENCH_SIZE_MB:-1024}
+img="$work/fat32-${mb}m.img"
+mkdir -p "$work"
+export PATH="$PATH:/sbin:/usr/sbin" MTOOLS_SKIP_CHECK=1
+
+if [ ! -f "$img" ]; then
+  tree=$(mktemp -d)
+  # Files of 1..8 MiB in a few folders, until about $mb MiB.
+  total=0 i=0
+  while [ "$total" -lt "$mb" ]; do
+    size=$(( 1 + i % 8 ))
+    mkdir -p "$tree/set$(( i % 10 ))"
+    head -c "$(( size * 1048576 ))" /dev/urandom > "$tree/set$(( i % 10 ))/file$i.bin"
+    total=$(( total + size )); i=$(( i + 1 ))
+  done
+  truncate -s "$(( mb + mb / 4 + 64 ))M" "$img.part"
+  mkfs.vfat -F 32 -n BENCHREC "$img.part" >/dev/null 2>&1
+  mcopy -s -i "$img.part" "$tree"/* ::/
+  rm -rf "$tree"
+  mv "$img.part" "$img"
+fi
+
+# Each run starts with no dirty pages of the one before, so writeback is not charged to the next.
+seconds() { local s e; sync; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); awk -v a="$s" -v b="$e" 'BEGIN { print b - a }'; }
+cat "$img" > /dev/null
+out=$(mktemp -d)
+plain=$(seconds cat "$img")
+ours=$(seconds "$cli" recover "$img" --to "$out/ours" --recursive)
+echo "cat of the image:        $(printf '%.2f' "$plain") s ($(du -sh "$img" | cut -f1))"
+echo "kestrova-cli recover -r: $(printf '%.2f' "$ours") s ($(du -sh "$out/ours" | cut -f1) written)"
+echo "ratio to the read limit: $(awk -v a="$ours" -v b="$plain" 'BEGIN { printf "%.2f", a / b }')"
+if command -v tsk_recover >/dev/null 2>&1; then
+  peer=$(seconds tsk_recover -e "$img" "$out/tsk")
+  echo "tsk_recover -e:          $(printf '%.2f' "$peer") s ($(du -sh "$out/tsk" | cut -f1) written)"
+  echo "ratio to tsk_recover:    $(awk -v a="$ours" -v b="$peer" 'BEGIN { printf "%.2f", a / b }')"
+fi
+rm -rf "$out"

@@ -10,10 +10,11 @@ BUILD_DIR="$root/build" "$root/scripts/build.sh" -DKESTROVA_WERROR=ON -DKESTROVA
 "$root/scripts/make-test-images.sh" "$root/build/test-images" >/dev/null
 (cd "$root/build" && ctest --output-on-failure -j"$(nproc)")
 
-# Sanitizer build: unit tests and the fuzz smoke runs.
+# Sanitizer build: every test again (the command line under test is the
+# sanitized one too), on the images made above.
 BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DKESTROVA_SANITIZE=ON -DKESTROVA_TESTS=ON \
-  -DCMAKE_BUILD_TYPE=Debug
-(cd "$root/build-asan" && ctest --output-on-failure -L unit -j"$(nproc)")
+  -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_TEST_IMAGES_DIR="$root/build/test-images"
+(cd "$root/build-asan" && ctest --output-on-failure -j"$(nproc)")
 
 # libFuzzer with clang, briefly: keeps the targets building and catches shallow faults.
 if command -v clang++ >/dev/null 2>&1; then

@@ -102,12 +102,13 @@ struct Lister {
     if (!o.recursive) return;
     for (const FoundEntry& f : entries) {
       const ScanEntry& e = f.entry;
-      if (!IsFolder(e, ctx.volume.type) || f.dotEntry ||
-          e.Kind() == EntryKind::Overwritten || e.firstCluster < 2 || stack.count(e.firstCluster))
+      const std::uint32_t cluster = e.firstCluster;  // a copy: the record is packed
+      if (!IsFolder(e, ctx.volume.type) || f.dotEntry || e.Kind() == EntryKind::Overwritten || cluster < 2 ||
+          stack.count(cluster))
         continue;
-      stack.insert(e.firstCluster);
-      Walk(e.firstCluster, path + ToUtf8(f.name) + "/", stack, false);
-      stack.erase(e.firstCluster);
+      stack.insert(cluster);
+      Walk(cluster, path + ToUtf8(f.name) + "/", stack, false);
+      stack.erase(cluster);
     }
   }
 };

@@ -127,7 +127,8 @@ int RunRecover(const RecoverOptions& o) {
   auto add = [&](const FoundEntry& f, const std::string& path) {
     if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) return;
     if (IsFolder(f.entry, ctx.volume.type) && !o.recursive) return;
-    if (!taken.insert({f.entry.dirKey, f.entry.flags}).second) return;
+    const std::uint32_t folderKey = f.entry.dirKey, position = f.entry.flags;  // copies: packed record
+    if (!taken.insert({folderKey, position}).second) return;
     marked.push_back({f.entry, f.name, path});
   };
   const std::vector<std::string> paths = o.paths.empty() ? std::vector<std::string>{"/"} : o.paths;

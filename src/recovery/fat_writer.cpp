@@ -94,7 +94,8 @@ WriteResult WriteFatFile(FatContext& ctx, ScanEntry& entry, OutputSink& sink, co
 
 std::optional<std::vector<std::uint8_t>> LoadIntoMemory(FatContext& ctx, const ScanEntry& entry, std::uint64_t length) {
   if (entry.size > kMaxLoadIntoMemory) return std::nullopt;
-  const std::uint64_t want = length ? std::min<std::uint64_t>(length, entry.size) : entry.size;
+  const std::uint64_t size = entry.size;  // a copy: the record is packed
+  const std::uint64_t want = length ? std::min(length, size) : size;
   RecoveryControl control;
   std::vector<std::uint8_t> data;
   data.reserve(static_cast<std::size_t>((entry.size + ctx.volume.bytesPerCluster - 1) / ctx.volume.bytesPerCluster *

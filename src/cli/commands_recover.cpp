@@ -166,7 +166,8 @@ int RunRecover(const RecoverOptions& o) {
   }
 
   RecoverUi ui(request.control);
-  FatRecovery job(ctx, request, ui, nullptr);
+  FatRecoverable volume(ctx);
+  RecoveryJob job(volume, request, ui, nullptr);
   if (!job.Run(marked, filter)) {
     std::fprintf(stderr, "kestrova-cli: %s\n", ToUtf8(Text(StringId::CantCreateOpenDirectory)).c_str());
     return kExitCantOpen;

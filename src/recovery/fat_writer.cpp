@@ -8,33 +8,24 @@
 namespace kestrova {
 namespace {
 
-// The successor of a cluster as the writer reads chains: a free entry (0) counts
-// as the next cluster; kFatEndOfChain when the chain ends.
-std::uint32_t WriterNext(const FatVolume& v, std::uint32_t c) {
-  const std::uint32_t n = NextCluster(v, c);
-  if (n == 0) return c + 1;
-  return n >= kFatChainEnd ? kFatEndOfChain : n;
+std::uint32_t ClustersPerPiece(const ClusterChainView& v) {
+  const std::uint64_t unit = std::max<std::uint64_t>(v.device.buffers.transferUnit(), v.bytesPerCluster);
+  return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, unit / v.bytesPerCluster));
 }
 
-std::uint32_t ClustersPerPiece(const FatContext& ctx) {
-  const std::uint64_t unit = std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), ctx.volume.bytesPerCluster);
-  return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, unit / ctx.volume.bytesPerCluster));
-}
-
-bool ReadAndWrite(FatContext& ctx, std::uint32_t first, std::uint32_t clusters, std::vector<std::uint8_t>& buffer,
-                  OutputSink& sink) {
-  const std::size_t bytes = std::size_t{clusters} * ctx.volume.bytesPerCluster;
+bool ReadAndWrite(const ClusterChainView& v, std::uint32_t first, std::uint32_t clusters,
+                  std::vector<std::uint8_t>& buffer, OutputSink& sink) {
+  const std::size_t bytes = std::size_t{clusters} * v.bytesPerCluster;
   buffer.resize(bytes);
   // Unreadable sectors follow the device's read-error policy; what was read is written.
-  ctx.device.ReadClusters(first, std::span(buffer).subspan(0, bytes), clusters);
+  v.device.ReadClusters(first, std::span(buffer).subspan(0, bytes), clusters);
   return sink.WriteChunk(std::span<const std::uint8_t>(buffer).subspan(0, bytes));
 }
 
 // A deleted file: contiguous clusters from the first one.
-bool WriteContiguous(FatContext& ctx, std::uint32_t first, OutputSink& sink, const RecoveryControl& control) {
-  const FatVolume& v = ctx.volume;
+bool WriteContiguous(const ClusterChainView& v, std::uint32_t first, OutputSink& sink, const RecoveryControl& control) {
   if (first < 2 || first > v.lastCluster) return sink.remaining() == 0;
-  const std::uint32_t piece = ClustersPerPiece(ctx);
+  const std::uint32_t piece = ClustersPerPiece(v);
   std::vector<std::uint8_t> buffer;
   std::uint64_t c = first;
   while (sink.remaining() > 0) {
@@ -42,16 +33,15 @@ bool WriteContiguous(FatContext& ctx, std::uint32_t first, OutputSink& sink, con
     if (c > v.lastCluster) return false;  // the volume ends before the file
     const std::uint64_t needed = (sink.remaining() + v.bytesPerCluster - 1) / v.bytesPerCluster;
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>({needed, piece, v.lastCluster - c + 1}));
-    if (!ReadAndWrite(ctx, static_cast<std::uint32_t>(c), n, buffer, sink)) return false;
+    if (!ReadAndWrite(v, static_cast<std::uint32_t>(c), n, buffer, sink)) return false;
     c += n;
   }
   return true;
 }
 
 // An existing file: along its chain, consecutive clusters gathered into one read.
-bool WriteChain(FatContext& ctx, std::uint32_t first, OutputSink& sink, const RecoveryControl& control) {
-  const FatVolume& v = ctx.volume;
-  const std::uint32_t piece = ClustersPerPiece(ctx);
+bool WriteChain(const ClusterChainView& v, std::uint32_t first, OutputSink& sink, const RecoveryControl& control) {
+  const std::uint32_t piece = ClustersPerPiece(v);
   std::vector<std::uint8_t> buffer;
   std::unordered_set<std::uint32_t> seen;
   std::uint32_t c = first;
@@ -61,24 +51,36 @@ bool WriteChain(FatContext& ctx, std::uint32_t first, OutputSink& sink, const Re
     std::uint32_t last = c, n = 1;
     const std::uint64_t needed = (sink.remaining() + v.bytesPerCluster - 1) / v.bytesPerCluster;
     while (n < piece && n < needed) {
-      const std::uint32_t next = WriterNext(v, last);
+      const std::uint32_t next = v.next(last);
       if (next != last + 1 || next > v.lastCluster || !seen.insert(next).second) break;
       last = next;
       ++n;
     }
-    if (!ReadAndWrite(ctx, c, n, buffer, sink)) return false;
-    c = WriterNext(v, last);
+    if (!ReadAndWrite(v, c, n, buffer, sink)) return false;
+    c = v.next(last);
   }
   return sink.remaining() == 0;
 }
 
 }  // namespace
 
-WriteResult WriteFatFile(FatContext& ctx, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+ClusterChainView ChainViewOf(FatContext& ctx) {
+  const FatVolume& volume = ctx.volume;
+  ClusterChainView view{ctx.device, volume.bytesPerCluster, volume.lastCluster, kFatChainEnd, {}};
+  // A free entry counts as the next cluster; an end-of-chain value ends it.
+  view.next = [&volume](std::uint32_t c) {
+    const std::uint32_t n = NextCluster(volume, c);
+    if (n == 0) return c + 1;
+    return n >= kFatChainEnd ? kFatEndOfChain : n;
+  };
+  return view;
+}
+
+WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
   WriteResult r;
   const bool existing = entry.clusterInUse == 1 && entry.deletedMark == 0;
-  if (existing && entry.firstCluster < kFatChainEnd) {
-    r.complete = WriteChain(ctx, entry.firstCluster, sink, control);
+  if (existing && entry.firstCluster < view.chainEnd) {
+    r.complete = WriteChain(view, entry.firstCluster, sink, control);
     return r;
   }
   if (existing) {
@@ -88,45 +90,45 @@ WriteResult WriteFatFile(FatContext& ctx, ScanEntry& entry, OutputSink& sink, co
     r.chainFallback = true;
     if (!sink.Rewind()) return r;
   }
-  r.complete = WriteContiguous(ctx, entry.firstCluster, sink, control);
+  r.complete = WriteContiguous(view, entry.firstCluster, sink, control);
   return r;
 }
 
-std::optional<std::vector<std::uint8_t>> LoadIntoMemory(FatContext& ctx, const ScanEntry& entry, std::uint64_t length) {
+std::optional<std::vector<std::uint8_t>> LoadIntoMemory(const ClusterChainView& view, const ScanEntry& entry,
+                                                       std::uint64_t length) {
   if (entry.size > kMaxLoadIntoMemory) return std::nullopt;
   const std::uint64_t size = entry.size;  // a copy: the record is packed
   const std::uint64_t want = length ? std::min(length, size) : size;
   RecoveryControl control;
   std::vector<std::uint8_t> data;
-  data.reserve(static_cast<std::size_t>((entry.size + ctx.volume.bytesPerCluster - 1) / ctx.volume.bytesPerCluster *
-                                        ctx.volume.bytesPerCluster));
+  data.reserve(static_cast<std::size_t>((size + view.bytesPerCluster - 1) / view.bytesPerCluster * view.bytesPerCluster));
   OutputSink sink = OutputSink::ToMemory(data, want, control);
   ScanEntry copy = entry;
-  WriteFatFile(ctx, copy, sink, control);
+  WriteFatFile(view, copy, sink, control);
   return data;
 }
 
-std::vector<std::uint8_t> ReadFatRange(FatContext& ctx, const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) {
+std::vector<std::uint8_t> ReadFatRange(const ClusterChainView& v, const ScanEntry& entry, std::uint64_t offset,
+                                       std::uint64_t length) {
   std::vector<std::uint8_t> out;
   if (offset >= entry.size) return out;
   length = std::min(length, entry.size - offset);
-  const FatVolume& v = ctx.volume;
   const std::uint64_t bpc = v.bytesPerCluster;
   const bool existing = entry.clusterInUse == 1 && entry.deletedMark == 0;
   // Step over the clusters before the offset without reading them.
   std::uint32_t c = entry.firstCluster;
   for (std::uint64_t skip = offset / bpc; skip > 0 && c >= 2 && c <= v.lastCluster; --skip)
-    c = existing ? WriterNext(v, c) : c + 1;
+    c = existing ? v.next(c) : c + 1;
   std::uint64_t within = offset % bpc;
   std::vector<std::uint8_t> cluster(static_cast<std::size_t>(bpc));
   std::unordered_set<std::uint32_t> seen;
   while (out.size() < length && c >= 2 && c <= v.lastCluster && seen.insert(c).second) {
-    if (ctx.device.ReadClusters(c, cluster, 1) != ReadOk) break;
+    if (v.device.ReadClusters(c, cluster, 1) != ReadOk) break;
     const std::uint64_t take = std::min<std::uint64_t>(bpc - within, length - out.size());
     out.insert(out.end(), cluster.begin() + static_cast<std::ptrdiff_t>(within),
                cluster.begin() + static_cast<std::ptrdiff_t>(within + take));
     within = 0;
-    c = existing ? WriterNext(v, c) : c + 1;
+    c = existing ? v.next(c) : c + 1;
   }
   return out;
 }

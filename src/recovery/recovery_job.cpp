@@ -46,15 +46,15 @@ std::u16string JoinName(const std::vector<MarkedEntry>& marked) {
   return Cleaned(marked.front().name) + u" - " + Cleaned(marked.back().name);
 }
 
-std::u16string FatRecovery::OutputName(const MarkedEntry& m) const {
+std::u16string RecoveryJob::OutputName(const MarkedEntry& m) const {
   if (request_.mode == RecoveryMode::Join) return request_.joinName;
   return Cleaned(m.name);
 }
 
-void FatRecovery::Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<std::uint32_t>& stack) {
-  const bool folder = IsFolder(m.entry, ctx_.volume.type);
+void RecoveryJob::Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<std::uint32_t>& stack) {
+  const bool folder = IsFolder(m.entry, volume_.Type());
   if (!PassesFilter(m.entry, m.name, folder, filter)) return;
-  const EntryStatus s = StatusOf(m.entry, ctx_.volume.type);
+  const EntryStatus s = StatusOf(m.entry, volume_.Type());
   if (folder) {
     ++stats_.foldersTotal;
     stats_.foldersDeleted += s.deleted;
@@ -64,7 +64,7 @@ void FatRecovery::Count(const MarkedEntry& m, const DisplayFilter& filter, std::
     const std::uint32_t c = m.entry.firstCluster;
     if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;
     stack.push_back(c);
-    for (const FoundEntry& child : ListFolder(ctx_, c, kFindVerify)) {
+    for (const FoundEntry& child : volume_.List(c, {})) {
       if (child.dotEntry) continue;
       Count(MarkedEntry{child.entry, child.name, {}}, filter, stack);
     }
@@ -79,7 +79,7 @@ void FatRecovery::Count(const MarkedEntry& m, const DisplayFilter& filter, std::
   ++total_;
 }
 
-const OutputFolder* FatRecovery::LazyFolder::Get() {
+const OutputFolder* RecoveryJob::LazyFolder::Get() {
   if (root) return root;
   if (!made) {
     const OutputFolder* above = parent ? parent->Get() : nullptr;
@@ -88,7 +88,7 @@ const OutputFolder* FatRecovery::LazyFolder::Get() {
   return made ? &*made : nullptr;
 }
 
-void FatRecovery::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
+void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
   RecoveredFile report{m.path, {}, m.entry.size, false};
   request_.control.skip = false;
   std::optional<CreatedFile> created;
@@ -105,7 +105,7 @@ void FatRecovery::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
   }
   ui_.Status(ToUtf16(created->path));
   OutputSink sink = OutputSink::ToFile(created->fd, m.entry.size, ui_, request_.control);
-  const WriteResult r = WriteFatFile(ctx_, m.entry, sink, request_.control);
+  const WriteResult r = volume_.Write(m.entry, sink, request_.control);
   report.output = created->path;
   report.complete = r.complete;
   if (request_.mode != RecoveryMode::Join) {
@@ -118,7 +118,7 @@ void FatRecovery::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
       files_.push_back(report);
       return;
     }
-    ApplyEntryMetadata(created->fd, m.entry, ctx_.volume.type);
+    ApplyEntryMetadata(created->fd, m.entry, volume_.Type());
     ::close(created->fd);
   }
   if (r.complete)
@@ -130,12 +130,12 @@ void FatRecovery::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
   ui_.Progress(++done_, total_);
 }
 
-void FatRecovery::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const DisplayFilter& filter,
+void RecoveryJob::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const DisplayFilter& filter,
                              std::vector<std::uint32_t>& stack) {
   const std::uint32_t c = m.entry.firstCluster;
   if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;  // never a folder already being walked
   std::vector<MarkedEntry> children;
-  for (const FoundEntry& child : ListFolder(ctx_, c, kFindVerify, filter)) {
+  for (const FoundEntry& child : volume_.List(c, filter)) {
     if (child.dotEntry) continue;
     children.push_back({child.entry, child.name, m.path + "/" + ToUtf8(child.name)});
   }
@@ -145,7 +145,7 @@ void FatRecovery::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const Dis
   stack.push_back(c);
   for (MarkedEntry& child : children) {
     if (request_.control.abort.load()) break;
-    if (IsFolder(child.entry, ctx_.volume.type))
+    if (IsFolder(child.entry, volume_.Type()))
       SaveFolder(child, folder, filter, stack);
     else
       SaveFile(child, folder);
@@ -153,11 +153,11 @@ void FatRecovery::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const Dis
   stack.pop_back();
 }
 
-bool FatRecovery::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& filter) {
+bool RecoveryJob::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& filter) {
   ActivityMark activity(Fn::RecoverFiles);
   const bool pausedHere = scan_ && scan_->scanRunning.load() && !scan_->scanPaused.load();
   if (pausedHere) scan_->scanPaused = true;
-  std::vector<std::uint32_t> stack{ctx_.volume.rootCluster};
+  std::vector<std::uint32_t> stack{volume_.RootHandle()};
   for (const MarkedEntry& m : marked) Count(m, filter, stack);
   auto destination = OutputFolder::Open(request_.destination, true);
   if (!destination) {
@@ -170,8 +170,8 @@ bool FatRecovery::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& fil
   top.root = &*destination;
   for (MarkedEntry& m : marked) {
     if (request_.control.abort.load()) break;
-    if (!PassesFilter(m.entry, m.name, IsFolder(m.entry, ctx_.volume.type), filter)) continue;
-    if (IsFolder(m.entry, ctx_.volume.type)) {
+    if (!PassesFilter(m.entry, m.name, IsFolder(m.entry, volume_.Type()), filter)) continue;
+    if (IsFolder(m.entry, volume_.Type())) {
       if (request_.mode != RecoveryMode::Join) SaveFolder(m, top, filter, stack);
     } else {
       SaveFile(m, top);

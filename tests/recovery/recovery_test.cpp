@@ -191,7 +191,8 @@ TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
   RecoveryRequest request;
   request.destination = P("out/");
   test::RecordingUi ui;
-  FatRecovery job(ctx, request, ui);
+  FatRecoverable volume(ctx);
+  RecoveryJob job(volume, request, ui);
   ASSERT_TRUE(job.Run(marked, {}));
   EXPECT_EQ(ReadAll(dir / "out" / "_NE.TXT"), std::string(100, 'x')) << "a leading ? becomes _";
   EXPECT_EQ(ReadAll(dir / "out" / "_WO.TXT"), std::string(50, 'y'));
@@ -208,7 +209,7 @@ TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
   RecoveryRequest join;
   join.destination = P("joined/");
   join.mode = RecoveryMode::Join;
-  FatRecovery joiner(ctx, join, ui);
+  RecoveryJob joiner(volume, join, ui);
   ASSERT_TRUE(joiner.Run(two, {}));
   EXPECT_EQ(ReadAll(dir / "joined" / "_NE.TXT - _WO.TXT"), std::string(100, 'x') + std::string(50, 'y'));
 }

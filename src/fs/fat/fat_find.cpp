@@ -237,27 +237,6 @@ Step ParseAt(FatContext& ctx, DirFind& f, std::size_t pos, FoundEntry& out, std:
   return Step::Entry;
 }
 
-// The display name of a list record.
-std::u16string ListEntryName(const FatContext& ctx, const EntryList& list, const ScanEntry& e) {
-  static const SignatureExtensions kNone;
-  return DisplayName(e, list.NameOf(e), ctx.extensions ? *ctx.extensions : kNone);
-}
-
-bool NextFromList(FatContext& ctx, DirFind& f, FoundEntry& out) {
-  EntryList& list = *f.list;
-  std::scoped_lock g(list.lock);
-  while (f.listIndex < list.size()) {
-    const ScanEntry e = list.at(f.listIndex++);
-    std::u16string name = ListEntryName(ctx, list, e);
-    if (!f.unfiltered && !PassesFilter(e, name, IsFolder(e, ctx.volume.type), f.filter)) continue;
-    out.entry = e;
-    out.name = std::move(name);
-    out.dotEntry = false;
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 void LoadDirectory(FatContext& ctx, std::uint32_t handle, DirFind& f) {
@@ -292,12 +271,9 @@ std::unique_ptr<DirFind> FindFirst(FatContext& ctx, std::uint32_t handle, int mo
   f->filter = filter;
   f->unfiltered = unfiltered;
   f->scratch.assign(std::size_t{4} * std::max<std::uint32_t>(ctx.volume.bytesPerCluster, 512), 0);
-  if (handle == kLostFilesMarker || handle == kRawFilesMarker || handle == kRawTypeMarker || handle == kRebuildMarker) {
-    if (!ctx.lists) return nullptr;
-    f->list = handle == kLostFilesMarker  ? &ctx.lists->lost
-              : handle == kRebuildMarker ? &ctx.lists->rebuild
-                                         : &ctx.lists->raw;
-    if (!NextFromList(ctx, *f, out)) return nullptr;
+  if (IsVirtualHandle(handle)) {
+    if (!OpenVirtualFolder(*f, handle, ctx.lists) || !NextFromVirtualFolder(*f, ctx.volume.type, ctx.extensions, out))
+      return nullptr;
     return f;
   }
   if ((handle >> 24) == 0x11) handle &= 0xFFFFFF;  // one rebuilt folder: a directory at that cluster
@@ -312,7 +288,7 @@ std::unique_ptr<DirFind> FindFirst(FatContext& ctx, std::uint32_t handle, int mo
 }
 
 bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
-  if (f.list) return NextFromList(ctx, f, out);
+  if (f.list) return NextFromVirtualFolder(f, ctx.volume.type, ctx.extensions, out);
   std::size_t pos = f.pos + f.consumed;
   while (pos + kDirEntrySize <= f.dir.size()) {
     std::size_t consumed = kDirEntrySize;

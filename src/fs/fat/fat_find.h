@@ -4,6 +4,7 @@
 // virtual folders of the results model.
 #pragma once
 
+#include "fs/dir_find.h"
 #include "fs/fat/fat_volume.h"
 #include "scan/display_filter.h"
 #include "scan/entry_ops.h"
@@ -24,36 +25,6 @@ struct FatContext {
   ResultLists* lists = nullptr;
   const SignatureExtensions* extensions = nullptr;
   bool treeLoaded = true;  // the explorer has loaded the folder tree: ratings are computed
-};
-
-enum FindMode : int {
-  kFindVerify = 0,      // explorer listing: full verification
-  kFindScan = 1,        // the scan driver: no high-half search for FAT32 files
-  kFindShortNames = 2,  // no long-name assembly
-  kFindNoVerify = 4,
-};
-
-struct FoundEntry {
-  ScanEntry entry = MakeScanEntry();
-  std::u16string name;
-  bool dotEntry = false;  // the "." or ".." entry itself (by its short name, not by a long name)
-};
-
-struct DirFind {
-  std::uint32_t handle = 0;
-  int mode = kFindVerify;
-  DisplayFilter filter;
-  bool unfiltered = false;
-  std::vector<std::uint8_t> dir;      // the whole directory
-  std::size_t pos = 0;                // of the current entry
-  std::size_t consumed = 0;           // bytes the current entry occupied
-  std::vector<std::uint8_t> scratch;  // 4 clusters for verification reads
-  bool ownClusterFree = false;        // the folder itself was deleted
-  EntryList* list = nullptr;          // a virtual folder: the list enumerated
-  std::size_t listIndex = 0;
-
-  std::size_t EntrySlots() const { return dir.size() / 32 + 1; }
-  std::size_t SlotBytes() const { return EntrySlots() * sizeof(ScanEntry); }
 };
 
 // Reads a directory into find.dir: the fixed root (16 KiB), a chain, or, when

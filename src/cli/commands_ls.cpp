@@ -1,7 +1,8 @@
-// "ls SOURCE [--partition N] [PATH]": a folder of a FAT volume as the explorer
-// lists it, deleted entries included; --recursive walks the tree.
+// "ls SOURCE [--partition N] [PATH]": a folder of a FAT or exFAT volume as the
+// explorer lists it, deleted entries included; --recursive walks the tree.
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "cli/browse.h"
 #include "cli/source.h"
 #include "cli/terminal_ui.h"
 #include "common/text.h"
@@ -33,10 +34,19 @@ unsigned ShownRating(const ScanEntry& e) {
   return e.rating;
 }
 
-std::string DateText(const ScanEntry& e) {
+// The list's date column: FAT DOS date, exFAT date and time.
+std::string DateText(const ScanEntry& e, FsType fs) {
+  if (e.Kind() == EntryKind::Raw || e.kind >= static_cast<std::uint8_t>(EntryKind::ParentLink)) return "";
+  char buf[32];
+  if (fs == FsType::Exfat) {
+    const std::uint32_t t = e.ExfatTime();
+    if (t == 0) return "";
+    std::snprintf(buf, sizeof buf, "%u-%.2u-%.2u %.2u:%.2u", (t >> 25) + 1980u, (t >> 21) & 0x0Fu, (t >> 16) & 0x1Fu,
+                  (t >> 11) & 0x1Fu, (t >> 5) & 0x3Fu);
+    return buf;
+  }
   const std::uint16_t d = e.FatDate();
-  if (d == 0 || e.Kind() == EntryKind::Raw || e.kind >= static_cast<std::uint8_t>(EntryKind::ParentLink)) return "";
-  char buf[16];
+  if (d == 0) return "";
   std::snprintf(buf, sizeof buf, "%u-%.2u-%.2u", (d >> 9) + 1980u, (d >> 5) & 0x0Fu, d & 0x1Fu);
   return buf;
 }
@@ -51,7 +61,7 @@ std::string TypeText(const std::u16string& name, bool folder) {
 }
 
 struct Lister {
-  FatContext& ctx;
+  RecoverableVolume& volume;
   const LsOptions& o;
   DisplayFilter filter;
   JsonWriter json;
@@ -59,7 +69,7 @@ struct Lister {
 
   void Print(const std::string& folderPath, const FoundEntry& f) {
     const ScanEntry& e = f.entry;
-    const bool folder = IsFolder(e, ctx.volume.type);
+    const bool folder = IsFolder(e, volume.Type());
     const std::string name = ToUtf8(f.name);
     const std::string path = folderPath + name;
     if (o.deletedOnly && std::string(StatusOf(e)) == "existing") return;
@@ -69,12 +79,12 @@ struct Lister {
       json.Key("path").String(path).Key("name").String(name).Key("size").Number(e.size);
       json.Key("folder").Bool(folder).Key("deleted").Bool(e.deletedMark == 1);
       json.Key("status").String(StatusOf(e)).Key("rating").Number(ShownRating(e));
-      json.Key("firstCluster").Number(e.firstCluster).Key("date").String(DateText(e));
+      json.Key("firstCluster").Number(e.firstCluster).Key("date").String(DateText(e, volume.Type()));
       json.Key("type").String(TypeText(f.name, folder));
       json.EndObject();
     } else {
       std::printf("%-12s %12llu %-5s %-10s %3u %-14s %10u  %s%s\n", StatusOf(e),
-                  static_cast<unsigned long long>(e.size), TypeText(f.name, folder).c_str(), DateText(e).c_str(),
+                  static_cast<unsigned long long>(e.size), TypeText(f.name, folder).c_str(), DateText(e, volume.Type()).c_str(),
                   ShownRating(e), e.Kind() == EntryKind::VirtualFolder ? "virtual" : (folder ? "folder" : "file"),
                   e.firstCluster, path.c_str(), folder ? "/" : "");
     }
@@ -83,9 +93,9 @@ struct Lister {
   // Lists one folder; `stack` holds the clusters of the folders being walked,
   // so a crafted ".." or a cluster loop can never recurse forever.
   void Walk(std::uint32_t handle, const std::string& path, std::set<std::uint32_t>& stack, bool root) {
-    std::vector<FoundEntry> entries = ListFolder(ctx, handle, kFindVerify, filter);
+    std::vector<FoundEntry> entries = volume.List(handle, filter);
     std::stable_partition(entries.begin(), entries.end(),
-                          [&](const FoundEntry& f) { return IsFolder(f.entry, ctx.volume.type); });
+                          [&](const FoundEntry& f) { return IsFolder(f.entry, volume.Type()); });
     for (const FoundEntry& f : entries) {
       if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) continue;
       Print(path, f);
@@ -103,7 +113,7 @@ struct Lister {
     for (const FoundEntry& f : entries) {
       const ScanEntry& e = f.entry;
       const std::uint32_t cluster = e.firstCluster;  // a copy: the record is packed
-      if (!IsFolder(e, ctx.volume.type) || f.dotEntry || e.Kind() == EntryKind::Overwritten || cluster < 2 ||
+      if (!IsFolder(e, volume.Type()) || f.dotEntry || e.Kind() == EntryKind::Overwritten || cluster < 2 ||
           stack.count(cluster))
         continue;
       stack.insert(cluster);
@@ -116,48 +126,9 @@ struct Lister {
 }  // namespace
 
 int RunLs(const LsOptions& o) {
-  // The volume: a listed partition, or the only one.
-  ListedSource src;
-  if (int code = src.Open(o.source); code != kExitOk) return code;
-  TerminalUi& ui = src.ui;
-  SectorDevice& device = src.device;
-  const std::vector<Listed>& volumes = src.rows;
-  std::size_t index = o.partition;
-  if (index == 0) {
-    if (volumes.size() != 1) {
-      std::fprintf(stderr, "kestrova-cli: %s has %zu volumes; choose one with --partition (see 'partitions')\n",
-                   o.source.c_str(), volumes.size());
-      return volumes.empty() ? kExitNotFound : kExitUsage;
-    }
-    index = 1;
-  }
-  if (index > volumes.size()) {
-    std::fprintf(stderr, "kestrova-cli: --partition takes 1..%zu\n", volumes.size());
-    return kExitUsage;
-  }
-  DriveEntry entry = volumes[index - 1].entry;
-  OpenedVolume opened;
-  if (int code = src.OpenVolume(o.source, entry, opened); code != kExitOk) return code;
-  FatReader reader;
-  DriveSettings settings;
-  const MountHooks hooks = reader.Hooks(settings);
-  MountRequest mount;
-  mount.depth = 1;
-  mount.partitionCount = entry.sectors;
-  mount.hooks = &hooks;
-  MountedVolume mounted;
-  if (!MountVolume(device, ui, mount, opened, mounted)) {
-    std::fprintf(stderr, "kestrova-cli: the volume cannot be mounted\n");
-    return kExitNotFound;
-  }
-  if (!IsFatFamily(device.fsType) || !reader.volume.IsFat()) {
-    std::fprintf(stderr, "kestrova-cli: ls reads FAT12/16/32 volumes; this one is %s\n",
-                 ToUtf8(FsTypeName(device.fsType)).c_str());
-    return kExitNotFound;
-  }
-  ResultLists lists(&ui);
-  FatContext ctx{device, reader.volume, &lists, nullptr, true};
-  Lister lister{ctx, o, {}, {}, 0};
+  BrowseSession session;
+  if (int code = session.Open(o.source, o.partition, "ls"); code != kExitOk) return code;
+  Lister lister{*session.volume, o, {}, {}, 0};
   if (!o.mask.empty()) {
     lister.filter.flags = show::kMasks | show::kOverwritten | show::kNotDetected | show::kDeleted | show::kExisting |
                           show::kFiles | show::kFolders;
@@ -165,27 +136,21 @@ int RunLs(const LsOptions& o) {
   }
 
   // PATH: "/"-separated from the volume root.
-  std::u16string windowsPath = u"$:\\";
+  std::vector<std::u16string> components;
   std::string shown = "/";
-  for (std::size_t i = 0; i < o.path.size();) {
-    const std::size_t slash = o.path.find('/', i);
-    const std::string part = o.path.substr(i, slash == std::string::npos ? std::string::npos : slash - i);
-    if (!part.empty()) {
-      windowsPath += ToUtf16(part) + u"\\";
-      shown += part + "/";
-    }
-    if (slash == std::string::npos) break;
-    i = slash + 1;
+  for (const std::string& part : PathComponents(o.path)) {
+    components.push_back(ToUtf16(part));
+    shown += part + "/";
   }
-  const ResolvedPath resolved = ResolvePath(ctx, u"$:\\", windowsPath);
-  if (resolved.result < 0) {
+  const auto resolved = FindFolder(*session.volume, components);
+  if (!resolved) {
     std::fprintf(stderr, "kestrova-cli: no folder %s on this volume\n", o.path.c_str());
     return kExitNotFound;
   }
-  const auto handle = static_cast<std::uint32_t>(resolved.result);
-  std::set<std::uint32_t> stack(resolved.clusters.begin(), resolved.clusters.end());
+  const std::uint32_t handle = resolved->back();
+  std::set<std::uint32_t> stack(resolved->begin(), resolved->end());
   if (o.json) lister.json.BeginArray();
-  lister.Walk(handle, shown, stack, resolved.clusters.size() == 1);
+  lister.Walk(handle, shown, stack, resolved->size() == 1);
   if (o.json) {
     lister.json.EndArray();
     std::printf("%s\n", lister.json.str().c_str());

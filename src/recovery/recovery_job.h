@@ -7,6 +7,7 @@
 #include "device/scan_flags.h"
 #include "fs/fat/fat_find.h"
 #include "recovery/fat_writer.h"
+#include "recovery/recoverable_volume.h"
 #include "recovery/output_file.h"
 #include "recovery/output_sink.h"
 #include "resources/strings.h"
@@ -69,33 +70,6 @@ std::optional<StringId> CheckDestination(std::string& destination, const SourceI
 
 // "%s - %s" from the first and last marked names.
 std::u16string JoinName(const std::vector<MarkedEntry>& marked);
-
-// What the job needs of a volume: listing folders and writing a file's data.
-// Each reader (FAT, exFAT, NTFS) provides one.
-class RecoverableVolume {
- public:
-  virtual ~RecoverableVolume() = default;
-  virtual FsType Type() const = 0;
-  virtual std::uint32_t RootHandle() const = 0;
-  virtual std::vector<FoundEntry> List(std::uint32_t handle, const DisplayFilter& filter) = 0;
-  virtual WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) = 0;
-};
-
-class FatRecoverable : public RecoverableVolume {
- public:
-  explicit FatRecoverable(FatContext& ctx) : ctx_(ctx) {}
-  FsType Type() const override { return ctx_.volume.type; }
-  std::uint32_t RootHandle() const override { return ctx_.volume.rootCluster; }
-  std::vector<FoundEntry> List(std::uint32_t handle, const DisplayFilter& filter) override {
-    return ListFolder(ctx_, handle, kFindVerify, filter);
-  }
-  WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
-    return WriteFatFile(ctx_, entry, sink, control);
-  }
-
- private:
-  FatContext& ctx_;
-};
 
 class RecoveryJob {
  public:

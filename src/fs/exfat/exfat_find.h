@@ -1,0 +1,46 @@
+// Listing exFAT folders: entry sets (file, stream extension, names), deleted
+// sets included, with the same find contract and virtual folders as the FAT
+// reader.
+#pragma once
+
+#include "fs/dir_find.h"
+#include "fs/exfat/exfat_volume.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace kestrova {
+
+struct ExfatContext {
+  SectorDevice& device;
+  ExfatVolume& volume;
+  ResultLists* lists = nullptr;
+  const SignatureExtensions* extensions = nullptr;
+};
+
+struct SetParse {
+  std::size_t consumed = 0;  // bytes to go on after (skipped entries included)
+  bool valid = false;        // out holds an entry
+  bool end = false;          // the directory ended (a 0x00 type or the buffer's end)
+};
+// Parses the entry set at the start of `entries` (after any entries it skips).
+// out.entry.flags is the file entry's offset within `entries`.
+SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> entries, int mode, FoundEntry& out,
+                       std::span<std::uint8_t> scratch);
+
+// The deleted-file percentage (110 without a bitmap, 245 for folders and empty
+// files). ownRange: the entry's tail check marked its clusters (value 2).
+std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bool ownRange = false);
+
+void LoadExfatDirectory(ExfatContext& ctx, std::uint32_t handle, DirFind& find);
+
+// parent: the folder the synthesised ".." points at (not for the root or in mode 6).
+std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+                                        FoundEntry& out, std::uint32_t parent = 0, bool unfiltered = false);
+bool ExfatFindNext(ExfatContext& ctx, DirFind& find, FoundEntry& out);
+std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, std::uint32_t handle, int mode = kFindVerify,
+                                        const DisplayFilter& filter = {}, std::uint32_t parent = 0);
+
+}  // namespace kestrova

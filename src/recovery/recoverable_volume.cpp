@@ -1,0 +1,36 @@
+#include "recovery/recoverable_volume.h"
+
+#include "common/text.h"
+
+namespace kestrova {
+
+WriteResult ExfatRecoverable::Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+  const ExfatVolume& v = ctx_.volume;
+  ClusterChainView view{ctx_.device, v.bytesPerCluster, v.lastCluster, kExfatChainEnd, {}};
+  // Contiguous files keep no chain: 0 and the end value both count as the next cluster.
+  view.next = [&v](std::uint32_t c) {
+    const std::uint32_t n = ExfatNextCluster(v, c);
+    if (n == 0 || n == kExfatEnd) return c + 1;
+    return n >= kExfatChainEnd ? kFatEndOfChain : n;
+  };
+  return WriteFatFile(view, entry, sink, control);
+}
+
+std::optional<std::vector<std::uint32_t>> FindFolder(RecoverableVolume& volume,
+                                                     const std::vector<std::u16string>& components) {
+  std::vector<std::uint32_t> clusters{volume.RootHandle()};
+  for (const std::u16string& component : components) {
+    bool found = false;
+    for (const FoundEntry& e : volume.List(clusters.back(), {})) {
+      if (e.dotEntry || !IsFolder(e.entry, volume.Type()) || CompareNoCase(e.name, component) != 0) continue;
+      if (e.entry.Kind() == EntryKind::Overwritten) return std::nullopt;
+      clusters.push_back(e.entry.firstCluster);
+      found = true;
+      break;
+    }
+    if (!found) return std::nullopt;
+  }
+  return clusters;
+}
+
+}  // namespace kestrova

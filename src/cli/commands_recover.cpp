@@ -1,7 +1,8 @@
 // "recover SOURCE --to DIR [PATH...]": copies files (and, with --recursive,
-// folders) of a FAT volume out to a folder on another device.
+// folders) of a FAT or exFAT volume out to a folder on another device.
 #include "cli/commands.h"
 #include "cli/json_writer.h"
+#include "cli/browse.h"
 #include "cli/source.h"
 #include "common/text.h"
 #include "fs/fat/fat_find.h"
@@ -39,19 +40,6 @@ class RecoverUi : public TerminalUi {
   std::chrono::steady_clock::time_point last_{};
 };
 
-std::vector<std::string> Components(const std::string& path) {
-  std::vector<std::string> parts;
-  std::size_t i = 0;
-  while (i <= path.size()) {
-    const std::size_t slash = path.find('/', i);
-    std::string part = path.substr(i, slash == std::string::npos ? std::string::npos : slash - i);
-    if (!part.empty()) parts.push_back(std::move(part));
-    if (slash == std::string::npos) break;
-    i = slash + 1;
-  }
-  return parts;
-}
-
 std::string Joined(const std::vector<std::string>& parts, std::size_t count) {
   std::string out;
   for (std::size_t i = 0; i < count; ++i) out += "/" + parts[i];
@@ -76,40 +64,9 @@ int RunRecover(const RecoverOptions& o) {
   }
 
 
-  ListedSource src;
-  if (int code = src.Open(o.source); code != kExitOk) return code;
-  std::size_t index = o.partition;
-  if (index == 0) {
-    if (src.rows.size() != 1) {
-      std::fprintf(stderr, "kestrova-cli: %s has %zu volumes; choose one with --partition (see 'partitions')\n",
-                   o.source.c_str(), src.rows.size());
-      return src.rows.empty() ? kExitNotFound : kExitUsage;
-    }
-    index = 1;
-  }
-  if (index > src.rows.size()) {
-    std::fprintf(stderr, "kestrova-cli: --partition takes 1..%zu\n", src.rows.size());
-    return kExitUsage;
-  }
-
-  DriveEntry entry = src.rows[index - 1].entry;
-  OpenedVolume opened;
-  if (int code = src.OpenVolume(o.source, entry, opened); code != kExitOk) return code;
-  FatReader reader;
-  DriveSettings settings;
-  const MountHooks hooks = reader.Hooks(settings);
-  MountRequest mount;
-  mount.depth = 1;
-  mount.partitionCount = entry.sectors;
-  mount.hooks = &hooks;
-  MountedVolume mounted;
-  if (!MountVolume(src.device, src.ui, mount, opened, mounted) || !reader.volume.IsFat()) {
-    std::fprintf(stderr, "kestrova-cli: recover reads FAT12/16/32 volumes; this one is %s\n",
-                 ToUtf8(FsTypeName(src.device.fsType)).c_str());
-    return kExitNotFound;
-  }
-  ResultLists lists(&src.ui);
-  FatContext ctx{src.device, reader.volume, &lists, nullptr, true};
+  BrowseSession session;
+  if (int code = session.Open(o.source, o.partition, "recover"); code != kExitOk) return code;
+  RecoverableVolume& volume = *session.volume;
 
   DisplayFilter filter;
   if (o.deletedOnly || !o.mask.empty()) {
@@ -126,33 +83,31 @@ int RunRecover(const RecoverOptions& o) {
   std::set<std::pair<std::uint32_t, std::uint32_t>> taken;  // (folder, position): each entry once
   auto add = [&](const FoundEntry& f, const std::string& path) {
     if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) return;
-    if (IsFolder(f.entry, ctx.volume.type) && !o.recursive) return;
+    if (IsFolder(f.entry, volume.Type()) && !o.recursive) return;
     const std::uint32_t folderKey = f.entry.dirKey, position = f.entry.flags;  // copies: packed record
     if (!taken.insert({folderKey, position}).second) return;
     marked.push_back({f.entry, f.name, path});
   };
   const std::vector<std::string> paths = o.paths.empty() ? std::vector<std::string>{"/"} : o.paths;
   for (const std::string& p : paths) {
-    const auto parts = Components(p);
-    std::u16string folderPath = u"$:\\";
-    for (const std::string& part : parts) folderPath += ToUtf16(part) + u"\\";
-    const ResolvedPath asFolder = ResolvePath(ctx, u"$:\\", folderPath);
-    if (asFolder.result >= 0 && asFolder.clusters.size() == parts.size() + 1) {
-      for (const FoundEntry& f : ListFolder(ctx, static_cast<std::uint32_t>(asFolder.result), kFindVerify, filter))
-        add(f, Joined(parts, parts.size()) + "/" + ToUtf8(f.name));
+    const auto parts = PathComponents(p);
+    std::vector<std::u16string> wide;
+    for (const std::string& part : parts) wide.push_back(ToUtf16(part));
+    if (const auto folder = FindFolder(volume, wide)) {
+      for (const FoundEntry& f : volume.List(folder->back(), filter)) add(f, Joined(parts, parts.size()) + "/" + ToUtf8(f.name));
       continue;
     }
     // A file: its name in its folder.
-    std::u16string parentPath = u"$:\\";
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) parentPath += ToUtf16(parts[i]) + u"\\";
-    const ResolvedPath parent = ResolvePath(ctx, u"$:\\", parentPath);
     bool found = false;
-    if (!parts.empty() && parent.result >= 0 && parent.clusters.size() == parts.size()) {
-      for (const FoundEntry& f : ListFolder(ctx, static_cast<std::uint32_t>(parent.result), kFindVerify)) {
-        if (ToUtf8(f.name) != parts.back()) continue;
-        add(f, Joined(parts, parts.size()));
-        found = true;
-        break;
+    if (!parts.empty()) {
+      const auto parent = FindFolder(volume, std::vector<std::u16string>(wide.begin(), wide.end() - 1));
+      if (parent) {
+        for (const FoundEntry& f : volume.List(parent->back(), {})) {
+          if (f.dotEntry || ToUtf8(f.name) != parts.back()) continue;
+          add(f, Joined(parts, parts.size()));
+          found = true;
+          break;
+        }
       }
     }
     if (!found) {
@@ -166,7 +121,6 @@ int RunRecover(const RecoverOptions& o) {
   }
 
   RecoverUi ui(request.control);
-  FatRecoverable volume(ctx);
   RecoveryJob job(volume, request, ui, nullptr);
   if (!job.Run(marked, filter)) {
     std::fprintf(stderr, "kestrova-cli: %s\n", ToUtf8(Text(StringId::CantCreateOpenDirectory)).c_str());

@@ -27,7 +27,9 @@ TEST(FatRecovery, IntactFilesOfTheFixturesAreRecoveredByteExact) {
   const bool haveTsk = std::system("command -v tsk_recover >/dev/null 2>&1") == 0;
   int volumes = 0;
   test::ForEachFixture([&](const Json& m, const std::string& image) {
-    if (m["scheme"].s != "none" || m["partitions"].a.empty() || m["partitions"].a[0]["fs"].s.rfind("FAT", 0) != 0) return;
+    if (m["scheme"].s != "none" || m["partitions"].a.empty()) return;
+    const std::string fsName = m["partitions"].a[0]["fs"].s;
+    if (fsName.rfind("FAT", 0) != 0 && fsName != "exFAT") return;
     ++volumes;
     const fs::path out = fs::temp_directory_path() / ("kestrova-fxrec-" + std::to_string(::getpid()) + "-" + m["name"].s);
     fs::remove_all(out);
@@ -51,7 +53,8 @@ TEST(FatRecovery, IntactFilesOfTheFixturesAreRecoveredByteExact) {
     if (haveTsk) {
       const std::string cmd = "tsk_recover -e " + test::Quoted(image) + " " + test::Quoted((out / "tsk").string()) +
                               " >/dev/null 2>&1";
-      ASSERT_EQ(std::system(cmd.c_str()), 0);
+      // It may fail outright (a wiped boot sector): then it recovered nothing.
+      (void)std::system(cmd.c_str());
     }
     int eligible = 0, ours = 0, tsk = 0;
     for (const Json& f : m["files"].a) {

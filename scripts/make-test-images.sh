@@ -69,6 +69,41 @@ if have mkfs.vfat; then
 else
   note "mkfs.vfat missing (dosfstools): FAT images skipped"
 fi
+# exFAT filled through exfat-fuse on a loop device (needs root, /dev/fuse and loop devices).
+if have mkfs.exfat && have mount.exfat-fuse && have losetup && [ -e /dev/fuse ]; then
+  f="$out/exfat-files.img"; rm -f "$f"; truncate -s 32M "$f"
+  mnt=$(mktemp -d); tmp=$(mktemp -d)
+  if mkfs.exfat -L KVFILES "$f" >/dev/null 2>&1 && loop=$(losetup -f --show "$f" 2>/dev/null); then
+    printf 'kept\n' > "$tmp/keep.txt"
+    head -c 200000 /dev/urandom > "$tmp/photo.jpg"
+    { printf '%%PDF-1.4\n'; head -c 3000 /dev/zero | tr '\0' 'x'; printf '\n%%%%EOF\n'; } > "$tmp/Report 2024.pdf"
+    head -c 50000 /dev/urandom > "$tmp/inner.bin"
+    if mount.exfat-fuse "$loop" "$mnt" >/dev/null 2>&1; then
+      mkdir -p "$mnt/Docs" "$mnt/Old/Deep"
+      cp "$tmp/keep.txt" "$tmp/photo.jpg" "$mnt/Docs/"
+      cp "$tmp/Report 2024.pdf" "$mnt/"
+      cp "$tmp/inner.bin" "$mnt/Old/Deep/"
+      cp "$tmp/keep.txt" "$mnt/Old/"
+      sync
+      umount "$mnt" && mount.exfat-fuse "$loop" "$mnt" >/dev/null 2>&1 \
+        && rm -f "$mnt/Report 2024.pdf" && rm -rf "$mnt/Old" && sync && umount "$mnt"
+      sum() { sha256sum "$1" | cut -d' ' -f1; }
+      printf '%s\t%s\t%s\t%s\t%s\n' exfat-files /Docs/keep.txt 5 existing "$(sum "$tmp/keep.txt")" \
+        exfat-files /Docs/photo.jpg 200000 existing "$(sum "$tmp/photo.jpg")" \
+        exfat-files "/Report 2024.pdf" 3016 deleted "$(sum "$tmp/Report 2024.pdf")" \
+        exfat-files /Old/keep.txt 5 deleted "$(sum "$tmp/keep.txt")" \
+        exfat-files /Old/Deep/inner.bin 50000 deleted "$(sum "$tmp/inner.bin")" >> "$fatfiles.new"
+    else
+      note "exfat-fuse could not mount: exfat-files.img skipped"
+    fi
+    losetup -d "$loop"
+  else
+    note "no loop device: exfat-files.img skipped"
+  fi
+  rm -rf "$mnt" "$tmp"
+else
+  note "exfat-fuse, losetup or /dev/fuse missing: exfat-files.img skipped"
+fi
 mv "$fatfiles.new" "$fatfiles"
 
 if have mkfs.exfat; then

@@ -86,10 +86,10 @@ TEST(RealImages, EveryVolumeMadeByRealToolsIsIdentified) {
 namespace kestrova {
 namespace {
 
-TEST(RealImages, FatVolumesFilledByMtoolsListTheirDeletedFiles) {
+TEST(RealImages, FatAndExfatVolumesFilledByRealToolsListTheirDeletedFiles) {
   const std::string dir = KESTROVA_TEST_IMAGES_DIR;
   const auto rows = test::ReadTsv(dir + "/fatfiles.tsv", 5);
-  if (rows.empty()) GTEST_SKIP() << "no fatfiles.tsv: run scripts/make-test-images.sh (needs dosfstools and mtools)";
+  if (rows.empty()) GTEST_SKIP() << "no fatfiles.tsv: run scripts/make-test-images.sh (needs dosfstools, mtools, exfat-fuse)";
   std::map<std::string, test::Json> listings;
   for (const auto& r : rows) {
     SCOPED_TRACE(r[0] + r[1]);
@@ -112,10 +112,10 @@ TEST(RealImages, FatVolumesFilledByMtoolsListTheirDeletedFiles) {
 namespace kestrova {
 namespace {
 
-TEST(RealImages, RecoveryCopiesEveryFileOfTheMtoolsImagesByteExact) {
+TEST(RealImages, RecoveryCopiesEveryFileOfTheFilledImagesByteExact) {
   const std::string dir = KESTROVA_TEST_IMAGES_DIR;
   const auto rows = test::ReadTsv(dir + "/fatfiles.tsv", 5);
-  if (rows.empty()) GTEST_SKIP() << "no fatfiles.tsv: run scripts/make-test-images.sh (needs dosfstools and mtools)";
+  if (rows.empty()) GTEST_SKIP() << "no fatfiles.tsv: run scripts/make-test-images.sh (needs dosfstools, mtools, exfat-fuse)";
   const std::filesystem::path out = std::filesystem::temp_directory_path() / ("kestrova-rec-" + std::to_string(::getpid()));
   std::set<std::string> done;
   for (const auto& r : rows) {

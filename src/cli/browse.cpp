@@ -41,11 +41,14 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
   DriveSettings settings;
   const MountHooks fatHooks = fat.Hooks(settings);
   const MountHooks exfatHooks = exfat.Hooks(settings);
+  const MountHooks ntfsHooks = ntfs.Hooks(settings);
   hooks = fatHooks;
   hooks.locateExfat = exfatHooks.locateExfat;
-  hooks.loadTables = [fatLoad = fatHooks.loadTables, exfatLoad = exfatHooks.loadTables](SectorDevice& d,
-                                                                                        MountedVolume& m) {
-    return d.fsType == FsType::Exfat ? exfatLoad(d, m) : fatLoad(d, m);
+  hooks.loadTables = [fatLoad = fatHooks.loadTables, exfatLoad = exfatHooks.loadTables,
+                      ntfsLoad = ntfsHooks.loadTables](SectorDevice& d, MountedVolume& m) {
+    if (d.fsType == FsType::Exfat) return exfatLoad(d, m);
+    if (d.fsType == FsType::Ntfs) return ntfsLoad(d, m);
+    return fatLoad(d, m);
   };
   MountRequest mount;
   mount.depth = 1;
@@ -62,8 +65,12 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
   } else if (src.device.fsType == FsType::Exfat && exfat.volume.mounted) {
     exfatContext = std::make_unique<ExfatContext>(ExfatContext{src.device, exfat.volume, lists.get(), nullptr});
     volume = std::make_unique<ExfatRecoverable>(*exfatContext);
+  } else if (src.device.fsType == FsType::Ntfs && ntfs.volume.mounted) {
+    ntfsContext = std::make_unique<NtfsContext>(NtfsContext{src.device, ntfs.volume, lists.get()});
+    CollectMft(*ntfsContext, src.ui);
+    volume = std::make_unique<NtfsRecoverable>(*ntfsContext);
   } else {
-    std::fprintf(stderr, "kestrova-cli: %s reads FAT12/16/32 and exFAT volumes; this one is %s\n", command,
+    std::fprintf(stderr, "kestrova-cli: %s reads FAT12/16/32, exFAT and NTFS volumes; this one is %s\n", command,
                  ToUtf8(FsTypeName(src.device.fsType)).c_str());
     return kExitNotFound;
   }

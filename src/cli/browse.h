@@ -5,6 +5,7 @@
 #include "cli/source.h"
 #include "fs/exfat/exfat_volume.h"
 #include "fs/fat/fat_volume.h"
+#include "fs/ntfs/ntfs_volume.h"
 #include "recovery/recoverable_volume.h"
 
 #include <memory>
@@ -17,11 +18,13 @@ struct BrowseSession {
   ListedSource src;
   FatReader fat;
   ExfatReader exfat;
+  NtfsReader ntfs;
   MountHooks hooks;
   MountedVolume mounted;
   std::unique_ptr<ResultLists> lists;
   std::unique_ptr<FatContext> fatContext;
   std::unique_ptr<ExfatContext> exfatContext;
+  std::unique_ptr<NtfsContext> ntfsContext;
   std::unique_ptr<RecoverableVolume> volume;
 
   // Lists SOURCE, opens volume `partition` (0: the only one) and mounts it.

@@ -7,6 +7,7 @@
 #include "cli/terminal_ui.h"
 #include "common/text.h"
 #include "fs/fat/fat_find.h"
+#include "scan/entry_ops.h"
 #include "scan/virtual_folders.h"
 #include "volume/fs_names.h"
 #include "volume/list_partitions.h"
@@ -18,7 +19,14 @@
 namespace kestrova::cli {
 namespace {
 
-const char* StatusOf(const ScanEntry& e) {
+const char* ListStatus(const ScanEntry& e, FsType fs) {
+  if (fs == FsType::Ntfs && e.Kind() != EntryKind::VirtualFolder && e.Kind() != EntryKind::ParentLink) {
+    // NTFS keeps the state in the rating: 200 the record is in use, 100 the
+    // data is all still free (or resident), below 100 partly reused.
+    if (e.rating == rating::kInUse) return "existing";
+    if (e.rating < rating::kIntact) return "overwritten";
+    return "deleted";
+  }
   switch (e.Kind()) {
     case EntryKind::Overwritten: return "overwritten";
     case EntryKind::NotDetected: return "notdetected";
@@ -38,6 +46,12 @@ unsigned ShownRating(const ScanEntry& e) {
 std::string DateText(const ScanEntry& e, FsType fs) {
   if (e.Kind() == EntryKind::Raw || e.kind >= static_cast<std::uint8_t>(EntryKind::ParentLink)) return "";
   char buf[32];
+  if (fs == FsType::Ntfs) {
+    CivilTime t;
+    if (!FileTimeToCivil(e.FileTime(), t)) return "";
+    std::snprintf(buf, sizeof buf, "%d-%.2d-%.2d %.2d:%.2d", t.year, t.month, t.day, t.hour, t.minute);
+    return buf;
+  }
   if (fs == FsType::Exfat) {
     const std::uint32_t t = e.ExfatTime();
     if (t == 0) return "";
@@ -72,21 +86,24 @@ struct Lister {
     const bool folder = IsFolder(e, volume.Type());
     const std::string name = ToUtf8(f.name);
     const std::string path = folderPath + name;
-    if (o.deletedOnly && std::string(StatusOf(e)) == "existing") return;
+    const FsType fs = volume.Type();
+    const std::string status = ListStatus(e, fs);
+    const std::uint64_t first = fs == FsType::Ntfs ? e.FirstLcn() : e.firstCluster;
+    if (o.deletedOnly && status == "existing") return;
     ++printed;
     if (o.json) {
       json.BeginObject();
       json.Key("path").String(path).Key("name").String(name).Key("size").Number(e.size);
-      json.Key("folder").Bool(folder).Key("deleted").Bool(e.deletedMark == 1);
-      json.Key("status").String(StatusOf(e)).Key("rating").Number(ShownRating(e));
-      json.Key("firstCluster").Number(e.firstCluster).Key("date").String(DateText(e, volume.Type()));
+      json.Key("folder").Bool(folder).Key("deleted").Bool(status != "existing");
+      json.Key("status").String(status).Key("rating").Number(ShownRating(e));
+      json.Key("firstCluster").Number(first).Key("date").String(DateText(e, volume.Type()));
       json.Key("type").String(TypeText(f.name, folder));
       json.EndObject();
     } else {
-      std::printf("%-12s %12llu %-5s %-10s %3u %-14s %10u  %s%s\n", StatusOf(e),
+      std::printf("%-12s %12llu %-5s %-16s %3u %-14s %10llu  %s%s\n", status.c_str(),
                   static_cast<unsigned long long>(e.size), TypeText(f.name, folder).c_str(), DateText(e, volume.Type()).c_str(),
                   ShownRating(e), e.Kind() == EntryKind::VirtualFolder ? "virtual" : (folder ? "folder" : "file"),
-                  e.firstCluster, path.c_str(), folder ? "/" : "");
+                  static_cast<unsigned long long>(first), path.c_str(), folder ? "/" : "");
     }
   }
 
@@ -112,7 +129,7 @@ struct Lister {
     if (!o.recursive) return;
     for (const FoundEntry& f : entries) {
       const ScanEntry& e = f.entry;
-      const std::uint32_t cluster = e.firstCluster;  // a copy: the record is packed
+      const std::uint32_t cluster = volume.FolderHandle(e);
       if (!IsFolder(e, volume.Type()) || f.dotEntry || e.Kind() == EntryKind::Overwritten || cluster < 2 ||
           stack.count(cluster))
         continue;

@@ -80,12 +80,11 @@ int RunRecover(const RecoverOptions& o) {
 
   // The marked entries: the named files, or the contents of the named folders.
   std::vector<MarkedEntry> marked;
-  std::set<std::pair<std::uint32_t, std::uint32_t>> taken;  // (folder, position): each entry once
+  std::set<std::uint64_t> taken;  // each entry once
   auto add = [&](const FoundEntry& f, const std::string& path) {
     if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) return;
     if (IsFolder(f.entry, volume.Type()) && !o.recursive) return;
-    const std::uint32_t folderKey = f.entry.dirKey, position = f.entry.flags;  // copies: packed record
-    if (!taken.insert({folderKey, position}).second) return;
+    if (!taken.insert(volume.EntryId(f.entry)).second) return;
     marked.push_back({f.entry, f.name, path});
   };
   const std::vector<std::string> paths = o.paths.empty() ? std::vector<std::string>{"/"} : o.paths;

@@ -46,6 +46,7 @@ enum class Fn : std::uint16_t {
   Reallocate,
   CliMain,
   RecoverFiles,
+  CollectMft,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

@@ -24,7 +24,7 @@ std::optional<std::vector<std::uint32_t>> FindFolder(RecoverableVolume& volume,
     for (const FoundEntry& e : volume.List(clusters.back(), {})) {
       if (e.dotEntry || !IsFolder(e.entry, volume.Type()) || CompareNoCase(e.name, component) != 0) continue;
       if (e.entry.Kind() == EntryKind::Overwritten) return std::nullopt;
-      clusters.push_back(e.entry.firstCluster);
+      clusters.push_back(volume.FolderHandle(e.entry));
       found = true;
       break;
     }

@@ -4,6 +4,7 @@
 
 #include "fs/exfat/exfat_find.h"
 #include "fs/fat/fat_find.h"
+#include "fs/ntfs/ntfs_files.h"
 #include "recovery/fat_writer.h"
 
 #include <cstdint>
@@ -22,6 +23,10 @@ class RecoverableVolume {
   virtual std::uint32_t RootHandle() const = 0;
   virtual std::vector<FoundEntry> List(std::uint32_t handle, const DisplayFilter& filter) = 0;
   virtual WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) = 0;
+  // The handle that lists a folder entry (its first cluster on FAT and exFAT).
+  virtual std::uint32_t FolderHandle(const ScanEntry& folder) const { return folder.firstCluster; }
+  // Tells entries apart (their folder and position on FAT and exFAT).
+  virtual std::uint64_t EntryId(const ScanEntry& e) const { return std::uint64_t{e.dirKey} << 32 | e.flags; }
 };
 
 class FatRecoverable : public RecoverableVolume {
@@ -52,6 +57,28 @@ class ExfatRecoverable : public RecoverableVolume {
 
  private:
   ExfatContext& ctx_;
+};
+
+class NtfsRecoverable : public RecoverableVolume {
+ public:
+  explicit NtfsRecoverable(NtfsContext& ctx) : ctx_(ctx) {}
+  FsType Type() const override { return FsType::Ntfs; }
+  std::uint32_t RootHandle() const override { return static_cast<std::uint32_t>(kNtfsRootRecord); }
+  std::vector<FoundEntry> List(std::uint32_t handle, const DisplayFilter& filter) override {
+    return ListNtfsFolder(ctx_, handle, filter);
+  }
+  WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    WriteResult r;
+    r.complete = WriteNtfsData(ctx_, entry, sink, control.abort) && sink.remaining() == 0;
+    return r;
+  }
+  std::uint32_t FolderHandle(const ScanEntry& folder) const override {
+    return static_cast<std::uint32_t>(folder.recordNumber);
+  }
+  std::uint64_t EntryId(const ScanEntry& e) const override { return e.recordNumber; }
+
+ private:
+  NtfsContext& ctx_;
 };
 
 // The clusters of the folders named by `components` (case-insensitive), the

@@ -61,7 +61,7 @@ void RecoveryJob::Count(const MarkedEntry& m, const DisplayFilter& filter, std::
     stats_.foldersDetected += s.detected;
     stats_.foldersOverwritten += s.overwritten;
     // The folder pass saves the contents: they count too.
-    const std::uint32_t c = m.entry.firstCluster;
+    const std::uint32_t c = volume_.FolderHandle(m.entry);
     if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;
     stack.push_back(c);
     for (const FoundEntry& child : volume_.List(c, {})) {
@@ -132,7 +132,7 @@ void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
 
 void RecoveryJob::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const DisplayFilter& filter,
                              std::vector<std::uint32_t>& stack) {
-  const std::uint32_t c = m.entry.firstCluster;
+  const std::uint32_t c = volume_.FolderHandle(m.entry);
   if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;  // never a folder already being walked
   std::vector<MarkedEntry> children;
   for (const FoundEntry& child : volume_.List(c, filter)) {

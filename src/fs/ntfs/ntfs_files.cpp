@@ -1,0 +1,290 @@
+#include "fs/ntfs/ntfs_files.h"
+
+#include "common/activity.h"
+#include "common/le.h"
+#include "fs/ntfs/ntfs_record.h"
+#include "fs/ntfs/ntfs_stream.h"
+
+#include <algorithm>
+
+namespace kestrova {
+namespace {
+
+std::u16string FileNameOf(std::span<const std::uint8_t> value) {
+  std::u16string name;
+  const std::size_t length = value.size() > 0x40 ? value[0x40] : 0;
+  for (std::size_t i = 0; i < length && 0x42 + 2 * i + 2 <= value.size(); ++i)
+    name.push_back(static_cast<char16_t>(LoadLe16(value, 0x42 + 2 * i)));
+  return name;
+}
+
+// The attribute list's value, resident or read through its runs (bounded: a
+// real list of even a badly fragmented file is a few KiB).
+std::vector<std::uint8_t> AttributeListOf(NtfsContext& ctx, std::span<const std::uint8_t> r) {
+  constexpr std::uint64_t kMaxListBytes = 256 * 1024;
+  const auto list = FindAttribute(r, kAttrAttributeList);
+  if (!list) return {};
+  if (list->resident) {
+    const auto value = ResidentValue(r, *list);
+    return {value.begin(), value.end()};
+  }
+  const std::uint32_t bpc = ctx.volume.bytesPerCluster;
+  const std::uint64_t bytes = std::min(list->dataSize, kMaxListBytes);
+  std::vector<std::uint8_t> out;
+  if (bytes == 0 || !ReadRuns(ctx.device, DecodeRuns(RunListOf(r, *list)), 0, (bytes + bpc - 1) / bpc, bpc, out))
+    return {};
+  out.resize(static_cast<std::size_t>(bytes));
+  return out;
+}
+
+// Calls `f(reference)` for each list entry of the type until it returns true.
+template <typename F>
+void ForEachListEntry(std::span<const std::uint8_t> entries, std::uint32_t type, F&& f) {
+  for (std::size_t at = 0; at + 0x1A <= entries.size();) {
+    const std::uint16_t length = LoadLe16(entries, at + 4);
+    if (length == 0 || at + length > entries.size()) break;
+    if (LoadLe32(entries, at) == type &&
+        f(std::uint64_t{LoadLe32(entries, at + 0x10)} | std::uint64_t{LoadLe16(entries, at + 0x14)} << 32))
+      return;
+    at += length;
+  }
+}
+
+// The $FILE_NAME value of a record whose names were moved to extension
+// records (the long name preferred over the DOS one).
+std::vector<std::uint8_t> ExtensionFileName(NtfsContext& ctx, std::span<const std::uint8_t> list, std::uint32_t self) {
+  std::vector<std::uint8_t> best, extension;
+  ForEachListEntry(list, kAttrFileName, [&](std::uint64_t ref) {
+    if (ref == self || !ReadMftRecord(ctx.device, ctx.volume, ref, extension)) return false;
+    const auto fn = FindAttribute(extension, kAttrFileName);
+    if (!fn) return false;
+    const auto value = ResidentValue(extension, *fn);
+    if (value.size() < 0x42) return false;
+    best.assign(value.begin(), value.end());
+    return value[0x41] != 2;
+  });
+  return best;
+}
+
+}  // namespace
+
+bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t cluster, ParsedRecord& out) {
+  const NtfsVolume& v = ctx.volume;
+  const auto header = ReadRecordHeader(r);
+  if (!header || !ApplyFixups(r, v.recordSize)) return false;
+  const auto si = FindAttribute(r, kAttrStandardInformation);
+  if (!si) return false;  // an extension record of some attribute list
+  const auto siValue = ResidentValue(r, *si);
+  const std::uint32_t fileAttributes = siValue.size() >= 0x24 ? LoadLe32(siValue, 0x20) : 0;
+  std::vector<std::uint8_t> list;
+  bool listRead = false;
+  const auto attributeList = [&]() -> std::span<const std::uint8_t> {
+    if (!listRead) list = AttributeListOf(ctx, r);
+    listRead = true;
+    return list;
+  };
+  std::vector<std::uint8_t> extensionName;
+  std::span<const std::uint8_t> name;
+  if (const auto fn = FindAttribute(r, kAttrFileName)) {
+    name = ResidentValue(r, *fn);
+  } else {
+    // A record with many attributes keeps its name in an extension record;
+    // without following the list such files would vanish from the listing.
+    extensionName = ExtensionFileName(ctx, attributeList(), header->number);
+    name = extensionName;
+  }
+  if (name.size() < 0x42) return false;
+  const std::uint64_t changeTime = LoadLe64(name, 0x18);
+  std::u16string fileName = FileNameOf(name);
+  if (changeTime == 0 || fileName.empty() || fileName == u".") return false;
+
+  ScanEntry e = MakeScanEntry();
+  e.size = LoadLe64(name, 0x30);
+  e.flags = LoadLe32(name, 0x38) | (fileAttributes & kNtfsCompressed);
+  e.SetFileTime(changeTime);
+  e.SetParentRecord(LoadLe64(name, 0) & 0xFFFFFFFFFFFFull);
+  e.recordNumber = header->number;
+  const bool recordClusterFree = IsNtfsClusterFree(v, cluster);
+
+  bool folder = false;
+  if (const auto index = FindAttribute(r, kAttrIndexAllocation)) {
+    folder = true;
+    e.flags |= kNtfsDirectory;
+    e.size = 0;
+    if (index->resident) {
+      e.SetFirstLcn(cluster);
+      e.resident = 1;
+    } else {
+      const std::uint64_t first = FirstRunCluster(RunListOf(r, *index));
+      if (first > v.lastCluster) return false;
+      e.SetFirstLcn(first);
+    }
+  } else if (FindAttribute(r, kAttrIndexRoot) && (e.flags & kNtfsDirectory)) {
+    // A small folder keeps its whole index in the record: without this every
+    // such folder, and the tree below it, would be missing from the listing.
+    folder = true;
+    e.size = 0;
+    e.SetFirstLcn(cluster);
+    e.resident = 1;
+  } else if (const auto data = FindAttribute(r, kAttrData, true)) {
+    if (data->resident) {
+      e.resident = 1;
+      e.dataForm = 1;
+      e.size = data->valueLength;
+      e.SetFirstLcn(cluster);
+      e.rating = rating::kIntact;
+    } else {
+      e.dataForm = 0;
+      e.size = data->dataSize;
+      const auto runList = RunListOf(r, *data);
+      if (runList.empty()) return false;
+      const std::uint64_t first = FirstRunCluster(runList);
+      if (first > v.lastCluster) return false;
+      e.SetFirstLcn(first);
+      if (v.bitmap.empty())
+        e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kNotComputed;
+      else if (recordClusterFree)
+        e.rating = rating::kNotComputed;
+      else if (header->inUse())
+        e.rating = rating::kInUse;
+      else
+        e.rating = FreeClusterPercent(v, DecodeRuns(runList));
+    }
+  } else if (FindAttribute(r, kAttrAttributeList)) {
+    // The data (or the index) lives in an extension record.
+    const auto entries = attributeList();
+    ForEachListEntry(entries.first(std::min<std::size_t>(entries.size(), 2u * v.bytesPerCluster)), kAttrIndexAllocation,
+                     [&](std::uint64_t) { return folder = true; });
+    if (folder) {
+      e.flags |= kNtfsDirectory;
+      e.size = 0;
+    } else {
+      std::vector<std::uint8_t> extension;
+      ForEachListEntry(entries, kAttrData, [&](std::uint64_t ref) {
+        if (ref == header->number || !ReadMftRecord(ctx.device, v, ref, extension)) return false;
+        const auto d = FindAttribute(extension, kAttrData, true);
+        if (!d || d->resident) return false;
+        e.dataForm = 2;
+        e.size = d->dataSize;
+        e.SetFirstLcn(FirstRunCluster(RunListOf(extension, *d)));
+        e.rating = header->inUse() ? rating::kInUse : rating::kNotComputed;
+        return true;
+      });
+    }
+  }
+  if (folder) e.attributes = kAttrDirectory;
+  if (const auto efs = FindAttribute(r, kAttrLoggedUtilityStream); efs && AttributeName(r, *efs) == u"$EFS")
+    e.flags |= kNtfsEncrypted;
+  if (folder) {
+    e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kIntact;
+    e.SetKind(EntryKind::Ordinary);
+  } else {
+    if (e.rating == 0 && e.dataForm == 0 && e.size == 0) e.rating = rating::kNotComputed;
+    e.SetKind(e.rating >= rating::kIntact ? EntryKind::Ordinary : EntryKind::Overwritten);
+    if (!v.bitmap.empty() && !recordClusterFree) {
+      e.SetKind(EntryKind::Ordinary);
+      if (header->inUse()) e.rating = rating::kInUse;
+    }
+  }
+  out.entry = e;
+  out.name = std::move(fileName);
+  return folder || e.size != 0;
+}
+
+std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop) {
+  ActivityMark activity(Fn::CollectMft);
+  const NtfsVolume& v = ctx.volume;
+  if (!ctx.lists || v.mftRuns.empty() || v.recordSize == 0) return 0;
+  const std::uint64_t records = v.RecordCount();
+  const std::uint64_t perCluster = std::max<std::uint64_t>(1, v.bytesPerCluster / v.recordSize);
+  const std::uint64_t blockClusters =
+      std::max<std::uint64_t>(1, std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), v.bytesPerCluster) / v.bytesPerCluster);
+  std::vector<std::uint8_t> block;
+  std::size_t added = 0;
+  for (std::uint64_t first = 0; first < records;) {
+    if (stop && stop->load()) break;
+    const std::uint64_t vcn = first * v.recordSize / v.bytesPerCluster;
+    std::uint64_t clusters = blockClusters;
+    const auto p = RunLookup(v.mftRuns, vcn);
+    if (!p) break;
+    clusters = std::min(clusters, p->left);
+    if (!ReadRuns(ctx.device, v.mftRuns, vcn, clusters, v.bytesPerCluster, block)) break;
+    const std::uint64_t inBlock = std::max<std::uint64_t>(1, clusters * v.bytesPerCluster / v.recordSize);
+    for (std::uint64_t k = 0; k < inBlock && first + k < records; ++k) {
+      auto record = std::span(block).subspan(static_cast<std::size_t>(k * v.recordSize), v.recordSize);
+      const std::uint64_t cluster = p->lcn >= 0 ? static_cast<std::uint64_t>(p->lcn) + k / perCluster : 0;
+      ParsedRecord parsed;
+      if (!ParseFileRecord(ctx, record, cluster, parsed)) continue;
+      parsed.entry.location = cluster * v.sectorsPerCluster + (k % perCluster) * (v.recordSize / v.bytesPerSector);
+      std::scoped_lock g(ctx.lists->lost.lock);
+      if (ctx.lists->lost.Add(parsed.entry, &parsed.name)) ++added;
+    }
+    first += inBlock;
+    ui.Progress(std::min(first, records), records);
+  }
+  return added;
+}
+
+std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter) {
+  std::vector<FoundEntry> out;
+  if (!ctx.lists) return out;
+  EntryList& lost = ctx.lists->lost;
+  std::scoped_lock g(lost.lock);
+  FoundEntry up;
+  up.entry.attributes = kAttrDirectory;
+  up.entry.flags = kNtfsDirectory;
+  up.entry.SetKind(EntryKind::ParentLink);
+  up.entry.rating = rating::kNavigation;
+  up.name = u"..";
+  up.dotEntry = true;
+  for (std::size_t i = 0; i < lost.size(); ++i) {
+    const ScanEntry e = lost.at(i);
+    if (e.recordNumber == record) up.entry.recordNumber = e.ParentRecord();
+  }
+  if (record != kNtfsRootRecord) out.push_back(up);
+  for (std::size_t i = 0; i < lost.size(); ++i) {
+    const ScanEntry e = lost.at(i);
+    if (e.ParentRecord() != record || e.recordNumber == record) continue;
+    FoundEntry f;
+    f.entry = e;
+    if (const std::u16string* n = lost.NameOf(e)) f.name = *n;
+    if (!PassesFilter(f.entry, f.name, IsFolder(e, FsType::Ntfs), filter)) continue;
+    out.push_back(std::move(f));
+  }
+  return out;
+}
+
+bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort) {
+  const NtfsVolume& v = ctx.volume;
+  if (entry.size == 0) return true;
+  // Encrypted data cannot be decoded here; its raw stream is exported instead.
+  if (entry.flags & kNtfsEncrypted) return false;
+  // The record again, from where it was found.
+  const std::uint32_t sectors = std::max<std::uint32_t>(1, v.recordSize / v.bytesPerSector);
+  std::vector<std::uint8_t> record(v.recordSize);
+  if (ctx.device.ReadSectors(entry.location, record, sectors) != ReadOk || !ApplyFixups(record, v.recordSize))
+    return false;
+  std::vector<std::uint8_t> extension;
+  std::span<std::uint8_t> holder = record;
+  if (entry.dataForm == 2) {
+    // The data attribute is in the extension record the attribute list names.
+    bool found = false;
+    ForEachListEntry(AttributeListOf(ctx, record), kAttrData, [&](std::uint64_t ref) {
+      if (!ReadMftRecord(ctx.device, v, ref, extension)) return false;
+      const auto d = FindAttribute(extension, kAttrData, true);
+      return found = d && !d->resident;
+    });
+    if (!found) return false;
+    holder = extension;
+  }
+  const auto data = FindAttribute(holder, kAttrData, true);
+  if (!data) return false;
+  if (data->resident) return sink.WriteChunk(ResidentValue(holder, *data));
+  const auto runs = DecodeRuns(RunListOf(holder, *data));
+  if (data->compressed()) return WriteCompressedRuns(ctx.device, runs, v.bytesPerCluster, sink, abort);
+  const std::uint64_t piece =
+      std::max<std::uint64_t>(1, std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), v.bytesPerCluster) / v.bytesPerCluster);
+  return WritePlainRuns(ctx.device, runs, v.bytesPerCluster, piece, sink, abort);
+}
+
+}  // namespace kestrova

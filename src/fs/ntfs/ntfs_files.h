@@ -1,0 +1,46 @@
+// NTFS records as result entries: parsing a record, collecting the whole MFT
+// into the lost-files list, folders built from that list by parent reference,
+// and the data of an entry read through its runs.
+#pragma once
+
+#include "fs/dir_find.h"
+#include "fs/ntfs/ntfs_volume.h"
+#include "recovery/output_sink.h"
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kestrova {
+
+inline constexpr std::uint64_t kNtfsRootRecord = 5;
+
+struct NtfsContext {
+  SectorDevice& device;
+  NtfsVolume& volume;
+  ResultLists* lists = nullptr;
+};
+
+struct ParsedRecord {
+  ScanEntry entry = MakeScanEntry();
+  std::u16string name;
+};
+
+// A record (fixed up here) that lies in `cluster`. True when it is usable: a
+// folder, or a file with data.
+bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> record, std::uint64_t cluster, ParsedRecord& out);
+
+// Every usable record of the MFT appended to the lost-files list with its name.
+// Stops after the current record when `stop` is set. Returns the entries added.
+std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop = nullptr);
+
+// The entries whose parent is `record` (record 5: the root), after a ".." link.
+std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter = {});
+
+// Writes the entry's data (resident or through its runs; sparse runs as zeros).
+// Compressed data is expanded; encrypted data is not decoded here: false.
+bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort);
+
+}  // namespace kestrova

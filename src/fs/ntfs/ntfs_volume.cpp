@@ -1,0 +1,166 @@
+#include "fs/ntfs/ntfs_volume.h"
+
+#include "common/le.h"
+#include "fs/ntfs/ntfs_record.h"
+
+#include <algorithm>
+
+namespace kestrova {
+namespace {
+
+constexpr std::uint64_t kMaxBitmapBytes = 1ull << 30;
+
+// "$MFT" or "$Bitmap" among the first 16 records at `startCluster`.
+bool FindSystemRecord(SectorDevice& d, const NtfsVolume& v, std::uint64_t startCluster, std::u16string_view name,
+                      std::vector<std::uint8_t>& out) {
+  const std::uint32_t sectors = std::max<std::uint32_t>(1, v.recordSize / v.bytesPerSector);
+  for (std::uint64_t n = 0; n < 16; ++n) {
+    out.assign(v.recordSize, 0);
+    const std::uint64_t sector = startCluster * v.sectorsPerCluster + n * sectors;
+    if (d.ReadSectors(sector, out, sectors) != ReadOk || !ApplyFixups(out, v.recordSize)) continue;
+    const auto fn = FindAttribute(out, kAttrFileName);
+    if (!fn) continue;
+    const auto value = ResidentValue(out, *fn);
+    if (value.size() < 0x42) continue;
+    const std::size_t length = value[0x40];
+    if (value.size() < 0x42 + 2 * length || length != name.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < length && same; ++i) same = LoadLe16(value, 0x42 + 2 * i) == name[i];
+    if (same) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ApplyFixups(std::span<std::uint8_t> r, std::uint32_t recordSize) {
+  if (r.size() < 8) return false;
+  const std::uint16_t offset = LoadLe16(r, 4);
+  std::uint16_t count = LoadLe16(r, 6);
+  if (offset >= recordSize || offset >= r.size()) return false;
+  if (count < 1 || count > 9) count = 9;
+  for (std::uint16_t i = 1; i < count; ++i) {
+    const std::size_t end = std::size_t{i} * 512 - 2;
+    const std::size_t from = offset + 2u * i;
+    if (end + 2 > r.size() || from + 2 > r.size()) break;
+    r[end] = r[from];
+    r[end + 1] = r[from + 1];
+  }
+  return true;
+}
+
+bool ReadRuns(SectorDevice& d, const std::vector<DataRun>& runs, std::uint64_t vcn, std::uint64_t clusters,
+              std::uint32_t bpc, std::vector<std::uint8_t>& out) {
+  out.assign(static_cast<std::size_t>(clusters * bpc), 0);
+  std::uint64_t done = 0;
+  while (done < clusters) {
+    const auto p = RunLookup(runs, vcn + done);
+    if (!p) return false;
+    const std::uint64_t n = std::min(p->left, clusters - done);
+    if (p->lcn >= 0) {
+      const auto span = std::span(out).subspan(static_cast<std::size_t>(done * bpc), static_cast<std::size_t>(n * bpc));
+      d.ReadClusters(static_cast<std::uint64_t>(p->lcn), span, static_cast<std::uint32_t>(n));
+    }
+    done += n;
+  }
+  return true;
+}
+
+bool ReadMftRecord(SectorDevice& d, const NtfsVolume& v, std::uint64_t number, std::vector<std::uint8_t>& out) {
+  if (v.mftRuns.empty() || v.recordSize == 0) return false;
+  const std::uint64_t byte = number * v.recordSize;
+  const std::uint64_t vcn = byte / v.bytesPerCluster;
+  const std::uint64_t within = byte % v.bytesPerCluster;
+  const std::uint64_t clusters = (within + v.recordSize + v.bytesPerCluster - 1) / v.bytesPerCluster;
+  std::vector<std::uint8_t> buffer;
+  if (!ReadRuns(d, v.mftRuns, vcn, clusters, v.bytesPerCluster, buffer)) return false;
+  out.assign(buffer.begin() + static_cast<std::ptrdiff_t>(within),
+             buffer.begin() + static_cast<std::ptrdiff_t>(within + v.recordSize));
+  return BytesEqual(out, 0, "FILE") && ApplyFixups(out, v.recordSize);
+}
+
+bool IsNtfsClusterFree(const NtfsVolume& v, std::uint64_t c) {
+  if (v.bitmap.empty() || v.ignoreMetadata) return true;
+  if (c / 8 >= v.bitmap.size()) return true;
+  return !(v.bitmap[static_cast<std::size_t>(c / 8)] & (1u << (c % 8)));
+}
+
+std::uint8_t FreeClusterPercent(const NtfsVolume& v, const std::vector<DataRun>& runs) {
+  if (v.bitmap.empty()) return 110;
+  std::uint64_t total = 0, free = 0;
+  bool any = false;
+  for (const DataRun& run : runs) {
+    any = true;
+    // Sparse runs have no clusters to lose; counting them as used would show
+    // every deleted compressed file as overwritten.
+    if (run.sparse) continue;
+    total += run.length;
+    for (std::uint64_t i = 0; i < run.length; ++i) {
+      const std::uint64_t c = static_cast<std::uint64_t>(run.lcn) + i;
+      if (c / 8 >= v.bitmap.size()) break;  // the run ends at the end of the bitmap
+      if (c % 64 == 0 && i + 64 <= run.length && c / 8 + 8 <= v.bitmap.size()) {
+        const std::uint64_t word = LoadLe64(v.bitmap, static_cast<std::size_t>(c / 8));
+        if (word == 0 || word == ~0ull) {
+          if (word == 0) free += 64;
+          i += 63;
+          continue;
+        }
+      }
+      if (IsNtfsClusterFree(v, c)) ++free;
+    }
+  }
+  if (total == 0) return any ? 100 : 0;
+  return static_cast<std::uint8_t>(free * 100 / total);
+}
+
+bool MountNtfsGeometry(SectorDevice& d, const MountedVolume& m, bool load, NtfsVolume& v) {
+  v = NtfsVolume{};
+  if (d.fsType != FsType::Ntfs) return false;
+  v.bytesPerSector = d.sectorSize ? d.sectorSize : 512;
+  v.sectorsPerCluster = std::max<std::uint32_t>(1, d.sectorsPerCluster);
+  v.bytesPerCluster = v.sectorsPerCluster * v.bytesPerSector;
+  v.lastCluster = d.lastCluster;
+  v.recordSize = m.mftRecordSize ? m.mftRecordSize : 1024;
+  v.ignoreMetadata = m.damaged;
+  v.mounted = true;
+  if (m.damaged || m.mftStartSector == kAllOnes) return true;
+  v.mftCluster = m.mftStartSector / v.sectorsPerCluster;
+  v.mirrorCluster = m.mftMirrorSector == kAllOnes ? 0 : m.mftMirrorSector / v.sectorsPerCluster;
+  std::vector<std::uint8_t> record;
+  if (!FindSystemRecord(d, v, v.mftCluster, u"$MFT", record) &&
+      !(v.mirrorCluster && FindSystemRecord(d, v, v.mirrorCluster, u"$MFT", record)))
+    return true;  // no MFT: records can only be found by scanning
+  if (const auto data = FindAttribute(record, kAttrData, true); data && !data->resident) {
+    v.mftRuns = DecodeRuns(RunListOf(record, *data));
+    v.mftBytes = data->dataSize;
+  }
+  if (!load) return true;
+  std::vector<std::uint8_t> bitmapRecord;
+  if (!FindSystemRecord(d, v, v.mftCluster, u"$Bitmap", bitmapRecord) &&
+      !(v.mirrorCluster && FindSystemRecord(d, v, v.mirrorCluster, u"$Bitmap", bitmapRecord)))
+    return true;
+  const auto data = FindAttribute(bitmapRecord, kAttrData, true);
+  if (!data || data->resident || data->dataSize > kMaxBitmapBytes) return true;
+  const auto runs = DecodeRuns(RunListOf(bitmapRecord, *data));
+  std::uint64_t clusters = 0;
+  for (const DataRun& r : runs) clusters += r.length;
+  if (clusters * v.bytesPerCluster > kMaxBitmapBytes) return true;
+  if (!ReadRuns(d, runs, 0, clusters, v.bytesPerCluster, v.bitmap)) v.bitmap.clear();
+  v.bitmap.resize(static_cast<std::size_t>(std::min<std::uint64_t>(v.bitmap.size(), data->dataSize)));
+  std::uint64_t free = 0;
+  for (std::uint64_t c = 0; c <= v.lastCluster && c / 8 < v.bitmap.size(); ++c)
+    if (IsNtfsClusterFree(v, c)) ++free;
+  v.freeClusters = free;
+  return true;
+}
+
+MountHooks NtfsReader::Hooks(const DriveSettings&) {
+  MountHooks h;
+  h.loadTables = [this](SectorDevice& d, MountedVolume& m) {
+    if (d.fsType != FsType::Ntfs) return true;
+    return MountNtfsGeometry(d, m, true, volume);
+  };
+  return h;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,450 @@
+#include "fs/ntfs/lznt1.h"
+#include "fs/ntfs/ntfs_files.h"
+#include "fs/ntfs/ntfs_record.h"
+#include "fs/ntfs/ntfs_stream.h"
+#include "fs/ntfs/ntfs_volume.h"
+#include "fs/ntfs/run_list.h"
+#include "scan/entry_ops.h"
+#include "support/crafted.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+
+namespace kestrova {
+namespace {
+
+using namespace kestrova::test;
+using Bytes = std::vector<std::uint8_t>;
+
+// ---------------------------------------------------------------- run lists
+
+TEST(NtfsRunList, DecodesFragmentsBackwardsOffsetsAndSparseRuns) {
+  // 16 clusters at 0x100, 8 at 0x100 - 0x10, 5 sparse, 4 at 0xF0 + 0x20.
+  const Bytes list = {0x21, 0x10, 0x00, 0x01, 0x11, 0x08, 0xF0, 0x01, 0x05, 0x11, 0x04, 0x20, 0x00, 0xAA};
+  const auto runs = DecodeRuns(list);
+  ASSERT_EQ(runs.size(), 4u);
+  EXPECT_EQ(runs[0].lcn, 0x100);
+  EXPECT_EQ(runs[1].lcn, 0xF0);
+  EXPECT_EQ(runs[1].vcn, 16u);
+  EXPECT_TRUE(runs[2].sparse);
+  EXPECT_EQ(runs[3].lcn, 0x110);  // offsets run on from the last real run
+  EXPECT_EQ(runs[3].vcn, 29u);
+  EXPECT_EQ(RunsTotalClusters(list), 33u);
+  EXPECT_EQ(FirstRunCluster(list), 0x100u);
+  const RunListSize size = RunListLength(list);
+  EXPECT_EQ(size.bytes, 13u);
+  EXPECT_EQ(size.lastCluster, 0x110);
+  EXPECT_EQ(ClustersForBytes(list, 4096 * 3 + 1, 4096), 4u);
+  EXPECT_EQ(ClustersForBytes(list, ~0ull / 2, 4096), 33u);
+
+  const auto inSecond = RunLookup(runs, 18);
+  ASSERT_TRUE(inSecond);
+  EXPECT_EQ(inSecond->lcn, 0xF2);
+  EXPECT_EQ(inSecond->left, 6u);
+  EXPECT_EQ(RunLookup(runs, 25)->lcn, -1);
+  EXPECT_FALSE(RunLookup(runs, 33));
+}
+
+TEST(NtfsRunList, HostileListsEndCleanly) {
+  // Truncated run, 9-byte fields, a negative first cluster, no terminator.
+  EXPECT_TRUE(DecodeRuns(Bytes{0x21, 0x10}).empty());
+  EXPECT_TRUE(DecodeRuns(Bytes{0x19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 1}).empty());
+  EXPECT_TRUE(DecodeRuns(Bytes{0x11, 0x04, 0xF0, 0x00}).empty());
+  EXPECT_EQ(DecodeRuns(Bytes{0x11, 0x04, 0x10}).size(), 1u);
+  EXPECT_TRUE(DecodeRuns({}).empty());
+  EXPECT_EQ(RunsTotalClusters({}), 0u);
+}
+
+// ------------------------------------------------------------- file records
+
+constexpr std::uint64_t kTime = 133619400000000000ull;  // 2024-06-03
+
+Bytes FileNameValue(const std::u16string& name, std::uint64_t parent, std::uint64_t size, std::uint32_t flags,
+                    std::uint8_t space = 1, std::uint64_t time = kTime) {
+  Bytes v(0x42 + 2 * name.size(), 0);
+  PutLe64(v.data(), parent | (std::uint64_t{1} << 48));
+  PutLe64(v.data() + 0x18, time);
+  PutLe64(v.data() + 0x30, size);
+  PutLe32(v.data() + 0x38, flags);
+  v[0x40] = static_cast<std::uint8_t>(name.size());
+  v[0x41] = space;
+  for (std::size_t i = 0; i < name.size(); ++i) PutLe16(v.data() + 0x42 + 2 * i, name[i]);
+  return v;
+}
+
+// A 1 KiB file record built attribute by attribute, protected with the
+// update sequence like one read from disk.
+class Record {
+ public:
+  explicit Record(std::uint32_t number, bool inUse = true, bool folder = false) : r_(1024, 0) {
+    PutText(r_.data(), "FILE");
+    PutLe16(r_.data() + 4, 0x30);
+    PutLe16(r_.data() + 6, 3);
+    PutLe16(r_.data() + 0x14, 0x38);
+    PutLe16(r_.data() + 0x16, static_cast<std::uint16_t>((inUse ? 1 : 0) | (folder ? 2 : 0)));
+    PutLe32(r_.data() + 0x2C, number);
+    at_ = 0x38;
+  }
+  Record& Resident(std::uint32_t type, const Bytes& value, std::uint16_t instance = 0, const std::u16string& name = u"") {
+    const std::size_t nameAt = 0x18, valueAt = (nameAt + 2 * name.size() + 7) & ~std::size_t{7};
+    const std::size_t length = (valueAt + value.size() + 7) & ~std::size_t{7};
+    std::uint8_t* a = Begin(type, length, false, instance, name, nameAt);
+    PutLe32(a + 0x10, static_cast<std::uint32_t>(value.size()));
+    PutLe16(a + 0x14, static_cast<std::uint16_t>(valueAt));
+    std::memcpy(a + valueAt, value.data(), value.size());
+    at_ += length;
+    return *this;
+  }
+  Record& NonResident(std::uint32_t type, const Bytes& runs, std::uint64_t size, std::uint16_t flags = 0,
+                      std::uint16_t instance = 0) {
+    const std::size_t length = (0x40 + runs.size() + 1 + 7) & ~std::size_t{7};
+    std::uint8_t* a = Begin(type, length, true, instance, u"", 0x40);
+    PutLe16(a + 0x0C, flags);
+    PutLe16(a + 0x20, 0x40);
+    PutLe64(a + 0x30, size);
+    std::memcpy(a + 0x40, runs.data(), runs.size());
+    at_ += length;
+    return *this;
+  }
+  Record& StandardInformation(std::uint32_t attributes = 0) {
+    Bytes si(0x48, 0);
+    PutLe32(si.data() + 0x20, attributes);
+    return Resident(kAttrStandardInformation, si);
+  }
+  Record& Name(const std::u16string& name, std::uint64_t parent = 5, std::uint64_t size = 0, std::uint32_t flags = 0,
+               std::uint8_t space = 1) {
+    return Resident(kAttrFileName, FileNameValue(name, parent, size, flags, space));
+  }
+  Bytes Build() {
+    Bytes r = r_;
+    PutLe32(r.data() + at_, 0xFFFFFFFF);
+    PutLe32(r.data() + 0x18, static_cast<std::uint32_t>(at_ + 8));
+    // The update sequence: the real last words go to the array, the number to the sector ends.
+    PutLe16(r.data() + 0x30, 0x0007);
+    for (std::size_t i = 1; i < 3; ++i) {
+      std::memcpy(r.data() + 0x30 + 2 * i, r.data() + i * 512 - 2, 2);
+      PutLe16(r.data() + i * 512 - 2, 0x0007);
+    }
+    return r;
+  }
+
+ private:
+  std::uint8_t* Begin(std::uint32_t type, std::size_t length, bool nonResident, std::uint16_t instance,
+                      const std::u16string& name, std::size_t nameAt) {
+    std::uint8_t* a = r_.data() + at_;
+    PutLe32(a, type);
+    PutLe32(a + 4, static_cast<std::uint32_t>(length));
+    a[8] = nonResident ? 1 : 0;
+    a[9] = static_cast<std::uint8_t>(name.size());
+    PutLe16(a + 0x0A, static_cast<std::uint16_t>(nameAt));
+    PutLe16(a + 0x0E, instance);
+    for (std::size_t i = 0; i < name.size(); ++i) PutLe16(a + nameAt + 2 * i, name[i]);
+    return a;
+  }
+  Bytes r_;
+  std::size_t at_ = 0;
+};
+
+TEST(NtfsRecord, FixupsRestoreTheSectorEndsAndRefuseAnOffsetOutsideTheRecord) {
+  Bytes r = Record(40).StandardInformation().Name(u"a.txt").Build();
+  r[510] = 0x11;  // the word the update sequence replaces
+  ASSERT_TRUE(ApplyFixups(r, 1024));
+  EXPECT_EQ(r[510], 0);
+  EXPECT_EQ(r[1022], 0);
+  Bytes bad = Record(40).Build();
+  PutLe16(bad.data() + 4, 1024);
+  EXPECT_FALSE(ApplyFixups(bad, 1024));
+  // A count outside 1..9 means 9 sectors, cut at the end of a short record.
+  Bytes odd = Record(40).Build();
+  PutLe16(odd.data() + 6, 200);
+  EXPECT_TRUE(ApplyFixups(odd, 1024));
+}
+
+TEST(NtfsRecord, AttributeWalkPrefersTheLongNameAndStopsAtBrokenAttributes) {
+  Bytes r = Record(41).StandardInformation().Name(u"LONGFI~1.TXT", 5, 0, 0, 2).Name(u"long file name.txt").Build();
+  ASSERT_TRUE(ApplyFixups(r, 1024));
+  const auto fn = FindAttribute(r, kAttrFileName);
+  ASSERT_TRUE(fn);
+  const auto value = ResidentValue(r, *fn);
+  ASSERT_GE(value.size(), 0x42u);
+  EXPECT_EQ(value[0x40], 18);
+
+  // A type that is not a multiple of 16, then a zero length: no result and no hang.
+  Bytes odd = r;
+  PutLe32(odd.data() + 0x38, 0x11);
+  EXPECT_FALSE(FindAttribute(odd, kAttrFileName));
+  Bytes zero = r;
+  PutLe32(zero.data() + 0x38 + 4, 0);
+  EXPECT_FALSE(FindAttribute(zero, kAttrFileName));
+  Bytes huge = r;
+  PutLe32(huge.data() + 0x38 + 4, 4096);
+  EXPECT_FALSE(FindAttribute(huge, kAttrFileName));
+  Bytes past = r;
+  PutLe16(past.data() + 0x14, 2000);
+  EXPECT_FALSE(FindAttribute(past, kAttrStandardInformation));
+}
+
+// A volume of 512-byte clusters in memory, with its bitmap; nothing mounted.
+struct NtfsFixture {
+  MemDevice mem{Image(4096 * 512, 0)};
+  NtfsVolume volume;
+  ResultLists lists;
+  NtfsContext ctx{mem.device, volume, &lists};
+  NtfsFixture() {
+    mem.device.sectorsPerCluster = 1;
+    volume.sectorsPerCluster = 1;
+    volume.bytesPerCluster = 512;
+    volume.lastCluster = 4095;
+    volume.bitmap.assign(512, 0);
+    Use(10);  // the cluster that holds the records under test
+  }
+  void Use(std::uint64_t c, std::uint64_t n = 1) {
+    for (std::uint64_t i = c; i < c + n; ++i) volume.bitmap[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+  }
+  std::optional<ParsedRecord> Parse(Bytes r) {
+    ParsedRecord p;
+    if (!ParseFileRecord(ctx, r, 10, p)) return std::nullopt;
+    return p;
+  }
+};
+
+TEST(NtfsParse, ResidentFilesAreWholeAndRatedByTheirRecord) {
+  NtfsFixture f;
+  const auto live = f.Parse(Record(64).StandardInformation().Name(u"note.txt", 70).Resident(kAttrData, Bytes(300, 'x')).Build());
+  ASSERT_TRUE(live);
+  EXPECT_EQ(live->name, u"note.txt");
+  EXPECT_EQ(+live->entry.size, 300u);
+  EXPECT_EQ(live->entry.FirstLcn(), 10u);  // the record's own cluster
+  EXPECT_EQ(+live->entry.rating, rating::kInUse);
+  EXPECT_EQ(live->entry.ParentRecord(), 70u);
+  EXPECT_EQ(+live->entry.resident, 1);
+  EXPECT_FALSE(StatusOf(live->entry, FsType::Ntfs).deleted);
+
+  const auto gone =
+      f.Parse(Record(65, false).StandardInformation().Name(u"old.txt").Resident(kAttrData, Bytes(20, 'y')).Build());
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(+gone->entry.rating, rating::kIntact);
+  EXPECT_EQ(gone->entry.Kind(), EntryKind::Ordinary);
+  EXPECT_TRUE(StatusOf(gone->entry, FsType::Ntfs).detected);
+}
+
+TEST(NtfsParse, DeletedFilesAreRatedByTheFreeShareOfTheirClusters) {
+  NtfsFixture f;
+  // 8 clusters at 100; first all free, then half of them reused.
+  const Bytes runs = {0x11, 0x08, 0x64, 0x00};
+  const Bytes record = Record(66, false).StandardInformation().Name(u"photo.jpg").NonResident(kAttrData, runs, 4000).Build();
+  auto free = f.Parse(record);
+  ASSERT_TRUE(free);
+  EXPECT_EQ(+free->entry.rating, 100);
+  EXPECT_EQ(free->entry.FirstLcn(), 100u);
+  f.Use(100, 4);
+  auto half = f.Parse(record);
+  ASSERT_TRUE(half);
+  EXPECT_EQ(+half->entry.rating, 50);
+  EXPECT_TRUE(StatusOf(half->entry, FsType::Ntfs).overwritten);
+
+  // The same record in use: an existing file.
+  const auto live = f.Parse(Record(67).StandardInformation().Name(u"photo.jpg").NonResident(kAttrData, runs, 4000).Build());
+  ASSERT_TRUE(live);
+  EXPECT_EQ(+live->entry.rating, rating::kInUse);
+
+  // A compressed deleted file: the sparse part of each unit is no lost data.
+  const Bytes compressed = {0x11, 0x03, 0x64, 0x01, 0x0D, 0x00};
+  f.volume.bitmap.assign(512, 0);
+  f.Use(10);
+  const auto packed = f.Parse(
+      Record(68, false).StandardInformation(kNtfsCompressed).Name(u"log.txt").NonResident(kAttrData, compressed, 8000, 1).Build());
+  ASSERT_TRUE(packed);
+  EXPECT_EQ(+packed->entry.rating, 100);
+  EXPECT_TRUE(packed->entry.flags & kNtfsCompressed);
+
+  // Without a bitmap a deleted file's share is unknown.
+  f.volume.bitmap.clear();
+  EXPECT_EQ(+f.Parse(record)->entry.rating, rating::kNotComputed);
+}
+
+TEST(NtfsParse, FoldersAndRejectedRecords) {
+  NtfsFixture f;
+  // A small folder holds its whole index in the record.
+  const auto small = f.Parse(
+      Record(70, true, true).StandardInformation().Name(u"Docs", 5, 0, kNtfsDirectory).Resident(kAttrIndexRoot, Bytes(32, 0)).Build());
+  ASSERT_TRUE(small);
+  EXPECT_TRUE(IsFolder(small->entry, FsType::Ntfs));
+  EXPECT_EQ(+small->entry.rating, rating::kInUse);
+  const auto big = f.Parse(Record(71, false, true)
+                               .StandardInformation()
+                               .Name(u"Big", 5, 0, kNtfsDirectory)
+                               .NonResident(kAttrIndexAllocation, Bytes{0x11, 0x01, 0x20, 0x00}, 512)
+                               .Build());
+  ASSERT_TRUE(big);
+  EXPECT_EQ(+big->entry.rating, rating::kIntact);  // a deleted folder
+  EXPECT_EQ(big->entry.FirstLcn(), 0x20u);
+
+  // The index beyond the volume, the root's ".", no change time, no standard information, no data.
+  EXPECT_FALSE(f.Parse(Record(72).StandardInformation().Name(u"Far", 5, 0, kNtfsDirectory)
+                           .NonResident(kAttrIndexAllocation, Bytes{0x31, 0x01, 0x00, 0x00, 0x10, 0x00}, 512)
+                           .Build()));
+  EXPECT_FALSE(f.Parse(Record(5).StandardInformation().Name(u".", 5, 0, kNtfsDirectory).Resident(kAttrIndexRoot, Bytes(32, 0)).Build()));
+  EXPECT_FALSE(f.Parse(Record(73).StandardInformation().Resident(kAttrFileName, FileNameValue(u"t.txt", 5, 0, 0, 1, 0)).Resident(kAttrData, Bytes(5, 1)).Build()));
+  EXPECT_FALSE(f.Parse(Record(74).Name(u"ext.txt").Resident(kAttrData, Bytes(5, 1)).Build()));
+  EXPECT_FALSE(f.Parse(Record(75).StandardInformation().Name(u"empty.txt").Build()));
+  Bytes torn = Record(76).StandardInformation().Name(u"torn.txt").Resident(kAttrData, Bytes(5, 1)).Build();
+  PutLe16(torn.data() + 4, 2048);
+  EXPECT_FALSE(f.Parse(torn));
+}
+
+TEST(NtfsParse, EncryptedStreamMarksTheEntry) {
+  NtfsFixture f;
+  const auto e = f.Parse(Record(80)
+                             .StandardInformation()
+                             .Name(u"secret.doc")
+                             .NonResident(kAttrData, Bytes{0x11, 0x02, 0x40, 0x00}, 900)
+                             .Resident(kAttrLoggedUtilityStream, Bytes(64, 3), 0, u"$EFS")
+                             .Build());
+  ASSERT_TRUE(e);
+  EXPECT_TRUE(e->entry.flags & kNtfsEncrypted);
+}
+
+// ------------------------------------------------------------------ LZNT1
+
+// Items of a compressed chunk: a literal byte, or a token (displacement, length).
+struct Item {
+  int literal = -1;
+  unsigned token = 0;
+};
+
+Bytes Chunk(const std::vector<Item>& items) {
+  Bytes body;
+  for (std::size_t i = 0; i < items.size(); i += 8) {
+    const std::size_t flagAt = body.size();
+    body.push_back(0);
+    for (std::size_t k = i; k < std::min(items.size(), i + 8); ++k) {
+      if (items[k].literal >= 0) {
+        body.push_back(static_cast<std::uint8_t>(items[k].literal));
+      } else {
+        body[flagAt] |= static_cast<std::uint8_t>(1u << (k - i));
+        body.push_back(static_cast<std::uint8_t>(items[k].token));
+        body.push_back(static_cast<std::uint8_t>(items[k].token >> 8));
+      }
+    }
+  }
+  Bytes chunk(2);
+  PutLe16(chunk.data(), static_cast<std::uint16_t>(0xB000 | (body.size() + 2 - 3)));
+  chunk.insert(chunk.end(), body.begin(), body.end());
+  return chunk;
+}
+
+std::vector<Item> Literals(const std::string& s) {
+  std::vector<Item> items;
+  for (char c : s) items.push_back({static_cast<unsigned char>(c), 0});
+  return items;
+}
+
+std::string Decode(const Bytes& chunk) {
+  Bytes out(kLznt1ChunkBytes + 1);
+  const std::size_t n = DecompressChunk(chunk, out);
+  return n > kLznt1ChunkBytes ? "<overflow>" : std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+TEST(Lznt1, LiteralsOverlappingCopiesAndStoredChunks) {
+  auto items = Literals("abc");
+  items.push_back({-1, (2u << 12) | 3u});  // 3 back, 6 long: repeats while copying
+  EXPECT_EQ(Decode(Chunk(items)), "abcabcabc");
+
+  Bytes stored(2);
+  PutLe16(stored.data(), static_cast<std::uint16_t>(0x3000 | (5 + 2 - 3)));
+  for (char c : std::string("plain")) stored.push_back(static_cast<std::uint8_t>(c));
+  EXPECT_EQ(Decode(stored), "plain");
+  EXPECT_EQ(ChunkSize(Bytes{0, 0}), 0u);  // the end mark
+}
+
+TEST(Lznt1, TheDisplacementLengthSplitMovesWithThePosition) {
+  const std::string sixteen = "0123456789ABCDEF";
+  // At position 16: 4 displacement bits. 16 back, 4 long.
+  auto at16 = Literals(sixteen);
+  at16.push_back({-1, (15u << 12) | 1u});
+  EXPECT_EQ(Decode(Chunk(at16)), sixteen + "0123");
+  // At 17: 5/11. 17 back, 5 long.
+  auto at17 = Literals(sixteen + "G");
+  at17.push_back({-1, (16u << 11) | 2u});
+  EXPECT_EQ(Decode(Chunk(at17)), sixteen + "G01234");
+  // At 32: still 5/11. 32 back, 3 long.
+  const std::string thirtyTwo = sixteen + "ghijklmnopqrstuv";
+  auto at32 = Literals(thirtyTwo);
+  at32.push_back({-1, (31u << 11) | 0u});
+  EXPECT_EQ(Decode(Chunk(at32)), thirtyTwo + "012");
+  // At 33: 6/10. 33 back, 4 long.
+  auto at33 = Literals(thirtyTwo + "w");
+  at33.push_back({-1, (32u << 10) | 1u});
+  EXPECT_EQ(Decode(Chunk(at33)), thirtyTwo + "w0123");
+}
+
+TEST(Lznt1, ReferencesBeforeTheStartGiveZerosAndOverflowIsReported) {
+  auto early = Literals("xy");
+  early.push_back({-1, (4u << 12) | 1u});  // 5 back from 2: three bytes before the chunk
+  EXPECT_EQ(Decode(Chunk(early)), std::string("xy\0\0\0x", 6));
+  auto flood = Literals("a");
+  flood.push_back({-1, 0x0FFFu});  // 4098 bytes after one literal
+  EXPECT_EQ(Decode(Chunk(flood)), "<overflow>");
+  // A truncated chunk decodes what it holds.
+  Bytes cut = Chunk(Literals("hello world"));
+  cut.resize(8);
+  EXPECT_EQ(Decode(cut), "hello");
+}
+
+TEST(NtfsStream, UnitsStoredCompressedAndSparse) {
+  NtfsFixture f;
+  const std::uint32_t bpc = 512;
+  // Unit 0: one cluster of chunks at 200, then 15 sparse. Unit 1: 16 stored
+  // clusters at 300. Unit 2: sparse.
+  auto items = Literals("abc");
+  items.push_back({-1, (2u << 12) | 3u});
+  const Bytes chunk = Chunk(items);
+  std::memcpy(f.mem.at(200), chunk.data(), chunk.size());
+  for (std::uint64_t s = 300; s < 316; ++s) std::memset(f.mem.at(s), static_cast<int>(s & 0xFF), 512);
+  const Bytes list = {0x21, 0x01, 0xC8, 0x00, 0x01, 0x0F, 0x21, 0x10, 0x64, 0x00, 0x01, 0x10, 0x00};
+  const auto runs = DecodeRuns(list);
+  const std::uint64_t size = 3 * 16 * bpc - 100;
+  Bytes out;
+  RecoveryControl control;
+  OutputSink sink = OutputSink::ToMemory(out, size, control);
+  ASSERT_TRUE(WriteCompressedRuns(f.mem.device, runs, bpc, sink, control.abort));
+  ASSERT_EQ(out.size(), size);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 9), "abcabcabc");
+  EXPECT_TRUE(std::all_of(out.begin() + 9, out.begin() + 8192, [](std::uint8_t b) { return b == 0; }));
+  EXPECT_EQ(out[8192], 300 & 0xFF);
+  EXPECT_EQ(out[8192 + 15 * 512], 315 & 0xFF);
+  EXPECT_TRUE(std::all_of(out.begin() + 16384, out.end(), [](std::uint8_t b) { return b == 0; }));
+
+  // A chunk that would expand past 4 KiB abandons the file.
+  auto flood = Literals("a");
+  flood.push_back({-1, 0x0FFFu});
+  const Bytes bad = Chunk(flood);
+  std::memcpy(f.mem.at(200), bad.data(), bad.size());
+  Bytes out2;
+  OutputSink sink2 = OutputSink::ToMemory(out2, size, control);
+  EXPECT_FALSE(WriteCompressedRuns(f.mem.device, runs, bpc, sink2, control.abort));
+}
+
+TEST(NtfsStream, PlainRunsWriteSparsePartsAsZerosAndFailWhenTheRunsEndEarly) {
+  NtfsFixture f;
+  std::memset(f.mem.at(50), 'A', 512);
+  std::memset(f.mem.at(40), 'B', 512);
+  // Cluster 50, two sparse clusters, cluster 40 (a fragment before the first).
+  const auto runs = DecodeRuns(Bytes{0x11, 0x01, 0x32, 0x01, 0x02, 0x11, 0x01, 0xF6, 0x00});
+  Bytes out;
+  RecoveryControl control;
+  OutputSink sink = OutputSink::ToMemory(out, 4 * 512 - 10, control);
+  ASSERT_TRUE(WritePlainRuns(f.mem.device, runs, 512, 1, sink, control.abort));
+  EXPECT_EQ(out[0], 'A');
+  EXPECT_EQ(out[600], 0);
+  EXPECT_EQ(out[3 * 512], 'B');
+  Bytes longer;
+  OutputSink tooLong = OutputSink::ToMemory(longer, 5 * 512, control);
+  EXPECT_FALSE(WritePlainRuns(f.mem.device, runs, 512, 8, tooLong, control.abort));
+}
+
+}  // namespace
+}  // namespace kestrova

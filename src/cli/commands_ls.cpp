@@ -148,7 +148,7 @@ int RunLs(const LsOptions& o) {
   Lister lister{*session.volume, o, {}, {}, 0};
   if (!o.mask.empty()) {
     lister.filter.flags = show::kMasks | show::kOverwritten | show::kNotDetected | show::kDeleted | show::kExisting |
-                          show::kFiles | show::kFolders;
+                          show::kFiles | show::kFolders | show::kEncrypted | show::kCompressed | show::kDollarNames;
     lister.filter.masks = DisplayFilter::SplitMasks(ToUtf16(o.mask));
   }
 

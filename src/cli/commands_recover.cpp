@@ -70,7 +70,8 @@ int RunRecover(const RecoverOptions& o) {
 
   DisplayFilter filter;
   if (o.deletedOnly || !o.mask.empty()) {
-    filter.flags = show::kFiles | show::kFolders | show::kDeleted | show::kOverwritten | show::kNotDetected;
+    filter.flags = show::kFiles | show::kFolders | show::kDeleted | show::kOverwritten | show::kNotDetected |
+                   show::kEncrypted | show::kCompressed | show::kDollarNames;
     if (!o.deletedOnly) filter.flags |= show::kExisting;
     if (!o.mask.empty()) {
       filter.flags |= show::kMasks;

@@ -22,7 +22,10 @@ bool NextFromVirtualFolder(DirFind& f, FsType fs, const SignatureExtensions* ext
   while (f.listIndex < list.size()) {
     const ScanEntry e = list.at(f.listIndex++);
     std::u16string name = DisplayName(e, list.NameOf(e), extensions ? *extensions : kNone);
-    if (!f.unfiltered && !PassesFilter(e, name, IsFolder(e, fs), f.filter)) continue;
+    const bool shown = fs == FsType::Ntfs
+                           ? PassesNtfsFilter(e, name, IsFolder(e, fs), e.name == kGeneratedName, f.filter)
+                           : PassesFilter(e, name, IsFolder(e, fs), f.filter);
+    if (!f.unfiltered && !shown) continue;
     out.entry = e;
     out.name = std::move(name);
     out.dotEntry = false;

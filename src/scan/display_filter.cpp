@@ -23,20 +23,46 @@ std::vector<std::u16string> DisplayFilter::SplitMasks(std::u16string_view text) 
   return masks;
 }
 
+namespace {
+
+bool MatchesAnyMask(std::u16string_view name, const DisplayFilter& filter) {
+  for (const std::u16string& mask : filter.masks)
+    if (MatchName(name, mask)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool PassesNtfsFilter(const ScanEntry& e, std::u16string_view name, bool folder, bool generatedName,
+                      const DisplayFilter& filter) {
+  const std::uint32_t f = filter.flags;
+  if (f == show::kEverything) return true;
+  if (e.Kind() == EntryKind::ParentLink || (folder && name == u".")) return true;
+  const auto kind = e.Kind();
+  const std::uint8_t rating = e.rating;
+  auto needs = [&](std::uint32_t flag) { return (f & flag) != 0; };
+  if (!folder && needs(show::kMasks) && !MatchesAnyMask(name, filter)) return false;
+  if (!folder && rating == rating::kInUse && !needs(show::kExisting)) return false;
+  if ((rating <= rating::kIntact || rating == rating::kNotComputed || kind == EntryKind::NotDetected ||
+       kind == EntryKind::Raw) &&
+      !needs(show::kDeleted))
+    return false;
+  if (!needs(folder ? show::kFolders : show::kFiles)) return false;
+  if (rating < rating::kIntact && !needs(show::kOverwritten)) return false;
+  if (kind == EntryKind::NotDetected && !needs(show::kNotDetected)) return false;
+  if (kind != EntryKind::Overwritten) {
+    if ((e.flags & kNtfsEncrypted) && !needs(show::kEncrypted)) return false;
+    if ((e.flags & kNtfsCompressed) && !needs(show::kCompressed)) return false;
+  }
+  if (!generatedName && !name.empty() && name[0] == u'$' && !needs(show::kDollarNames)) return false;
+  return true;
+}
+
 bool PassesFilter(const ScanEntry& e, std::u16string_view name, bool folder, const DisplayFilter& filter) {
   const std::uint32_t f = filter.flags;
   if (f == show::kEverything) return true;
   if (e.Kind() == EntryKind::ParentLink || (folder && name == u".")) return true;
-  if ((f & show::kMasks) && !folder) {
-    bool matched = false;
-    for (const std::u16string& mask : filter.masks) {
-      if (MatchName(name, mask)) {
-        matched = true;
-        break;
-      }
-    }
-    if (!matched) return false;
-  }
+  if ((f & show::kMasks) && !folder && !MatchesAnyMask(name, filter)) return false;
   const bool deleted = e.deletedMark == 1;
   const bool allocated = e.clusterInUse == 1;
   const auto kind = e.Kind();

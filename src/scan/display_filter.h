@@ -15,10 +15,13 @@ namespace show {
 inline constexpr std::uint32_t kMasks = 0x001;        // files must match a name mask
 inline constexpr std::uint32_t kOverwritten = 0x002;  // kind 2
 inline constexpr std::uint32_t kNotDetected = 0x004;  // kind 3
+inline constexpr std::uint32_t kEncrypted = 0x008;    // NTFS: flags 0x4000
+inline constexpr std::uint32_t kCompressed = 0x010;   // NTFS: flags 0x800
 inline constexpr std::uint32_t kDeleted = 0x020;      // deleted, or first cluster free
 inline constexpr std::uint32_t kExisting = 0x040;
 inline constexpr std::uint32_t kFiles = 0x080;
 inline constexpr std::uint32_t kFolders = 0x100;
+inline constexpr std::uint32_t kDollarNames = 0x200;  // NTFS: names beginning with '$'
 inline constexpr std::uint32_t kEverything = 0xFFFFFFFFu;  // -1: no filter
 }  // namespace show
 
@@ -32,5 +35,10 @@ struct DisplayFilter {
 
 // True when the entry is shown. name: the entry's display name; folder: its folder test.
 bool PassesFilter(const ScanEntry& e, std::u16string_view name, bool folder, const DisplayFilter& filter);
+
+// The same for NTFS entries, whose state is in the rating, with the three
+// NTFS flags. generatedName: the entry has no stored name (exempt from 0x200).
+bool PassesNtfsFilter(const ScanEntry& e, std::u16string_view name, bool folder, bool generatedName,
+                      const DisplayFilter& filter);
 
 }  // namespace kestrova

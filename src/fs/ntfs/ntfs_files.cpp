@@ -248,7 +248,7 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
     FoundEntry f;
     f.entry = e;
     if (const std::u16string* n = lost.NameOf(e)) f.name = *n;
-    if (!PassesFilter(f.entry, f.name, IsFolder(e, FsType::Ntfs), filter)) continue;
+    if (!PassesNtfsFilter(f.entry, f.name, IsFolder(e, FsType::Ntfs), e.name == kGeneratedName, filter)) continue;
     out.push_back(std::move(f));
   }
   return out;

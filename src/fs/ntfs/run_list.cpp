@@ -44,12 +44,12 @@ std::vector<DataRun> DecodeRuns(std::span<const std::uint8_t> r) {
     run.length = raw.length;
     run.sparse = raw.offsetBytes == 0;
     if (!run.sparse) {
-      lcn += raw.offset;
-      if (lcn < 0) break;
+      if (__builtin_add_overflow(lcn, raw.offset, &lcn) || lcn < 0 || lcn > kMaxCluster) break;
       run.lcn = lcn;
     }
+    // Hostile lengths: no run may reach past the largest cluster number.
+    if (raw.length > kMaxCluster || vcn + raw.length > kMaxCluster) break;
     runs.push_back(run);
-    if (vcn + raw.length < vcn) break;  // wraps: a hostile length
     vcn += raw.length;
     at = raw.next;
   }
@@ -62,7 +62,9 @@ RunListSize RunListLength(std::span<const std::uint8_t> r) {
   for (std::size_t n = 0; n < kMaxRuns; ++n) {
     const RawRun raw = ReadRun(r, at);
     if (!raw.ok) break;
-    size.lastCluster += raw.offset;
+    // An overflowing sum keeps its last good value; the length still counts.
+    std::int64_t sum = 0;
+    if (!__builtin_add_overflow(size.lastCluster, raw.offset, &sum)) size.lastCluster = sum;
     at = raw.next;
   }
   size.bytes = at < r.size() ? at + 1 : at;

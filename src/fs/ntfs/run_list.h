@@ -18,6 +18,8 @@ struct DataRun {
 };
 
 inline constexpr std::size_t kMaxRuns = 1 << 16;
+// Above any real volume (2^48 clusters); keeps cluster arithmetic from overflowing.
+inline constexpr std::int64_t kMaxCluster = std::int64_t{1} << 48;
 
 // Decodes runs until the terminating 0 (or the end of the bytes). Runs whose
 // cluster would be negative end the list.

@@ -1,6 +1,7 @@
 #include "recovery/recoverable_volume.h"
 
 #include "common/text.h"
+#include "scan/virtual_folders.h"
 
 namespace kestrova {
 
@@ -21,6 +22,16 @@ std::optional<std::vector<std::uint32_t>> FindFolder(RecoverableVolume& volume,
   std::vector<std::uint32_t> clusters{volume.RootHandle()};
   for (const std::u16string& component : components) {
     bool found = false;
+    if (clusters.size() == 1) {
+      // The virtual folders of the results model sit at the root.
+      for (std::uint32_t marker : {kLostFilesMarker, kRawFilesMarker, kRebuildMarker}) {
+        if (CompareNoCase(VirtualFolderName(marker), component) != 0) continue;
+        clusters.push_back(marker);
+        found = true;
+        break;
+      }
+      if (found) continue;
+    }
     for (const FoundEntry& e : volume.List(clusters.back(), {})) {
       if (e.dotEntry || !IsFolder(e.entry, volume.Type()) || CompareNoCase(e.name, component) != 0) continue;
       if (e.entry.Kind() == EntryKind::Overwritten) return std::nullopt;

@@ -73,6 +73,8 @@ class NtfsRecoverable : public RecoverableVolume {
     return r;
   }
   std::uint32_t FolderHandle(const ScanEntry& folder) const override {
+    // Virtual folders are named by their marker, NTFS folders by their record.
+    if (folder.Kind() == EntryKind::VirtualFolder) return folder.firstCluster;
     return static_cast<std::uint32_t>(folder.recordNumber);
   }
   std::uint64_t EntryId(const ScanEntry& e) const override { return e.recordNumber; }

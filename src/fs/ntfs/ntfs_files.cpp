@@ -4,6 +4,7 @@
 #include "common/le.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_stream.h"
+#include "scan/virtual_folders.h"
 
 #include <algorithm>
 
@@ -228,20 +229,44 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop) 
 std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter) {
   std::vector<FoundEntry> out;
   if (!ctx.lists) return out;
+  if (record <= 0xFFFFFFFFu && IsVirtualHandle(static_cast<std::uint32_t>(record))) {
+    // "Lost files" holds every entry of the list, whatever its parent.
+    DirFind find;
+    find.filter = filter;
+    if (!OpenVirtualFolder(find, static_cast<std::uint32_t>(record), ctx.lists)) return out;
+    FoundEntry up;
+    up.entry = MakeVirtualParentEntry(static_cast<std::uint32_t>(record));
+    up.name = u"..";
+    up.dotEntry = true;
+    out.push_back(up);
+    for (FoundEntry f; NextFromVirtualFolder(find, FsType::Ntfs, nullptr, f);) out.push_back(f);
+    return out;
+  }
   EntryList& lost = ctx.lists->lost;
   std::scoped_lock g(lost.lock);
-  FoundEntry up;
-  up.entry.attributes = kAttrDirectory;
-  up.entry.flags = kNtfsDirectory;
-  up.entry.SetKind(EntryKind::ParentLink);
-  up.entry.rating = rating::kNavigation;
-  up.name = u"..";
-  up.dotEntry = true;
-  for (std::size_t i = 0; i < lost.size(); ++i) {
+  std::optional<std::uint64_t> parent;
+  for (std::size_t i = 0; i < lost.size() && !parent; ++i) {
     const ScanEntry e = lost.at(i);
-    if (e.recordNumber == record) up.entry.recordNumber = e.ParentRecord();
+    if (e.recordNumber == record) parent = e.ParentRecord();
   }
-  if (record != kNtfsRootRecord) out.push_back(up);
+  if (record != kNtfsRootRecord) {
+    bool parentListed = parent == kNtfsRootRecord;
+    for (std::size_t i = 0; i < lost.size() && parent && !parentListed; ++i) parentListed = lost.at(i).recordNumber == *parent;
+    FoundEntry up;
+    if (parentListed) {
+      up.entry.attributes = kAttrDirectory;
+      up.entry.flags = kNtfsDirectory;
+      up.entry.SetKind(EntryKind::ParentLink);
+      up.entry.rating = rating::kNavigation;
+      up.entry.recordNumber = *parent;
+    } else {
+      // The parent is gone: ".." leads to the folder of lost entries.
+      up.entry = MakeVirtualParentEntry(kLostFilesMarker);
+    }
+    up.name = u"..";
+    up.dotEntry = true;
+    out.push_back(up);
+  }
   for (std::size_t i = 0; i < lost.size(); ++i) {
     const ScanEntry e = lost.at(i);
     if (e.ParentRecord() != record || e.recordNumber == record) continue;

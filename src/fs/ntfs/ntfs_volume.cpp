@@ -4,6 +4,7 @@
 #include "fs/ntfs/ntfs_record.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kestrova {
 namespace {
@@ -111,6 +112,34 @@ std::uint8_t FreeClusterPercent(const NtfsVolume& v, const std::vector<DataRun>&
   }
   if (total == 0) return any ? 100 : 0;
   return static_cast<std::uint8_t>(free * 100 / total);
+}
+
+namespace {
+
+bool ContainsUtf16(std::span<const std::uint8_t> bytes, std::u16string_view text) {
+  for (std::size_t at = 0; at + 2 * text.size() <= bytes.size(); ++at) {
+    bool same = true;
+    for (std::size_t i = 0; i < text.size() && same; ++i) same = LoadLe16(bytes, at + 2 * i) == text[i];
+    if (same) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CheckNtfsBootCopy(SectorDevice& d, std::uint64_t sector, std::vector<std::uint8_t>& boot, std::uint64_t& start) {
+  std::vector<std::uint8_t> two(1024, 0);
+  boot.assign(512, 0);
+  if (d.ReadSectors(sector, boot, 1) != ReadOk) return false;
+  if (std::memcmp(boot.data() + 3, "NTFS", 4) != 0 || LoadLe16(boot, 0x0B) != 512 || LoadLe32(boot, 0x24) != 0x800080)
+    return false;
+  const auto next = std::span(two).subspan(512);
+  if (d.ReadSectors(sector + 1, next, 1) == ReadOk && (ContainsUtf16(next, u"NTLDR") || ContainsUtf16(next, u"BOOTMGR")))
+    return false;
+  const std::uint64_t total = LoadLe64(boot, 0x28);
+  if (total > sector) return false;
+  start = sector - total;
+  return true;
 }
 
 bool MountNtfsGeometry(SectorDevice& d, const MountedVolume& m, bool load, NtfsVolume& v) {

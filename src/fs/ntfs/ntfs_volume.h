@@ -49,6 +49,13 @@ bool IsNtfsClusterFree(const NtfsVolume& v, std::uint64_t cluster);
 // Percentage of the runs' clusters free in the bitmap; 110 without a bitmap.
 std::uint8_t FreeClusterPercent(const NtfsVolume& v, const std::vector<DataRun>& runs);
 
+// A backup boot sector at `sector` (absolute): "NTFS" at 3, 512 bytes per
+// sector, 0x800080 at 0x24, and a following sector without the loader names
+// (a primary boot sector is followed by its loader). Gives the boot sector and
+// the volume start (sector minus the total-sectors field).
+bool CheckNtfsBootCopy(SectorDevice& device, std::uint64_t sector, std::vector<std::uint8_t>& bootSector,
+                       std::uint64_t& volumeStart);
+
 class NtfsReader {
  public:
   NtfsVolume volume;

@@ -5,6 +5,7 @@
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/ntfs/run_list.h"
 #include "scan/entry_ops.h"
+#include "scan/virtual_folders.h"
 #include "support/crafted.h"
 
 #include <gtest/gtest.h>
@@ -450,6 +451,98 @@ TEST(NtfsStream, PlainRunsWriteSparsePartsAsZerosAndFailWhenTheRunsEndEarly) {
   Bytes longer;
   OutputSink tooLong = OutputSink::ToMemory(longer, 5 * 512, control);
   EXPECT_FALSE(WritePlainRuns(f.mem.device, runs, 512, 8, tooLong, control.abort));
+}
+
+
+// ------------------------------------------------------ listing and filter
+
+TEST(NtfsListing, FoldersByParentReferenceWithTheirParentLinks) {
+  NtfsFixture f;
+  auto add = [&](Bytes r) {
+    ParsedRecord p;
+    ASSERT_TRUE(ParseFileRecord(f.ctx, r, 10, p));
+    f.lists.lost.Add(p.entry, &p.name);
+  };
+  add(Record(64, true, true).StandardInformation().Name(u"Docs", 5, 0, kNtfsDirectory).Resident(kAttrIndexRoot, Bytes(32, 0)).Build());
+  add(Record(65).StandardInformation().Name(u"a.txt", 64).Resident(kAttrData, Bytes(10, 1)).Build());
+  add(Record(66, false).StandardInformation().Name(u"b.txt", 64).Resident(kAttrData, Bytes(10, 1)).Build());
+  add(Record(67).StandardInformation().Name(u"$Secret", 5).Resident(kAttrData, Bytes(10, 1)).Build());
+  // An orphan: its folder (record 90) is not in the list.
+  add(Record(68, true, true).StandardInformation().Name(u"Orphan", 90, 0, kNtfsDirectory).Resident(kAttrIndexRoot, Bytes(32, 0)).Build());
+
+  const auto root = ListNtfsFolder(f.ctx, kNtfsRootRecord);
+  ASSERT_EQ(root.size(), 2u);  // no ".." at the root
+  EXPECT_EQ(root[0].name, u"Docs");
+  const auto docs = ListNtfsFolder(f.ctx, 64);
+  ASSERT_EQ(docs.size(), 3u);
+  EXPECT_TRUE(docs[0].dotEntry);
+  EXPECT_EQ(+docs[0].entry.recordNumber, kNtfsRootRecord);
+  EXPECT_EQ(docs[2].name, u"b.txt");
+  const auto orphan = ListNtfsFolder(f.ctx, 68);
+  ASSERT_EQ(orphan.size(), 1u);
+  EXPECT_EQ(orphan[0].entry.Kind(), EntryKind::VirtualParentLink);
+  EXPECT_EQ(+orphan[0].entry.recordNumber, kLostFilesParentRecord);
+
+  // "Lost files" holds every entry whatever its parent, after its ".." item.
+  const auto lost = ListNtfsFolder(f.ctx, kLostFilesMarker);
+  ASSERT_EQ(lost.size(), 6u);
+  EXPECT_TRUE(lost[0].dotEntry);
+
+  // The filter: deleted only, without '$' names.
+  DisplayFilter deleted;
+  deleted.flags = show::kDeleted | show::kFiles | show::kFolders | show::kOverwritten;
+  const auto shown = ListNtfsFolder(f.ctx, 64, deleted);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1].name, u"b.txt");
+  DisplayFilter existing;
+  existing.flags = show::kExisting | show::kFiles | show::kFolders;
+  EXPECT_EQ(ListNtfsFolder(f.ctx, kNtfsRootRecord, existing).size(), 1u);
+  existing.flags |= show::kDollarNames;
+  EXPECT_EQ(ListNtfsFolder(f.ctx, kNtfsRootRecord, existing).size(), 2u);
+}
+
+TEST(NtfsFilter, CompressedEncryptedAndOverwrittenEntriesNeedTheirFlags) {
+  ScanEntry e = MakeScanEntry();
+  e.rating = rating::kInUse;
+  e.flags = kNtfsCompressed;
+  DisplayFilter filter;
+  filter.flags = show::kExisting | show::kFiles;
+  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  filter.flags |= show::kCompressed;
+  EXPECT_TRUE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  e.flags = kNtfsEncrypted;
+  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  // Partly reused: deleted and overwritten flags both needed; an overwritten
+  // encrypted entry does not need the encrypted flag.
+  e.rating = 40;
+  e.SetKind(EntryKind::Overwritten);
+  filter.flags = show::kDeleted | show::kFiles;
+  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  filter.flags |= show::kOverwritten;
+  EXPECT_TRUE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  // Masks apply to files, generated names are exempt from the '$' rule.
+  filter.flags |= show::kMasks;
+  filter.masks = DisplayFilter::SplitMasks(u"*.jpg");
+  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  EXPECT_TRUE(PassesNtfsFilter(e, u"$x.jpg", false, true, filter));
+  EXPECT_FALSE(PassesNtfsFilter(e, u"$x.jpg", false, false, filter));
+}
+
+TEST(NtfsBootCopy, ABackupBootSectorGivesTheVolumeStart) {
+  MemDevice mem(Image(256 * 512, 0));
+  WriteNtfsBoot(mem.at(200), 150, 1);
+  Bytes boot;
+  std::uint64_t start = 0;
+  ASSERT_TRUE(CheckNtfsBootCopy(mem.device, 200, boot, start));
+  EXPECT_EQ(start, 50u);
+  // A primary boot sector is followed by its loader.
+  const std::u16string loader = u"BOOTMGR";
+  for (std::size_t i = 0; i < loader.size(); ++i) PutLe16(mem.at(201) + 40 + 2 * i, loader[i]);
+  EXPECT_FALSE(CheckNtfsBootCopy(mem.device, 200, boot, start));
+  WriteNtfsBoot(mem.at(100), 150, 1);  // a total beyond the sector itself
+  EXPECT_FALSE(CheckNtfsBootCopy(mem.device, 100, boot, start));
+  PutLe16(mem.at(200) + 11, 4096);
+  EXPECT_FALSE(CheckNtfsBootCopy(mem.device, 200, boot, start));
 }
 
 }  // namespace

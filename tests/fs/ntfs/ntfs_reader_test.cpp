@@ -1,3 +1,4 @@
+#include "fs/ntfs/found_records.h"
 #include "fs/ntfs/lznt1.h"
 #include "fs/ntfs/ntfs_files.h"
 #include "fs/ntfs/ntfs_record.h"
@@ -453,6 +454,26 @@ TEST(NtfsStream, PlainRunsWriteSparsePartsAsZerosAndFailWhenTheRunsEndEarly) {
   EXPECT_FALSE(WritePlainRuns(f.mem.device, runs, 512, 8, tooLong, control.abort));
 }
 
+
+TEST(NtfsFoundRecords, TheSameFileFoundTwiceIsListedOnce) {
+  NtfsFixture f;
+  auto parsed = [&](std::uint32_t number, const std::u16string& name, std::uint64_t parent, std::uint64_t size) {
+    ParsedRecord p;
+    Bytes r = Record(number, false).StandardInformation().Name(name, parent).Resident(kAttrData, Bytes(size, 1)).Build();
+    EXPECT_TRUE(ParseFileRecord(f.ctx, r, 10, p));
+    return p;
+  };
+  ParsedRecord inMft = parsed(64, u"Report.doc", 5, 100);
+  f.lists.lost.Add(inMft.entry, &inMft.name);
+  std::vector<ParsedRecord> batch = {parsed(900, u"report.DOC", 5, 100),  // in the MFT already
+                                     parsed(901, u"new.txt", 70, 10),     parsed(902, u"NEW.TXT", 70, 10),
+                                     parsed(903, u"new.txt", 70, 11),     parsed(904, u"new.txt", 71, 10)};
+  EXPECT_EQ(FlushFoundRecords(f.lists.lost, batch), 3u);
+  EXPECT_EQ(f.lists.lost.size(), 4u);
+  int duplicates = 0;
+  for (const ParsedRecord& r : batch) duplicates += r.entry.rating == rating::kDuplicate;
+  EXPECT_EQ(duplicates, 2);
+}
 
 // ------------------------------------------------------ listing and filter
 

@@ -4,6 +4,7 @@
 
 #include "fs/exfat/exfat_find.h"
 #include "fs/fat/fat_find.h"
+#include "fs/ntfs/efs_export.h"
 #include "fs/ntfs/ntfs_files.h"
 #include "recovery/fat_writer.h"
 
@@ -27,6 +28,15 @@ class RecoverableVolume {
   virtual std::uint32_t FolderHandle(const ScanEntry& folder) const { return folder.firstCluster; }
   // Tells entries apart (their folder and position on FAT and exFAT).
   virtual std::uint64_t EntryId(const ScanEntry& e) const { return std::uint64_t{e.dirKey} << 32 | e.flags; }
+
+  // A stream saved in place of the data, with the suffix of its file name
+  // (NTFS encrypted files: ".efs"); nothing for ordinary entries.
+  struct ExportPlan {
+    std::u16string suffix;
+    std::uint64_t size = 0;
+  };
+  virtual std::optional<ExportPlan> PlanExport(const ScanEntry&) { return std::nullopt; }
+  virtual bool WriteExport(const ScanEntry&, OutputSink&, const RecoveryControl&) { return false; }
 };
 
 class FatRecoverable : public RecoverableVolume {
@@ -78,6 +88,15 @@ class NtfsRecoverable : public RecoverableVolume {
     return static_cast<std::uint32_t>(folder.recordNumber);
   }
   std::uint64_t EntryId(const ScanEntry& e) const override { return e.recordNumber; }
+  std::optional<ExportPlan> PlanExport(const ScanEntry& entry) override {
+    const auto efs = PrepareEfsExport(ctx_, entry);
+    if (!efs) return std::nullopt;
+    return ExportPlan{u".efs", efs->StreamLength()};
+  }
+  bool WriteExport(const ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    const auto efs = PrepareEfsExport(ctx_, entry);
+    return efs && WriteEfsStream(ctx_, *efs, sink, control.abort);
+  }
 
  private:
   NtfsContext& ctx_;

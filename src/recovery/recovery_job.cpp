@@ -92,10 +92,13 @@ void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
   RecoveredFile report{m.path, {}, m.entry.size, false};
   request_.control.skip = false;
   std::optional<CreatedFile> created;
+  // An encrypted NTFS file is saved as its export stream, beside the name.
+  const auto plan = request_.mode == RecoveryMode::Join ? std::nullopt : volume_.PlanExport(m.entry);
   if (request_.mode == RecoveryMode::Join && join_) {
     created = CreatedFile{join_->fd, join_->path, join_->name};
   } else if (const OutputFolder* folder = lazy.Get()) {
-    created = CreateOutputFile(*folder, OutputName(m), {request_.overwrite, request_.blockDuplicates});
+    created = CreateOutputFile(*folder, OutputName(m) + (plan ? plan->suffix : u""),
+                               {request_.overwrite, request_.blockDuplicates});
     if (created && request_.mode == RecoveryMode::Join) join_ = created;
   }
   if (!created) {
@@ -104,8 +107,12 @@ void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
     return;
   }
   ui_.Status(ToUtf16(created->path));
-  OutputSink sink = OutputSink::ToFile(created->fd, m.entry.size, ui_, request_.control);
-  const WriteResult r = volume_.Write(m.entry, sink, request_.control);
+  OutputSink sink = OutputSink::ToFile(created->fd, plan ? plan->size : m.entry.size, ui_, request_.control);
+  WriteResult r;
+  if (plan)
+    r.complete = volume_.WriteExport(m.entry, sink, request_.control) && sink.remaining() == 0;
+  else
+    r = volume_.Write(m.entry, sink, request_.control);
   report.output = created->path;
   report.complete = r.complete;
   if (request_.mode != RecoveryMode::Join) {

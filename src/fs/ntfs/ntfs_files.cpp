@@ -279,34 +279,41 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
   return out;
 }
 
-bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort) {
+std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry) {
   const NtfsVolume& v = ctx.volume;
-  if (entry.size == 0) return true;
-  // Encrypted data cannot be decoded here; its raw stream is exported instead.
-  if (entry.flags & kNtfsEncrypted) return false;
-  // The record again, from where it was found.
+  EntryData out;
   const std::uint32_t sectors = std::max<std::uint32_t>(1, v.recordSize / v.bytesPerSector);
-  std::vector<std::uint8_t> record(v.recordSize);
-  if (ctx.device.ReadSectors(entry.location, record, sectors) != ReadOk || !ApplyFixups(record, v.recordSize))
-    return false;
-  std::vector<std::uint8_t> extension;
-  std::span<std::uint8_t> holder = record;
+  out.record.assign(v.recordSize, 0);
+  if (ctx.device.ReadSectors(entry.location, out.record, sectors) != ReadOk || !ApplyFixups(out.record, v.recordSize))
+    return std::nullopt;
   if (entry.dataForm == 2) {
     // The data attribute is in the extension record the attribute list names.
     bool found = false;
-    ForEachListEntry(AttributeListOf(ctx, record), kAttrData, [&](std::uint64_t ref) {
-      if (!ReadMftRecord(ctx.device, v, ref, extension)) return false;
-      const auto d = FindAttribute(extension, kAttrData, true);
+    ForEachListEntry(AttributeListOf(ctx, out.record), kAttrData, [&](std::uint64_t ref) {
+      if (!ReadMftRecord(ctx.device, v, ref, out.extension)) return false;
+      const auto d = FindAttribute(out.extension, kAttrData, true);
       return found = d && !d->resident;
     });
-    if (!found) return false;
-    holder = extension;
+    if (!found) return std::nullopt;
+    out.inExtension = true;
   }
-  const auto data = FindAttribute(holder, kAttrData, true);
-  if (!data) return false;
-  if (data->resident) return sink.WriteChunk(ResidentValue(holder, *data));
-  const auto runs = DecodeRuns(RunListOf(holder, *data));
-  if (data->compressed()) return WriteCompressedRuns(ctx.device, runs, v.bytesPerCluster, sink, abort);
+  const auto data = FindAttribute(out.holder(), kAttrData, true);
+  if (!data) return std::nullopt;
+  out.data = *data;
+  return out;
+}
+
+bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort) {
+  const NtfsVolume& v = ctx.volume;
+  if (entry.size == 0) return true;
+  // Encrypted files come here only when their export stream cannot be made:
+  // their raw (encrypted) clusters are then saved as they are.
+  const auto found = ReadEntryData(ctx, entry);
+  if (!found) return false;
+  const AttributeRef& data = found->data;
+  if (data.resident) return sink.WriteChunk(ResidentValue(found->holder(), data));
+  const auto runs = DecodeRuns(RunListOf(found->holder(), data));
+  if (data.compressed()) return WriteCompressedRuns(ctx.device, runs, v.bytesPerCluster, sink, abort);
   const std::uint64_t piece =
       std::max<std::uint64_t>(1, std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), v.bytesPerCluster) / v.bytesPerCluster);
   return WritePlainRuns(ctx.device, runs, v.bytesPerCluster, piece, sink, abort);

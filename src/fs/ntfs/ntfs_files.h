@@ -4,11 +4,13 @@
 #pragma once
 
 #include "fs/dir_find.h"
+#include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "recovery/output_sink.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,8 +41,18 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop =
 // The entries whose parent is `record` (record 5: the root), after a ".." link.
 std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter = {});
 
+// The entry's record read again from where it was found, and its unnamed
+// $DATA (in the record, or in the extension record its attribute list names).
+struct EntryData {
+  std::vector<std::uint8_t> record, extension;
+  bool inExtension = false;
+  AttributeRef data;
+  std::span<const std::uint8_t> holder() const { return inExtension ? extension : record; }
+};
+std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry);
+
 // Writes the entry's data (resident or through its runs; sparse runs as zeros).
-// Compressed data is expanded; encrypted data is not decoded here: false.
+// Compressed data is expanded; encrypted data is written raw, as it lies on disk.
 bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort);
 
 }  // namespace kestrova

@@ -1,3 +1,4 @@
+#include "fs/ntfs/efs_export.h"
 #include "fs/ntfs/found_records.h"
 #include "fs/ntfs/lznt1.h"
 #include "fs/ntfs/ntfs_files.h"
@@ -473,6 +474,59 @@ TEST(NtfsFoundRecords, TheSameFileFoundTwiceIsListedOnce) {
   int duplicates = 0;
   for (const ParsedRecord& r : batch) duplicates += r.entry.rating == rating::kDuplicate;
   EXPECT_EQ(duplicates, 2);
+}
+
+TEST(NtfsEfs, AnEncryptedFileIsExportedAsTheRawStreamInPiecesOf64KiB) {
+  NtfsFixture f;
+  // 100000 bytes in 196 clusters at 100; the record itself at sector 20.
+  for (std::uint64_t s = 100; s < 296; ++s) std::memset(f.mem.at(s), static_cast<int>(s & 0xFF), 512);
+  Bytes r = Record(80)
+                .StandardInformation()
+                .Name(u"secret.doc")
+                .NonResident(kAttrData, Bytes{0x21, 0xC4, 0x64, 0x00, 0x00}, 100000)
+                .Resident(kAttrLoggedUtilityStream, Bytes(300, 0xEF), 0, u"$EFS")
+                .Build();
+  std::memcpy(f.mem.at(20), r.data(), r.size());
+  ParsedRecord p;
+  ASSERT_TRUE(ParseFileRecord(f.ctx, r, 10, p));
+  p.entry.location = 20;
+  const auto plan = PrepareEfsExport(f.ctx, p.entry);
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(plan->rounded, 100352u);
+  EXPECT_EQ(plan->StreamLength(), 2u * 512 + 300 + 108 + 100352);
+
+  Bytes out;
+  RecoveryControl control;
+  OutputSink sink = OutputSink::ToMemory(out, plan->StreamLength(), control);
+  ASSERT_TRUE(WriteEfsStream(f.ctx, *plan, sink, control.abort));
+  ASSERT_EQ(out.size(), plan->StreamLength());
+  auto u32 = [&](std::size_t at) { return static_cast<std::uint32_t>(out[at] | out[at + 1] << 8 | out[at + 2] << 16 | out[at + 3] << 24); };
+  EXPECT_EQ(u32(0), 256u);
+  EXPECT_EQ(out[4], 'R');
+  EXPECT_EQ(u32(48), 0x02201910u);
+  EXPECT_EQ(out[66], 0xEF);
+  EXPECT_EQ(u32(366), 42u);
+  const std::size_t first = 408, second = first + 512 + 65536;
+  EXPECT_EQ(u32(first), 65536u + 512);
+  EXPECT_EQ(u32(first + 28), 65536u);
+  EXPECT_EQ(u32(first + 44), 65536u);
+  EXPECT_EQ(out[first + 512], 100);          // the first cluster's bytes
+  EXPECT_EQ(u32(second), 34816u + 512);
+  EXPECT_EQ(u32(second + 16), 65536u);       // the piece's offset in the file
+  EXPECT_EQ(u32(second + 28), 34464u);
+  EXPECT_EQ(u32(second + 32), 34464u);
+  EXPECT_EQ(u32(second + 44), 34816u);
+  EXPECT_EQ(out[second + 512], (100 + 128) & 0xFF);
+
+  // No $EFS stream: nothing to export, the raw clusters are saved instead.
+  Bytes plain = Record(81).StandardInformation().Name(u"x.doc").NonResident(kAttrData, Bytes{0x21, 0xC4, 0x64, 0x00, 0x00}, 100000).Build();
+  std::memcpy(f.mem.at(20), plain.data(), plain.size());
+  p.entry.flags |= kNtfsEncrypted;
+  EXPECT_FALSE(PrepareEfsExport(f.ctx, p.entry));
+  Bytes raw;
+  OutputSink rawSink = OutputSink::ToMemory(raw, 100000, control);
+  EXPECT_TRUE(WriteNtfsData(f.ctx, p.entry, rawSink, control.abort));
+  EXPECT_EQ(raw[512], 101);
 }
 
 // ------------------------------------------------------ listing and filter

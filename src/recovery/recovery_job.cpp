@@ -107,7 +107,7 @@ void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
     return;
   }
   ui_.Status(ToUtf16(created->path));
-  OutputSink sink = OutputSink::ToFile(created->fd, plan ? plan->size : m.entry.size, ui_, request_.control);
+  OutputSink sink = OutputSink::ToFile(created->fd, plan ? plan->size : std::uint64_t{m.entry.size}, ui_, request_.control);
   WriteResult r;
   if (plan)
     r.complete = volume_.WriteExport(m.entry, sink, request_.control) && sink.remaining() == 0;

@@ -244,14 +244,32 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
   }
   EntryList& lost = ctx.lists->lost;
   std::scoped_lock g(lost.lock);
-  std::optional<std::uint64_t> parent;
-  for (std::size_t i = 0; i < lost.size() && !parent; ++i) {
-    const ScanEntry e = lost.at(i);
-    if (e.recordNumber == record) parent = e.ParentRecord();
+  NtfsListIndex& index = ctx.index;
+  if (index.indexed != lost.size()) {
+    index.byParent.clear();
+    index.byRecord.clear();
+    for (std::size_t i = 0; i < lost.size(); ++i) {
+      const ScanEntry e = lost.at(i);
+      index.byParent.emplace_back(e.ParentRecord(), i);
+      index.byRecord.emplace_back(e.recordNumber, i);
+    }
+    std::sort(index.byParent.begin(), index.byParent.end());
+    std::sort(index.byRecord.begin(), index.byRecord.end());
+    index.indexed = lost.size();
   }
+  auto range = [](const std::vector<std::pair<std::uint64_t, std::size_t>>& v, std::uint64_t key) {
+    return std::equal_range(v.begin(), v.end(), std::make_pair(key, std::size_t{0}),
+                            [](const auto& a, const auto& b) { return a.first < b.first; });
+  };
   if (record != kNtfsRootRecord) {
+    std::optional<std::uint64_t> parent;
+    if (const auto own = range(index.byRecord, record); own.first != own.second)
+      parent = lost.at(own.first->second).ParentRecord();
     bool parentListed = parent == kNtfsRootRecord;
-    for (std::size_t i = 0; i < lost.size() && parent && !parentListed; ++i) parentListed = lost.at(i).recordNumber == *parent;
+    if (parent && !parentListed) {
+      const auto p = range(index.byRecord, *parent);
+      parentListed = p.first != p.second;
+    }
     FoundEntry up;
     if (parentListed) {
       up.entry.attributes = kAttrDirectory;
@@ -267,9 +285,10 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
     up.dotEntry = true;
     out.push_back(up);
   }
-  for (std::size_t i = 0; i < lost.size(); ++i) {
-    const ScanEntry e = lost.at(i);
-    if (e.ParentRecord() != record || e.recordNumber == record) continue;
+  const auto children = range(index.byParent, record);
+  for (auto it = children.first; it != children.second; ++it) {
+    const ScanEntry e = lost.at(it->second);
+    if (e.recordNumber == record) continue;
     FoundEntry f;
     f.entry = e;
     if (const std::u16string* n = lost.NameOf(e)) f.name = *n;

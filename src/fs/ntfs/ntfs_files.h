@@ -13,16 +13,27 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrova {
 
 inline constexpr std::uint64_t kNtfsRootRecord = 5;
 
+// Sorted (reference, position) pairs of the lost-files list, by parent and by
+// record number, so a folder listing does not scan the whole list. Rebuilt
+// when the list has grown; used only under the list's lock.
+struct NtfsListIndex {
+  std::size_t indexed = 0;
+  std::vector<std::pair<std::uint64_t, std::size_t>> byParent;
+  std::vector<std::pair<std::uint64_t, std::size_t>> byRecord;
+};
+
 struct NtfsContext {
   SectorDevice& device;
   NtfsVolume& volume;
   ResultLists* lists = nullptr;
+  NtfsListIndex index{};
 };
 
 struct ParsedRecord {

@@ -104,6 +104,59 @@ if have mkfs.exfat && have mount.exfat-fuse && have losetup && [ -e /dev/fuse ];
 else
   note "exfat-fuse, losetup or /dev/fuse missing: exfat-files.img skipped"
 fi
+# NTFS filled through ntfs-3g (FUSE): a compressed folder (setfattr, package
+# attr), a sparse file, files deleted alone and with their folder.
+if have mkntfs && have ntfs-3g && [ -e /dev/fuse ]; then
+  f="$out/ntfs-files.img"; rm -f "$f"; truncate -s 48M "$f"
+  mnt=$(mktemp -d); tmp=$(mktemp -d)
+  if mkntfs -q -F -f -L KVNTFSF "$f" >/dev/null 2>&1 && ntfs-3g "$f" "$mnt" >/dev/null 2>&1; then
+    printf 'kept\n' > "$tmp/keep.txt"
+    head -c 200000 /dev/urandom > "$tmp/photo.jpg"
+    { printf '%%PDF-1.4\n'; head -c 3000 /dev/zero | tr '\0' 'x'; printf '\n%%%%EOF\n'; } > "$tmp/Report 2024.pdf"
+    head -c 50000 /dev/urandom > "$tmp/inner.bin"
+    for i in $(seq 1 4000); do printf 'line %05d of a log that compresses well\n' "$i"; done > "$tmp/server.log"
+    cp "$tmp/server.log" "$tmp/old.log"
+    mkdir -p "$mnt/Docs" "$mnt/Old/Deep" "$mnt/Packed"
+    cp "$tmp/keep.txt" "$tmp/photo.jpg" "$mnt/Docs/"
+    cp "$tmp/Report 2024.pdf" "$mnt/"
+    cp "$tmp/inner.bin" "$mnt/Old/Deep/"
+    cp "$tmp/keep.txt" "$mnt/Old/"
+    packed=existing
+    if have setfattr && setfattr -h -v 0x00000800 -n system.ntfs_attrib_be "$mnt/Packed" 2>/dev/null; then
+      cp "$tmp/server.log" "$tmp/old.log" "$mnt/Packed/"
+    else
+      packed=; note "setfattr missing (attr): no compressed files in ntfs-files.img"
+    fi
+    # 1 MiB with data only in its first and last 64 KiB.
+    head -c 65536 /dev/urandom > "$tmp/a"; head -c 65536 /dev/urandom > "$tmp/b"
+    truncate -s 1048576 "$mnt/disk.vhd"
+    dd if="$tmp/a" of="$mnt/disk.vhd" conv=notrunc status=none
+    dd if="$tmp/b" of="$mnt/disk.vhd" bs=65536 seek=15 conv=notrunc status=none
+    cp "$mnt/disk.vhd" "$tmp/disk.vhd"
+    sync
+    umount "$mnt" && ntfs-3g "$f" "$mnt" >/dev/null 2>&1 \
+      && rm -f "$mnt/Report 2024.pdf" && rm -rf "$mnt/Old" && { [ -z "$packed" ] || rm -f "$mnt/Packed/old.log"; } \
+      && sync && umount "$mnt"
+    sum() { sha256sum "$1" | cut -d' ' -f1; }
+    {
+      printf '%s\t%s\t%s\t%s\t%s\n' ntfs-files /Docs/keep.txt 5 existing "$(sum "$tmp/keep.txt")" \
+        ntfs-files /Docs/photo.jpg 200000 existing "$(sum "$tmp/photo.jpg")" \
+        ntfs-files "/Report 2024.pdf" 3016 deleted "$(sum "$tmp/Report 2024.pdf")" \
+        ntfs-files /Old/keep.txt 5 deleted "$(sum "$tmp/keep.txt")" \
+        ntfs-files /Old/Deep/inner.bin 50000 deleted "$(sum "$tmp/inner.bin")" \
+        ntfs-files /disk.vhd 1048576 existing "$(sum "$tmp/disk.vhd")"
+      if [ -n "$packed" ]; then
+        printf '%s\t%s\t%s\t%s\t%s\n' ntfs-files /Packed/server.log "$(stat -c %s "$tmp/server.log")" existing \
+          "$(sum "$tmp/server.log")" ntfs-files /Packed/old.log "$(stat -c %s "$tmp/old.log")" deleted "$(sum "$tmp/old.log")"
+      fi
+    } >> "$fatfiles.new"
+  else
+    note "ntfs-3g could not mount: ntfs-files.img skipped"
+  fi
+  rm -rf "$mnt" "$tmp"
+else
+  note "mkntfs, ntfs-3g or /dev/fuse missing: ntfs-files.img skipped"
+fi
 mv "$fatfiles.new" "$fatfiles"
 
 if have mkfs.exfat; then

@@ -27,14 +27,14 @@ if [ ! -f "$img" ]; then
   mv "$img.part" "$img"
 fi
 
-seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); awk -v a="$s" -v b="$e" 'BEGIN { print b - a }'; }
+. "$root/bench/lib.sh"
 ours=$(seconds "$cli" ls "$img" --recursive --json)
 lines=$("$cli" ls "$img" --recursive | wc -l)
 echo "kestrova-cli ls -r: $(printf '%.3f' "$ours") s ($lines rows)"
 if command -v fls >/dev/null 2>&1; then
   peer=$(seconds fls -r -p "$img")
   echo "fls -r -p:          $(printf '%.3f' "$peer") s ($(fls -r -p "$img" | wc -l) rows)"
-  echo "ratio (kestrova / fls): $(awk -v a="$ours" -v b="$peer" 'BEGIN { printf "%.2f", a / b }')"
+  echo "ratio (kestrova / fls): $(ratio "$ours" "$peer")"
 else
   echo "fls not installed (sleuthkit): no ratio"
 fi

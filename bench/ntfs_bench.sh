@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# An NTFS volume filled through ntfs-3g with 10,000 small files in nested
+# folders and about 256 MiB of larger ones (a quarter of them deleted again).
+# Prints, one run each: the recursive listing against The Sleuth Kit's fls, and
+# the recovery of everything against tsk_recover -e and a plain read of the
+# image (the read limit). Needs root for the FUSE mount.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cli=${KESTROVA_CLI:-$root/build/src/kestrova-cli}
+work=${BENCH_DIR:-$root/build/bench}
+img="$work/ntfs-bench.img"
+mkdir -p "$work"
+export PATH="$PATH:/sbin:/usr/sbin"
+. "$root/bench/lib.sh"
+
+if [ ! -f "$img" ]; then
+  mnt=$(mktemp -d)
+  truncate -s 640M "$img.part"
+  mkntfs -q -F -f -L BENCHNTFS "$img.part" >/dev/null
+  ntfs-3g "$img.part" "$mnt"
+  for a in $(seq -w 1 20); do
+    for b in $(seq -w 1 10); do
+      d="$mnt/dir$a/sub$b"
+      mkdir -p "$d"
+      for f in $(seq -w 1 50); do printf '%s/%s/%s\n' "$a" "$b" "$f" > "$d/file$f.txt"; done
+    done
+  done
+  mkdir -p "$mnt/big"
+  for i in $(seq 1 64); do head -c $(( (i % 8 + 1) * 1048576 )) /dev/urandom > "$mnt/big/file$i.bin"; done
+  rm -f "$mnt"/big/file*[0-3].bin
+  umount "$mnt"
+  rmdir "$mnt"
+  mv "$img.part" "$img"
+fi
+
+ours=$(seconds "$cli" ls "$img" --recursive --json)
+echo "kestrova-cli ls -r:      $(printf '%.3f' "$ours") s ($("$cli" ls "$img" --recursive 2>/dev/null | wc -l) rows)"
+if command -v fls >/dev/null 2>&1; then
+  peer=$(seconds fls -r -p "$img")
+  echo "fls -r -p:               $(printf '%.3f' "$peer") s ($(fls -r -p "$img" | wc -l) rows)"
+  echo "ratio (kestrova / fls):  $(ratio "$ours" "$peer")"
+fi
+
+cat "$img" > /dev/null
+out=$(mktemp -d)
+plain=$(seconds cat "$img")
+ours=$(seconds "$cli" recover "$img" --to "$out/ours" --recursive)
+echo "cat of the image:        $(printf '%.2f' "$plain") s ($(du -sh "$img" | cut -f1))"
+echo "kestrova-cli recover -r: $(printf '%.2f' "$ours") s ($(du -sh "$out/ours" | cut -f1) written)"
+echo "ratio to the read limit: $(ratio "$ours" "$plain")"
+if command -v tsk_recover >/dev/null 2>&1; then
+  peer=$(seconds tsk_recover -e "$img" "$out/tsk")
+  echo "tsk_recover -e:          $(printf '%.2f' "$peer") s ($(du -sh "$out/tsk" | cut -f1) written)"
+  echo "ratio to tsk_recover:    $(ratio "$ours" "$peer")"
+fi
+rm -rf "$out"

@@ -66,7 +66,7 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     exfatContext = std::make_unique<ExfatContext>(ExfatContext{src.device, exfat.volume, lists.get(), nullptr});
     volume = std::make_unique<ExfatRecoverable>(*exfatContext);
   } else if (src.device.fsType == FsType::Ntfs && ntfs.volume.mounted) {
-    ntfsContext = std::make_unique<NtfsContext>(NtfsContext{src.device, ntfs.volume, lists.get()});
+    ntfsContext.reset(new NtfsContext{src.device, ntfs.volume, lists.get()});
     CollectMft(*ntfsContext, src.ui);
     volume = std::make_unique<NtfsRecoverable>(*ntfsContext);
   } else {

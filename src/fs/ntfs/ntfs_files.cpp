@@ -56,7 +56,7 @@ void ForEachListEntry(std::span<const std::uint8_t> entries, std::uint32_t type,
 std::vector<std::uint8_t> ExtensionFileName(NtfsContext& ctx, std::span<const std::uint8_t> list, std::uint32_t self) {
   std::vector<std::uint8_t> best, extension;
   ForEachListEntry(list, kAttrFileName, [&](std::uint64_t ref) {
-    if (ref == self || !ReadMftRecord(ctx.device, ctx.volume, ref, extension)) return false;
+    if (ref == self || !ReadRecordByNumber(ctx, ref, extension)) return false;
     const auto fn = FindAttribute(extension, kAttrFileName);
     if (!fn) return false;
     const auto value = ResidentValue(extension, *fn);
@@ -69,12 +69,36 @@ std::vector<std::uint8_t> ExtensionFileName(NtfsContext& ctx, std::span<const st
 
 }  // namespace
 
+bool ReadRecordByNumber(NtfsContext& ctx, std::uint64_t number, std::vector<std::uint8_t>& out) {
+  const bool read = ReadMftRecord(ctx.device, ctx.volume, number, out);
+  if (read) {
+    // Records of older NTFS versions carry no number (0): taken as they are.
+    const auto h = ReadRecordHeader(out);
+    if (h && (h->number == number || h->number == 0)) return true;
+  }
+  if (number >> 32) return read;
+  std::scoped_lock g(ctx.side.lock);
+  for (const auto& r : ctx.side.records) {
+    const auto h = ReadRecordHeader(r);
+    if (h && h->number == number) {
+      out = r;
+      return true;
+    }
+  }
+  return read;
+}
+
 bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t cluster, ParsedRecord& out) {
   const NtfsVolume& v = ctx.volume;
   const auto header = ReadRecordHeader(r);
   if (!header || !ApplyFixups(r, v.recordSize)) return false;
   const auto si = FindAttribute(r, kAttrStandardInformation);
-  if (!si) return false;  // an extension record of some attribute list
+  if (!si) {
+    // An extension record of some attribute list: kept aside, not an entry.
+    std::scoped_lock g(ctx.side.lock);
+    if (ctx.side.records.size() < NtfsSideRecords::kMax) ctx.side.records.emplace_back(r.begin(), r.end());
+    return false;
+  }
   const auto siValue = ResidentValue(r, *si);
   const std::uint32_t fileAttributes = siValue.size() >= 0x24 ? LoadLe32(siValue, 0x20) : 0;
   std::vector<std::uint8_t> list;
@@ -162,7 +186,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
     } else {
       std::vector<std::uint8_t> extension;
       ForEachListEntry(entries, kAttrData, [&](std::uint64_t ref) {
-        if (ref == header->number || !ReadMftRecord(ctx.device, v, ref, extension)) return false;
+        if (ref == header->number || !ReadRecordByNumber(ctx, ref, extension)) return false;
         const auto d = FindAttribute(extension, kAttrData, true);
         if (!d || d->resident) return false;
         e.dataForm = 2;
@@ -309,7 +333,7 @@ std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry)
     // The data attribute is in the extension record the attribute list names.
     bool found = false;
     ForEachListEntry(AttributeListOf(ctx, out.record), kAttrData, [&](std::uint64_t ref) {
-      if (!ReadMftRecord(ctx.device, v, ref, out.extension)) return false;
+      if (!ReadRecordByNumber(ctx, ref, out.extension)) return false;
       const auto d = FindAttribute(out.extension, kAttrData, true);
       return found = d && !d->resident;
     });

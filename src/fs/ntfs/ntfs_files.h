@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,12 +30,26 @@ struct NtfsListIndex {
   std::vector<std::pair<std::uint64_t, std::size_t>> byRecord;
 };
 
+// Records without $STANDARD_INFORMATION seen while parsing: extension records
+// of some attribute list, kept for when the MFT gives another record in their
+// place (a damaged or reused MFT). Bounded.
+struct NtfsSideRecords {
+  static constexpr std::size_t kMax = 16384;
+  std::mutex lock;
+  std::vector<std::vector<std::uint8_t>> records;
+};
+
 struct NtfsContext {
   SectorDevice& device;
   NtfsVolume& volume;
   ResultLists* lists = nullptr;
   NtfsListIndex index{};
+  NtfsSideRecords side{};
 };
+
+// Record `number` of the MFT; when the MFT holds another record there, a copy
+// of the wanted one from the side list, if one was seen.
+bool ReadRecordByNumber(NtfsContext& ctx, std::uint64_t number, std::vector<std::uint8_t>& out);
 
 struct ParsedRecord {
   ScanEntry entry = MakeScanEntry();

@@ -127,6 +127,19 @@ bool ContainsUtf16(std::span<const std::uint8_t> bytes, std::u16string_view text
 
 }  // namespace
 
+std::uint64_t CountFreeClusters(const NtfsVolume& v) {
+  const std::uint64_t clusters = std::min<std::uint64_t>(v.lastCluster + 1, std::uint64_t{v.bitmap.size()} * 8);
+  std::uint64_t free = 0, c = 0;
+  // 64 clusters at a time where their 8 bitmap bytes are all clear or all set.
+  for (; c + 64 <= clusters; c += 64) {
+    const std::uint64_t word = LoadLe64(v.bitmap, static_cast<std::size_t>(c / 8));
+    free += 64 - static_cast<std::uint64_t>(__builtin_popcountll(word));
+  }
+  for (; c < clusters; ++c)
+    if (IsNtfsClusterFree(v, c)) ++free;
+  return free;
+}
+
 bool CheckNtfsBootCopy(SectorDevice& d, std::uint64_t sector, std::vector<std::uint8_t>& boot, std::uint64_t& start) {
   std::vector<std::uint8_t> two(1024, 0);
   boot.assign(512, 0);
@@ -176,10 +189,7 @@ bool MountNtfsGeometry(SectorDevice& d, const MountedVolume& m, bool load, NtfsV
   if (clusters * v.bytesPerCluster > kMaxBitmapBytes) return true;
   if (!ReadRuns(d, runs, 0, clusters, v.bytesPerCluster, v.bitmap)) v.bitmap.clear();
   v.bitmap.resize(static_cast<std::size_t>(std::min<std::uint64_t>(v.bitmap.size(), data->dataSize)));
-  std::uint64_t free = 0;
-  for (std::uint64_t c = 0; c <= v.lastCluster && c / 8 < v.bitmap.size(); ++c)
-    if (IsNtfsClusterFree(v, c)) ++free;
-  v.freeClusters = free;
+  v.freeClusters = CountFreeClusters(v);
   return true;
 }
 

@@ -46,6 +46,8 @@ bool ReadRuns(SectorDevice& device, const std::vector<DataRun>& runs, std::uint6
               std::uint32_t bytesPerCluster, std::vector<std::uint8_t>& out);
 
 bool IsNtfsClusterFree(const NtfsVolume& v, std::uint64_t cluster);
+// Clusters up to the highest whose bitmap bit is clear.
+std::uint64_t CountFreeClusters(const NtfsVolume& v);
 // Percentage of the runs' clusters free in the bitmap; 110 without a bitmap.
 std::uint8_t FreeClusterPercent(const NtfsVolume& v, const std::vector<DataRun>& runs);
 

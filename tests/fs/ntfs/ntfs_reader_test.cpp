@@ -529,6 +529,62 @@ TEST(NtfsEfs, AnEncryptedFileIsExportedAsTheRawStreamInPiecesOf64KiB) {
   EXPECT_EQ(raw[512], 101);
 }
 
+// An attribute list naming the records that hold a type.
+Bytes AttributeList(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
+  Bytes list;
+  for (const auto& [type, record] : entries) {
+    Bytes e(0x20, 0);
+    PutLe32(e.data(), type);
+    PutLe16(e.data() + 4, 0x20);
+    e[7] = 0x1A;
+    PutLe32(e.data() + 0x10, record);
+    list.insert(list.end(), e.begin(), e.end());
+  }
+  return list;
+}
+
+TEST(NtfsParse, NamesAndDataInExtensionRecordsAlsoFromTheSideList) {
+  NtfsFixture f;
+  // An MFT of 64 records at cluster 400 (two clusters per record).
+  f.volume.mftRuns = DecodeRuns(Bytes{0x21, 0x80, 0x90, 0x01, 0x00});
+  f.volume.mftBytes = 64 * 1024;
+  auto place = [&](std::uint32_t slot, const Bytes& r) { std::memcpy(f.mem.at(400 + 2 * slot), r.data(), r.size()); };
+  const Bytes base = Record(20)
+                         .StandardInformation()
+                         .Resident(kAttrAttributeList, AttributeList({{kAttrFileName, 21}, {kAttrData, 21}}))
+                         .Build();
+  const Bytes extension =
+      Record(21).Name(u"moved name.txt", 5).NonResident(kAttrData, Bytes{0x11, 0x04, 0x50, 0x00}, 2000).Build();
+  place(21, extension);
+  auto parsed = f.Parse(base);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->name, u"moved name.txt");
+  EXPECT_EQ(+parsed->entry.size, 2000u);
+  EXPECT_EQ(+parsed->entry.dataForm, 2);
+  EXPECT_EQ(parsed->entry.FirstLcn(), 0x50u);
+
+  // The slot now holds another record: the copy seen while parsing is used.
+  EXPECT_FALSE(f.Parse(extension));  // no standard information: kept aside
+  place(21, Record(99).StandardInformation().Name(u"other.txt").Build());
+  parsed = f.Parse(base);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->name, u"moved name.txt");
+}
+
+TEST(NtfsVolumeTest, FreeClustersAreCountedUpToTheHighestCluster) {
+  NtfsVolume v;
+  v.lastCluster = 199;
+  v.bitmap.assign(32, 0xFF);  // 256 clusters of bits, all used
+  v.bitmap[1] = 0x0F;          // clusters 12..15 free
+  v.bitmap[24] = 0x00;         // clusters 192..199 free; the bits above 199 do not count
+  v.bitmap[25] = 0x00;
+  EXPECT_EQ(CountFreeClusters(v), 12u);
+  EXPECT_FALSE(IsNtfsClusterFree(v, 11));
+  EXPECT_TRUE(IsNtfsClusterFree(v, 12));
+  v.bitmap.clear();
+  EXPECT_TRUE(IsNtfsClusterFree(v, 12));  // without a bitmap nothing is known to be used
+}
+
 // ------------------------------------------------------ listing and filter
 
 TEST(NtfsListing, FoldersByParentReferenceWithTheirParentLinks) {

@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "common/text.h"
+#include "fs/ntfs/mft_collection.h"
 #include "volume/fs_names.h"
 
 #include <cstdio>
@@ -67,7 +68,8 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     volume = std::make_unique<ExfatRecoverable>(*exfatContext);
   } else if (src.device.fsType == FsType::Ntfs && ntfs.volume.mounted) {
     ntfsContext.reset(new NtfsContext{src.device, ntfs.volume, lists.get()});
-    CollectMft(*ntfsContext, src.ui);
+    // The collection thread; the command line has no dialog to stop it early.
+    MftCollection(*ntfsContext, src.ui, src.scan).Wait();
     volume = std::make_unique<NtfsRecoverable>(*ntfsContext);
   } else {
     std::fprintf(stderr, "kestrova-cli: %s reads FAT12/16/32, exFAT and NTFS volumes; this one is %s\n", command,

@@ -9,6 +9,7 @@ namespace kestrova {
 struct ScanFlags {
   std::atomic<bool> scanRunning{false};
   std::atomic<bool> scanPaused{false};
+  std::atomic<bool> stopRequested{false};  // the running scan ends at its next check
 };
 
 // Menu command behind "&Pause scan\tF10": pauses or resumes the running scan.

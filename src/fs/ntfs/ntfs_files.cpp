@@ -221,30 +221,36 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop) 
   const NtfsVolume& v = ctx.volume;
   if (!ctx.lists || v.mftRuns.empty() || v.recordSize == 0) return 0;
   const std::uint64_t records = v.RecordCount();
-  const std::uint64_t perCluster = std::max<std::uint64_t>(1, v.bytesPerCluster / v.recordSize);
   const std::uint64_t blockClusters =
       std::max<std::uint64_t>(1, std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), v.bytesPerCluster) / v.bytesPerCluster);
   std::vector<std::uint8_t> block;
   std::size_t added = 0;
+  const std::uint64_t recordClusters = (v.recordSize + v.bytesPerCluster - 1) / v.bytesPerCluster;
   for (std::uint64_t first = 0; first < records;) {
     if (stop && stop->load()) break;
     const std::uint64_t vcn = first * v.recordSize / v.bytesPerCluster;
-    std::uint64_t clusters = blockClusters;
     const auto p = RunLookup(v.mftRuns, vcn);
     if (!p) break;
-    clusters = std::min(clusters, p->left);
+    // Whole records only: a record larger than a cluster may reach into the next run.
+    std::uint64_t clusters = std::min(blockClusters, p->left);
+    clusters = std::max(recordClusters, clusters / recordClusters * recordClusters);
     if (!ReadRuns(ctx.device, v.mftRuns, vcn, clusters, v.bytesPerCluster, block)) break;
-    const std::uint64_t inBlock = std::max<std::uint64_t>(1, clusters * v.bytesPerCluster / v.recordSize);
+    const std::uint64_t inBlock = clusters * v.bytesPerCluster / v.recordSize;
     for (std::uint64_t k = 0; k < inBlock && first + k < records; ++k) {
-      auto record = std::span(block).subspan(static_cast<std::size_t>(k * v.recordSize), v.recordSize);
-      const std::uint64_t cluster = p->lcn >= 0 ? static_cast<std::uint64_t>(p->lcn) + k / perCluster : 0;
+      if (stop && stop->load()) break;  // after the current record
+      const std::uint64_t offset = k * v.recordSize;
+      auto record = std::span(block).subspan(static_cast<std::size_t>(offset), v.recordSize);
+      // Where the record lies, for reading it again when it is saved.
+      const auto at = RunLookup(v.mftRuns, vcn + offset / v.bytesPerCluster);
+      if (!at || at->lcn < 0) continue;
+      const auto cluster = static_cast<std::uint64_t>(at->lcn);
       ParsedRecord parsed;
       if (!ParseFileRecord(ctx, record, cluster, parsed)) continue;
-      parsed.entry.location = cluster * v.sectorsPerCluster + (k % perCluster) * (v.recordSize / v.bytesPerSector);
+      parsed.entry.location = cluster * v.sectorsPerCluster + offset % v.bytesPerCluster / v.bytesPerSector;
       std::scoped_lock g(ctx.lists->lost.lock);
       if (ctx.lists->lost.Add(parsed.entry, &parsed.name)) ++added;
     }
-    first += inBlock;
+    first += std::max<std::uint64_t>(1, inBlock);
     ui.Progress(std::min(first, records), records);
   }
   return added;

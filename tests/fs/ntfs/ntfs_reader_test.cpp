@@ -1,6 +1,7 @@
 #include "fs/ntfs/efs_export.h"
 #include "fs/ntfs/found_records.h"
 #include "fs/ntfs/lznt1.h"
+#include "fs/ntfs/mft_collection.h"
 #include "fs/ntfs/ntfs_files.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_stream.h"
@@ -9,6 +10,7 @@
 #include "scan/entry_ops.h"
 #include "scan/virtual_folders.h"
 #include "support/crafted.h"
+#include "support/recording_ui.h"
 
 #include <gtest/gtest.h>
 
@@ -583,6 +585,44 @@ TEST(NtfsVolumeTest, FreeClustersAreCountedUpToTheHighestCluster) {
   EXPECT_TRUE(IsNtfsClusterFree(v, 12));
   v.bitmap.clear();
   EXPECT_TRUE(IsNtfsClusterFree(v, 12));  // without a bitmap nothing is known to be used
+}
+
+TEST(NtfsCollection, TheWholeMftIsCollectedOnItsThreadAndStopsWhenAsked) {
+  NtfsFixture f;
+  f.volume.mftRuns = DecodeRuns(Bytes{0x21, 0x80, 0x90, 0x01, 0x00});
+  f.volume.mftBytes = 64 * 1024;
+  f.Use(400, 128);
+  for (std::uint32_t n = 0; n < 64; ++n) {
+    // Every other slot a file; the rest empty or a torn record.
+    const Bytes r = n % 2 ? Record(n, n % 4 == 1).StandardInformation().Name(u"f" + std::u16string(1, char16_t(u'A' + n % 26)) + u".txt").Resident(kAttrData, Bytes(n + 1, 1)).Build()
+                          : Bytes(1024, n % 4 ? 0xFF : 0);
+    std::memcpy(f.mem.at(400 + 2 * n), r.data(), r.size());
+  }
+  RecordingUi ui;
+  std::atomic<bool> stop{true};
+  EXPECT_EQ(CollectMft(f.ctx, ui, &stop), 0u);
+  {
+    MftCollection collection(f.ctx, ui, f.mem.scan);
+    EXPECT_EQ(collection.Wait(), 32u);
+    EXPECT_TRUE(collection.finished());
+  }
+  ASSERT_EQ(f.lists.lost.size(), 32u);
+  const ScanEntry first = f.lists.lost.at(0);
+  EXPECT_EQ(+first.recordNumber, 1u);
+  EXPECT_EQ(+first.location, 402u);  // the sector of record 1
+  EXPECT_EQ(+first.rating, rating::kInUse);
+  EXPECT_EQ(+f.lists.lost.at(1).rating, rating::kIntact);  // record 3: not in use, resident
+  EXPECT_FALSE(ui.progress.empty());
+
+  // Cancel also stops a running scan; metadata ignored: nothing is collected.
+  f.mem.scan.scanRunning = true;
+  MftCollection cancelled(f.ctx, ui, f.mem.scan);
+  cancelled.Cancel();
+  cancelled.Wait();
+  EXPECT_TRUE(f.mem.scan.stopRequested);
+  f.volume.ignoreMetadata = true;
+  MftCollection ignored(f.ctx, ui, f.mem.scan);
+  EXPECT_EQ(ignored.Wait(), 0u);
 }
 
 // ------------------------------------------------------ listing and filter

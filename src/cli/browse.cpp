@@ -69,7 +69,7 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
   } else if (src.device.fsType == FsType::Ntfs && ntfs.volume.mounted) {
     ntfsContext.reset(new NtfsContext{src.device, ntfs.volume, lists.get()});
     // The collection thread; the command line has no dialog to stop it early.
-    MftCollection(*ntfsContext, src.ui, src.scan).Wait();
+    if (collectMft) MftCollection(*ntfsContext, src.ui, src.scan).Wait();
     volume = std::make_unique<NtfsRecoverable>(*ntfsContext);
   } else {
     std::fprintf(stderr, "kestrova-cli: %s reads FAT12/16/32, exFAT and NTFS volumes; this one is %s\n", command,

@@ -26,6 +26,7 @@ struct BrowseSession {
   std::unique_ptr<ExfatContext> exfatContext;
   std::unique_ptr<NtfsContext> ntfsContext;
   std::unique_ptr<RecoverableVolume> volume;
+  bool collectMft = true;  // NTFS: fill the lost-files list from the MFT when opening
 
   // Lists SOURCE, opens volume `partition` (0: the only one) and mounts it.
   // Returns an exit code, having printed why on failure.

@@ -56,6 +56,7 @@ struct LsOptions {
   bool deletedOnly = false;
   std::string mask;           // "*.jpg;*.png"
   bool json = false;
+  bool noMft = false;         // NTFS: do not collect the MFT
 };
 int RunLs(const LsOptions& options);
 
@@ -70,6 +71,7 @@ struct RecoverOptions {
   std::string join;  // one output file of this name
   bool noDuplicates = false;
   bool json = false;
+  bool noMft = false;
 };
 int RunRecover(const RecoverOptions& options);
 

@@ -1,4 +1,4 @@
-// "ls SOURCE [--partition N] [PATH]": a folder of a FAT or exFAT volume as the
+// "ls SOURCE [--partition N] [PATH]": a folder of a FAT, exFAT or NTFS volume as the
 // explorer lists it, deleted entries included; --recursive walks the tree.
 #include "cli/commands.h"
 #include "cli/json_writer.h"
@@ -98,8 +98,24 @@ struct Lister {
       json.Key("status").String(status).Key("rating").Number(ShownRating(e));
       json.Key("firstCluster").Number(first).Key("date").String(DateText(e, volume.Type()));
       json.Key("type").String(TypeText(f.name, folder));
+      if (fs == FsType::Ntfs) {
+        json.Key("record").Number(e.recordNumber).Key("parent").Number(e.ParentRecord());
+        json.Key("compressed").Bool(e.flags & kNtfsCompressed).Key("encrypted").Bool(e.flags & kNtfsEncrypted);
+        json.Key("resident").Bool(e.resident == 1).Key("ntfsRating").Number(e.rating);
+      }
       json.EndObject();
     } else {
+      if (fs == FsType::Ntfs && e.Kind() == EntryKind::VirtualFolder) {
+        std::printf("%22s", "");
+      } else if (fs == FsType::Ntfs) {
+        // Record and parent, then C compressed, E encrypted, R resident.
+        std::string marks;
+        if (e.flags & kNtfsCompressed) marks += 'C';
+        if (e.flags & kNtfsEncrypted) marks += 'E';
+        if (e.resident == 1) marks += 'R';
+        std::printf("%8llu %8llu %-3s ", static_cast<unsigned long long>(e.recordNumber),
+                    static_cast<unsigned long long>(e.ParentRecord()), marks.c_str());
+      }
       std::printf("%-12s %12llu %-5s %-16s %3u %-14s %10llu  %s%s\n", status.c_str(),
                   static_cast<unsigned long long>(e.size), TypeText(f.name, folder).c_str(), DateText(e, volume.Type()).c_str(),
                   ShownRating(e), e.Kind() == EntryKind::VirtualFolder ? "virtual" : (folder ? "folder" : "file"),
@@ -144,6 +160,7 @@ struct Lister {
 
 int RunLs(const LsOptions& o) {
   BrowseSession session;
+  session.collectMft = !o.noMft;
   if (int code = session.Open(o.source, o.partition, "ls"); code != kExitOk) return code;
   Lister lister{*session.volume, o, {}, {}, 0};
   if (!o.mask.empty()) {

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   qd->add_option("out", qlzDecompress.output, "Output file")->required();
 
   LsOptions ls;
-  auto* lsCmd = app.add_subcommand("ls", "List a folder of a FAT volume, deleted entries included");
+  auto* lsCmd = app.add_subcommand("ls", "List a folder of a FAT, exFAT or NTFS volume, deleted entries included");
   lsCmd->add_option("source", ls.source, "Image file or block device")->required();
   lsCmd->add_option("path", ls.path, "Folder, '/'-separated from the volume root");
   lsCmd->add_option("--partition", ls.partition, "Volume number as 'partitions' lists it");
@@ -59,9 +59,10 @@ int main(int argc, char** argv) {
   lsCmd->add_flag("--deleted-only", ls.deletedOnly, "Only entries that are not existing");
   lsCmd->add_option("--mask", ls.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
   lsCmd->add_flag("--json", ls.json, "Print JSON");
+  lsCmd->add_flag("--no-mft", ls.noMft, "NTFS: do not collect the MFT (only what a scan finds is listed)");
 
   RecoverOptions recover;
-  auto* rec = app.add_subcommand("recover", "Copy files and folders of a FAT volume to a folder on another device");
+  auto* rec = app.add_subcommand("recover", "Copy files and folders of a FAT, exFAT or NTFS volume to a folder on another device");
   rec->add_option("source", recover.source, "Image file or block device")->required();
   rec->add_option("paths", recover.paths, "Files or folders, '/'-separated (default: the root)");
   rec->add_option("--to", recover.to, "Destination folder (not on the source)")->required();
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
   rec->add_option("--join", recover.join, "Write all files, one after the other, into one file of this name");
   rec->add_flag("--no-duplicates", recover.noDuplicates, "Skip a file whose name is taken instead of numbering it");
   rec->add_flag("--json", recover.json, "Print JSON");
+  rec->add_flag("--no-mft", recover.noMft, "NTFS: do not collect the MFT");
 
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");

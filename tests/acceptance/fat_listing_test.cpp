@@ -78,6 +78,18 @@ TEST(FatListing, FixtureVolumesMatchTheirManifestsAndTheOracle) {
         if (f["state"].s == "existing") {
           EXPECT_EQ((*l)["path"].s, f["path"].s);
         }
+        if (p["fs"].s == "NTFS") {
+          // Ratings: 200 a record in use, 100 deleted with every cluster still free, less when reused.
+          const double rating = (*l)["ntfsRating"].n;
+          if (f["state"].s == "existing") {
+            EXPECT_EQ(rating, 200);
+          } else if (f["data"].s == "intact") {
+            EXPECT_EQ(rating, 100);
+          } else {
+            EXPECT_LT(rating, 100);
+            EXPECT_EQ((*l)["status"].s, "overwritten");
+          }
+        }
       }
       const auto it = oracle.find(start);
       ASSERT_NE(it, oracle.end()) << "no oracle listing";

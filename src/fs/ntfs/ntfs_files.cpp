@@ -368,4 +368,36 @@ bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, c
   return WritePlainRuns(ctx.device, runs, v.bytesPerCluster, piece, sink, abort);
 }
 
+std::vector<std::uint8_t> ReadNtfsRange(NtfsContext& ctx, const ScanEntry& entry, std::uint64_t offset,
+                                        std::uint64_t length) {
+  const std::uint64_t size = entry.size;
+  if (offset >= size || length == 0) return {};
+  length = std::min(length, size - offset);
+  const auto found = ReadEntryData(ctx, entry);
+  if (!found) return {};
+  const AttributeRef& data = found->data;
+  if (data.resident) {
+    const auto value = ResidentValue(found->holder(), data);
+    if (offset >= value.size()) return {};
+    const auto part = value.subspan(static_cast<std::size_t>(offset),
+                                    static_cast<std::size_t>(std::min<std::uint64_t>(length, value.size() - offset)));
+    return {part.begin(), part.end()};
+  }
+  const std::uint32_t bpc = ctx.volume.bytesPerCluster;
+  const auto runs = DecodeRuns(RunListOf(found->holder(), data));
+  // Start at the cluster (or compression unit) that holds the offset.
+  const std::uint64_t unit = data.compressed() ? kCompressionUnitClusters * bpc : bpc;
+  const std::uint64_t start = offset / unit * unit;
+  std::vector<std::uint8_t> out;
+  RecoveryControl control;
+  OutputSink sink = OutputSink::ToMemory(out, offset + length - start, control);
+  if (data.compressed())
+    WriteCompressedRuns(ctx.device, runs, bpc, sink, control.abort, start / bpc);
+  else
+    WritePlainRuns(ctx.device, runs, bpc, 16, sink, control.abort, start / bpc);
+  const auto skip = static_cast<std::size_t>(std::min<std::uint64_t>(offset - start, out.size()));
+  out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(skip));
+  return out;
+}
+
 }  // namespace kestrova

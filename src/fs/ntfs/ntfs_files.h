@@ -81,4 +81,10 @@ std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry)
 // Compressed data is expanded; encrypted data is written raw, as it lies on disk.
 bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort);
 
+// `length` bytes of the entry's data from `offset` (the hex view): the same
+// paths, with the clusters or units before the offset not read. Short when
+// the data ends or cannot be read.
+std::vector<std::uint8_t> ReadNtfsRange(NtfsContext& ctx, const ScanEntry& entry, std::uint64_t offset,
+                                        std::uint64_t length);
+
 }  // namespace kestrova

@@ -405,6 +405,22 @@ TEST(Lznt1, ReferencesBeforeTheStartGiveZerosAndOverflowIsReported) {
   EXPECT_EQ(Decode(cut), "hello");
 }
 
+TEST(Lznt1, AStoredChunkInsideACompressedUnitIsCopied) {
+  Bytes data(2);
+  PutLe16(data.data(), static_cast<std::uint16_t>(0x3000 | (4096 + 2 - 3)));
+  data.insert(data.end(), 4096, 'S');
+  auto items = Literals("abc");
+  items.push_back({-1, (2u << 12) | 3u});
+  const Bytes second = Chunk(items);
+  data.insert(data.end(), second.begin(), second.end());
+  data.insert(data.end(), {0, 0});  // the end mark
+  Bytes unit(8192, 0xCC);
+  ASSERT_TRUE(DecodeCompressedUnit(data, unit));
+  EXPECT_TRUE(std::all_of(unit.begin(), unit.begin() + 4096, [](std::uint8_t b) { return b == 'S'; }));
+  EXPECT_EQ(std::string(unit.begin() + 4096, unit.begin() + 4105), "abcabcabc");
+  EXPECT_TRUE(std::all_of(unit.begin() + 4105, unit.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
 TEST(NtfsStream, UnitsStoredCompressedAndSparse) {
   NtfsFixture f;
   const std::uint32_t bpc = 512;
@@ -437,6 +453,46 @@ TEST(NtfsStream, UnitsStoredCompressedAndSparse) {
   Bytes out2;
   OutputSink sink2 = OutputSink::ToMemory(out2, size, control);
   EXPECT_FALSE(WriteCompressedRuns(f.mem.device, runs, bpc, sink2, control.abort));
+}
+
+TEST(NtfsStream, RangeReadsGiveTheBytesOfTheWholeFileAtTheirOffsets) {
+  NtfsFixture f;
+  auto items = Literals("abc");
+  items.push_back({-1, (2u << 12) | 3u});
+  const Bytes chunk = Chunk(items);
+  std::memcpy(f.mem.at(200), chunk.data(), chunk.size());
+  for (std::uint64_t s = 300; s < 316; ++s) std::memset(f.mem.at(s), static_cast<int>(s & 0xFF), 512);
+  const Bytes list = {0x21, 0x01, 0xC8, 0x00, 0x01, 0x0F, 0x21, 0x10, 0x64, 0x00, 0x01, 0x10, 0x00};
+  const std::uint64_t size = 3 * 8192 - 100;
+  const Bytes packed = Record(90).StandardInformation(kNtfsCompressed).Name(u"p.log").NonResident(kAttrData, list, size, 1).Build();
+  std::memcpy(f.mem.at(20), packed.data(), packed.size());
+  ParsedRecord p;
+  Bytes copy = packed;
+  ASSERT_TRUE(ParseFileRecord(f.ctx, copy, 10, p));
+  p.entry.location = 20;
+  // The whole file once, then pieces of it.
+  Bytes whole;
+  RecoveryControl control;
+  OutputSink sink = OutputSink::ToMemory(whole, size, control);
+  ASSERT_TRUE(WriteNtfsData(f.ctx, p.entry, sink, control.abort));
+  for (const auto& [offset, length] : std::vector<std::pair<std::uint64_t, std::uint64_t>>{
+           {3, 6}, {8190, 10}, {8192 + 600, 100}, {16000, 1000}, {size - 10, 100}}) {
+    SCOPED_TRACE(offset);
+    const Bytes got = ReadNtfsRange(f.ctx, p.entry, offset, length);
+    const std::uint64_t expected = std::min(length, size - offset);
+    ASSERT_EQ(got.size(), expected);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin() + static_cast<std::ptrdiff_t>(offset)));
+  }
+  EXPECT_TRUE(ReadNtfsRange(f.ctx, p.entry, size, 10).empty());
+
+  // Resident data: a slice of the value.
+  const Bytes small = Record(91).StandardInformation().Name(u"s.txt").Resident(kAttrData, Bytes{'h', 'e', 'l', 'l', 'o'}).Build();
+  std::memcpy(f.mem.at(22), small.data(), small.size());
+  copy = small;
+  ASSERT_TRUE(ParseFileRecord(f.ctx, copy, 10, p));
+  p.entry.location = 22;
+  const Bytes part = ReadNtfsRange(f.ctx, p.entry, 1, 3);
+  EXPECT_EQ(std::string(part.begin(), part.end()), "ell");
 }
 
 TEST(NtfsStream, PlainRunsWriteSparsePartsAsZerosAndFailWhenTheRunsEndEarly) {

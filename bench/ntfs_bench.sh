@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# An NTFS volume filled through ntfs-3g with 10,000 small files in nested
-# folders and about 256 MiB of larger ones (a quarter of them deleted again).
+# An NTFS volume filled through ntfs-3g with BENCH_FILES (default 100,000)
+# small files in nested folders and about 256 MiB of larger ones (a quarter of
+# them deleted again).
 # Prints, one run each: the recursive listing against The Sleuth Kit's fls, and
 # the recovery of everything against tsk_recover -e and a plain read of the
 # image (the read limit). Needs root for the FUSE mount.
@@ -8,7 +9,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cli=${KESTROVA_CLI:-$root/build/src/kestrova-cli}
 work=${BENCH_DIR:-$root/build/bench}
-img="$work/ntfs-bench.img"
+files=${BENCH_FILES:-100000}
+per=$(( (files + 399) / 400 ))
+img="$work/ntfs-bench-$files.img"
 mkdir -p "$work"
 export PATH="$PATH:/sbin:/usr/sbin"
 . "$root/bench/lib.sh"
@@ -18,11 +21,12 @@ if [ ! -f "$img" ]; then
   truncate -s 640M "$img.part"
   mkntfs -q -F -f -L BENCHNTFS "$img.part" >/dev/null
   ntfs-3g "$img.part" "$mnt"
-  for a in $(seq -w 1 20); do
+  # 40 folders of 10 sub-folders.
+  for a in $(seq -w 1 40); do
     for b in $(seq -w 1 10); do
       d="$mnt/dir$a/sub$b"
       mkdir -p "$d"
-      for f in $(seq -w 1 50); do printf '%s/%s/%s\n' "$a" "$b" "$f" > "$d/file$f.txt"; done
+      for f in $(seq -w 1 "$per"); do printf '%s/%s/%s\n' "$a" "$b" "$f" > "$d/file$f.txt"; done
     done
   done
   mkdir -p "$mnt/big"

@@ -32,27 +32,55 @@ RawRun ReadRun(std::span<const std::uint8_t> r, std::size_t at) {
 
 }  // namespace
 
+bool RunCursor::Step(DataRun& out, std::size_t& at, std::int64_t& base, std::uint64_t& nextVcn) const {
+  const RawRun raw = ReadRun(list, at);
+  if (!raw.ok || raw.length == 0) return false;
+  // Hostile lengths: no run may reach past the largest cluster number.
+  if (raw.length > static_cast<std::uint64_t>(kMaxCluster) ||
+      nextVcn + raw.length > static_cast<std::uint64_t>(kMaxCluster))
+    return false;
+  out = DataRun{};
+  out.vcn = nextVcn;
+  out.length = raw.length;
+  out.sparse = raw.offsetBytes == 0;
+  if (!out.sparse) {
+    std::int64_t first = 0;
+    if (__builtin_add_overflow(base, raw.offset, &first) || first < 0 || first > kMaxCluster) return false;
+    out.lcn = base = first;
+  }
+  nextVcn += raw.length;
+  at = raw.next;
+  return true;
+}
+
+bool RunCursor::NextRun() {
+  if (runs >= kMaxRuns) return false;
+  DataRun run;
+  if (!Step(run, pos, lcnBase, endVcn)) return false;
+  ++runs;
+  vcn = run.vcn;
+  length = run.length;
+  lcn = run.lcn;
+  sparse = run.sparse;
+  // Look ahead without moving: a sparse run after a data run that does not
+  // fill its compression unit makes that unit compressed.
+  followingSparse = 0;
+  compressedUnit = false;
+  DataRun next;
+  std::size_t aheadPos = pos;
+  std::int64_t aheadBase = lcnBase;
+  std::uint64_t aheadVcn = endVcn;
+  if (!sparse && Step(next, aheadPos, aheadBase, aheadVcn) && next.sparse) {
+    followingSparse = next.length;
+    compressedUnit = endVcn % kUnitClusters != 0;
+  }
+  return true;
+}
+
 std::vector<DataRun> DecodeRuns(std::span<const std::uint8_t> r) {
   std::vector<DataRun> runs;
-  std::uint64_t vcn = 0;
-  std::int64_t lcn = 0;
-  for (std::size_t at = 0; runs.size() < kMaxRuns;) {
-    const RawRun raw = ReadRun(r, at);
-    if (!raw.ok || raw.length == 0) break;
-    DataRun run;
-    run.vcn = vcn;
-    run.length = raw.length;
-    run.sparse = raw.offsetBytes == 0;
-    if (!run.sparse) {
-      if (__builtin_add_overflow(lcn, raw.offset, &lcn) || lcn < 0 || lcn > kMaxCluster) break;
-      run.lcn = lcn;
-    }
-    // Hostile lengths: no run may reach past the largest cluster number.
-    if (raw.length > kMaxCluster || vcn + raw.length > kMaxCluster) break;
-    runs.push_back(run);
-    vcn += raw.length;
-    at = raw.next;
-  }
+  RunCursor cursor(r);
+  while (cursor.NextRun()) runs.push_back(DataRun{cursor.vcn, cursor.length, cursor.lcn, cursor.sparse});
   return runs;
 }
 

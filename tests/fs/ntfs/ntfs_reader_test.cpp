@@ -52,6 +52,30 @@ TEST(NtfsRunList, DecodesFragmentsBackwardsOffsetsAndSparseRuns) {
   EXPECT_FALSE(RunLookup(runs, 33));
 }
 
+TEST(NtfsRunList, TheCursorMarksCompressedUnitsAndCanBeSavedToLookAhead) {
+  // 3 clusters + 13 sparse (a compressed unit), 16 stored, 5 + 11 sparse.
+  const Bytes list = {0x21, 0x03, 0x00, 0x01, 0x01, 0x0D, 0x11, 0x10, 0x20, 0x11, 0x05, 0x30, 0x01, 0x0B, 0x00};
+  RunCursor c(list);
+  ASSERT_TRUE(c.NextRun());
+  EXPECT_EQ(c.lcn, 0x100);
+  EXPECT_TRUE(c.compressedUnit);
+  EXPECT_EQ(c.followingSparse, 13u);
+  const RunCursor saved = c;  // look ahead on a copy
+  ASSERT_TRUE(c.NextRun());
+  EXPECT_TRUE(c.sparse);
+  ASSERT_TRUE(c.NextRun());
+  EXPECT_EQ(c.vcn, 16u);
+  EXPECT_EQ(c.lcn, 0x120);
+  EXPECT_FALSE(c.compressedUnit);  // 16 clusters: stored
+  ASSERT_TRUE(c.NextRun());
+  EXPECT_EQ(c.lcn, 0x150);
+  EXPECT_TRUE(c.compressedUnit);
+  c = saved;  // restored: the same run again
+  EXPECT_EQ(c.vcn, 0u);
+  ASSERT_TRUE(c.NextRun());
+  EXPECT_TRUE(c.sparse);
+}
+
 TEST(NtfsRunList, HostileListsEndCleanly) {
   // Truncated run, 9-byte fields, a negative first cluster, no terminator.
   EXPECT_TRUE(DecodeRuns(Bytes{0x21, 0x10}).empty());

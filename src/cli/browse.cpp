@@ -68,6 +68,7 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     volume = std::make_unique<ExfatRecoverable>(*exfatContext);
   } else if (src.device.fsType == FsType::Ntfs && ntfs.volume.mounted) {
     ntfsContext.reset(new NtfsContext{src.device, ntfs.volume, lists.get()});
+    ntfsContext->ui = &src.ui;
     // The collection thread; the command line has no dialog to stop it early.
     if (collectMft) MftCollection(*ntfsContext, src.ui, src.scan).Wait();
     volume = std::make_unique<NtfsRecoverable>(*ntfsContext);

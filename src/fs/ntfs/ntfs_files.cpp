@@ -2,6 +2,9 @@
 
 #include "common/activity.h"
 #include "common/le.h"
+#include "common/number_text.h"
+#include "common/text.h"
+#include "resources/strings.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_stream.h"
 #include "scan/virtual_folders.h"
@@ -30,10 +33,19 @@ std::vector<std::uint8_t> AttributeListOf(NtfsContext& ctx, std::span<const std:
     return {value.begin(), value.end()};
   }
   const std::uint32_t bpc = ctx.volume.bytesPerCluster;
-  const std::uint64_t bytes = std::min(list->dataSize, kMaxListBytes);
-  std::vector<std::uint8_t> out;
-  if (bytes == 0 || !ReadRuns(ctx.device, DecodeRuns(RunListOf(r, *list)), 0, (bytes + bpc - 1) / bpc, bpc, out))
+  const auto runList = RunListOf(r, *list);
+  const std::uint64_t clusters = RunsTotalClusters(runList);
+  if (clusters * bpc > kMaxListBytes) {
+    // Not a list any file needs: a damaged or hostile record.
+    if (ctx.ui && !ctx.overflowShown.exchange(true))
+      ctx.ui->MessageBox(FillPlaceholders(Text(StringId::NtfsAttrOverflow),
+                                          {ToUtf16(std::to_string(clusters)), ToUtf16(std::to_string(bpc))}),
+                         Text(StringId::Caption), MsgIcon::Warning, MsgButtons::Ok);
     return {};
+  }
+  const std::uint64_t bytes = std::min(list->dataSize, clusters * bpc);
+  std::vector<std::uint8_t> out;
+  if (bytes == 0 || !ReadRuns(ctx.device, DecodeRuns(runList), 0, (bytes + bpc - 1) / bpc, bpc, out)) return {};
   out.resize(static_cast<std::size_t>(bytes));
   return out;
 }
@@ -234,6 +246,11 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop) 
     // Whole records only: a record larger than a cluster may reach into the next run.
     std::uint64_t clusters = std::min(blockClusters, p->left);
     clusters = std::max(recordClusters, clusters / recordClusters * recordClusters);
+    if (p->lcn >= 0) {
+      // The dialog's status line: where the reading is.
+      ui.Status(Text(StringId::ProcessingMftSector) + u" " +
+                ToUtf16(GroupNumber(static_cast<std::uint64_t>(p->lcn) * v.sectorsPerCluster)));
+    }
     if (!ReadRuns(ctx.device, v.mftRuns, vcn, clusters, v.bytesPerCluster, block)) break;
     const std::uint64_t inBlock = clusters * v.bytesPerCluster / v.recordSize;
     for (std::uint64_t k = 0; k < inBlock && first + k < records; ++k) {

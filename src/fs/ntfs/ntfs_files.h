@@ -45,6 +45,8 @@ struct NtfsContext {
   ResultLists* lists = nullptr;
   NtfsListIndex index{};
   NtfsSideRecords side{};
+  Ui* ui = nullptr;  // for the messages of parsing (none in tests and fuzzing)
+  std::atomic<bool> overflowShown{false};  // the overflow message, once per volume
 };
 
 // Record `number` of the MFT; when the MFT holds another record there, a copy

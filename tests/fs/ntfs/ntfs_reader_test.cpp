@@ -653,6 +653,20 @@ TEST(NtfsParse, NamesAndDataInExtensionRecordsAlsoFromTheSideList) {
   EXPECT_EQ(parsed->name, u"moved name.txt");
 }
 
+TEST(NtfsParse, AnAttributeListTooLargeForAnyFileIsReportedOnce) {
+  NtfsFixture f;
+  RecordingUi ui;
+  f.ctx.ui = &ui;
+  // 1000 clusters of attribute list: far beyond any real one.
+  Bytes r = Record(30).StandardInformation().NonResident(kAttrAttributeList, Bytes{0x22, 0xE8, 0x03, 0x01, 0x00, 0x00}, 512000).Build();
+  Bytes again = r;
+  EXPECT_FALSE(f.Parse(r));
+  EXPECT_FALSE(f.Parse(again));
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "Overflow on NTFS_ATTR Buff: nClusters: 1000, BPC= 512");
+  EXPECT_EQ(ui.boxes[0].caption, "Kestrova");
+}
+
 TEST(NtfsVolumeTest, FreeClustersAreCountedUpToTheHighestCluster) {
   NtfsVolume v;
   v.lastCluster = 199;
@@ -693,6 +707,8 @@ TEST(NtfsCollection, TheWholeMftIsCollectedOnItsThreadAndStopsWhenAsked) {
   EXPECT_EQ(+first.rating, rating::kInUse);
   EXPECT_EQ(+f.lists.lost.at(1).rating, rating::kIntact);  // record 3: not in use, resident
   EXPECT_FALSE(ui.progress.empty());
+  ASSERT_FALSE(ui.statuses.empty());
+  EXPECT_EQ(ui.statuses[0], "Sector 400");
 
   // Cancel also stops a running scan; metadata ignored: nothing is collected.
   f.mem.scan.scanRunning = true;

@@ -133,9 +133,16 @@ if have mkntfs && have ntfs-3g && [ -e /dev/fuse ]; then
     dd if="$tmp/a" of="$mnt/disk.vhd" conv=notrunc status=none
     dd if="$tmp/b" of="$mnt/disk.vhd" bs=65536 seek=15 conv=notrunc status=none
     cp "$mnt/disk.vhd" "$tmp/disk.vhd"
+    # Hundreds of files, resident (small) and not; every 50th is deleted below.
+    mkdir -p "$mnt/Many" "$tmp/Many"
+    for i in $(seq -w 1 300); do
+      head -c $(( (10#$i * 37) % 3000 + 1 )) /dev/urandom > "$tmp/Many/f$i.dat"
+      cp "$tmp/Many/f$i.dat" "$mnt/Many/"
+    done
     sync
     umount "$mnt" && ntfs-3g "$f" "$mnt" >/dev/null 2>&1 \
-      && rm -f "$mnt/Report 2024.pdf" && rm -rf "$mnt/Old" && { [ -z "$packed" ] || rm -f "$mnt/Packed/old.log"; } \
+      && rm -f "$mnt/Report 2024.pdf" "$mnt"/Many/f*[05]0.dat && rm -rf "$mnt/Old" \
+      && { [ -z "$packed" ] || rm -f "$mnt/Packed/old.log"; } \
       && sync && umount "$mnt"
     sum() { sha256sum "$1" | cut -d' ' -f1; }
     {
@@ -145,6 +152,11 @@ if have mkntfs && have ntfs-3g && [ -e /dev/fuse ]; then
         ntfs-files /Old/keep.txt 5 deleted "$(sum "$tmp/keep.txt")" \
         ntfs-files /Old/Deep/inner.bin 50000 deleted "$(sum "$tmp/inner.bin")" \
         ntfs-files /disk.vhd 1048576 existing "$(sum "$tmp/disk.vhd")"
+      for i in $(seq -w 1 300); do
+        state=existing; case $i in *[05]0) state=deleted ;; esac
+        printf '%s\t%s\t%s\t%s\t%s\n' ntfs-files "/Many/f$i.dat" "$(stat -c %s "$tmp/Many/f$i.dat")" "$state" \
+          "$(sum "$tmp/Many/f$i.dat")"
+      done
       if [ -n "$packed" ]; then
         printf '%s\t%s\t%s\t%s\t%s\n' ntfs-files /Packed/server.log "$(stat -c %s "$tmp/server.log")" existing \
           "$(sum "$tmp/server.log")" ntfs-files /Packed/old.log "$(stat -c %s "$tmp/old.log")" deleted "$(sum "$tmp/old.log")"

@@ -298,7 +298,7 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
     for (std::size_t i = 0; i < lost.size(); ++i) {
       const ScanEntry e = lost.at(i);
       index.byParent.emplace_back(e.ParentRecord(), i);
-      index.byRecord.emplace_back(e.recordNumber, i);
+      index.byRecord.emplace_back(std::uint64_t{e.recordNumber}, i);
     }
     std::sort(index.byParent.begin(), index.byParent.end());
     std::sort(index.byRecord.begin(), index.byRecord.end());

@@ -30,16 +30,4 @@ if [ ! -f "$img" ]; then
 fi
 
 . "$root/bench/lib.sh"
-cat "$img" > /dev/null
-out=$(mktemp -d)
-plain=$(seconds cat "$img")
-ours=$(seconds "$cli" recover "$img" --to "$out/ours" --recursive)
-echo "cat of the image:        $(printf '%.2f' "$plain") s ($(du -sh "$img" | cut -f1))"
-echo "kestrova-cli recover -r: $(printf '%.2f' "$ours") s ($(du -sh "$out/ours" | cut -f1) written)"
-echo "ratio to the read limit: $(ratio "$ours" "$plain")"
-if command -v tsk_recover >/dev/null 2>&1; then
-  peer=$(seconds tsk_recover -e "$img" "$out/tsk")
-  echo "tsk_recover -e:          $(printf '%.2f' "$peer") s ($(du -sh "$out/tsk" | cut -f1) written)"
-  echo "ratio to tsk_recover:    $(ratio "$ours" "$peer")"
-fi
-rm -rf "$out"
+compare_recovery "$cli" "$img"

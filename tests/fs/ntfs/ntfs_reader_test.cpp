@@ -383,10 +383,15 @@ std::string Decode(const Bytes& chunk) {
   return n > kLznt1ChunkBytes ? "<overflow>" : std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-TEST(Lznt1, LiteralsOverlappingCopiesAndStoredChunks) {
+// "abcabcabc": three literals and a copy that repeats while it copies.
+Bytes AbcChunk() {
   auto items = Literals("abc");
-  items.push_back({-1, (2u << 12) | 3u});  // 3 back, 6 long: repeats while copying
-  EXPECT_EQ(Decode(Chunk(items)), "abcabcabc");
+  items.push_back({-1, (2u << 12) | 3u});
+  return Chunk(items);
+}
+
+TEST(Lznt1, LiteralsOverlappingCopiesAndStoredChunks) {
+  EXPECT_EQ(Decode(AbcChunk()), "abcabcabc");
 
   Bytes stored(2);
   PutLe16(stored.data(), static_cast<std::uint16_t>(0x3000 | (5 + 2 - 3)));
@@ -433,9 +438,7 @@ TEST(Lznt1, AStoredChunkInsideACompressedUnitIsCopied) {
   Bytes data(2);
   PutLe16(data.data(), static_cast<std::uint16_t>(0x3000 | (4096 + 2 - 3)));
   data.insert(data.end(), 4096, 'S');
-  auto items = Literals("abc");
-  items.push_back({-1, (2u << 12) | 3u});
-  const Bytes second = Chunk(items);
+  const Bytes second = AbcChunk();
   data.insert(data.end(), second.begin(), second.end());
   data.insert(data.end(), {0, 0});  // the end mark
   Bytes unit(8192, 0xCC);
@@ -445,17 +448,19 @@ TEST(Lznt1, AStoredChunkInsideACompressedUnitIsCopied) {
   EXPECT_TRUE(std::all_of(unit.begin() + 4105, unit.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
+// Unit 0: one cluster of chunks at 200, then 15 sparse. Unit 1: 16 stored
+// clusters at 300. Unit 2: sparse. Returns the run list.
+Bytes PlaceThreeUnits(NtfsFixture& f) {
+  const Bytes chunk = AbcChunk();
+  std::memcpy(f.mem.at(200), chunk.data(), chunk.size());
+  for (std::uint64_t s = 300; s < 316; ++s) std::memset(f.mem.at(s), static_cast<int>(s & 0xFF), 512);
+  return {0x21, 0x01, 0xC8, 0x00, 0x01, 0x0F, 0x21, 0x10, 0x64, 0x00, 0x01, 0x10, 0x00};
+}
+
 TEST(NtfsStream, UnitsStoredCompressedAndSparse) {
   NtfsFixture f;
   const std::uint32_t bpc = 512;
-  // Unit 0: one cluster of chunks at 200, then 15 sparse. Unit 1: 16 stored
-  // clusters at 300. Unit 2: sparse.
-  auto items = Literals("abc");
-  items.push_back({-1, (2u << 12) | 3u});
-  const Bytes chunk = Chunk(items);
-  std::memcpy(f.mem.at(200), chunk.data(), chunk.size());
-  for (std::uint64_t s = 300; s < 316; ++s) std::memset(f.mem.at(s), static_cast<int>(s & 0xFF), 512);
-  const Bytes list = {0x21, 0x01, 0xC8, 0x00, 0x01, 0x0F, 0x21, 0x10, 0x64, 0x00, 0x01, 0x10, 0x00};
+  const Bytes list = PlaceThreeUnits(f);
   const auto runs = DecodeRuns(list);
   const std::uint64_t size = 3 * 16 * bpc - 100;
   Bytes out;
@@ -481,12 +486,7 @@ TEST(NtfsStream, UnitsStoredCompressedAndSparse) {
 
 TEST(NtfsStream, RangeReadsGiveTheBytesOfTheWholeFileAtTheirOffsets) {
   NtfsFixture f;
-  auto items = Literals("abc");
-  items.push_back({-1, (2u << 12) | 3u});
-  const Bytes chunk = Chunk(items);
-  std::memcpy(f.mem.at(200), chunk.data(), chunk.size());
-  for (std::uint64_t s = 300; s < 316; ++s) std::memset(f.mem.at(s), static_cast<int>(s & 0xFF), 512);
-  const Bytes list = {0x21, 0x01, 0xC8, 0x00, 0x01, 0x0F, 0x21, 0x10, 0x64, 0x00, 0x01, 0x10, 0x00};
+  const Bytes list = PlaceThreeUnits(f);
   const std::uint64_t size = 3 * 8192 - 100;
   const Bytes packed = Record(90).StandardInformation(kNtfsCompressed).Name(u"p.log").NonResident(kAttrData, list, size, 1).Build();
   std::memcpy(f.mem.at(20), packed.data(), packed.size());

@@ -163,6 +163,9 @@ bool MountNtfsGeometry(SectorDevice& d, const MountedVolume& m, bool load, NtfsV
   v.bytesPerCluster = v.sectorsPerCluster * v.bytesPerSector;
   v.lastCluster = d.lastCluster;
   v.recordSize = m.mftRecordSize ? m.mftRecordSize : 1024;
+  // A record smaller than a sector or over 64 KiB is a damaged boot sector:
+  // read records as the common 1024 bytes rather than as nonsense.
+  if (v.recordSize < v.bytesPerSector || v.recordSize > 65536) v.recordSize = 1024;
   v.ignoreMetadata = m.damaged;
   v.mounted = true;
   if (m.damaged || m.mftStartSector == kAllOnes) return true;

@@ -11,6 +11,7 @@
 #include "scan/virtual_folders.h"
 #include "support/crafted.h"
 #include "support/recording_ui.h"
+#include "volume/mount.h"
 
 #include <gtest/gtest.h>
 
@@ -665,6 +666,13 @@ TEST(NtfsParse, AnAttributeListTooLargeForAnyFileIsReportedOnce) {
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "Overflow on NTFS_ATTR Buff: nClusters: 1000, BPC= 512");
   EXPECT_EQ(ui.boxes[0].caption, "Kestrova");
+}
+
+TEST(NtfsVolumeTest, RecordSizeFromTheBootValue) {
+  EXPECT_EQ(NtfsRecordSize(static_cast<std::int8_t>(0xF6), 8, 512), 1024u);  // 2^10
+  EXPECT_EQ(NtfsRecordSize(2, 8, 512), 8192u);                               // 2 clusters of 4 KiB
+  EXPECT_EQ(NtfsRecordSize(1, 1, 512), 512u);
+  EXPECT_EQ(NtfsRecordSize(static_cast<std::int8_t>(0x80), 8, 512), 0u);     // absurd: none
 }
 
 TEST(NtfsVolumeTest, FreeClustersAreCountedUpToTheHighestCluster) {

@@ -23,7 +23,7 @@ bool NextFromVirtualFolder(DirFind& f, FsType fs, const SignatureExtensions* ext
     const ScanEntry e = list.at(f.listIndex++);
     std::u16string name = DisplayName(e, list.NameOf(e), extensions ? *extensions : kNone);
     const bool shown = fs == FsType::Ntfs
-                           ? PassesNtfsFilter(e, name, IsFolder(e, fs), e.name == kGeneratedName, f.filter)
+                           ? PassesNtfsFilter(e, name, IsFolder(e, fs), f.filter)
                            : PassesFilter(e, name, IsFolder(e, fs), f.filter);
     if (!f.unfiltered && !shown) continue;
     out.entry = e;

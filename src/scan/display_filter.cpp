@@ -33,8 +33,7 @@ bool MatchesAnyMask(std::u16string_view name, const DisplayFilter& filter) {
 
 }  // namespace
 
-bool PassesNtfsFilter(const ScanEntry& e, std::u16string_view name, bool folder, bool generatedName,
-                      const DisplayFilter& filter) {
+bool PassesNtfsFilter(const ScanEntry& e, std::u16string_view name, bool folder, const DisplayFilter& filter) {
   const std::uint32_t f = filter.flags;
   if (f == show::kEverything) return true;
   if (e.Kind() == EntryKind::ParentLink || (folder && name == u".")) return true;
@@ -54,7 +53,7 @@ bool PassesNtfsFilter(const ScanEntry& e, std::u16string_view name, bool folder,
     if ((e.flags & kNtfsEncrypted) && !needs(show::kEncrypted)) return false;
     if ((e.flags & kNtfsCompressed) && !needs(show::kCompressed)) return false;
   }
-  if (!generatedName && !name.empty() && name[0] == u'$' && !needs(show::kDollarNames)) return false;
+  if (e.name != kGeneratedName && !name.empty() && name[0] == u'$' && !needs(show::kDollarNames)) return false;
   return true;
 }
 

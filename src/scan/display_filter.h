@@ -37,8 +37,7 @@ struct DisplayFilter {
 bool PassesFilter(const ScanEntry& e, std::u16string_view name, bool folder, const DisplayFilter& filter);
 
 // The same for NTFS entries, whose state is in the rating, with the three
-// NTFS flags. generatedName: the entry has no stored name (exempt from 0x200).
-bool PassesNtfsFilter(const ScanEntry& e, std::u16string_view name, bool folder, bool generatedName,
-                      const DisplayFilter& filter);
+// NTFS flags. Generated names (RAW entries) are exempt from the '$' rule.
+bool PassesNtfsFilter(const ScanEntry& e, std::u16string_view name, bool folder, const DisplayFilter& filter);
 
 }  // namespace kestrova

@@ -4,56 +4,46 @@
 #include "fs/ntfs/ntfs_record.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace kestrova {
 namespace {
 
-void PutU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void PutU64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 void PutWide(std::vector<std::uint8_t>& b, std::size_t at, std::u16string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    b[at + 2 * i] = static_cast<std::uint8_t>(text[i]);
-    b[at + 2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
-  }
+  for (std::size_t i = 0; i < text.size(); ++i) StoreLe16(b, at + 2 * i, text[i]);
 }
 
 std::vector<std::uint8_t> StreamHeader() {
   std::vector<std::uint8_t> h(66, 0);
-  PutU32(h, 0, 256);
+  StoreLe32(h, 0, 256);
   PutWide(h, 4, u"ROBS");
-  PutU32(h, 20, 30);
+  StoreLe32(h, 20, 30);
   PutWide(h, 24, u"NTFS");
-  PutU32(h, 44, 2);
-  PutU32(h, 48, 0x02201910);
+  StoreLe32(h, 44, 2);
+  StoreLe32(h, 48, 0x02201910);
   PutWide(h, 54, u"GURE");
   return h;
 }
 
 std::vector<std::uint8_t> DataStreamHeader() {
   std::vector<std::uint8_t> h(42, 0);
-  PutU32(h, 0, 42);
+  StoreLe32(h, 0, 42);
   PutWide(h, 4, u"NTFS");
-  PutU32(h, 24, 14);
+  StoreLe32(h, 24, 14);
   PutWide(h, 28, u"::$DATA");
   return h;
 }
 
 std::vector<std::uint8_t> BlockHeader(std::uint64_t offset, std::uint32_t fileBytes, std::uint32_t roundedBytes) {
   std::vector<std::uint8_t> h(512, 0);
-  PutU32(h, 0, roundedBytes + 512);
+  StoreLe32(h, 0, roundedBytes + 512);
   PutWide(h, 4, u"GURE");
-  PutU64(h, 16, offset);
-  PutU32(h, 24, 0x1F0);
-  PutU32(h, 28, fileBytes);
-  PutU32(h, 32, fileBytes);
-  PutU32(h, 36, 0x10100000);
-  PutU32(h, 40, 0x0001010B);
-  PutU32(h, 44, roundedBytes);
+  StoreLe64(h, 16, offset);
+  StoreLe32(h, 24, 0x1F0);
+  StoreLe32(h, 28, fileBytes);
+  StoreLe32(h, 32, fileBytes);
+  StoreLe32(h, 36, 0x10100000);
+  StoreLe32(h, 40, 0x0001010B);
+  StoreLe32(h, 44, roundedBytes);
   return h;
 }
 

@@ -14,14 +14,6 @@
 namespace kestrova {
 namespace {
 
-std::u16string FileNameOf(std::span<const std::uint8_t> value) {
-  std::u16string name;
-  const std::size_t length = value.size() > 0x40 ? value[0x40] : 0;
-  for (std::size_t i = 0; i < length && 0x42 + 2 * i + 2 <= value.size(); ++i)
-    name.push_back(static_cast<char16_t>(LoadLe16(value, 0x42 + 2 * i)));
-  return name;
-}
-
 // The attribute list's value, resident or read through its runs (bounded: a
 // real list of even a badly fragmented file is a few KiB).
 std::vector<std::uint8_t> AttributeListOf(NtfsContext& ctx, std::span<const std::uint8_t> r) {
@@ -132,7 +124,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
   }
   if (name.size() < 0x42) return false;
   const std::uint64_t changeTime = LoadLe64(name, 0x18);
-  std::u16string fileName = FileNameOf(name);
+  std::u16string fileName = FileNameText(name);
   if (changeTime == 0 || fileName.empty() || fileName == u".") return false;
 
   ScanEntry e = MakeScanEntry();
@@ -339,7 +331,7 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
     FoundEntry f;
     f.entry = e;
     if (const std::u16string* n = lost.NameOf(e)) f.name = *n;
-    if (!PassesNtfsFilter(f.entry, f.name, IsFolder(e, FsType::Ntfs), e.name == kGeneratedName, filter)) continue;
+    if (!PassesNtfsFilter(f.entry, f.name, IsFolder(e, FsType::Ntfs), filter)) continue;
     out.push_back(std::move(f));
   }
   return out;

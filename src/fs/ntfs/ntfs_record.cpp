@@ -94,4 +94,12 @@ std::u16string AttributeName(std::span<const std::uint8_t> r, const AttributeRef
   return name;
 }
 
+std::u16string FileNameText(std::span<const std::uint8_t> value) {
+  std::u16string name;
+  const std::size_t length = value.size() > 0x40 ? value[0x40] : 0;
+  for (std::size_t i = 0; i < length && 0x42 + 2 * i + 2 <= value.size(); ++i)
+    name.push_back(static_cast<char16_t>(LoadLe16(value, 0x42 + 2 * i)));
+  return name;
+}
+
 }  // namespace kestrova

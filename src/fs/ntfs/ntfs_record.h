@@ -46,6 +46,8 @@ std::optional<AttributeRef> FindAttribute(std::span<const std::uint8_t> record, 
 std::span<const std::uint8_t> ResidentValue(std::span<const std::uint8_t> record, const AttributeRef& a);
 // The run list of a non-resident attribute (up to the attribute's end).
 std::span<const std::uint8_t> RunListOf(std::span<const std::uint8_t> record, const AttributeRef& a);
+// The name in a $FILE_NAME value (length at 0x40, UTF-16 at 0x42), cut at the value's end.
+std::u16string FileNameText(std::span<const std::uint8_t> fileNameValue);
 // The attribute's name (UTF-16).
 std::u16string AttributeName(std::span<const std::uint8_t> record, const AttributeRef& a);
 

@@ -22,12 +22,8 @@ bool FindSystemRecord(SectorDevice& d, const NtfsVolume& v, std::uint64_t startC
     const auto fn = FindAttribute(out, kAttrFileName);
     if (!fn) continue;
     const auto value = ResidentValue(out, *fn);
-    if (value.size() < 0x42) continue;
-    const std::size_t length = value[0x40];
-    if (value.size() < 0x42 + 2 * length || length != name.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < length && same; ++i) same = LoadLe16(value, 0x42 + 2 * i) == name[i];
-    if (same) return true;
+    // A name cut short by the value's end is no match.
+    if (value.size() > 0x40 && value.size() >= 0x42 + 2u * value[0x40] && FileNameText(value) == name) return true;
   }
   return false;
 }

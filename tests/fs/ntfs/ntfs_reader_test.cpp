@@ -782,25 +782,27 @@ TEST(NtfsFilter, CompressedEncryptedAndOverwrittenEntriesNeedTheirFlags) {
   e.flags = kNtfsCompressed;
   DisplayFilter filter;
   filter.flags = show::kExisting | show::kFiles;
-  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, filter));
   filter.flags |= show::kCompressed;
-  EXPECT_TRUE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  EXPECT_TRUE(PassesNtfsFilter(e, u"a.txt", false, filter));
   e.flags = kNtfsEncrypted;
-  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, filter));
   // Partly reused: deleted and overwritten flags both needed; an overwritten
   // encrypted entry does not need the encrypted flag.
   e.rating = 40;
   e.SetKind(EntryKind::Overwritten);
   filter.flags = show::kDeleted | show::kFiles;
-  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, filter));
   filter.flags |= show::kOverwritten;
-  EXPECT_TRUE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
+  EXPECT_TRUE(PassesNtfsFilter(e, u"a.txt", false, filter));
   // Masks apply to files, generated names are exempt from the '$' rule.
   filter.flags |= show::kMasks;
   filter.masks = DisplayFilter::SplitMasks(u"*.jpg");
-  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, false, filter));
-  EXPECT_TRUE(PassesNtfsFilter(e, u"$x.jpg", false, true, filter));
-  EXPECT_FALSE(PassesNtfsFilter(e, u"$x.jpg", false, false, filter));
+  EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, filter));
+  ScanEntry generated = e;
+  generated.name = kGeneratedName;
+  EXPECT_TRUE(PassesNtfsFilter(generated, u"$x.jpg", false, filter));
+  EXPECT_FALSE(PassesNtfsFilter(e, u"$x.jpg", false, filter));
 }
 
 TEST(NtfsBootCopy, ABackupBootSectorGivesTheVolumeStart) {

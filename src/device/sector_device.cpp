@@ -124,7 +124,10 @@ bool SectorDevice::WriteSectors(std::uint64_t sector, std::span<const std::uint8
   ActivityMark activity(Fn::WriteSectors);
   const std::uint64_t ss = sectorSize;
   const std::uint64_t bytes = static_cast<std::uint64_t>(count) * ss;
-  if (bytes > buffer.size() || sector > std::numeric_limits<std::uint64_t>::max() / (ss ? ss : 1)) return false;
+  if (count == 0 || bytes > buffer.size() || sector > std::numeric_limits<std::uint64_t>::max() / (ss ? ss : 1))
+    return false;
+  // A repair never writes past the device's last sector (an image would grow).
+  if (deviceSectors != kAllOnes && (sector >= deviceSectors || count > deviceSectors - sector)) return false;
   std::scoped_lock guard(deviceLock_);
   if (!source_) return false;
   // Reads never hold a writable handle; a repair opens one for this write alone.

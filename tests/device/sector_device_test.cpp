@@ -208,6 +208,21 @@ TEST_F(SectorDeviceTest, WritesOpenAWritableHandleOnlyForTheWrite) {
   EXPECT_EQ(written->data[7 * 512], 0x5A);
 }
 
+TEST_F(SectorDeviceTest, WritesStopAtTheDeviceEnd) {
+  auto written = std::make_shared<MemoryBlockSource::Shared>();
+  written->writable = true;
+  written->data.resize(100 * 512);
+  dev.Attach(std::make_unique<MemoryBlockSource>(written), nullptr);
+  dev.deviceSectors = 100;
+  std::vector<std::uint8_t> data(2 * 512, 0x5A);
+  struct Case { std::uint64_t sector; std::uint32_t count; bool ok; };
+  for (const Case c : {Case{98, 2, true}, Case{99, 2, false}, Case{100, 1, false}, Case{kAllOnes - 1, 2, false},
+                       Case{5, 0, false}}) {
+    EXPECT_EQ(dev.WriteSectors(c.sector, data, c.count), c.ok) << c.sector << "+" << c.count;
+  }
+  EXPECT_EQ(written->data.size(), 100u * 512) << "an image never grows through a repair write";
+}
+
 TEST_F(SectorDeviceTest, CloseReturnsToNothingOpen) {
   dev.volumeStart = 5;
   dev.sectorsPerCluster = 8;

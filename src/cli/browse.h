@@ -1,12 +1,9 @@
-// A listed volume of SOURCE mounted for browsing and recovery (FAT or exFAT):
-// shared by "ls" and "recover".
+// A listed volume of SOURCE mounted for browsing and recovery, shared by "ls"
+// and "recover": the core's volume session with the command line's messages.
 #pragma once
 
-#include "cli/source.h"
-#include "fs/exfat/exfat_volume.h"
-#include "fs/fat/fat_volume.h"
-#include "fs/ntfs/ntfs_volume.h"
-#include "recovery/recoverable_volume.h"
+#include "cli/terminal_ui.h"
+#include "explore/volume_session.h"
 
 #include <memory>
 #include <string>
@@ -15,17 +12,9 @@
 namespace kestrova::cli {
 
 struct BrowseSession {
-  ListedSource src;
-  FatReader fat;
-  ExfatReader exfat;
-  NtfsReader ntfs;
-  MountHooks hooks;
-  MountedVolume mounted;
-  std::unique_ptr<ResultLists> lists;
-  std::unique_ptr<FatContext> fatContext;
-  std::unique_ptr<ExfatContext> exfatContext;
-  std::unique_ptr<NtfsContext> ntfsContext;
-  std::unique_ptr<RecoverableVolume> volume;
+  TerminalUi ui;
+  VolumeSession session{ui};
+  RecoverableVolume* volume = nullptr;
   bool collectMft = true;  // NTFS: fill the lost-files list from the MFT when opening
 
   // Lists SOURCE, opens volume `partition` (0: the only one) and mounts it.
@@ -33,7 +22,7 @@ struct BrowseSession {
   int Open(const std::string& source, std::size_t partition, const char* command);
 };
 
-// "/a/b" -> {"a", "b"}.
-std::vector<std::string> PathComponents(const std::string& path);
+// The exit code for a failed open, with its message on stderr.
+int ReportSessionStatus(SessionStatus status, const std::string& source);
 
 }  // namespace kestrova::cli

@@ -47,6 +47,8 @@ enum class Fn : std::uint16_t {
   CliMain,
   RecoverFiles,
   CollectMft,
+  OpenSource,
+  MountForBrowsing,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

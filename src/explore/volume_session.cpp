@@ -1,0 +1,200 @@
+#include "explore/volume_session.h"
+
+#include "common/activity.h"
+#include "common/text.h"
+#include "fs/ntfs/mft_collection.h"
+#include "scan/entry_ops.h"
+#include "scan/virtual_folders.h"
+
+#include <set>
+#include <sys/stat.h>
+
+namespace kestrova {
+
+std::vector<std::string> PathComponents(const std::string& path) {
+  std::vector<std::string> parts;
+  std::size_t i = 0;
+  while (i <= path.size()) {
+    const std::size_t slash = path.find('/', i);
+    std::string part = path.substr(i, slash == std::string::npos ? std::string::npos : slash - i);
+    if (!part.empty()) parts.push_back(std::move(part));
+    if (slash == std::string::npos) break;
+    i = slash + 1;
+  }
+  return parts;
+}
+
+VolumeSession::VolumeSession(Ui& ui) : ui_(ui) {}
+
+VolumeSession::~VolumeSession() { Unmount(); }
+
+void VolumeSession::Unmount() {
+  // Readers and contexts refer to the device and the lists: release them first.
+  volume_.reset();
+  ntfsContext_.reset();
+  exfatContext_.reset();
+  fatContext_.reset();
+  lists_.reset();
+  mounted_ = MountedVolume{};
+}
+
+namespace {
+
+SessionStatus RequestFor(const std::string& path, OpenRequest& request, bool& block) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return SessionStatus::Missing;
+  if (S_ISDIR(st.st_mode)) return SessionStatus::IsFolder;
+  block = S_ISBLK(st.st_mode);
+  if (block)
+    request.volumePath = path;
+  else
+    request.imagePath = path;
+  return SessionStatus::Ok;
+}
+
+}  // namespace
+
+SessionStatus VolumeSession::OpenRange(const std::string& path, std::uint64_t start, std::uint64_t count,
+                                       OpenedVolume& opened) {
+  Unmount();
+  OpenRequest request;
+  if (SessionStatus s = RequestFor(path, request, block_); s != SessionStatus::Ok) return s;
+  path_ = path;
+  request.start = start;
+  request.count = count;
+  if (!OpenDevice(device_, tables_, ui_, request, opened)) return SessionStatus::CantOpen;
+  if (!opened.raw.bootSectorRead) return SessionStatus::BootUnreadable;
+  return SessionStatus::Ok;
+}
+
+SessionStatus VolumeSession::OpenSource(const std::string& path) {
+  ActivityMark activity(Fn::OpenSource);
+  rows_.clear();
+  listing_ = PartitionListing{};
+  OpenedVolume opened;
+  if (SessionStatus s = OpenRange(path, 0, 0, opened); s != SessionStatus::Ok) return s;
+  device_.volumeStart = 0;
+  IdentifyContext ctx{device_, 0, nullptr, nullptr};
+  listing_ = ListPartitions(ctx, device_.deviceSectors == kAllOnes ? 0 : device_.deviceSectors);
+  for (const DriveEntry& e : listing_.volumes) rows_.push_back({e, false});
+  for (const DriveEntry& e : listing_.afterLast) rows_.push_back({e, true});
+  return SessionStatus::Ok;
+}
+
+SessionStatus VolumeSession::OpenVolumeOf(DriveEntry& entry, OpenedVolume& opened) {
+  OpenRequest request;
+  if (SessionStatus s = RequestFor(path_, request, block_); s != SessionStatus::Ok) return s;
+  request.start = entry.start;
+  request.count = entry.sectors;
+  request.entry = &entry;
+  return OpenDevice(device_, tables_, ui_, request, opened) ? SessionStatus::Ok : SessionStatus::CantOpen;
+}
+
+SessionStatus VolumeSession::MountOnly() {
+  if (rows_.empty()) return SessionStatus::NoVolume;
+  if (rows_.size() != 1) return SessionStatus::NeedVolume;
+  return MountRow(0);
+}
+
+SessionStatus VolumeSession::MountRow(std::size_t index) {
+  if (index >= rows_.size()) return SessionStatus::BadVolume;
+  Unmount();
+  DriveEntry entry = rows_[index].entry;
+  OpenedVolume opened;
+  if (SessionStatus s = OpenVolumeOf(entry, opened); s != SessionStatus::Ok) return s;
+  return MountOpened(opened, entry.sectors);
+}
+
+SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count) {
+  OpenedVolume opened;
+  if (SessionStatus s = OpenRange(path_, start, count, opened); s != SessionStatus::Ok) return s;
+  return MountOpened(opened, count);
+}
+
+SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64_t partitionCount) {
+  ActivityMark activity(Fn::MountForBrowsing);
+  DriveSettings settings;
+  const MountHooks fatHooks = fat_.Hooks(settings);
+  const MountHooks exfatHooks = exfat_.Hooks(settings);
+  const MountHooks ntfsHooks = ntfs_.Hooks(settings);
+  hooks_ = fatHooks;
+  hooks_.locateExfat = exfatHooks.locateExfat;
+  hooks_.loadTables = [fatLoad = fatHooks.loadTables, exfatLoad = exfatHooks.loadTables,
+                       ntfsLoad = ntfsHooks.loadTables](SectorDevice& d, MountedVolume& m) {
+    if (d.fsType == FsType::Exfat) return exfatLoad(d, m);
+    if (d.fsType == FsType::Ntfs) return ntfsLoad(d, m);
+    return fatLoad(d, m);
+  };
+  MountRequest mount;
+  mount.depth = 1;
+  mount.partitionCount = partitionCount;
+  mount.hooks = &hooks_;
+  if (!MountVolume(device_, ui_, mount, opened, mounted_)) return SessionStatus::CantMount;
+  lists_ = std::make_unique<ResultLists>(&ui_);
+  if (IsFatFamily(device_.fsType) && fat_.volume.IsFat()) {
+    fatContext_ = std::make_unique<FatContext>(FatContext{device_, fat_.volume, lists_.get(), nullptr, true});
+    volume_ = std::make_unique<FatRecoverable>(*fatContext_);
+  } else if (device_.fsType == FsType::Exfat && exfat_.volume.mounted) {
+    exfatContext_ = std::make_unique<ExfatContext>(ExfatContext{device_, exfat_.volume, lists_.get(), nullptr});
+    volume_ = std::make_unique<ExfatRecoverable>(*exfatContext_);
+  } else if (device_.fsType == FsType::Ntfs && ntfs_.volume.mounted) {
+    ntfsContext_.reset(new NtfsContext{device_, ntfs_.volume, lists_.get()});
+    ntfsContext_->ui = &ui_;
+    volume_ = std::make_unique<NtfsRecoverable>(*ntfsContext_);
+  } else {
+    return SessionStatus::Unsupported;
+  }
+  return SessionStatus::Ok;
+}
+
+std::size_t VolumeSession::CollectMft() {
+  if (!ntfsContext_) return 0;
+  return MftCollection(*ntfsContext_, ui_, scan_).Wait();
+}
+
+std::optional<VolumePath> VolumeSession::Resolve(const std::string& path) {
+  if (!volume_) return std::nullopt;
+  const std::vector<std::string> parts = PathComponents(path);
+  std::vector<std::u16string> wide;
+  for (const std::string& part : parts) wide.push_back(ToUtf16(part));
+  if (auto folders = FindFolder(*volume_, wide)) return VolumePath{std::move(*folders), std::nullopt};
+  if (parts.empty()) return std::nullopt;
+  // A file: its name in its folder.
+  auto parent = FindFolder(*volume_, std::vector<std::u16string>(wide.begin(), wide.end() - 1));
+  if (!parent) return std::nullopt;
+  for (FoundEntry& f : volume_->List(parent->back(), {})) {
+    if (f.dotEntry || ToUtf8(f.name) != parts.back()) continue;
+    return VolumePath{std::move(*parent), std::move(f)};
+  }
+  return std::nullopt;
+}
+
+SessionStatus VolumeSession::Mark(const std::vector<std::string>& paths, bool recursive, const DisplayFilter& filter,
+                                  std::vector<MarkedEntry>& marked, std::string& missing) {
+  if (!volume_) return SessionStatus::Unsupported;
+  std::set<std::uint64_t> taken;  // each entry once
+  auto add = [&](const FoundEntry& f, const std::string& entryPath) {
+    if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) return;
+    if (IsFolder(f.entry, volume_->Type()) && !recursive) return;
+    if (!taken.insert(volume_->EntryId(f.entry)).second) return;
+    marked.push_back({f.entry, f.name, entryPath});
+  };
+  const std::vector<std::string> wanted = paths.empty() ? std::vector<std::string>{"/"} : paths;
+  for (const std::string& p : wanted) {
+    const std::optional<VolumePath> r = Resolve(p);
+    if (!r) {
+      missing = p;
+      return SessionStatus::NotFound;
+    }
+    std::string shown;
+    for (const std::string& part : PathComponents(p)) shown += "/" + part;
+    if (r->IsFolder()) {
+      for (const FoundEntry& f : volume_->List(r->folders.back(), filter)) add(f, shown + "/" + ToUtf8(f.name));
+    } else {
+      add(*r->entry, shown);
+    }
+  }
+  return SessionStatus::Ok;
+}
+
+}  // namespace kestrova

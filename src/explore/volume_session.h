@@ -1,0 +1,131 @@
+// One opened source and, once chosen, one of its volumes mounted for browsing
+// and recovery. Both front ends (the command line and the desktop program)
+// open, mount, list, resolve paths, mark and recover through this one class;
+// neither wires readers, hooks or contexts itself.
+#pragma once
+
+#include "common/ui.h"
+#include "device/drive_tables.h"
+#include "device/scan_flags.h"
+#include "device/sector_device.h"
+#include "fs/exfat/exfat_volume.h"
+#include "fs/fat/fat_volume.h"
+#include "fs/ntfs/ntfs_volume.h"
+#include "recovery/recoverable_volume.h"
+#include "recovery/recovery_job.h"
+#include "volume/list_partitions.h"
+#include "volume/mount.h"
+#include "volume/open_volume.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrova {
+
+// What went wrong, for the front end to put in its own words.
+enum class SessionStatus {
+  Ok,
+  Missing,         // no such file or device
+  IsFolder,        // a folder, not an image or a device
+  CantOpen,        // the open failed (rights, a refused .vmdk, ...)
+  BootUnreadable,  // the first sector of the source cannot be read
+  NoVolume,        // the listing found nothing
+  NeedVolume,      // several volumes: one must be chosen
+  BadVolume,       // a row number out of range
+  CantMount,
+  Unsupported,     // mounted, but no reader for this file system
+  NotFound,        // a path names nothing on the volume
+};
+
+// A row of the listing: a volume, and whether it is in no table.
+struct VolumeRow {
+  DriveEntry entry;
+  bool lost = false;  // behind the last volume, in no table
+};
+
+// A path resolved on the mounted volume: the folder handles from the root down,
+// and the entry itself when the path names a file (or a folder by its entry).
+struct VolumePath {
+  std::vector<std::uint32_t> folders;  // the root first
+  std::optional<FoundEntry> entry;     // set when the last component is a file
+  bool IsFolder() const { return !entry.has_value(); }
+};
+
+class VolumeSession {
+ public:
+  explicit VolumeSession(Ui& ui);
+  ~VolumeSession();
+  VolumeSession(const VolumeSession&) = delete;
+  VolumeSession& operator=(const VolumeSession&) = delete;
+
+  // Opens `path` (an image file or a block device) whole and lists its volumes.
+  SessionStatus OpenSource(const std::string& path);
+  // Opens `path` at a sector range and identifies what is there (count 0: to the end).
+  SessionStatus OpenRange(const std::string& path, std::uint64_t start, std::uint64_t count, OpenedVolume& opened);
+  const std::vector<VolumeRow>& rows() const { return rows_; }
+  const PartitionListing& listing() const { return listing_; }
+  const std::string& sourcePath() const { return path_; }
+
+  // Mounts the row's volume (0-based) with its tables; Unsupported leaves it
+  // mounted (geometry known) but without a reader.
+  SessionStatus MountRow(std::size_t index);
+  // The volume a caller chose without a table (a sector and a count).
+  SessionStatus MountAt(std::uint64_t start, std::uint64_t count);
+  // The only volume when there is one; NeedVolume when there are several.
+  SessionStatus MountOnly();
+
+  // NTFS: collects every MFT record into "Lost files" (folders are built from it).
+  // Runs on the calling thread; returns the records added.
+  std::size_t CollectMft();
+
+  bool mounted() const { return volume_ != nullptr; }
+  RecoverableVolume& volume() { return *volume_; }
+  FsType fsType() const { return device_.fsType; }
+  const MountedVolume& mountedVolume() const { return mounted_; }
+  SectorDevice& device() { return device_; }
+  ResultLists& lists() { return *lists_; }
+  ScanFlags& scanFlags() { return scan_; }
+  Ui& ui() { return ui_; }
+
+  // "/a/b" resolved from the root (case-insensitive; the virtual folders at the root).
+  std::optional<VolumePath> Resolve(const std::string& path);
+  // The folders and files named by `paths` ("/"-separated; none: the root),
+  // as recovery takes them: the contents of a named folder, or the named file.
+  // Folders are taken only when `recursive`. `missing` gets the first path
+  // that names nothing (then NotFound).
+  SessionStatus Mark(const std::vector<std::string>& paths, bool recursive, const DisplayFilter& filter,
+                     std::vector<MarkedEntry>& marked, std::string& missing);
+
+ private:
+  SessionStatus OpenVolumeOf(DriveEntry& entry, OpenedVolume& opened);
+  SessionStatus MountOpened(const OpenedVolume& opened, std::uint64_t partitionCount);
+  void Unmount();
+
+  Ui& ui_;
+  ScanFlags scan_;
+  SectorDevice device_{scan_};
+  DriveTables tables_;
+  std::string path_;
+  bool block_ = false;
+  PartitionListing listing_;
+  std::vector<VolumeRow> rows_;
+
+  FatReader fat_;
+  ExfatReader exfat_;
+  NtfsReader ntfs_;
+  MountHooks hooks_;
+  MountedVolume mounted_;
+  std::unique_ptr<ResultLists> lists_;
+  std::unique_ptr<FatContext> fatContext_;
+  std::unique_ptr<ExfatContext> exfatContext_;
+  std::unique_ptr<NtfsContext> ntfsContext_;
+  std::unique_ptr<RecoverableVolume> volume_;
+};
+
+// "/a/b" -> {"a", "b"}.
+std::vector<std::string> PathComponents(const std::string& path);
+
+}  // namespace kestrova

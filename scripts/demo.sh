@@ -29,9 +29,9 @@ Columns: status, size in bytes, type (extension), date, rating, kind, first
 cluster, path. Status: deleted (marked deleted; its data is read from where the
 entry points), notdetected (deleted; no content check could confirm the data),
 overwritten (another file uses its clusters now), folderverified (a deleted
-folder whose first cluster still holds its entries). Rating: how likely the data is intact, in
-percent (100: every cluster it needs is still free); 110 means not computed,
-120 a verified folder.
+folder whose first cluster still holds its entries). Rating: how likely the
+data is intact, in percent (100: every cluster it needs is still free); 110
+means not computed, 120 a verified folder.
 FAT keeps a deleted short name's first letter nowhere: it shows as "?" here and
 is saved as "_" (?eleted.txt is recovered as _eleted.txt). A long name that
 survived the deletion keeps all its letters.

@@ -13,6 +13,7 @@ enum ExitCode : int {
   kExitUsage = 2,       // bad arguments
   kExitCantOpen = 3,    // source missing, unreadable or refused
   kExitBadData = 4,     // input corrupt or not what the command expects
+  kExitIncomplete = 5,  // recover: files incomplete (unreadable parts) or not written
 };
 
 struct DevicesOptions {

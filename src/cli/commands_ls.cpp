@@ -116,10 +116,11 @@ struct Lister {
         std::printf("%8llu %8llu %-3s ", static_cast<unsigned long long>(e.recordNumber),
                     static_cast<unsigned long long>(e.ParentRecord()), marks.c_str());
       }
+      // Names from the disk are hostile: control characters are shown, not sent to the terminal.
       std::printf("%-12s %12llu %-5s %-16s %3u %-14s %10llu  %s%s\n", status.c_str(),
-                  static_cast<unsigned long long>(e.size), TypeText(f.name, folder).c_str(), DateText(e, volume.Type()).c_str(),
+                  static_cast<unsigned long long>(e.size), EscapeControls(TypeText(f.name, folder)).c_str(), DateText(e, volume.Type()).c_str(),
                   ShownRating(e), e.Kind() == EntryKind::VirtualFolder ? "virtual" : (folder ? "folder" : "file"),
-                  static_cast<unsigned long long>(first), path.c_str(), folder ? "/" : "");
+                  static_cast<unsigned long long>(first), EscapeControls(path).c_str(), folder ? "/" : "");
     }
   }
 

@@ -53,7 +53,9 @@ int RunPartitions(const PartitionsOptions& o) {
     json.EndArray();
     std::printf("%s\n", json.str().c_str());
   } else {
-    std::printf("table: %s%s, wrong MBR entries: %d\n", TableKind(listing),
+    // The count is of slots a partition repair may fill: empty ones, and ones
+    // that hold no usable volume. Free slots are normal on a healthy disk.
+    std::printf("table: %s%s, MBR slots a repair may fill (empty or unusable): %d\n", TableKind(listing),
                 listing.hasExtended ? " with extended partition" : "", listing.wrongMbrEntries);
     std::printf("%-3s %12s %12s %-4s %-10s %-9s %-7s %s\n", "#", "start", "sectors", "type", "fs", "serial", "chs",
                 "label");

@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <set>
 
 namespace kestrova::cli {
@@ -51,15 +53,23 @@ std::string Joined(const std::vector<std::string>& parts, std::size_t count) {
 int RunRecover(const RecoverOptions& o) {
   // The destination must not be on the device being read.
   RecoveryRequest request;
+  // A relative destination is taken from the working folder; an empty one is refused below.
   request.destination = o.to;
+  if (!o.to.empty() && o.to.front() != '/' && o.to.find_first_not_of(" \t") != std::string::npos) {
+    std::error_code ec;
+    const auto cwd = std::filesystem::current_path(ec);
+    if (!ec) request.destination = (cwd / o.to).string();
+  }
   request.blockDuplicates = o.noDuplicates;
   if (!o.join.empty()) {
     request.mode = RecoveryMode::Join;
     request.joinName = ToUtf16(o.join);
   }
   std::vector<std::u16string> history;
-  if (auto refused = CheckDestination(request.destination, IdentityOfSource(o.source), history)) {
-    std::fprintf(stderr, "kestrova-cli: %s: %s\n", o.to.c_str(), ToUtf8(Text(*refused)).c_str());
+  int systemError = 0;
+  if (auto refused = CheckDestination(request.destination, IdentityOfSource(o.source), history, &systemError)) {
+    std::fprintf(stderr, "kestrova-cli: \"%s\": %s%s%s%s\n", EscapeControls(o.to).c_str(), ToUtf8(Text(*refused)).c_str(),
+                 systemError ? " (" : "", systemError ? std::strerror(systemError) : "", systemError ? ")" : "");
     return kExitUsage;
   }
 
@@ -136,18 +146,29 @@ int RunRecover(const RecoverOptions& o) {
     json.Key("files").BeginArray();
     for (const RecoveredFile& f : job.files()) {
       json.BeginObject().Key("source").String(f.source).Key("output").String(f.output).Key("size").Number(f.size);
-      json.Key("complete").Bool(f.complete).EndObject();
+      json.Key("complete").Bool(f.complete).Key("unreadable").Bool(f.unreadable);
+      json.Key("error").String(f.error ? std::strerror(f.error) : "").EndObject();
     }
     json.EndArray().EndObject();
     std::printf("%s\n", json.str().c_str());
   } else {
     for (const RecoveredFile& f : job.files()) {
-      std::printf("%-9s %12llu  %s -> %s\n", f.output.empty() ? "skipped" : (f.complete ? "recovered" : "partial"),
-                  static_cast<unsigned long long>(f.size), f.source.c_str(), f.output.empty() ? "-" : f.output.c_str());
+      std::string why;
+      if (f.error) why = std::string("  (") + std::strerror(f.error) + ")";
+      else if (f.unreadable) why = "  (unreadable parts written as zeros)";
+      std::printf("%-9s %12llu  %s -> %s%s\n", f.output.empty() ? "skipped" : (f.complete ? "recovered" : "partial"),
+                  static_cast<unsigned long long>(f.size), EscapeControls(f.source).c_str(),
+                  f.output.empty() ? "-" : EscapeControls(f.output).c_str(), why.c_str());
     }
     std::printf("%llu written, %llu skipped, %llu incomplete, %llu bytes\n", static_cast<unsigned long long>(s.written),
                 static_cast<unsigned long long>(s.skipped), static_cast<unsigned long long>(s.failed),
                 static_cast<unsigned long long>(s.bytesWritten));
+  }
+  // Scripts must see a run that did not bring back all it was asked for.
+  if (s.failed > 0 || s.notCreated > 0) {
+    std::fprintf(stderr, "kestrova-cli: not everything was recovered: %llu incomplete, %llu could not be written\n",
+                 static_cast<unsigned long long>(s.failed), static_cast<unsigned long long>(s.notCreated));
+    return kExitIncomplete;
   }
   return kExitOk;
 }

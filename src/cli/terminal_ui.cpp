@@ -10,7 +10,7 @@ MsgChoice TerminalUi::MessageBox(std::u16string_view text, std::u16string_view c
                                  MsgButtons buttons) {
   std::scoped_lock guard(lock_);
   const char* kind = icon == MsgIcon::Error ? "error" : icon == MsgIcon::Warning ? "warning" : "note";
-  std::fprintf(stderr, "%s: %s: %s\n", ToUtf8(caption).c_str(), kind, ToUtf8(text).c_str());
+  std::fprintf(stderr, "%s: %s: %s\n", EscapeControls(ToUtf8(caption)).c_str(), kind, EscapeControls(ToUtf8(text)).c_str());
   // Without a person to ask, take the answer that changes nothing.
   switch (buttons) {
     case MsgButtons::YesNo:
@@ -33,7 +33,7 @@ void TerminalUi::Progress(std::uint64_t done, std::uint64_t total) {
 void TerminalUi::Status(std::u16string_view text) {
   if (quiet_) return;
   std::scoped_lock guard(lock_);
-  std::fprintf(stderr, "%s\n", ToUtf8(text).c_str());
+  std::fprintf(stderr, "%s\n", EscapeControls(ToUtf8(text)).c_str());
 }
 
 void TerminalUi::ReadErrorWindowChanged(const ReadErrorView& view) {

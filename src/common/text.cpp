@@ -222,4 +222,28 @@ std::u16string FillPlaceholders(std::u16string_view pattern, std::initializer_li
   return out;
 }
 
+std::string EscapeControls(std::string_view utf8) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      // U+0080..U+009F: CSI (U+009B) and friends.
+      const auto d = static_cast<unsigned char>(utf8[++i]);
+      out += "\\u00";
+      out.push_back(kHex[d >> 4]);
+      out.push_back(kHex[d & 15]);
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
 }  // namespace kestrova

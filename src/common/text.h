@@ -14,6 +14,9 @@ namespace kestrova {
 // names on a damaged disk must still be shown.
 std::string ToUtf8(std::u16string_view text);
 std::u16string ToUtf16(std::string_view utf8);
+// UTF-8 text safe to print on a terminal: control characters (C0, DEL and the
+// C1 range, which terminals take as commands) become \xHH / \u00HH.
+std::string EscapeControls(std::string_view utf8);
 
 // Simple case folding for the characters that file systems fold (ASCII, Latin-1,
 // Latin Extended-A, Greek, Cyrillic). Enough for name comparison and matching.

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kestrova {
 
@@ -23,8 +25,16 @@ struct SourceIdentity {
 SourceIdentity IdentityOfSource(const std::string& sourcePath);
 
 // True when writing at `path` (a folder or file; missing levels are allowed,
-// the nearest existing one decides) could change the source's sectors.
+// the nearest existing one decides) could change the source's sectors: the
+// same device, a loop device backed by the image, or a mount (FUSE) whose
+// source is the image or the device.
 bool PathIsOnSource(const std::string& path, const SourceIdentity& source);
+
+// The mount sources that a /proc/self/mountinfo text lists for the file
+// system with device number `dev` (escapes undone).
+std::vector<std::string> MountSourcesOf(std::string_view mountinfo, std::uint64_t dev);
+// True when one of them is the source (the image file, or the block device).
+bool MountinfoShowsSource(std::string_view mountinfo, std::uint64_t dev, const SourceIdentity& source);
 
 // The whole disk a block device number belongs to (itself when it is a disk
 // or unknown). sysRoot is "/sys" outside tests.

@@ -13,12 +13,37 @@ std::uint32_t ClustersPerPiece(const ClusterChainView& v) {
   return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, unit / v.bytesPerCluster));
 }
 
+// Reads the clusters into a zeroed buffer. Sectors that cannot be read (bad,
+// or past the end of a truncated image) stay zeros, never bytes of an earlier
+// piece; false when there were any.
+bool ReadPiece(SectorDevice& d, std::uint32_t first, std::span<std::uint8_t> buffer, std::uint32_t clusters) {
+  std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+  const std::uint64_t ss = d.sectorSize;
+  if (ss == 0 || d.sectorsPerCluster == 0) return false;
+  const std::uint64_t sector = d.ClusterSector(first);
+  const std::uint64_t count = std::uint64_t{clusters} * d.sectorsPerCluster;
+  // The device refuses a read that crosses its end as a whole: read the part before it.
+  std::uint64_t readable = count;
+  if (sector > d.volumeLastSector) readable = 0;
+  else readable = std::min(readable, d.volumeLastSector - sector + 1);
+  const std::uint64_t absolute = sector + d.volumeStart;
+  if (absolute < sector || absolute >= d.deviceSectors) readable = 0;
+  else readable = std::min(readable, d.deviceSectors - absolute);
+  readable = std::min<std::uint64_t>(readable, buffer.size() / ss);
+  bool ok = readable == count;
+  if (readable > 0)
+    ok = d.ReadSectors(sector, buffer.first(static_cast<std::size_t>(readable * ss)), static_cast<std::uint32_t>(readable)) ==
+             ReadOk && ok;
+  return ok;
+}
+
 bool ReadAndWrite(const ClusterChainView& v, std::uint32_t first, std::uint32_t clusters,
                   std::vector<std::uint8_t>& buffer, OutputSink& sink) {
   const std::size_t bytes = std::size_t{clusters} * v.bytesPerCluster;
   buffer.resize(bytes);
-  // Unreadable sectors follow the device's read-error policy; what was read is written.
-  v.device.ReadClusters(first, std::span(buffer).subspan(0, bytes), clusters);
+  // Unreadable sectors follow the device's read-error policy and are written
+  // as zeros; the file is then reported incomplete.
+  if (!ReadPiece(v.device, first, std::span(buffer).subspan(0, bytes), clusters)) sink.NoteUnreadable();
   return sink.WriteChunk(std::span<const std::uint8_t>(buffer).subspan(0, bytes));
 }
 
@@ -80,7 +105,7 @@ WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputS
   WriteResult r;
   const bool existing = entry.clusterInUse == 1 && entry.deletedMark == 0;
   if (existing && entry.firstCluster < view.chainEnd) {
-    r.complete = WriteChain(view, entry.firstCluster, sink, control);
+    r.complete = WriteChain(view, entry.firstCluster, sink, control) && !sink.unreadable();
     return r;
   }
   if (existing) {
@@ -90,7 +115,7 @@ WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputS
     r.chainFallback = true;
     if (!sink.Rewind()) return r;
   }
-  r.complete = WriteContiguous(view, entry.firstCluster, sink, control);
+  r.complete = WriteContiguous(view, entry.firstCluster, sink, control) && !sink.unreadable();
   return r;
 }
 

@@ -51,37 +51,61 @@ OutputFolder::~OutputFolder() {
 std::optional<OutputFolder> OutputFolder::Sub(std::u16string_view name) const {
   const std::u16string safe = SafeOutputName(name);
   for (unsigned n = 0; n <= 101; ++n) {
-    const std::string leaf = ToUtf8(n == 0 ? safe : MakeCollisionName(safe, n));
-    ::mkdirat(fd_, leaf.c_str(), 0755);
+    const std::string leaf = ToUtf8(n == 0 ? safe : NumberedName(safe, n));
+    if (::mkdirat(fd_, leaf.c_str(), 0755) != 0 && errno != EEXIST) return std::nullopt;  // errno says why
     // O_NOFOLLOW: a link standing where the folder should be is another name's problem.
     const int fd = ::openat(fd_, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) return OutputFolder(fd, path_ + leaf + "/");
   }
+  errno = EEXIST;
   return std::nullopt;
 }
 
 std::optional<CreatedFile> CreateOutputFile(const OutputFolder& folder, std::u16string_view name,
-                                            const CreateOptions& options) {
+                                            const CreateOptions& options, int* error) {
   const std::u16string safe = SafeOutputName(name);
   const int base = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int last = 0;
   auto attempt = [&](const std::u16string& candidate, bool replace) -> std::optional<CreatedFile> {
     const std::string leaf = ToUtf8(candidate);
     const int fd = ::openat(folder.fd(), leaf.c_str(), base | (replace ? O_TRUNC : O_EXCL), 0644);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+      // A link or a folder standing at the name is as good as a taken name.
+      last = (errno == ELOOP || errno == EISDIR) ? EEXIST : errno;
+      return std::nullopt;
+    }
     struct stat st {};
     // Only a regular file is ever written (O_NOFOLLOW refuses links; a fifo or device is refused here).
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
+      last = EEXIST;
       return std::nullopt;
     }
     return CreatedFile{fd, folder.path() + leaf, candidate};
   };
+  auto fail = [&]() -> std::optional<CreatedFile> {
+    if (error) *error = last;
+    return std::nullopt;
+  };
   if (auto f = attempt(safe, options.overwrite)) return f;
-  if (options.blockDuplicates) return std::nullopt;
+  // Only a taken name earns a numbered one; any other failure would repeat.
+  if (options.blockDuplicates || last != EEXIST) return fail();
   for (unsigned n = 1; n <= 101; ++n) {
-    if (auto f = attempt(MakeCollisionName(safe, n), false)) return f;
+    if (auto f = attempt(NumberedName(safe, n), false)) return f;
+    if (last != EEXIST) break;
   }
-  return std::nullopt;
+  return fail();
+}
+
+int ProbeWritable(const std::string& folder) {
+  std::string path = folder;
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  path += ".kestrova-write-test-" + std::to_string(::getpid());
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  ::close(fd);
+  ::unlink(path.c_str());
+  return 0;
 }
 
 std::optional<timespec> EntryTime(const ScanEntry& e, FsType fs) {

@@ -44,9 +44,14 @@ struct CreatedFile {
 };
 
 // Creates name (already made safe) in the folder. Nothing when duplicates are
-// blocked and the name is taken, or when 101 numbered names are taken too.
+// blocked and the name is taken, or when 101 numbered names are taken too;
+// *error then holds the system's reason (EEXIST for a taken name).
 std::optional<CreatedFile> CreateOutputFile(const OutputFolder& folder, std::u16string_view name,
-                                            const CreateOptions& options);
+                                            const CreateOptions& options, int* error = nullptr);
+
+// Whether files can be created in the folder: a probe file is made and
+// removed. 0, or the system's error.
+int ProbeWritable(const std::string& folder);
 
 // The entry's time as the file times: NTFS FILETIME, exFAT packed date-time,
 // FAT DOS date at midnight; no time-zone adjustment. Nothing for RAW entries

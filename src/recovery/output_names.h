@@ -12,6 +12,10 @@ namespace kestrova {
 // character down to index 1), else "%s[%.3u]".
 std::u16string MakeCollisionName(std::u16string_view name, unsigned n);
 
+// MakeCollisionName of a safe name, cut first (whole characters, keeping the
+// extension) so that the numbered name still fits 255 UTF-8 bytes.
+std::u16string NumberedName(std::u16string_view safeName, unsigned n);
+
 // A single path component that is safe to create: "/", "\", NUL and control
 // characters become "_", "." and ".." get a leading "_", an empty name becomes
 // "_", and the UTF-8 form is cut to 255 bytes (keeping the extension).

@@ -8,6 +8,16 @@
 
 namespace kestrova {
 
+OutputSink::OutputSink(int fd, std::vector<std::uint8_t>* memory, std::uint64_t size, Ui* ui, RecoveryControl& control)
+    : fd_(fd), memory_(memory), size_(size), remaining_(size), ui_(ui), control_(&control) {
+  if (memory_) {
+    start_ = static_cast<std::int64_t>(memory_->size());
+  } else {
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    start_ = at < 0 ? 0 : static_cast<std::int64_t>(at);
+  }
+}
+
 OutputSink OutputSink::ToFile(int fd, std::uint64_t fileSize, Ui& ui, RecoveryControl& control) {
   return OutputSink(fd, nullptr, fileSize, &ui, control);
 }
@@ -55,13 +65,16 @@ bool OutputSink::WriteZeros(std::uint64_t length) {
 }
 
 bool OutputSink::Rewind() {
+  if (!memory_) control_->bytesWritten -= std::min<std::uint64_t>(written_, control_->bytesWritten.load());
   remaining_ = size_;
   written_ = 0;
+  unreadable_ = false;
   if (memory_) {
-    memory_->clear();
+    memory_->resize(static_cast<std::size_t>(start_));
     return true;
   }
-  return ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
+  // Only this file's part: earlier files of a JOIN output are kept.
+  return ::ftruncate(fd_, static_cast<off_t>(start_)) == 0 && ::lseek(fd_, static_cast<off_t>(start_), SEEK_SET) == start_;
 }
 
 }  // namespace kestrova

@@ -30,18 +30,23 @@ class OutputSink {
   bool WriteChunk(std::span<const std::uint8_t> bytes);
   // The same for a run of zero bytes (sparse or zero-filled data).
   bool WriteZeros(std::uint64_t length);
-  // Back to the start of the output (a chain that could not be followed is
-  // copied again as contiguous clusters).
+  // Back to where this file's output began (a chain that could not be
+  // followed is copied again as contiguous clusters). In a JOIN output the
+  // files before this one stay as they are.
   bool Rewind();
+  // A part of the data could not be read (it was written as zeros): the file
+  // is incomplete however many bytes it has.
+  void NoteUnreadable() { unreadable_ = true; }
+  bool unreadable() const { return unreadable_; }
 
   std::uint64_t remaining() const { return remaining_; }
   std::uint64_t written() const { return written_; }
   bool diskFull() const { return diskFull_; }
 
  private:
-  OutputSink(int fd, std::vector<std::uint8_t>* memory, std::uint64_t size, Ui* ui, RecoveryControl& control)
-      : fd_(fd), memory_(memory), size_(size), remaining_(size), ui_(ui), control_(&control) {}
+  OutputSink(int fd, std::vector<std::uint8_t>* memory, std::uint64_t size, Ui* ui, RecoveryControl& control);
   int fd_ = -1;
+  std::int64_t start_ = 0;  // file offset (or memory size) where this file's output begins
   std::vector<std::uint8_t>* memory_ = nullptr;
   std::uint64_t size_ = 0;
   std::uint64_t remaining_ = 0;
@@ -49,6 +54,7 @@ class OutputSink {
   Ui* ui_ = nullptr;
   RecoveryControl* control_;
   bool diskFull_ = false;
+  bool unreadable_ = false;
 };
 
 }  // namespace kestrova

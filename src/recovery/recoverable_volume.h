@@ -79,7 +79,7 @@ class NtfsRecoverable : public RecoverableVolume {
   }
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     WriteResult r;
-    r.complete = WriteNtfsData(ctx_, entry, sink, control.abort) && sink.remaining() == 0;
+    r.complete = WriteNtfsData(ctx_, entry, sink, control.abort) && sink.remaining() == 0 && !sink.unreadable();
     return r;
   }
   std::uint32_t FolderHandle(const ScanEntry& folder) const override {

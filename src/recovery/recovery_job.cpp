@@ -5,6 +5,7 @@
 #include "recovery/fat_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <unistd.h>
 
@@ -21,15 +22,28 @@ MarkedCheck CheckMarked(std::size_t marked, std::size_t itemsInFolder) {
 }
 
 std::optional<StringId> CheckDestination(std::string& destination, const SourceIdentity& source,
-                                         std::vector<std::u16string>& history) {
-  if (destination.empty() || destination.back() != '/') destination.push_back('/');
+                                         std::vector<std::u16string>& history, int* systemError) {
+  if (systemError) *systemError = 0;
+  // An empty or relative path names no folder of its own: "" would become "/"
+  // and the files would land in the root folder.
+  if (destination.find_first_not_of(" \t") == std::string::npos || destination.front() != '/')
+    return StringId::CantCreateOpenDirectory;
+  if (destination.back() != '/') destination.push_back('/');
   const std::u16string wide = ToUtf16(destination);
   if (std::none_of(history.begin(), history.end(), [&](const std::u16string& h) { return CompareNoCase(h, wide) == 0; }))
     history.insert(history.begin(), wide);
   if (PathIsOnSource(destination, source)) return StringId::PleaseSelectAnotherDrive;
   std::error_code ec;
   std::filesystem::create_directories(destination, ec);
-  if (!std::filesystem::is_directory(destination, ec)) return StringId::CantCreateOpenDirectory;
+  if (!std::filesystem::is_directory(destination, ec)) {
+    if (systemError) *systemError = ec ? ec.value() : ENOTDIR;
+    return StringId::CantCreateOpenDirectory;
+  }
+  // A read-only folder (or file system) would fail every file: say so now.
+  if (const int error = ProbeWritable(destination)) {
+    if (systemError) *systemError = error;
+    return StringId::CantCreateOpenDirectory;
+  }
   return std::nullopt;
 }
 
@@ -38,6 +52,11 @@ namespace {
 std::u16string Cleaned(std::u16string name) {
   if (!name.empty() && name[0] == u'?') name[0] = u'_';
   return name;
+}
+// Each family keeps an entry's state in its own fields: NTFS in the rating,
+// FAT and exFAT in the deleted mark and the cluster state.
+bool Shown(const ScanEntry& e, std::u16string_view name, bool folder, const DisplayFilter& filter, FsType fs) {
+  return fs == FsType::Ntfs ? PassesNtfsFilter(e, name, folder, filter) : PassesFilter(e, name, folder, filter);
 }
 }  // namespace
 
@@ -53,7 +72,7 @@ std::u16string RecoveryJob::OutputName(const MarkedEntry& m) const {
 
 void RecoveryJob::Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<std::uint32_t>& stack) {
   const bool folder = IsFolder(m.entry, volume_.Type());
-  if (!PassesFilter(m.entry, m.name, folder, filter)) return;
+  if (!Shown(m.entry, m.name, folder, filter, volume_.Type())) return;
   const EntryStatus s = StatusOf(m.entry, volume_.Type());
   if (folder) {
     ++stats_.foldersTotal;
@@ -81,9 +100,14 @@ void RecoveryJob::Count(const MarkedEntry& m, const DisplayFilter& filter, std::
 
 const OutputFolder* RecoveryJob::LazyFolder::Get() {
   if (root) return root;
-  if (!made) {
+  if (!made && !error) {
     const OutputFolder* above = parent ? parent->Get() : nullptr;
-    if (above) made = above->Sub(name);
+    if (above) {
+      made = above->Sub(name);
+      if (!made) error = errno ? errno : EACCES;
+    } else {
+      error = parent && parent->error ? parent->error : EACCES;
+    }
   }
   return made ? &*made : nullptr;
 }
@@ -98,11 +122,15 @@ void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
     created = CreatedFile{join_->fd, join_->path, join_->name};
   } else if (const OutputFolder* folder = lazy.Get()) {
     created = CreateOutputFile(*folder, OutputName(m) + (plan ? plan->suffix : u""),
-                               {request_.overwrite, request_.blockDuplicates});
+                               {request_.overwrite, request_.blockDuplicates}, &report.error);
     if (created && request_.mode == RecoveryMode::Join) join_ = created;
+  } else {
+    report.error = lazy.error ? lazy.error : EACCES;
   }
   if (!created) {
     ++stats_.skipped;
+    // A name taken while duplicates are blocked is what was asked for.
+    if (!(report.error == EEXIST && request_.blockDuplicates)) ++stats_.notCreated;
     files_.push_back(report);
     return;
   }
@@ -114,21 +142,24 @@ void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
   else
     r = volume_.Write(m.entry, sink, request_.control);
   report.output = created->path;
-  report.complete = r.complete;
+  report.complete = r.complete && !sink.unreadable();
+  report.unreadable = sink.unreadable();
   if (request_.mode != RecoveryMode::Join) {
     if (sink.diskFull()) {
       // Skipped: a partial file must not pass for a recovered one.
       ::close(created->fd);
       ::unlink(created->path.c_str());
       report.output.clear();
+      report.error = ENOSPC;
       ++stats_.skipped;
+      ++stats_.notCreated;
       files_.push_back(report);
       return;
     }
     ApplyEntryMetadata(created->fd, m.entry, volume_.Type());
     ::close(created->fd);
   }
-  if (r.complete)
+  if (report.complete)
     ++stats_.written;
   else
     ++stats_.failed;
@@ -177,7 +208,7 @@ bool RecoveryJob::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& fil
   top.root = &*destination;
   for (MarkedEntry& m : marked) {
     if (request_.control.abort.load()) break;
-    if (!PassesFilter(m.entry, m.name, IsFolder(m.entry, volume_.Type()), filter)) continue;
+    if (!Shown(m.entry, m.name, IsFolder(m.entry, volume_.Type()), filter, volume_.Type())) continue;
     if (IsFolder(m.entry, volume_.Type())) {
       if (request_.mode != RecoveryMode::Join) SaveFolder(m, top, filter, stack);
     } else {

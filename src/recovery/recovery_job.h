@@ -40,6 +40,9 @@ struct RecoveryStatistics {
   std::uint64_t bytesWritten = 0;
   // Outcome of the saving pass.
   std::uint64_t written = 0, skipped = 0, failed = 0;
+  // Skipped files that could not be created or finished (a system error, a
+  // full disk), as opposed to names taken while duplicates are blocked.
+  std::uint64_t notCreated = 0;
 };
 // String slots of the eight rows, in order.
 extern const StringId kStatisticsRows[8];
@@ -56,17 +59,21 @@ struct RecoveredFile {
   std::string output;  // empty when not written
   std::uint64_t size = 0;
   bool complete = false;
+  bool unreadable = false;  // parts could not be read and were written as zeros
+  int error = 0;            // why it was not written (errno), 0 when it was
 };
 
 // Before the destination dialog: nothing marked gives one of two messages.
 enum class MarkedCheck { Ok, NothingToRecover, SelectFiles };
 MarkedCheck CheckMarked(std::size_t marked, std::size_t itemsInFolder);
 
-// The destination: not on the device being read; missing levels created.
-// Returns the slot of the refusal, or nothing when it can be used. The
-// destination is added to the history (case-insensitive) either way.
+// The destination: an absolute path, not on the device being read, missing
+// levels created, files can be created in it. Returns the slot of the
+// refusal, or nothing when it can be used; *systemError gets the system's
+// reason when there is one. The destination is added to the history
+// (case-insensitive) when it names a folder.
 std::optional<StringId> CheckDestination(std::string& destination, const SourceIdentity& source,
-                                         std::vector<std::u16string>& history);
+                                         std::vector<std::u16string>& history, int* systemError = nullptr);
 
 // "%s - %s" from the first and last marked names.
 std::u16string JoinName(const std::vector<MarkedEntry>& marked);
@@ -93,6 +100,7 @@ class RecoveryJob {
     LazyFolder* parent = nullptr;
     std::u16string name;
     std::optional<OutputFolder> made;
+    int error = 0;  // why it could not be made
     const OutputFolder* Get();
   };
   void SaveFile(MarkedEntry& m, LazyFolder& folder);

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 namespace fs = std::filesystem;
@@ -164,7 +166,8 @@ TEST_F(CliTest, RecoverSkipsAFileWhenTheDestinationIsFullAndGoesOn) {
   std::string text;
   std::array<char, 4096> buf{};
   while (std::fgets(buf.data(), buf.size(), p)) text += buf.data();
-  ASSERT_EQ(::pclose(p), 0);
+  const int status = ::pclose(p);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 5) << "a file left out is not success";
   const kestrova::test::Json report = kestrova::test::Json::Parse(text);
   EXPECT_EQ(report["skipped"].n, 1);
   EXPECT_EQ(report["written"].n, 5);
@@ -207,4 +210,143 @@ TEST_F(CliTest, RecoveredNamesFromTheDiskStayInsideTheDestination) {
 TEST_F(CliTest, RecoverRefusesADestinationThatIsTheSourceImage) {
   const std::string image = File("disk.img", 64 * 512);
   EXPECT_EQ(Cli("recover " + image + " --to " + image).code, 2);
+}
+
+namespace {
+
+std::string SaveImage(kestrova::test::FatBuilder& b, const fs::path& path, std::size_t keepBytes = 0) {
+  const auto& data = b.mem->shared->data;
+  const std::size_t n = keepBytes ? keepBytes : data.size();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(n));
+  return path.string();
+}
+
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+Outcome CliWithErrors(const std::string& args, const fs::path& errFile) {
+  const kestrova::test::CliRun r = Cli(args + " 2>" + errFile.string() + " #");
+  std::ifstream in(errFile);
+  return {r.code, r.out, std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
+}
+
+}  // namespace
+
+TEST_F(CliTest, RecoverRefusesAnEmptyDestination) {
+  kestrova::test::FatBuilder b(kestrova::FsType::Fat32, 8192);
+  b.Entry(2, 0, "ROOTFILETXT", 0x20, 5, 4);
+  b.Chain({5});
+  const std::string image = SaveImage(b, dir / "small.img");
+  const Outcome r = CliWithErrors("recover " + image + " --to ''", dir / "err.txt");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("Can't create or open this directory, please choose another!"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists("/ROOTFILE.TXT")) << "nothing is written into the root folder";
+  // A relative destination is taken from the working folder.
+  const std::string inDir = "cd '" + dir.string() + "' && " + KESTROVA_CLI + " recover " + image + " --to rel-out >/dev/null 2>&1";
+  EXPECT_EQ(std::system(inDir.c_str()), 0);
+  EXPECT_TRUE(fs::exists(dir / "rel-out" / "ROOTFILE.TXT"));
+}
+
+TEST_F(CliTest, RecoverOfATruncatedImageReportsTheFileIncomplete) {
+  kestrova::test::FatBuilder b(kestrova::FsType::Fat32, 8192);
+  b.Entry(2, 0, "WHOLE   TXT", 0x20, 5, 100);
+  std::memset(b.Cluster(5), 'w', 100);
+  b.Chain({5});
+  b.Entry(2, 1, "TAIL    BIN", 0x20, 7000, 3000);  // its clusters lie past the end of the cut image
+  std::memset(b.Cluster(7000), 't', 512);
+  b.Chain({7000, 7001, 7002, 7003, 7004, 7005});
+  const std::size_t keep = static_cast<std::size_t>(b.Cluster(7001) - b.mem->at(0));
+  const std::string image = SaveImage(b, dir / "cut.img", keep);
+  const Outcome r = CliWithErrors("recover " + image + " --to " + (dir / "out").string(), dir / "err.txt");
+  EXPECT_EQ(r.code, 5) << r.out << r.err;
+  EXPECT_NE(r.out.find("partial"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1 written, 0 skipped, 1 incomplete"), std::string::npos) << r.out;
+  std::ifstream in(dir / "out" / "TAIL.BIN", std::ios::binary);
+  const std::string tail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(tail.size(), 3000u);
+  EXPECT_EQ(tail.substr(0, 512), std::string(512, 't'));
+  EXPECT_EQ(tail.substr(512), std::string(2488, '\0')) << "missing parts are zeros, not repeated data";
+}
+
+TEST_F(CliTest, NamesWithControlCharactersArePrintedEscaped) {
+  kestrova::test::FatBuilder b(kestrova::FsType::Fat32, 8192);
+  b.LongName(2, 2, u"bad\x1b]0;owned\x07\r.txt");
+  b.Entry(2, 2, "BAD     TXT", 0x20, 5, 4);
+  b.Chain({5});
+  const std::string image = SaveImage(b, dir / "ctl.img");
+  const kestrova::test::CliRun ls = Cli("ls " + image);
+  ASSERT_EQ(ls.code, 0);
+  const kestrova::test::CliRun rec = Cli("recover " + image + " --to " + (dir / "out").string());
+  ASSERT_EQ(rec.code, 0);
+  for (const std::string& text : {ls.out, rec.out}) {
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x07'), std::string::npos);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_NE(text.find("bad\\x1b]0;owned\\x07\\x0d.txt"), std::string::npos) << text;
+  }
+  const kestrova::test::CliRun json = Cli("ls " + image + " --json");
+  EXPECT_NE(json.out.find("\\u001b"), std::string::npos) << "JSON keeps its own escapes";
+}
+
+TEST_F(CliTest, ReadOnlyDestinationsFailWithTheSystemsReason) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount read-only folders";
+  kestrova::test::FatBuilder b(kestrova::FsType::Fat32, 8192);
+  b.Entry(2, 0, "ONE     TXT", 0x20, 5, 3);
+  b.Chain({5});
+  b.Entry(2, 1, "DIR        ", 0x10, 6, 0);
+  b.Chain({6});
+  b.DotEntries(6, 2);
+  b.Entry(6, 2, "IN      TXT", 0x20, 7, 2);
+  b.Chain({7});
+  const std::string image = SaveImage(b, dir / "ro.img");
+  const fs::path ro = dir / "ro";
+  fs::create_directories(ro);
+  if (::mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  const Outcome whole = CliWithErrors("recover " + image + " --to " + ro.string(), dir / "err.txt");
+  EXPECT_EQ(whole.code, 2) << "refused before starting";
+  EXPECT_NE(whole.err.find("Read-only file system"), std::string::npos) << whole.err;
+  ::umount2(ro.c_str(), MNT_DETACH);
+
+  // A writable destination whose sub-folder is read-only: the files there fail, each with its reason.
+  const fs::path out = dir / "out";
+  fs::create_directories(out / "DIR");
+  if (::mount("tmpfs", (out / "DIR").c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  const Outcome part = CliWithErrors("recover " + image + " -r --to " + out.string(), dir / "err.txt");
+  ::umount2((out / "DIR").c_str(), MNT_DETACH);
+  EXPECT_EQ(part.code, 5) << part.out << part.err;
+  EXPECT_NE(part.out.find("skipped"), std::string::npos) << part.out;
+  EXPECT_NE(part.out.find("(Read-only file system)"), std::string::npos) << part.out;
+  EXPECT_TRUE(fs::exists(out / "ONE.TXT"));
+}
+
+TEST_F(CliTest, RecoverRefusesAFuseMountOfTheSourceImage) {
+  const std::string images = KESTROVA_TEST_IMAGES_DIR;
+  if (!fs::exists(images + "/ntfs-files.img")) GTEST_SKIP() << "no test images: run scripts/make-test-images.sh";
+  if (::geteuid() != 0 || !fs::exists("/dev/fuse") || std::system("command -v ntfs-3g >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs root, /dev/fuse and ntfs-3g to mount the image through FUSE";
+  const fs::path image = dir / "ntfs copy.img";
+  fs::copy_file(images + "/ntfs-files.img", image);
+  const fs::path mnt = dir / "mnt";
+  fs::create_directories(mnt);
+  if (std::system(("ntfs-3g '" + image.string() + "' '" + mnt.string() + "' >/dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "ntfs-3g could not mount the image here";
+  auto bytes = [&] {
+    std::ifstream in(image, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const std::string before = bytes();
+  const Outcome r = CliWithErrors("recover '" + image.string() + "' -r --to '" + (mnt / "out").string() + "'", dir / "err.txt");
+  // Through a link to the image as well.
+  fs::create_symlink(image, dir / "link.img");
+  const Outcome viaLink = CliWithErrors("recover '" + (dir / "link.img").string() + "' -r --to '" + mnt.string() + "'", dir / "err2.txt");
+  const bool madeOut = fs::exists(mnt / "out");
+  std::system(("umount '" + mnt.string() + "' >/dev/null 2>&1 || fusermount -u '" + mnt.string() + "'").c_str());
+  EXPECT_EQ(r.code, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("This is the drive with data to recovery!"), std::string::npos) << r.err;
+  EXPECT_EQ(viaLink.code, 2) << viaLink.err;
+  EXPECT_FALSE(madeOut) << "nothing was created on the mounted image";
+  EXPECT_TRUE(bytes() == before) << "the image is unchanged";
 }

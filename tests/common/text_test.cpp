@@ -87,5 +87,20 @@ TEST(TextFields, Latin1AndUtf16FieldsStopAtNulAndTrimSpaces) {
   EXPECT_EQ(Utf16LeField(u16, 10), u"Hi");  // never past the span
 }
 
+TEST(EscapeControls, TerminalCommandsInNamesArePrintedAsText) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"plain name.txt", "plain name.txt"},
+      {"\x1b]0;owned\x07.txt", "\\x1b]0;owned\\x07.txt"},  // a title change and a bell
+      {"over\rwrite", "over\\x0dwrite"},
+      {"tab\tnew\nline\x7f", "tab\\x09new\\x0aline\\x7f"},
+      {"csi\xc2\x9b" "2J", "csi\\u009b2J"},  // the one-byte CSI of the C1 range
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},  // printable UTF-8 stays
+      {"\xc2\xa0nbsp", "\xc2\xa0nbsp"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapeControls(c.in), c.out) << c.in;
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -3,12 +3,17 @@
 #include "recovery/output_names.h"
 #include "recovery/recovery_job.h"
 #include "common/text.h"
+#include "device/device_identity.h"
 #include "fs/fat/fat_builder.h"
+#include "fs/ntfs/ntfs_stream.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/sysmacros.h>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -236,6 +241,270 @@ TEST_F(FatWriting, DestinationChecks) {
   EXPECT_EQ(CheckMarked(0, 1), MarkedCheck::NothingToRecover);
   EXPECT_EQ(CheckMarked(0, 5), MarkedCheck::SelectFiles);
   EXPECT_EQ(CheckMarked(2, 5), MarkedCheck::Ok);
+}
+
+TEST(OutputNames, NumberedNamesOfLongNamesFitAndStayValid) {
+  const struct {
+    std::u16string name;
+    std::u16string ending;  // what the numbered name ends with
+  } cases[] = {
+      {std::u16string(300, u'\u00E9') + u".jpg", u"[001].jpg"},          // two-byte characters, short extension
+      {std::u16string(300, u'a') + u".tar.gz", u"[001].gz"},
+      {std::u16string(300, u'x'), u"[001]"},                              // no extension
+      {std::u16string(200, u'\u20AC') + u".txt", u"[001].txt"},          // three-byte characters
+  };
+  for (const auto& c : cases) {
+    const std::u16string safe = SafeOutputName(c.name);
+    ASSERT_LE(ToUtf8(safe).size(), 255u);
+    const std::u16string numbered = NumberedName(safe, 1);
+    EXPECT_LE(ToUtf8(numbered).size(), 255u) << ToUtf8(c.ending);
+    EXPECT_EQ(numbered.substr(numbered.size() - c.ending.size()), c.ending);
+  }
+  // Surrogate pairs (four UTF-8 bytes) are cut whole: the name stays valid UTF-8.
+  std::u16string emoji;
+  for (int i = 0; i < 100; ++i) emoji += u"\U0001F600";
+  for (const std::u16string& n : {SafeOutputName(emoji + u".png"), NumberedName(SafeOutputName(emoji + u".png"), 7)}) {
+    EXPECT_LE(ToUtf8(n).size(), 255u);
+    EXPECT_EQ(ToUtf16(ToUtf8(n)), n) << "no half of a pair is left";
+    EXPECT_EQ(n.find(u'\uFFFD'), std::u16string::npos);
+  }
+  EXPECT_EQ(NumberedName(u"photo.jpg", 3), u"photo[003].jpg") << "short names are numbered as before";
+}
+
+TEST_F(OutputFiles, NamesEqualAfterTheCutAreBothSaved) {
+  auto folder = OutputFolder::Open(dir.string(), false);
+  ASSERT_TRUE(folder);
+  const std::u16string stem(260, u'\u00E9');
+  std::vector<std::string> made;
+  for (const std::u16string& name : {stem + u"1.jpg", stem + u"2.jpg", stem + u"3.jpg"}) {
+    int error = 0;
+    auto f = CreateOutputFile(*folder, name, {}, &error);
+    ASSERT_TRUE(f) << std::strerror(error);
+    ::close(f->fd);
+    made.push_back(f->path);
+  }
+  std::size_t files = 0;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    ++files;
+    EXPECT_EQ(e.path().extension(), ".jpg");
+  }
+  EXPECT_EQ(files, 3u);
+  EXPECT_NE(made[1].find("[001].jpg"), std::string::npos);
+  EXPECT_NE(made[2].find("[002].jpg"), std::string::npos);
+}
+
+TEST_F(OutputFiles, ReadOnlyDestinationsAreFoundBeforeStarting) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a read-only tmpfs";
+  const std::string ro = P("ro");
+  fs::create_directories(ro);
+  if (::mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  EXPECT_EQ(ProbeWritable(ro), EROFS);
+  std::vector<std::u16string> history;
+  std::string dest = ro;
+  int error = 0;
+  EXPECT_EQ(CheckDestination(dest, SourceIdentity{}, history, &error), StringId::CantCreateOpenDirectory);
+  EXPECT_EQ(error, EROFS) << "the system's reason comes back";
+  {
+    auto folder = OutputFolder::Open(ro, false);
+    ASSERT_TRUE(folder);
+    error = 0;
+    EXPECT_FALSE(CreateOutputFile(*folder, u"a.txt", {}, &error));
+    EXPECT_EQ(error, EROFS) << "not numbered names tried in vain, not a silent skip";
+  }
+  ASSERT_EQ(::umount2(ro.c_str(), MNT_DETACH), 0) << std::strerror(errno);
+  EXPECT_EQ(ProbeWritable(ro), 0);
+  EXPECT_TRUE(fs::is_empty(ro)) << "the probe leaves nothing behind";
+}
+
+// A volume of the NTFS family whose files read as their size in 'n' bytes.
+class FakeNtfsVolume : public RecoverableVolume {
+ public:
+  std::vector<FoundEntry> root;
+  FsType Type() const override { return FsType::Ntfs; }
+  std::uint32_t RootHandle() const override { return 5; }
+  std::vector<FoundEntry> List(std::uint32_t, const DisplayFilter& filter) override {
+    std::vector<FoundEntry> out;
+    for (const FoundEntry& f : root)
+      if (PassesNtfsFilter(f.entry, f.name, IsFolder(f.entry, Type()), filter)) out.push_back(f);
+    return out;
+  }
+  WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl&) override {
+    sink.WriteChunk(std::vector<std::uint8_t>(static_cast<std::size_t>(entry.size), 'n'));
+    return WriteResult{sink.remaining() == 0, false};
+  }
+  std::uint64_t EntryId(const ScanEntry& e) const override { return e.recordNumber; }
+  FoundEntry Add(const std::u16string& name, std::uint8_t rating, std::uint64_t record) {
+    FoundEntry f;
+    f.entry = MakeScanEntry();  // NTFS leaves the FAT fields (deleted mark, cluster state) alone
+    f.entry.rating = rating;
+    f.entry.recordNumber = record;
+    f.entry.size = 10;
+    f.name = name;
+    root.push_back(f);
+    return f;
+  }
+};
+
+TEST_F(OutputFiles, NtfsEntriesPassTheFilterOfTheirOwnFamily) {
+  FakeNtfsVolume volume;
+  std::vector<MarkedEntry> marked;
+  for (const auto& [name, rating, record] : {std::tuple{u"existing.txt", rating::kInUse, 40},
+                                             std::tuple{u"deleted.txt", rating::kIntact, 41},
+                                             std::tuple{u"reused.txt", std::uint8_t{30}, 42}}) {
+    const FoundEntry f = volume.Add(name, rating, static_cast<std::uint64_t>(record));
+    marked.push_back({f.entry, f.name, "/" + ToUtf8(f.name)});
+  }
+  DisplayFilter deletedOnly;  // as "recover --deleted-only" sets it
+  deletedOnly.flags = show::kFiles | show::kFolders | show::kDeleted | show::kOverwritten | show::kNotDetected |
+                      show::kEncrypted | show::kCompressed | show::kDollarNames;
+  RecoveryRequest request;
+  request.destination = P("out/");
+  test::RecordingUi ui;
+  RecoveryJob job(volume, request, ui);
+  ASSERT_TRUE(job.Run(marked, deletedOnly));
+  EXPECT_FALSE(fs::exists(dir / "out" / "existing.txt")) << "an existing NTFS file is not a deleted one";
+  EXPECT_TRUE(fs::exists(dir / "out" / "deleted.txt"));
+  EXPECT_TRUE(fs::exists(dir / "out" / "reused.txt"));
+  EXPECT_EQ(job.statistics().filesTotal, 2u);
+  EXPECT_EQ(job.statistics().filesDeleted, 2u);
+  EXPECT_EQ(job.statistics().filesOverwritten, 1u);
+}
+
+TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
+  Fill(10, 'a');
+  Fill(20, 'c');
+  Fill(11, 'b');
+  b.Chain({10, 20, 11});  // three pieces: the last reuses the buffer of the second
+  FatContext& ctx = b.Mount();
+  const std::uint64_t cluster11 = 100 + (11 - 2) * 2;  // reserved 4 + 2 FATs of 32 + root 32, 2 sectors a cluster
+  ASSERT_EQ(b.Cluster(11), b.mem->at(cluster11));
+  b.mem->shared->badSectors.insert(cluster11 + 1);
+  ScanEntry existing = MakeScanEntry();
+  existing.firstCluster = 10;
+  existing.clusterInUse = 1;
+  existing.size = 3 * 1024;
+  RecoveryControl control;
+  std::vector<std::uint8_t> data;
+  OutputSink sink = OutputSink::ToMemory(data, existing.size, control);
+  const WriteResult r = WriteFatFile(ctx, existing, sink, control);
+  EXPECT_FALSE(r.complete) << "a file with an unreadable sector is not complete";
+  EXPECT_TRUE(sink.unreadable());
+  EXPECT_EQ(std::string(data.begin(), data.end()),
+            std::string(1024, 'a') + std::string(1024, 'c') + std::string(512, 'b') + std::string(512, '\0'))
+      << "the bad sector is zeros, not bytes of the piece before";
+
+  // A truncated image: the deleted file runs past the end of the device.
+  Fill(30, 'd');
+  Fill(31, 'e');
+  const std::uint64_t cluster31 = 100 + (31 - 2) * 2;
+  ctx.device.deviceSectors = cluster31 + 1;  // the image ends inside cluster 31
+  ScanEntry deleted = MakeScanEntry();
+  deleted.firstCluster = 30;
+  deleted.deletedMark = 1;
+  deleted.size = 2048;
+  data.clear();
+  OutputSink cut = OutputSink::ToMemory(data, deleted.size, control);
+  EXPECT_FALSE(WriteFatFile(ctx, deleted, cut, control).complete);
+  EXPECT_EQ(std::string(data.begin(), data.end()), std::string(1024, 'd') + std::string(512, 'e') + std::string(512, '\0'))
+      << "what lies before the end is kept";
+
+  // The job counts it as incomplete.
+  b.Entry(1, 0, "CUT     BIN", 0x20, 30, 2048)[0] = 0xE5;
+  std::vector<MarkedEntry> marked;
+  for (const FoundEntry& f : ListFolder(ctx, kFixedRootHandle)) marked.push_back({f.entry, f.name, "/" + ToUtf8(f.name)});
+  ASSERT_EQ(marked.size(), 1u);
+  RecoveryRequest request;
+  request.destination = P("out/");
+  FatRecoverable volume(ctx);
+  RecoveryJob job(volume, request, b.ui);
+  ASSERT_TRUE(job.Run(marked, {}));
+  EXPECT_EQ(job.statistics().written, 0u);
+  EXPECT_EQ(job.statistics().failed, 1u);
+  ASSERT_EQ(job.files().size(), 1u);
+  EXPECT_FALSE(job.files()[0].complete);
+  EXPECT_TRUE(job.files()[0].unreadable);
+}
+
+TEST_F(FatWriting, NtfsRunsThatCannotBeReadMarkTheFileIncomplete) {
+  b.Mount();
+  SectorDevice& device = b.mem->device;
+  device.sectorsPerCluster = 2;
+  device.clusterBase = 0;
+  std::memset(b.mem->at(40), 'r', 4 * 512);
+  const std::vector<DataRun> runs{{0, 2, 20, false}};  // sectors 40..43
+  RecoveryControl control;
+  std::vector<std::uint8_t> data;
+  OutputSink sink = OutputSink::ToMemory(data, 2048, control);
+  ASSERT_TRUE(WritePlainRuns(device, runs, 1024, 16, sink, control.abort));
+  EXPECT_FALSE(sink.unreadable());
+  b.mem->shared->badSectors.insert(42);
+  data.clear();
+  OutputSink bad = OutputSink::ToMemory(data, 2048, control);
+  WritePlainRuns(device, runs, 1024, 16, bad, control.abort);
+  EXPECT_TRUE(bad.unreadable()) << "zero-filled is not complete";
+  EXPECT_EQ(std::string(data.begin() + 1024, data.begin() + 1536), std::string(512, '\0'));
+}
+
+TEST_F(FatWriting, JoinWithAChainFallbackKeepsTheFilesBeforeIt) {
+  Fill(10, 'x');
+  b.Entry(1, 0, "ONE     TXT", 0x20, 10, 100);
+  b.Chain({10});
+  Fill(12, 'y');
+  b.Entry(1, 1, "TWO     TXT", 0x20, 12, 50);
+  b.Chain({12});
+  FatContext& ctx = b.Mount();
+  std::vector<MarkedEntry> marked;
+  for (const FoundEntry& f : ListFolder(ctx, kFixedRootHandle)) marked.push_back({f.entry, f.name, "/" + ToUtf8(f.name)});
+  ASSERT_EQ(marked.size(), 2u);
+  marked[1].entry.firstCluster = 0x0FFFFFF9;  // its chain cannot be followed: the writer rewinds
+  RecoveryRequest join;
+  join.destination = P("joined/");
+  join.mode = RecoveryMode::Join;
+  FatRecoverable volume(ctx);
+  RecoveryJob joiner(volume, join, b.ui);
+  ASSERT_TRUE(joiner.Run(marked, {}));
+  EXPECT_EQ(ReadAll(dir / "joined" / "ONE.TXT - TWO.TXT"), std::string(100, 'x'))
+      << "the rewind goes back to the second file's start, not the output's";
+  EXPECT_EQ(joiner.statistics().written, 1u);
+  EXPECT_EQ(joiner.statistics().failed, 1u);
+}
+
+TEST_F(FatWriting, EmptyAndRelativeDestinationsAreRefused) {
+  std::vector<std::u16string> history;
+  for (std::string dest : {std::string(), std::string("   "), std::string("relative/out"), std::string("./x")}) {
+    const std::string before = dest;
+    EXPECT_EQ(CheckDestination(dest, SourceIdentity{}, history), StringId::CantCreateOpenDirectory) << '"' << before << '"';
+  }
+  EXPECT_TRUE(history.empty()) << "no folder was named";
+  EXPECT_FALSE(fs::exists("relative")) << "nothing is created beside the working folder";
+}
+
+TEST(DeviceIdentity, MountsServedFromTheSourceImageAreFound) {
+  const fs::path dir = fs::temp_directory_path() / ("kestrova-mi-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "with space");
+  const fs::path image = dir / "with space" / "disk.img";
+  std::ofstream(image) << "x";
+  const SourceIdentity source = IdentityOfSource(image.string());
+  ASSERT_TRUE(source.known);
+  const std::string escaped = (dir / "with\\040space" / "disk.img").string();
+  const std::string mountinfo =
+      "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+      "95 22 0:52 / /mnt/ntfs rw,nosuid,nodev,relatime shared:50 - fuseblk " + escaped + " rw,user_id=0\n"
+      "96 22 0:53 / /mnt/other rw,relatime - fuse /some/other.img rw\n"
+      "97 22 0:54 / /mnt/rel rw - fuse disk.img rw\n"
+      "garbage line\n";
+  const std::uint64_t dev52 = makedev(0, 52), dev53 = makedev(0, 53), dev54 = makedev(0, 54);
+  EXPECT_EQ(MountSourcesOf(mountinfo, dev52), std::vector<std::string>{image.string()}) << "\\040 is a blank";
+  EXPECT_TRUE(MountinfoShowsSource(mountinfo, dev52, source));
+  EXPECT_FALSE(MountinfoShowsSource(mountinfo, dev53, source)) << "another image";
+  EXPECT_FALSE(MountinfoShowsSource(mountinfo, dev54, source)) << "a relative source names nothing";
+  EXPECT_FALSE(MountinfoShowsSource(mountinfo, makedev(8, 1), source));
+  // The same image reached through a link is still the image.
+  fs::create_symlink(image, dir / "link.img");
+  const std::string viaLink = "95 22 0:52 / /mnt/ntfs rw - fuse " + (dir / "link.img").string() + " rw\n";
+  EXPECT_TRUE(MountinfoShowsSource(viaLink, dev52, source));
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -41,7 +41,9 @@ bool WritePlainRuns(SectorDevice& device, const std::vector<DataRun>& runs, std:
     if (p->lcn < 0) {
       if (!sink.WriteZeros(n * bpc)) return false;
     } else {
-      if (!ReadRuns(device, runs, vcn, n, bpc, buffer)) return false;
+      bool unreadable = false;
+      if (!ReadRuns(device, runs, vcn, n, bpc, buffer, &unreadable)) return false;
+      if (unreadable) sink.NoteUnreadable();
       if (!sink.WriteChunk(buffer)) return false;
     }
     vcn += n;
@@ -73,6 +75,7 @@ bool WriteCompressedRuns(SectorDevice& device, const std::vector<DataRun>& runs,
   const std::uint64_t end = EndVcn(runs);
   const std::size_t unitBytes = static_cast<std::size_t>(kCompressionUnitClusters * bpc);
   std::vector<std::uint8_t> raw, unit(unitBytes);
+  bool unreadable = false;
   for (std::uint64_t vcn = startVcn; sink.remaining() > 0; vcn += kCompressionUnitClusters) {
     if (abort.load()) return false;
     if (vcn >= end) return false;
@@ -82,13 +85,14 @@ bool WriteCompressedRuns(SectorDevice& device, const std::vector<DataRun>& runs,
       if (!sink.WriteZeros(count * bpc)) return false;
     } else if (data == kCompressionUnitClusters || data == count) {
       // Fully backed: stored as it is (also a short last unit without a sparse tail).
-      if (!ReadRuns(device, runs, vcn, count, bpc, raw) || !sink.WriteChunk(raw)) return false;
+      if (!ReadRuns(device, runs, vcn, count, bpc, raw, &unreadable) || !sink.WriteChunk(raw)) return false;
     } else {
-      if (!ReadRuns(device, runs, vcn, data, bpc, raw)) return false;
+      if (!ReadRuns(device, runs, vcn, data, bpc, raw, &unreadable)) return false;
       if (!DecodeCompressedUnit(raw, unit)) return false;
       if (!sink.WriteChunk(std::span(unit).first(static_cast<std::size_t>(count * bpc)))) return false;
     }
   }
+  if (unreadable) sink.NoteUnreadable();
   return true;
 }
 

@@ -47,7 +47,7 @@ bool ApplyFixups(std::span<std::uint8_t> r, std::uint32_t recordSize) {
 }
 
 bool ReadRuns(SectorDevice& d, const std::vector<DataRun>& runs, std::uint64_t vcn, std::uint64_t clusters,
-              std::uint32_t bpc, std::vector<std::uint8_t>& out) {
+              std::uint32_t bpc, std::vector<std::uint8_t>& out, bool* unreadable) {
   out.assign(static_cast<std::size_t>(clusters * bpc), 0);
   std::uint64_t done = 0;
   while (done < clusters) {
@@ -56,7 +56,9 @@ bool ReadRuns(SectorDevice& d, const std::vector<DataRun>& runs, std::uint64_t v
     const std::uint64_t n = std::min(p->left, clusters - done);
     if (p->lcn >= 0) {
       const auto span = std::span(out).subspan(static_cast<std::size_t>(done * bpc), static_cast<std::size_t>(n * bpc));
-      d.ReadClusters(static_cast<std::uint64_t>(p->lcn), span, static_cast<std::uint32_t>(n));
+      // An unreadable part stays zeros; the caller learns of it.
+      if (d.ReadClusters(static_cast<std::uint64_t>(p->lcn), span, static_cast<std::uint32_t>(n)) != ReadOk && unreadable)
+        *unreadable = true;
     }
     done += n;
   }

@@ -41,9 +41,11 @@ bool ApplyFixups(std::span<std::uint8_t> record, std::uint32_t recordSize);
 bool ReadMftRecord(SectorDevice& device, const NtfsVolume& v, std::uint64_t number, std::vector<std::uint8_t>& out);
 
 // Reads `clusters` clusters from virtual cluster `vcn` of a run list (sparse
-// runs as zeros) into out (resized); false when the runs end first.
+// runs as zeros) into out (resized); false when the runs end first. A part
+// that cannot be read stays zeros and sets *unreadable.
 bool ReadRuns(SectorDevice& device, const std::vector<DataRun>& runs, std::uint64_t vcn, std::uint64_t clusters,
-              std::uint32_t bytesPerCluster, std::vector<std::uint8_t>& out);
+              std::uint32_t bytesPerCluster, std::vector<std::uint8_t>& out,
+              bool* unreadable = nullptr);
 
 bool IsNtfsClusterFree(const NtfsVolume& v, std::uint64_t cluster);
 // Clusters up to the highest whose bitmap bit is clear.

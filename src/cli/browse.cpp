@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "common/text.h"
+#include "common/worker_thread.h"
 #include "fs/ntfs/mft_collection.h"
 #include "volume/fs_names.h"
 
@@ -70,7 +71,11 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     ntfsContext.reset(new NtfsContext{src.device, ntfs.volume, lists.get()});
     ntfsContext->ui = &src.ui;
     // The collection thread; the command line has no dialog to stop it early.
-    if (collectMft) MftCollection(*ntfsContext, src.ui, src.scan).Wait();
+    if (collectMft) {
+      WorkerToken collection;
+      WorkerThread thread(collection, [&](WorkerToken& token) { RunMftCollection(*ntfsContext, src.ui, token); });
+      thread.Join();
+    }
     volume = std::make_unique<NtfsRecoverable>(*ntfsContext);
   } else {
     std::fprintf(stderr, "kestrova-cli: %s reads FAT12/16/32, exFAT and NTFS volumes; this one is %s\n", command,

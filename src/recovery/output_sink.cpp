@@ -37,7 +37,7 @@ bool OutputSink::WriteChunk(std::span<const std::uint8_t> bytes) {
       return false;
     }
     done += static_cast<std::size_t>(r);
-    control_->bytesWritten += static_cast<std::uint64_t>(r);
+    control_->token.AddDone(static_cast<std::uint64_t>(r));
   }
   written_ += done;
   remaining_ -= done;

@@ -41,7 +41,8 @@ class WorkerThread {
   WorkerThread& operator=(const WorkerThread&) = delete;
 
   // Starts the body on a new thread. The token reads running before this
-  // returns, so an owner that asks at once does not see an idle worker.
+  // returns, so an owner that asks at once does not see an idle worker. The
+  // token must outlive the thread (declare it before the launcher).
   // False when a thread of this launcher still runs.
   bool Start(WorkerToken& token, Body body);
   // Waits for the body to return (no stop request).

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (f.dotEntry || f.entry.size > 256 * 1024) continue;
     std::vector<std::uint8_t> out;
     OutputSink sink = OutputSink::ToMemory(out, f.entry.size, control);
-    WriteNtfsData(ctx, f.entry, sink, control.abort);
+    WriteNtfsData(ctx, f.entry, sink, control.token);
   }
 
   // The input itself as a run list and as the chunks of a compression unit.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds (warnings as errors), makes the real test
-# images and runs the whole suite; then the same tests under ASan/UBSan, and a
-# short libFuzzer run of each fuzz target. Ends with one verdict line.
+# images and runs the whole suite; then the same tests under ASan/UBSan, the
+# threaded tests under ThreadSanitizer, and a short libFuzzer run of each fuzz target. Ends with one verdict line.
 # Expected time on two cores: first run 20-30 minutes (packages, three builds);
 # later runs 3-6 minutes (the fuzz runs alone take 20 s per target).
 set -euo pipefail
@@ -25,13 +25,13 @@ run_suite() {
   summary+=("$name ${total:-?} tests (${skipped} skipped)")
 }
 
-step "1/6 Checking the Debian packages for building and testing (first run: installs them, a few minutes)"
+step "1/7 Checking the Debian packages for building and testing (first run: installs them, a few minutes)"
 "$root/scripts/setup.sh"
 
-step "2/6 Building with warnings as errors into build/ (first run: 3-6 minutes on two cores)"
+step "2/7 Building with warnings as errors into build/ (first run: 3-6 minutes on two cores)"
 BUILD_DIR="$root/build" "$root/scripts/build.sh" -DKESTROVA_WERROR=ON -DKESTROVA_TESTS=ON
 
-step "3/6 Making real test images with mkfs.*, mtools, ntfs-3g, sfdisk (about 30 s)"
+step "3/7 Making real test images with mkfs.*, mtools, ntfs-3g, sfdisk (about 30 s)"
 "$root/scripts/make-test-images.sh" "$root/build/test-images" >/dev/null
 fixtures=$(sed -n 's/^KESTROVA_FIXTURES_DIR:PATH=//p' "$root/build/CMakeCache.txt")
 fixtures=${fixtures:-$root/../shared/fixtures}
@@ -41,15 +41,26 @@ if [ ! -d "$fixtures" ]; then
   notes+=("$note")
 fi
 
-step "4/6 Running the suite: unit, integration (real images, the CLI) and acceptance (shared fixtures), about 30 s"
+step "4/7 Running the suite: unit, integration (real images, the CLI) and acceptance (shared fixtures), about 30 s"
 run_suite "$root/build" "suite"
 
-step "5/6 Building with ASan/UBSan into build-asan/ and running every test again (first run: 5-10 minutes)"
+step "5/7 Building with ASan/UBSan into build-asan/ and running every test again (first run: 5-10 minutes)"
 BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DKESTROVA_SANITIZE=ON -DKESTROVA_TESTS=ON \
   -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_TEST_IMAGES_DIR="$root/build/test-images"
 run_suite "$root/build-asan" "ASan/UBSan"
 
-step "6/6 Fuzz smoke: each libFuzzer target for 20 s (keeps the targets building, catches shallow faults)"
+step "6/7 Building with ThreadSanitizer into build-tsan/ and running the threaded tests (first run: 3-5 minutes)"
+# The tests that run workers on real threads, and the MFT collection paused and
+# stopped on its worker. A forked child that starts a worker (the crash report
+# test) needs die_after_fork=0.
+BUILD_DIR="$root/build-tsan" "$root/scripts/build.sh" -DKESTROVA_TSAN=ON -DKESTROVA_TESTS=ON -DCMAKE_BUILD_TYPE=Debug
+tsan_rc=0
+(cd "$root/build-tsan" && TSAN_OPTIONS="halt_on_error=1 die_after_fork=0" \
+  ctest --output-on-failure -j"$(nproc)" -L threads &&
+  TSAN_OPTIONS="halt_on_error=1" ctest --output-on-failure -R '^NtfsCollection\.') || tsan_rc=$?
+if [ "$tsan_rc" -ne 0 ]; then problems+=("ThreadSanitizer: threaded tests failed"); else summary+=("TSan threaded tests"); fi
+
+step "7/7 Fuzz smoke: each libFuzzer target for 20 s (keeps the targets building, catches shallow faults)"
 if command -v clang++ >/dev/null 2>&1; then
   BUILD_DIR="$root/build-fuzz" "$root/scripts/build.sh" -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
     -DKESTROVA_TESTS=OFF -DKESTROVA_SANITIZE=ON

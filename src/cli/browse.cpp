@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "common/text.h"
+#include "common/worker_thread.h"
 #include "volume/fs_names.h"
 
 #include <cstdio>
@@ -58,7 +59,11 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
   }
   if (s != SessionStatus::Ok) return ReportSessionStatus(s, source);
   // The command line has no dialog to stop the collection early.
-  if (collectMft) session.CollectMft();
+  if (collectMft) {
+    WorkerToken collection;
+    WorkerThread thread(collection, [&](WorkerToken& token) { session.CollectMft(token); });
+    thread.Join();
+  }
   volume = &session.volume();
   return kExitOk;
 }

@@ -29,7 +29,7 @@ class RecoverUi : public TerminalUi {
     if (done != total && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double mb = static_cast<double>(control_.bytesWritten.load()) / 1e6;
+    const double mb = static_cast<double>(control_.bytesWritten()) / 1e6;
     std::fprintf(stderr, "\rfiles %llu/%llu, %.1f MB, %.1f MB/s, %.0f s   ", static_cast<unsigned long long>(done),
                  static_cast<unsigned long long>(total), mb, seconds > 0 ? mb / seconds : 0.0, seconds);
     if (done == total) std::fprintf(stderr, "\n");

@@ -1,7 +1,9 @@
 // The function-activity table: every operation marks its fixed slot as
 // entered while it runs, so a crash report (or a snapshot on demand) can list
-// what was running. Plain relaxed byte stores from every thread: a best-effort
-// trace, not a synchronisation device.
+// what was running, on any thread. Relaxed stores without locks: a
+// best-effort trace, not a synchronisation device. Each registered thread
+// marks a table of its own, so one thread leaving a function never hides
+// another thread still inside it.
 #pragma once
 
 #include <atomic>
@@ -54,26 +56,67 @@ enum class Fn : std::uint16_t {
 inline constexpr std::size_t kActivitySlots = 1024;
 static_assert(static_cast<std::size_t>(Fn::Count) <= kActivitySlots);
 
+// Threads that get a table of their own (worker threads register through
+// WorkerThread); any further thread, and every thread that never registers
+// (the main thread among them), marks the shared table.
+inline constexpr std::size_t kActivityThreadTables = 64;
+
+// How many times each slot's function is running on one thread: a function
+// that calls itself stays active until its outermost call returns.
 struct ActivityTable {
-  std::atomic<std::uint8_t> entered[kActivitySlots];
-  std::atomic<std::uint8_t> left[kActivitySlots];
+  std::atomic<std::uint16_t> depth[kActivitySlots];
 };
 
-// The process's table (static storage: usable from a signal handler).
-ActivityTable& Activity();
+// The tables of the process (static storage: read from a signal handler).
+struct ActivityTables {
+  ActivityTable shared;
+  std::atomic<bool> inUse[kActivityThreadTables];
+  ActivityTable perThread[kActivityThreadTables];
+};
+ActivityTables& Activity();
+
+namespace activity_detail {
+// The calling thread's own table, or null for the shared one.
+extern thread_local ActivityTable* tOwn;
+}  // namespace activity_detail
 
 inline void MarkEnter(std::size_t slot) {
-  Activity().entered[slot].store(1, std::memory_order_relaxed);
-  Activity().left[slot].store(0, std::memory_order_relaxed);
+  if (ActivityTable* own = activity_detail::tOwn) {
+    // Only this thread writes its table: a plain load and store suffice.
+    auto& d = own->depth[slot];
+    d.store(static_cast<std::uint16_t>(d.load(std::memory_order_relaxed) + 1), std::memory_order_relaxed);
+  } else {
+    Activity().shared.depth[slot].fetch_add(1, std::memory_order_relaxed);
+  }
 }
 inline void MarkLeave(std::size_t slot) {
-  Activity().entered[slot].store(0, std::memory_order_relaxed);
-  Activity().left[slot].store(1, std::memory_order_relaxed);
+  auto& d = activity_detail::tOwn ? activity_detail::tOwn->depth[slot] : Activity().shared.depth[slot];
+  if (activity_detail::tOwn) {
+    const auto v = d.load(std::memory_order_relaxed);
+    if (v) d.store(static_cast<std::uint16_t>(v - 1), std::memory_order_relaxed);
+  } else if (d.load(std::memory_order_relaxed)) {
+    d.fetch_sub(1, std::memory_order_relaxed);
+  }
 }
-inline bool IsActive(std::size_t slot) {
-  return Activity().entered[slot].load(std::memory_order_relaxed) == 1 &&
-         Activity().left[slot].load(std::memory_order_relaxed) == 0;
-}
+// Running on some thread. Lock-free loads only: async-signal-safe.
+bool IsActive(std::size_t slot);
+// Running on the calling thread.
+bool IsActiveHere(std::size_t slot);
+
+// Gives the calling thread a table of its own for its lifetime (worker
+// threads; WorkerThread does it). When every table is taken the thread keeps
+// marking the shared one.
+class ActivityThreadScope {
+ public:
+  ActivityThreadScope();
+  ~ActivityThreadScope();
+  ActivityThreadScope(const ActivityThreadScope&) = delete;
+  ActivityThreadScope& operator=(const ActivityThreadScope&) = delete;
+  bool registered() const { return index_ >= 0; }
+
+ private:
+  int index_ = -1;
+};
 
 // Marks a function active for its scope; every return path leaves.
 class ActivityMark {

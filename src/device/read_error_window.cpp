@@ -16,7 +16,7 @@ void ReadErrorWindow::Report(const std::u16string& errorText, std::uint64_t sect
   const std::string count = std::to_string(errorCount);
   view_.countLine = std::u16string(count.begin(), count.end());
   if (!view_.visible) {
-    view_.stopScanEnabled = view_.hasStopButton && (scan_.scanRunning.load() || scan_.scanPaused.load());
+    view_.stopScanEnabled = view_.hasStopButton && (scan_.scanRunning() || scan_.scanPaused());
     view_.visible = true;
   }
   Publish(guard);
@@ -32,7 +32,7 @@ void ReadErrorWindow::Continue(bool skipChecked, std::atomic<bool>& skipReadErro
 
 void ReadErrorWindow::StopScan(bool skipChecked, std::atomic<bool>& skipReadErrors) {
   // Only a running scan is paused; a paused one stays paused (the command toggles).
-  if (view_.hasStopButton && scan_.scanRunning.load() && !scan_.scanPaused.load())
+  if (view_.hasStopButton && scan_.scanRunning() && !scan_.scanPaused())
     ui_.PostCommand(kCommandPauseResumeScan);
   Continue(skipChecked, skipReadErrors);
 }

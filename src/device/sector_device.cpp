@@ -115,7 +115,7 @@ void SectorDevice::RecordBadSector(std::uint64_t absolute, int error) {
   // start at sector 0 show their own cluster numbers.
   const std::uint64_t relative = absolute >= volumeStart ? absolute - volumeStart : 0;
   badCluster = sectorsPerCluster == 0 ? absolute : ClusterOfSector(relative);
-  if (skipReadErrors.load() || scan_.scanPaused.load()) return;
+  if (skipReadErrors.load() || scan_.scanPaused()) return;
   const std::uint64_t count = ++errorCount;
   if (readErrorWindow) readErrorWindow->Report(ToUtf16(ErrorText(error)), badSector.load(), badCluster.load(), count);
 }

@@ -69,8 +69,8 @@ class SectorDevice {
   BufferPool buffers;
 
   bool IsOpen() const { return source_ != nullptr; }
-  bool scanRunning() const { return scan_.scanRunning.load(); }
-  bool scanPaused() const { return scan_.scanPaused.load(); }
+  bool scanRunning() const { return scan_.scanRunning(); }
+  bool scanPaused() const { return scan_.scanPaused(); }
   const ScanFlags& scanFlags() const { return scan_; }
 
   // Back to nothing-open with every field at its reset value (closes any handle).

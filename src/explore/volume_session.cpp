@@ -147,9 +147,9 @@ SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64
   return SessionStatus::Ok;
 }
 
-std::size_t VolumeSession::CollectMft() {
+std::size_t VolumeSession::CollectMft(WorkerToken& token) {
   if (!ntfsContext_) return 0;
-  return MftCollection(*ntfsContext_, ui_, scan_).Wait();
+  return RunMftCollection(*ntfsContext_, ui_, token);
 }
 
 std::optional<VolumePath> VolumeSession::Resolve(const std::string& path) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/ui.h"
+#include "common/worker_token.h"
 #include "device/drive_tables.h"
 #include "device/scan_flags.h"
 #include "device/sector_device.h"
@@ -78,8 +79,9 @@ class VolumeSession {
   SessionStatus MountOnly();
 
   // NTFS: collects every MFT record into "Lost files" (folders are built from it).
-  // Runs on the calling thread; returns the records added.
-  std::size_t CollectMft();
+  // Runs on the calling thread (the owner starts a worker for it), stops early
+  // through the token; returns the records added. Nothing for other volumes.
+  std::size_t CollectMft(WorkerToken& token);
 
   bool mounted() const { return volume_ != nullptr; }
   RecoverableVolume& volume() { return *volume_; }

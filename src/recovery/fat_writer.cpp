@@ -54,7 +54,7 @@ bool WriteContiguous(const ClusterChainView& v, std::uint32_t first, OutputSink&
   std::vector<std::uint8_t> buffer;
   std::uint64_t c = first;
   while (sink.remaining() > 0) {
-    if (control.abort.load()) return false;
+    if (control.aborted()) return false;
     if (c > v.lastCluster) return false;  // the volume ends before the file
     const std::uint64_t needed = (sink.remaining() + v.bytesPerCluster - 1) / v.bytesPerCluster;
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>({needed, piece, v.lastCluster - c + 1}));
@@ -71,7 +71,7 @@ bool WriteChain(const ClusterChainView& v, std::uint32_t first, OutputSink& sink
   std::unordered_set<std::uint32_t> seen;
   std::uint32_t c = first;
   while (sink.remaining() > 0 && c >= 2 && c <= v.lastCluster) {
-    if (control.abort.load()) return false;
+    if (control.aborted()) return false;
     if (!seen.insert(c).second) break;  // a loop in the chain
     std::uint32_t last = c, n = 1;
     const std::uint64_t needed = (sink.remaining() + v.bytesPerCluster - 1) / v.bytesPerCluster;

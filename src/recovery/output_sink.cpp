@@ -47,7 +47,7 @@ bool OutputSink::WriteChunk(std::span<const std::uint8_t> bytes) {
       return false;
     }
     done += static_cast<std::size_t>(r);
-    control_->bytesWritten += static_cast<std::uint64_t>(r);
+    control_->token.AddDone(static_cast<std::uint64_t>(r));
   }
   written_ += done;
   remaining_ -= done;
@@ -65,7 +65,7 @@ bool OutputSink::WriteZeros(std::uint64_t length) {
 }
 
 bool OutputSink::Rewind() {
-  if (!memory_) control_->bytesWritten -= std::min<std::uint64_t>(written_, control_->bytesWritten.load());
+  if (!memory_) control_->token.SetDone(control_->bytesWritten() - std::min<std::uint64_t>(written_, control_->bytesWritten()));
   remaining_ = size_;
   written_ = 0;
   unreadable_ = false;

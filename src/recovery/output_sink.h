@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/ui.h"
+#include "common/worker_token.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,11 +14,15 @@
 
 namespace kestrova {
 
-// Set by the saving dialog, read by the writers between pieces.
+// Set by the saving dialog, read by the writers between pieces. The abort is
+// the recovery worker's stop; its byte counter is the token's progress.
 struct RecoveryControl {
-  std::atomic<bool> abort{false};
-  std::atomic<bool> skip{false};
-  std::atomic<std::uint64_t> bytesWritten{0};
+  WorkerToken token;
+  std::atomic<bool> skip{false};  // the current file only: cleared before each file
+
+  bool aborted() const { return token.StopRequested(); }
+  void Abort() { token.RequestStop(); }
+  std::uint64_t bytesWritten() const { return token.Progress().done; }
 };
 
 class OutputSink {

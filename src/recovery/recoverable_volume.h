@@ -79,7 +79,7 @@ class NtfsRecoverable : public RecoverableVolume {
   }
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     WriteResult r;
-    r.complete = WriteNtfsData(ctx_, entry, sink, control.abort) && sink.remaining() == 0 && !sink.unreadable();
+    r.complete = WriteNtfsData(ctx_, entry, sink, control.token) && sink.remaining() == 0 && !sink.unreadable();
     return r;
   }
   std::uint32_t FolderHandle(const ScanEntry& folder) const override {
@@ -95,7 +95,7 @@ class NtfsRecoverable : public RecoverableVolume {
   }
   bool WriteExport(const ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     const auto efs = PrepareEfsExport(ctx_, entry);
-    return efs && WriteEfsStream(ctx_, *efs, sink, control.abort);
+    return efs && WriteEfsStream(ctx_, *efs, sink, control.token);
   }
 
  private:

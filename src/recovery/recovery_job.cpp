@@ -182,7 +182,7 @@ void RecoveryJob::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const Dis
   folder.name = Cleaned(m.name);
   stack.push_back(c);
   for (MarkedEntry& child : children) {
-    if (request_.control.abort.load()) break;
+    if (request_.control.aborted()) break;
     if (IsFolder(child.entry, volume_.Type()))
       SaveFolder(child, folder, filter, stack);
     else
@@ -193,13 +193,13 @@ void RecoveryJob::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const Dis
 
 bool RecoveryJob::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& filter) {
   ActivityMark activity(Fn::RecoverFiles);
-  const bool pausedHere = scan_ && scan_->scanRunning.load() && !scan_->scanPaused.load();
-  if (pausedHere) scan_->scanPaused = true;
+  const bool pausedHere = scan_ && scan_->scanRunning() && !scan_->scanPaused();
+  if (pausedHere) scan_->token.Pause();
   std::vector<std::uint32_t> stack{volume_.RootHandle()};
   for (const MarkedEntry& m : marked) Count(m, filter, stack);
   auto destination = OutputFolder::Open(request_.destination, true);
   if (!destination) {
-    if (pausedHere) scan_->scanPaused = false;
+    if (pausedHere) scan_->token.Resume();
     return false;
   }
   if (request_.mode == RecoveryMode::Join && request_.joinName.empty()) request_.joinName = JoinName(marked);
@@ -207,7 +207,7 @@ bool RecoveryJob::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& fil
   LazyFolder top;
   top.root = &*destination;
   for (MarkedEntry& m : marked) {
-    if (request_.control.abort.load()) break;
+    if (request_.control.aborted()) break;
     if (!Shown(m.entry, m.name, IsFolder(m.entry, volume_.Type()), filter, volume_.Type())) continue;
     if (IsFolder(m.entry, volume_.Type())) {
       if (request_.mode != RecoveryMode::Join) SaveFolder(m, top, filter, stack);
@@ -216,8 +216,8 @@ bool RecoveryJob::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& fil
     }
   }
   if (join_) ::close(join_->fd);
-  stats_.bytesWritten = request_.control.bytesWritten.load();
-  if (pausedHere) scan_->scanPaused = false;
+  stats_.bytesWritten = request_.control.bytesWritten();
+  if (pausedHere) scan_->token.Resume();
   return true;
 }
 

@@ -14,36 +14,50 @@ constexpr std::array<StringSlot, kCount> kSlots{{
 #undef KV_STRING
 }};
 
-struct Table {
+// The table in use, swapped whole under the lock; readers copy the pointer.
+struct Current {
   std::mutex lock;
-  std::array<std::u16string, kCount> texts;
-  Table() { Reset(); }
-  void Reset() {
-    for (std::size_t i = 0; i < kCount; ++i) texts[i] = std::u16string(kSlots[i].english);
-  }
+  std::shared_ptr<const TextTable> table = std::make_shared<const TextTable>();
 };
 
-Table& Current() {
-  static Table table;
-  return table;
+Current& Texts() {
+  static Current current;
+  return current;
 }
 
 }  // namespace
 
+TextTable::TextTable() {
+  texts_.reserve(kCount);
+  for (const StringSlot& slot : kSlots) texts_.emplace_back(slot.english);
+}
+
 const StringSlot& Slot(StringId id) { return kSlots.at(static_cast<std::size_t>(id)); }
 
-const std::u16string& Text(StringId id) { return Current().texts.at(static_cast<std::size_t>(id)); }
+std::shared_ptr<const TextTable> CurrentTexts() {
+  Current& c = Texts();
+  std::scoped_lock guard(c.lock);
+  return c.table;
+}
+
+std::u16string Text(StringId id) { return (*CurrentTexts())[id]; }
+
+void InstallTexts(TextTable table) {
+  auto fresh = std::make_shared<const TextTable>(std::move(table));
+  Current& c = Texts();
+  std::scoped_lock guard(c.lock);
+  c.table.swap(fresh);
+  // The old table goes when its last snapshot does (here, or on a reader).
+}
 
 void SetText(StringId id, std::u16string text) {
-  Table& t = Current();
-  std::scoped_lock guard(t.lock);
-  t.texts.at(static_cast<std::size_t>(id)) = std::move(text);
+  Current& c = Texts();
+  std::scoped_lock guard(c.lock);
+  auto copy = std::make_shared<TextTable>(*c.table);
+  copy->Set(id, std::move(text));
+  c.table = std::move(copy);
 }
 
-void ResetTexts() {
-  Table& t = Current();
-  std::scoped_lock guard(t.lock);
-  t.Reset();
-}
+void ResetTexts() { InstallTexts(TextTable()); }
 
 }  // namespace kestrova

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrova {
 
@@ -28,10 +30,30 @@ struct StringSlot {
 // The built-in slot (section, key, English default) of an id.
 const StringSlot& Slot(StringId id);
 
-// The current text of a slot (the language's, or the English default).
-const std::u16string& Text(StringId id);
+// One language's texts, slot by slot; built whole, then installed at once.
+class TextTable {
+ public:
+  TextTable();  // the English defaults
+  const std::u16string& operator[](StringId id) const { return texts_.at(static_cast<std::size_t>(id)); }
+  void Set(StringId id, std::u16string text) { texts_.at(static_cast<std::size_t>(id)) = std::move(text); }
 
-// Replaces the current text of a slot (language loading).
+ private:
+  std::vector<std::u16string> texts_;
+};
+
+// The texts in use. An installed table never changes: a language switch puts
+// a new one in place, so a snapshot (and every copy taken from it) stays valid
+// and consistent on any thread for as long as it is held.
+std::shared_ptr<const TextTable> CurrentTexts();
+
+// The current text of a slot (the language's, or the English default), as a
+// copy: safe on worker threads while the language changes.
+std::u16string Text(StringId id);
+
+// Makes `table` the texts in use (language loading).
+void InstallTexts(TextTable table);
+
+// Replaces one slot's text (the rest of the table is kept).
 void SetText(StringId id, std::u16string text);
 
 // Restores every slot to its English default.

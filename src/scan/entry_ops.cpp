@@ -6,20 +6,21 @@
 #include "resources/strings.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace kestrova {
 namespace {
 
 std::u16string U16(const char* s) { return ToUtf16(s); }
 
-const std::u16string* MonthName(int month) {
-  if (month < 1 || month > 12) return nullptr;
-  return &Text(static_cast<StringId>(static_cast<std::size_t>(StringId::Month1) + static_cast<std::size_t>(month - 1)));
+std::optional<std::u16string> MonthName(int month) {
+  if (month < 1 || month > 12) return std::nullopt;
+  return Text(static_cast<StringId>(static_cast<std::size_t>(StringId::Month1) + static_cast<std::size_t>(month - 1)));
 }
 
 // "%u %s %.2u": year, month name, day.
 std::u16string YearMonthDay(int year, int month, int day) {
-  const std::u16string* name = MonthName(month);
+  const std::optional<std::u16string> name = MonthName(month);
   if (!name) return Text(StringId::NotAvailable);
   char y[16], d[16];
   std::snprintf(y, sizeof y, "%u", static_cast<unsigned>(year));
@@ -116,7 +117,7 @@ std::u16string PropertiesDate(const ScanEntry& e, FsType fs) {
   if (fs == FsType::Ntfs) {
     CivilTime t;
     if (!FileTimeToCivil(e.FileTime(), t)) return Text(StringId::NotAvailable);
-    const std::u16string* month = MonthName(t.month);
+    const std::optional<std::u16string> month = MonthName(t.month);
     if (!month) return Text(StringId::NotAvailable);
     char day[16], rest[48];
     std::snprintf(day, sizeof day, "%i", t.day);

@@ -64,23 +64,28 @@ std::u16string UserLanguageName() {
 
 LoadedLanguage LoadLanguage(const std::string& languageFolder, std::u16string name) {
   ActivityMark activity(Fn::LoadLanguage);
-  ResetTexts();
   LoadedLanguage out;
+  // Built aside and installed whole: a worker never sees half a language.
+  TextTable texts;
   std::error_code ec;
   auto pathOf = [&](const std::u16string& n) { return languageFolder + ToUtf8(n) + ".lng"; };
   // Names come from a settings file: a name with a path in it is not a language.
   if (name.empty() || name.find_first_of(u"/\\") != std::u16string::npos || !fs::is_regular_file(pathOf(name), ec))
     name = u"English";
   out.name = name;
-  if (!fs::is_regular_file(pathOf(name), ec)) return out;  // built-in texts stay
+  if (!fs::is_regular_file(pathOf(name), ec)) {
+    InstallTexts(std::move(texts));  // the built-in texts
+    return out;
+  }
   out.path = pathOf(name);
   out.file = IniFile::Load(out.path);
   for (std::size_t i = 0; i < kStringCount; ++i) {
     const auto id = static_cast<StringId>(i);
     const StringSlot& slot = Slot(id);
     if (auto value = out.file.Get(ToUtf16(std::string(slot.section)), ToUtf16(std::string(slot.key))))
-      SetText(id, DecodeStringEscapes(*value));
+      texts.Set(id, DecodeStringEscapes(*value));
   }
+  InstallTexts(std::move(texts));
   return out;
 }
 

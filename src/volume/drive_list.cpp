@@ -85,7 +85,7 @@ bool AddImageToList(DriveList& list, SectorDevice& device, Ui& ui, const std::st
 void RefreshDriveList(DriveList& list, SectorDevice& device, Ui& ui, const RefreshOptions& options) {
   ActivityMark activity(Fn::RefreshDriveList);
   list = DriveList{};
-  auto cancelled = [&] { return options.cancel && options.cancel->load(); };
+  auto cancelled = [&] { return options.cancel && options.cancel->StopRequested(); };
   if (options.includeSystem) {
     list.tables.physical = EnumeratePhysicalDrives(options.paths);
     list.tables.volumes = EnumerateSystemVolumes(options.paths, list.tables.physical);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/ui.h"
+#include "common/worker_token.h"
 #include "device/drive_entry.h"
 #include "device/drive_tables.h"
 #include "device/sector_device.h"
@@ -46,7 +47,7 @@ struct RefreshOptions {
   bool includeSystem = true;  // false: build the list from image files alone
   SystemPaths paths;
   std::vector<std::string> images;
-  const std::atomic<bool>* cancel = nullptr;  // the window was closed
+  const WorkerToken* cancel = nullptr;  // the listing thread's token: stopped when the window closes
 };
 
 // Rebuilds the list. Opens devices one after another through device, which is

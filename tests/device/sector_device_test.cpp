@@ -106,7 +106,7 @@ TEST_F(SectorDeviceTest, OneBadSectorFailsTheRunButKeepsEveryOtherSector) {
 TEST_F(SectorDeviceTest, ShowsSectorAndClusterOnceAVolumeIsMounted) {
   dev.sectorsPerCluster = 4;
   dev.clusterBase = 2;
-  mem.scan.scanRunning = true;
+  mem.scan.token.SetRunning(true);
   mem.shared->badSectors = {22};
   EXPECT_EQ(dev.ReadSectors(20, buf, 4), ReadFailed);
   EXPECT_EQ(dev.badCluster.load(), 5u);
@@ -125,7 +125,7 @@ TEST_F(SectorDeviceTest, SkipReadErrorsStillFailsButCountsAndShowsNothing) {
 }
 
 TEST_F(SectorDeviceTest, PausedScanSuppressesTheWindow) {
-  mem.scan.scanPaused = true;
+  mem.scan.token.Pause();
   mem.shared->badSectors = {3};
   EXPECT_EQ(dev.ReadSectors(0, buf, 8), ReadFailed);
   EXPECT_EQ(dev.errorCount.load(), 0u);
@@ -242,7 +242,7 @@ TEST(ReadErrorWindow, StopScanPausesOnlyARunningScan) {
   ScanFlags scan;
   ReadErrorWindow window(ui, scan, true);
   std::atomic<bool> skip{false};
-  scan.scanRunning = true;
+  scan.token.SetRunning(true);
   window.Report(u"Input/output error", 7, 7, 1);
   window.StopScan(true, skip);
   ASSERT_EQ(ui.commands.size(), 1u);
@@ -250,7 +250,7 @@ TEST(ReadErrorWindow, StopScanPausesOnlyARunningScan) {
   EXPECT_TRUE(skip.load());
   EXPECT_FALSE(window.View().visible);
 
-  scan.scanPaused = true;  // already paused: the toggle must not resume it
+  scan.token.Pause();  // already paused: the toggle must not resume it
   window.Report(u"x", 8, 8, 2);
   window.StopScan(false, skip);
   EXPECT_EQ(ui.commands.size(), 1u);
@@ -260,7 +260,7 @@ TEST(ReadErrorWindow, StopScanPausesOnlyARunningScan) {
 TEST(ReadErrorWindow, PartitionSearchWindowHasNoStopButton) {
   RecordingUi ui;
   ScanFlags scan;
-  scan.scanRunning = true;
+  scan.token.SetRunning(true);
   ReadErrorWindow window(ui, scan, false);
   std::atomic<bool> skip{false};
   window.Report(u"x", 1, 1, 1);

@@ -436,12 +436,12 @@ TEST_F(FatWriting, NtfsRunsThatCannotBeReadMarkTheFileIncomplete) {
   RecoveryControl control;
   std::vector<std::uint8_t> data;
   OutputSink sink = OutputSink::ToMemory(data, 2048, control);
-  ASSERT_TRUE(WritePlainRuns(device, runs, 1024, 16, sink, control.abort));
+  ASSERT_TRUE(WritePlainRuns(device, runs, 1024, 16, sink, control.token));
   EXPECT_FALSE(sink.unreadable());
   b.mem->shared->badSectors.insert(42);
   data.clear();
   OutputSink bad = OutputSink::ToMemory(data, 2048, control);
-  WritePlainRuns(device, runs, 1024, 16, bad, control.abort);
+  WritePlainRuns(device, runs, 1024, 16, bad, control.token);
   EXPECT_TRUE(bad.unreadable()) << "zero-filled is not complete";
   EXPECT_EQ(std::string(data.begin() + 1024, data.begin() + 1536), std::string(512, '\0'));
 }

@@ -66,12 +66,12 @@ std::optional<EfsExport> PrepareEfsExport(NtfsContext& ctx, const ScanEntry& ent
   return e;
 }
 
-bool WriteEfsStream(NtfsContext& ctx, const EfsExport& e, OutputSink& sink, const std::atomic<bool>& abort) {
+bool WriteEfsStream(NtfsContext& ctx, const EfsExport& e, OutputSink& sink, const WorkerToken& abort) {
   if (!sink.WriteChunk(StreamHeader()) || !sink.WriteChunk(e.efs) || !sink.WriteChunk(DataStreamHeader())) return false;
   const std::uint32_t bpc = ctx.volume.bytesPerCluster;
   std::vector<std::uint8_t> clusters;
   for (std::uint64_t offset = 0; offset < e.rounded; offset += kEfsPiece) {
-    if (abort.load()) return false;
+    if (abort.StopRequested()) return false;
     const auto rounded = static_cast<std::uint32_t>(std::min(kEfsPiece, e.rounded - offset));
     const auto fileBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(rounded, e.fileSize - offset));
     if (!sink.WriteChunk(BlockHeader(offset, fileBytes, rounded))) return false;

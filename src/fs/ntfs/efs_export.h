@@ -33,6 +33,6 @@ std::optional<EfsExport> PrepareEfsExport(NtfsContext& ctx, const ScanEntry& ent
 
 // Writes the whole stream: header, $EFS value, data-stream header, then one
 // 512-byte block header and the raw bytes per 65536 bytes of the file.
-bool WriteEfsStream(NtfsContext& ctx, const EfsExport& e, OutputSink& sink, const std::atomic<bool>& abort);
+bool WriteEfsStream(NtfsContext& ctx, const EfsExport& e, OutputSink& sink, const WorkerToken& abort);
 
 }  // namespace kestrova

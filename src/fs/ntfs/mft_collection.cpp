@@ -2,30 +2,14 @@
 
 namespace kestrova {
 
-MftCollection::MftCollection(NtfsContext& ctx, Ui& ui, ScanFlags& scan) : scan_(scan) {
-  if (ctx.volume.ignoreMetadata) {
-    finished_ = true;
-    return;
-  }
-  thread_ = std::thread([this, &ctx, &ui] {
-    added_ = CollectMft(ctx, ui, &stop_);
-    finished_ = true;
-  });
+std::size_t RunMftCollection(NtfsContext& ctx, Ui& ui, WorkerToken& token) {
+  if (ctx.volume.ignoreMetadata) return 0;
+  return CollectMft(ctx, ui, &token);
 }
 
-MftCollection::~MftCollection() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
-}
-
-void MftCollection::Cancel() {
-  stop_ = true;
-  if (scan_.scanRunning) scan_.stopRequested = true;
-}
-
-std::size_t MftCollection::Wait() {
-  if (thread_.joinable()) thread_.join();
-  return added_;
+void CancelMftCollection(WorkerToken& collection, ScanFlags& scan) {
+  collection.RequestStop();
+  if (scan.scanRunning()) scan.token.RequestStop();
 }
 
 }  // namespace kestrova

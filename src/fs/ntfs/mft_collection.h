@@ -1,38 +1,26 @@
-// The MFT collection on a thread of its own, started when an NTFS volume is
-// opened, while the progress dialog lets the user stop it early.
+// The MFT collection as its owner runs it when an NTFS volume is opened: on a
+// worker thread the owner starts (WorkerThread), while the progress dialog
+// lets the user stop it early through the collection's token.
 #pragma once
 
+#include "common/worker_token.h"
 #include "device/scan_flags.h"
 #include "fs/ntfs/ntfs_files.h"
 
-#include <atomic>
 #include <cstddef>
-#include <thread>
 
 namespace kestrova {
 
-class MftCollection {
- public:
-  // Starts collecting at once (unless metadata is ignored: then nothing runs).
-  MftCollection(NtfsContext& ctx, Ui& ui, ScanFlags& scan);
-  ~MftCollection();
-  MftCollection(const MftCollection&) = delete;
-  MftCollection& operator=(const MftCollection&) = delete;
+// The collection body: nothing runs when metadata is ignored. Progress
+// (records done of all, entries added, the status line) goes to the token.
+// Returns the entries added to the lost-files list.
+std::size_t RunMftCollection(NtfsContext& ctx, Ui& ui, WorkerToken& token);
 
-  // "Explore files now - stop collecting all entries.": stops after the current record.
-  void ExploreNow() { stop_ = true; }
-  // The dialog's Cancel: stops the same way and also stops a running scan.
-  void Cancel();
-  // Waits for the end; the entries added to the lost-files list.
-  std::size_t Wait();
-  bool finished() const { return finished_; }
+// "Explore files now - stop collecting all entries.": stops after the current record.
+inline void ExploreNow(WorkerToken& collection) { collection.RequestStop(); }
 
- private:
-  ScanFlags& scan_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> finished_{false};
-  std::size_t added_ = 0;
-  std::thread thread_;
-};
+// The dialog's Cancel: stops the collection the same way and also stops a
+// running scan.
+void CancelMftCollection(WorkerToken& collection, ScanFlags& scan);
 
 }  // namespace kestrova

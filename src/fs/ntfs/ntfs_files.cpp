@@ -220,7 +220,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
   return folder || e.size != 0;
 }
 
-std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop) {
+std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token) {
   ActivityMark activity(Fn::CollectMft);
   const NtfsVolume& v = ctx.volume;
   if (!ctx.lists || v.mftRuns.empty() || v.recordSize == 0) return 0;
@@ -229,9 +229,10 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop) 
       std::max<std::uint64_t>(1, std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), v.bytesPerCluster) / v.bytesPerCluster);
   std::vector<std::uint8_t> block;
   std::size_t added = 0;
+  if (token) token->SetTotal(records);
   const std::uint64_t recordClusters = (v.recordSize + v.bytesPerCluster - 1) / v.bytesPerCluster;
   for (std::uint64_t first = 0; first < records;) {
-    if (stop && stop->load()) break;
+    if (token && !token->WaitWhilePaused()) break;
     const std::uint64_t vcn = first * v.recordSize / v.bytesPerCluster;
     const auto p = RunLookup(v.mftRuns, vcn);
     if (!p) break;
@@ -240,13 +241,15 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop) 
     clusters = std::max(recordClusters, clusters / recordClusters * recordClusters);
     if (p->lcn >= 0) {
       // The dialog's status line: where the reading is.
-      ui.Status(Text(StringId::ProcessingMftSector) + u" " +
-                ToUtf16(GroupNumber(static_cast<std::uint64_t>(p->lcn) * v.sectorsPerCluster)));
+      std::u16string status = Text(StringId::ProcessingMftSector) + u" " +
+                              ToUtf16(GroupNumber(static_cast<std::uint64_t>(p->lcn) * v.sectorsPerCluster));
+      ui.Status(status);
+      if (token) token->SetStatus(std::move(status));
     }
     if (!ReadRuns(ctx.device, v.mftRuns, vcn, clusters, v.bytesPerCluster, block)) break;
     const std::uint64_t inBlock = clusters * v.bytesPerCluster / v.recordSize;
     for (std::uint64_t k = 0; k < inBlock && first + k < records; ++k) {
-      if (stop && stop->load()) break;  // after the current record
+      if (token && token->StopRequested()) break;  // after the current record
       const std::uint64_t offset = k * v.recordSize;
       auto record = std::span(block).subspan(static_cast<std::size_t>(offset), v.recordSize);
       // Where the record lies, for reading it again when it is saved.
@@ -257,10 +260,14 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop) 
       if (!ParseFileRecord(ctx, record, cluster, parsed)) continue;
       parsed.entry.location = cluster * v.sectorsPerCluster + offset % v.bytesPerCluster / v.bytesPerSector;
       std::scoped_lock g(ctx.lists->lost.lock);
-      if (ctx.lists->lost.Add(parsed.entry, &parsed.name)) ++added;
+      if (ctx.lists->lost.Add(parsed.entry, &parsed.name)) {
+        ++added;
+        if (token) token->AddItems();
+      }
     }
     first += std::max<std::uint64_t>(1, inBlock);
     ui.Progress(std::min(first, records), records);
+    if (token) token->SetDone(std::min(first, records));
   }
   return added;
 }
@@ -361,7 +368,7 @@ std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry)
   return out;
 }
 
-bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort) {
+bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const WorkerToken& abort) {
   const NtfsVolume& v = ctx.volume;
   if (entry.size == 0) return true;
   // Encrypted files come here only when their export stream cannot be made:
@@ -401,9 +408,9 @@ std::vector<std::uint8_t> ReadNtfsRange(NtfsContext& ctx, const ScanEntry& entry
   RecoveryControl control;
   OutputSink sink = OutputSink::ToMemory(out, offset + length - start, control);
   if (data.compressed())
-    WriteCompressedRuns(ctx.device, runs, bpc, sink, control.abort, start / bpc);
+    WriteCompressedRuns(ctx.device, runs, bpc, sink, control.token, start / bpc);
   else
-    WritePlainRuns(ctx.device, runs, bpc, 16, sink, control.abort, start / bpc);
+    WritePlainRuns(ctx.device, runs, bpc, 16, sink, control.token, start / bpc);
   const auto skip = static_cast<std::size_t>(std::min<std::uint64_t>(offset - start, out.size()));
   out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(skip));
   return out;

@@ -3,6 +3,7 @@
 // and the data of an entry read through its runs.
 #pragma once
 
+#include "common/worker_token.h"
 #include "fs/dir_find.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_volume.h"
@@ -63,8 +64,10 @@ struct ParsedRecord {
 bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> record, std::uint64_t cluster, ParsedRecord& out);
 
 // Every usable record of the MFT appended to the lost-files list with its name.
-// Stops after the current record when `stop` is set. Returns the entries added.
-std::size_t CollectMft(NtfsContext& ctx, Ui& ui, const std::atomic<bool>* stop = nullptr);
+// With a token: stops after the current record when asked, parks between
+// blocks while paused, and counts records done and entries added on it.
+// Returns the entries added.
+std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token = nullptr);
 
 // The entries whose parent is `record` (record 5: the root), after a ".." link.
 std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter = {});
@@ -81,7 +84,7 @@ std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry)
 
 // Writes the entry's data (resident or through its runs; sparse runs as zeros).
 // Compressed data is expanded; encrypted data is written raw, as it lies on disk.
-bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort);
+bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const WorkerToken& abort);
 
 // `length` bytes of the entry's data from `offset` (the hex view): the same
 // paths, with the clusters or units before the offset not read. Short when

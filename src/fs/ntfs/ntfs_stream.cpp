@@ -29,12 +29,12 @@ std::uint64_t DataClusters(const std::vector<DataRun>& runs, std::uint64_t vcn, 
 }  // namespace
 
 bool WritePlainRuns(SectorDevice& device, const std::vector<DataRun>& runs, std::uint32_t bpc,
-                    std::uint64_t pieceClusters, OutputSink& sink, const std::atomic<bool>& abort,
+                    std::uint64_t pieceClusters, OutputSink& sink, const WorkerToken& abort,
                     std::uint64_t startVcn) {
   std::vector<std::uint8_t> buffer;
   pieceClusters = std::max<std::uint64_t>(1, pieceClusters);
   for (std::uint64_t vcn = startVcn; sink.remaining() > 0;) {
-    if (abort.load()) return false;
+    if (abort.StopRequested()) return false;
     const auto p = RunLookup(runs, vcn);
     if (!p) return false;
     const std::uint64_t n = std::min(p->left, pieceClusters);
@@ -71,13 +71,13 @@ bool DecodeCompressedUnit(std::span<const std::uint8_t> data, std::span<std::uin
 }
 
 bool WriteCompressedRuns(SectorDevice& device, const std::vector<DataRun>& runs, std::uint32_t bpc, OutputSink& sink,
-                         const std::atomic<bool>& abort, std::uint64_t startVcn) {
+                         const WorkerToken& abort, std::uint64_t startVcn) {
   const std::uint64_t end = EndVcn(runs);
   const std::size_t unitBytes = static_cast<std::size_t>(kCompressionUnitClusters * bpc);
   std::vector<std::uint8_t> raw, unit(unitBytes);
   bool unreadable = false;
   for (std::uint64_t vcn = startVcn; sink.remaining() > 0; vcn += kCompressionUnitClusters) {
-    if (abort.load()) return false;
+    if (abort.StopRequested()) return false;
     if (vcn >= end) return false;
     const std::uint64_t count = std::min(kCompressionUnitClusters, end - vcn);
     const std::uint64_t data = DataClusters(runs, vcn, count);

@@ -4,6 +4,7 @@
 
 #include "device/sector_device.h"
 #include "fs/ntfs/run_list.h"
+#include "common/worker_token.h"
 #include "recovery/output_sink.h"
 
 #include <atomic>
@@ -18,7 +19,7 @@ inline constexpr std::uint64_t kCompressionUnitClusters = 16;
 // has the whole file. False when the runs end first or the sink stops.
 // From `startVcn` on (a range read skips the runs before it unread).
 bool WritePlainRuns(SectorDevice& device, const std::vector<DataRun>& runs, std::uint32_t bytesPerCluster,
-                    std::uint64_t pieceClusters, OutputSink& sink, const std::atomic<bool>& abort,
+                    std::uint64_t pieceClusters, OutputSink& sink, const WorkerToken& abort,
                     std::uint64_t startVcn = 0);
 
 // Compressed data: a unit backed by 16 clusters is stored as it is, a unit
@@ -27,7 +28,7 @@ bool WritePlainRuns(SectorDevice& device, const std::vector<DataRun>& runs, std:
 // runs end first or the sink stops.
 // `startVcn`: the first unit's virtual cluster (a multiple of 16).
 bool WriteCompressedRuns(SectorDevice& device, const std::vector<DataRun>& runs, std::uint32_t bytesPerCluster,
-                         OutputSink& sink, const std::atomic<bool>& abort, std::uint64_t startVcn = 0);
+                         OutputSink& sink, const WorkerToken& abort, std::uint64_t startVcn = 0);
 
 // Decodes the chunks of one compression unit into `unit` (its full size;
 // the part past the decoded bytes stays zero). False for a corrupt chunk.

@@ -1,6 +1,7 @@
 #include "fs/ntfs/efs_export.h"
 #include "fs/ntfs/found_records.h"
 #include "fs/ntfs/lznt1.h"
+#include "common/worker_thread.h"
 #include "fs/ntfs/mft_collection.h"
 #include "fs/ntfs/ntfs_files.h"
 #include "fs/ntfs/ntfs_record.h"
@@ -15,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <numeric>
 
 namespace kestrova {
@@ -467,7 +470,7 @@ TEST(NtfsStream, UnitsStoredCompressedAndSparse) {
   Bytes out;
   RecoveryControl control;
   OutputSink sink = OutputSink::ToMemory(out, size, control);
-  ASSERT_TRUE(WriteCompressedRuns(f.mem.device, runs, bpc, sink, control.abort));
+  ASSERT_TRUE(WriteCompressedRuns(f.mem.device, runs, bpc, sink, control.token));
   ASSERT_EQ(out.size(), size);
   EXPECT_EQ(std::string(out.begin(), out.begin() + 9), "abcabcabc");
   EXPECT_TRUE(std::all_of(out.begin() + 9, out.begin() + 8192, [](std::uint8_t b) { return b == 0; }));
@@ -482,7 +485,7 @@ TEST(NtfsStream, UnitsStoredCompressedAndSparse) {
   std::memcpy(f.mem.at(200), bad.data(), bad.size());
   Bytes out2;
   OutputSink sink2 = OutputSink::ToMemory(out2, size, control);
-  EXPECT_FALSE(WriteCompressedRuns(f.mem.device, runs, bpc, sink2, control.abort));
+  EXPECT_FALSE(WriteCompressedRuns(f.mem.device, runs, bpc, sink2, control.token));
 }
 
 TEST(NtfsStream, RangeReadsGiveTheBytesOfTheWholeFileAtTheirOffsets) {
@@ -499,7 +502,7 @@ TEST(NtfsStream, RangeReadsGiveTheBytesOfTheWholeFileAtTheirOffsets) {
   Bytes whole;
   RecoveryControl control;
   OutputSink sink = OutputSink::ToMemory(whole, size, control);
-  ASSERT_TRUE(WriteNtfsData(f.ctx, p.entry, sink, control.abort));
+  ASSERT_TRUE(WriteNtfsData(f.ctx, p.entry, sink, control.token));
   for (const auto& [offset, length] : std::vector<std::pair<std::uint64_t, std::uint64_t>>{
            {3, 6}, {8190, 10}, {8192 + 600, 100}, {16000, 1000}, {size - 10, 100}}) {
     SCOPED_TRACE(offset);
@@ -529,13 +532,13 @@ TEST(NtfsStream, PlainRunsWriteSparsePartsAsZerosAndFailWhenTheRunsEndEarly) {
   Bytes out;
   RecoveryControl control;
   OutputSink sink = OutputSink::ToMemory(out, 4 * 512 - 10, control);
-  ASSERT_TRUE(WritePlainRuns(f.mem.device, runs, 512, 1, sink, control.abort));
+  ASSERT_TRUE(WritePlainRuns(f.mem.device, runs, 512, 1, sink, control.token));
   EXPECT_EQ(out[0], 'A');
   EXPECT_EQ(out[600], 0);
   EXPECT_EQ(out[3 * 512], 'B');
   Bytes longer;
   OutputSink tooLong = OutputSink::ToMemory(longer, 5 * 512, control);
-  EXPECT_FALSE(WritePlainRuns(f.mem.device, runs, 512, 8, tooLong, control.abort));
+  EXPECT_FALSE(WritePlainRuns(f.mem.device, runs, 512, 8, tooLong, control.token));
 }
 
 
@@ -581,7 +584,7 @@ TEST(NtfsEfs, AnEncryptedFileIsExportedAsTheRawStreamInPiecesOf64KiB) {
   Bytes out;
   RecoveryControl control;
   OutputSink sink = OutputSink::ToMemory(out, plan->StreamLength(), control);
-  ASSERT_TRUE(WriteEfsStream(f.ctx, *plan, sink, control.abort));
+  ASSERT_TRUE(WriteEfsStream(f.ctx, *plan, sink, control.token));
   ASSERT_EQ(out.size(), plan->StreamLength());
   auto u32 = [&](std::size_t at) { return static_cast<std::uint32_t>(out[at] | out[at + 1] << 8 | out[at + 2] << 16 | out[at + 3] << 24); };
   EXPECT_EQ(u32(0), 256u);
@@ -608,7 +611,7 @@ TEST(NtfsEfs, AnEncryptedFileIsExportedAsTheRawStreamInPiecesOf64KiB) {
   EXPECT_FALSE(PrepareEfsExport(f.ctx, p.entry));
   Bytes raw;
   OutputSink rawSink = OutputSink::ToMemory(raw, 100000, control);
-  EXPECT_TRUE(WriteNtfsData(f.ctx, p.entry, rawSink, control.abort));
+  EXPECT_TRUE(WriteNtfsData(f.ctx, p.entry, rawSink, control.token));
   EXPECT_EQ(raw[512], 101);
 }
 
@@ -701,12 +704,21 @@ TEST(NtfsCollection, TheWholeMftIsCollectedOnItsThreadAndStopsWhenAsked) {
     std::memcpy(f.mem.at(400 + 2 * n), r.data(), r.size());
   }
   RecordingUi ui;
-  std::atomic<bool> stop{true};
-  EXPECT_EQ(CollectMft(f.ctx, ui, &stop), 0u);
+  WorkerToken stopped;
+  stopped.RequestStop();
+  EXPECT_EQ(CollectMft(f.ctx, ui, &stopped), 0u);
   {
-    MftCollection collection(f.ctx, ui, f.mem.scan);
-    EXPECT_EQ(collection.Wait(), 32u);
-    EXPECT_TRUE(collection.finished());
+    WorkerToken token;
+    std::size_t added = 0;
+    WorkerThread thread(token, [&](WorkerToken& t) { added = RunMftCollection(f.ctx, ui, t); });
+    thread.Join();
+    EXPECT_EQ(added, 32u);
+    EXPECT_FALSE(token.Running());
+    const WorkerProgress progress = token.Progress();
+    EXPECT_EQ(progress.items, 32u);
+    EXPECT_EQ(progress.done, 64u);
+    EXPECT_EQ(progress.total, 64u);
+    EXPECT_EQ(ToUtf8(token.Status()), "Sector 400");
   }
   ASSERT_EQ(f.lists.lost.size(), 32u);
   const ScanEntry first = f.lists.lost.at(0);
@@ -719,14 +731,72 @@ TEST(NtfsCollection, TheWholeMftIsCollectedOnItsThreadAndStopsWhenAsked) {
   EXPECT_EQ(ui.statuses[0], "Sector 400");
 
   // Cancel also stops a running scan; metadata ignored: nothing is collected.
-  f.mem.scan.scanRunning = true;
-  MftCollection cancelled(f.ctx, ui, f.mem.scan);
-  cancelled.Cancel();
-  cancelled.Wait();
-  EXPECT_TRUE(f.mem.scan.stopRequested);
+  f.mem.scan.token.SetRunning(true);
+  WorkerToken cancelled;
+  CancelMftCollection(cancelled, f.mem.scan);
+  EXPECT_TRUE(cancelled.StopRequested());
+  EXPECT_TRUE(f.mem.scan.stopRequested());
+  WorkerToken explored;
+  ExploreNow(explored);
+  EXPECT_TRUE(explored.StopRequested());
   f.volume.ignoreMetadata = true;
-  MftCollection ignored(f.ctx, ui, f.mem.scan);
-  EXPECT_EQ(ignored.Wait(), 0u);
+  WorkerToken ignored;
+  EXPECT_EQ(RunMftCollection(f.ctx, ui, ignored), 0u);
+}
+
+// The pause comes from the worker's own progress call: wait for the park it leads to.
+bool EventuallyParked(const WorkerToken& token) {
+  for (int i = 0; i < 10000 && !token.Parked(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return token.Parked();
+}
+
+// The dialog pauses the collection between blocks and stops it there: the
+// worker parks, keeps what it found, and ends at once on the stop.
+TEST(NtfsCollection, PausedBetweenBlocksAndStoppedEarlyThroughItsToken) {
+  NtfsFixture f;
+  // Two runs of 32 records each: two blocks.
+  f.volume.mftRuns = DecodeRuns(Bytes{0x21, 0x40, 0x90, 0x01, 0x11, 0x40, 0x40, 0x00});
+  ASSERT_EQ(f.volume.mftRuns.size(), 2u);
+  f.volume.mftBytes = 64 * 1024;
+  f.Use(400, 128);
+  for (std::uint32_t n = 0; n < 64; ++n) {
+    const Bytes r = Record(n, true).StandardInformation().Name(u"g" + ToUtf16(std::to_string(n)) + u".txt").Resident(kAttrData, Bytes(8, 1)).Build();
+    std::memcpy(f.mem.at(400 + 2 * n), r.data(), r.size());
+  }
+  struct PausingUi : RecordingUi {
+    WorkerToken* token = nullptr;
+    void Progress(std::uint64_t done, std::uint64_t total) override {
+      RecordingUi::Progress(done, total);
+      if (done < total) token->Pause();  // the window's pause after the first block
+    }
+  } ui;
+  WorkerToken token;
+  ui.token = &token;
+  std::size_t added = 0;
+  WorkerThread thread(token, [&](WorkerToken& t) { added = RunMftCollection(f.ctx, ui, t); });
+  ASSERT_TRUE(EventuallyParked(token));
+  EXPECT_TRUE(token.Running());
+  EXPECT_EQ(token.Progress().done, 32u);
+  EXPECT_EQ(f.lists.lost.size(), 32u);
+  token.RequestStop();
+  thread.Join();
+  EXPECT_EQ(added, 32u) << "stopped before the second block";
+  EXPECT_FALSE(token.Parked());
+  EXPECT_EQ(f.lists.lost.size(), 32u);
+
+  // Paused the same way and resumed: the rest is collected.
+  NtfsFixture g;
+  g.volume.mftRuns = f.volume.mftRuns;
+  g.volume.mftBytes = f.volume.mftBytes;
+  g.Use(400, 128);
+  std::memcpy(g.mem.at(400), f.mem.at(400), 128 * 512);
+  WorkerToken again;
+  ui.token = &again;
+  WorkerThread second(again, [&](WorkerToken& t) { added = RunMftCollection(g.ctx, ui, t); });
+  ASSERT_TRUE(EventuallyParked(again));
+  again.Resume();
+  second.Join();
+  EXPECT_EQ(added, 64u);
 }
 
 // ------------------------------------------------------ listing and filter

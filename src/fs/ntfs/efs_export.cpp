@@ -59,7 +59,7 @@ std::optional<EfsExport> PrepareEfsExport(NtfsContext& ctx, const ScanEntry& ent
   if (value.empty() || value.size() > kMaxEfsValue) return std::nullopt;
   EfsExport e;
   e.efs.assign(value.begin(), value.end());
-  e.runs = DecodeRuns(RunListOf(found->holder(), found->data));
+  e.runs = found->runs;
   e.fileSize = entry.size;
   const std::uint64_t sector = ctx.volume.bytesPerSector;
   e.rounded = (e.fileSize + sector - 1) / sector * sector;

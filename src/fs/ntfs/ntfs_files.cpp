@@ -12,7 +12,6 @@
 #include <algorithm>
 
 namespace kestrova {
-namespace {
 
 // The attribute list's value, resident or read through its runs (bounded: a
 // real list of even a badly fragmented file is a few KiB).
@@ -42,17 +41,28 @@ std::vector<std::uint8_t> AttributeListOf(NtfsContext& ctx, std::span<const std:
   return out;
 }
 
-// Calls `f(reference)` for each list entry of the type until it returns true.
-template <typename F>
-void ForEachListEntry(std::span<const std::uint8_t> entries, std::uint32_t type, F&& f) {
+void ForEachListEntry(std::span<const std::uint8_t> entries,
+                      const std::function<bool(std::uint32_t, std::u16string_view, std::uint64_t)>& f) {
+  std::u16string name;
   for (std::size_t at = 0; at + 0x1A <= entries.size();) {
     const std::uint16_t length = LoadLe16(entries, at + 4);
     if (length == 0 || at + length > entries.size()) break;
-    if (LoadLe32(entries, at) == type &&
-        f(std::uint64_t{LoadLe32(entries, at + 0x10)} | std::uint64_t{LoadLe16(entries, at + 0x14)} << 32))
-      return;
+    name.clear();
+    const std::size_t nameAt = at + entries[at + 7];
+    for (std::size_t i = 0; i < entries[at + 6] && nameAt + 2 * i + 2 <= at + length; ++i)
+      name.push_back(static_cast<char16_t>(LoadLe16(entries, nameAt + 2 * i)));
+    const std::uint64_t ref = std::uint64_t{LoadLe32(entries, at + 0x10)} | std::uint64_t{LoadLe16(entries, at + 0x14)} << 32;
+    if (f(LoadLe32(entries, at), name, ref)) return;
     at += length;
   }
+}
+
+namespace {
+
+// Calls `f(reference)` for each list entry of the type until it returns true.
+template <typename F>
+void ForEachListEntry(std::span<const std::uint8_t> entries, std::uint32_t type, F&& f) {
+  kestrova::ForEachListEntry(entries, [&](std::uint32_t t, std::u16string_view, std::uint64_t ref) { return t == type && f(ref); });
 }
 
 // The $FILE_NAME value of a record whose names were moved to extension
@@ -176,6 +186,10 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
         e.rating = rating::kNotComputed;
       else if (header->inUse())
         e.rating = rating::kInUse;
+      else if (!FindAttribute(r, kAttrAttributeList))
+        e.rating = FreeClusterPercent(v, DecodeRuns(runList));
+      else if (const auto all = GatherEntryData(ctx, {r.begin(), r.end()}, header->number))
+        e.rating = FreeClusterPercent(v, all->runs);  // the extents in extension records too
       else
         e.rating = FreeClusterPercent(v, DecodeRuns(runList));
     }
@@ -188,17 +202,20 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
       e.flags |= kNtfsDirectory;
       e.size = 0;
     } else {
-      std::vector<std::uint8_t> extension;
-      ForEachListEntry(entries, kAttrData, [&](std::uint64_t ref) {
-        if (ref == header->number || !ReadRecordByNumber(ctx, ref, extension)) return false;
-        const auto d = FindAttribute(extension, kAttrData, true);
-        if (!d || d->resident) return false;
+      const auto found = GatherEntryData(ctx, {r.begin(), r.end()}, header->number);
+      if (found && !found->data.resident && found->inExtension) {
         e.dataForm = 2;
-        e.size = d->dataSize;
-        e.SetFirstLcn(FirstRunCluster(RunListOf(extension, *d)));
-        e.rating = header->inUse() ? rating::kInUse : rating::kNotComputed;
-        return true;
-      });
+        e.size = found->data.dataSize;
+        e.SetFirstLcn(FirstRunCluster(RunListOf(found->holder(), found->data)));
+        if (v.bitmap.empty())
+          e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kNotComputed;
+        else if (recordClusterFree)
+          e.rating = rating::kNotComputed;
+        else if (header->inUse())
+          e.rating = rating::kInUse;
+        else
+          e.rating = FreeClusterPercent(v, found->runs);
+      }
     }
   }
   if (folder) e.attributes = kAttrDirectory;
@@ -337,28 +354,90 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
   return out;
 }
 
+std::optional<EntryData> GatherEntryData(NtfsContext& ctx, std::vector<std::uint8_t> record, std::uint64_t number) {
+  EntryData out;
+  out.record = std::move(record);
+  struct Extent {
+    std::uint64_t vcn = 0;
+    std::vector<DataRun> runs;
+  };
+  std::vector<Extent> extents;
+  bool firstFound = false;
+  // The unnamed $DATA extents of one record; a resident value is the whole data.
+  const auto collect = [&](std::span<const std::uint8_t> r, bool extension) {
+    bool resident = false;
+    ForEachAttribute(r, [&](std::uint32_t type, const AttributeRef& a) {
+      if (type != kAttrData || a.nameLength != 0) return false;
+      if (a.resident) {
+        if (extension || firstFound) return false;
+        out.data = a;
+        firstFound = resident = true;
+        return true;
+      }
+      if (a.lowestVcn >= static_cast<std::uint64_t>(kMaxCluster)) return false;
+      if (a.lowestVcn == 0 && !firstFound) {
+        out.data = a;
+        out.inExtension = extension;
+        firstFound = true;
+      }
+      auto runs = DecodeRuns(RunListOf(r, a));
+      for (DataRun& run : runs) run.vcn += a.lowestVcn;
+      extents.push_back({a.lowestVcn, std::move(runs)});
+      return false;
+    });
+    return resident;
+  };
+  if (collect(out.record, false)) return out;
+
+  // The extension records the attribute list names, each read once. Only a
+  // record that still belongs to this file counts: a reused one holds another
+  // file's runs.
+  const auto list = AttributeListOf(ctx, out.record);
+  std::vector<std::uint64_t> seen{number & 0xFFFFFFFFFFFFull};
+  std::vector<std::uint8_t> extension;
+  ForEachListEntry(list, [&](std::uint32_t type, std::u16string_view name, std::uint64_t ref) {
+    if (type != kAttrData || !name.empty()) return false;
+    if (std::find(seen.begin(), seen.end(), ref) != seen.end()) return false;
+    seen.push_back(ref);
+    const auto h = ReadRecordByNumber(ctx, ref, extension) ? ReadRecordHeader(extension) : std::nullopt;
+    if (!h || h->baseRecord != (number & 0xFFFFFFFFFFFFull)) return false;
+    const bool wasFirst = firstFound;
+    collect(extension, true);
+    if (!wasFirst && firstFound && out.inExtension) out.extension = extension;
+    return false;
+  });
+  if (!firstFound || extents.empty()) return std::nullopt;
+
+  // In VCN order, from VCN 0, up to the first gap: what follows a missing
+  // extent cannot be placed.
+  std::stable_sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.vcn < b.vcn; });
+  std::uint64_t end = 0;
+  for (Extent& x : extents) {
+    if (x.vcn < end) continue;  // the same extent named twice
+    if (x.vcn > end || x.runs.empty()) {
+      out.complete = false;
+      break;
+    }
+    if (out.runs.size() + x.runs.size() > kMaxRuns) {
+      out.complete = false;
+      break;
+    }
+    end = x.runs.back().vcn + x.runs.back().length;
+    out.runs.insert(out.runs.end(), x.runs.begin(), x.runs.end());
+  }
+  const std::uint64_t bpc = std::max<std::uint32_t>(1, ctx.volume.bytesPerCluster);
+  if (end < (out.data.dataSize + bpc - 1) / bpc) out.complete = false;
+  return out;
+}
+
 std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry) {
   const NtfsVolume& v = ctx.volume;
-  EntryData out;
   const std::uint32_t sectors = std::max<std::uint32_t>(1, v.recordSize / v.bytesPerSector);
-  out.record.assign(v.recordSize, 0);
-  if (ctx.device.ReadSectors(entry.location, out.record, sectors) != ReadOk || !ApplyFixups(out.record, v.recordSize))
+  std::vector<std::uint8_t> record(v.recordSize, 0);
+  if (ctx.device.ReadSectors(entry.location, record, sectors) != ReadOk || !ApplyFixups(record, v.recordSize))
     return std::nullopt;
-  if (entry.dataForm == 2) {
-    // The data attribute is in the extension record the attribute list names.
-    bool found = false;
-    ForEachListEntry(AttributeListOf(ctx, out.record), kAttrData, [&](std::uint64_t ref) {
-      if (!ReadRecordByNumber(ctx, ref, out.extension)) return false;
-      const auto d = FindAttribute(out.extension, kAttrData, true);
-      return found = d && !d->resident;
-    });
-    if (!found) return std::nullopt;
-    out.inExtension = true;
-  }
-  const auto data = FindAttribute(out.holder(), kAttrData, true);
-  if (!data) return std::nullopt;
-  out.data = *data;
-  return out;
+  const auto h = ReadRecordHeader(record);
+  return GatherEntryData(ctx, std::move(record), h && h->number ? h->number : entry.recordNumber);
 }
 
 bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const std::atomic<bool>& abort) {
@@ -370,7 +449,7 @@ bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, c
   if (!found) return false;
   const AttributeRef& data = found->data;
   if (data.resident) return sink.WriteChunk(ResidentValue(found->holder(), data));
-  const auto runs = DecodeRuns(RunListOf(found->holder(), data));
+  const auto& runs = found->runs;
   if (data.compressed()) return WriteCompressedRuns(ctx.device, runs, v.bytesPerCluster, sink, abort);
   const std::uint64_t piece =
       std::max<std::uint64_t>(1, std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), v.bytesPerCluster) / v.bytesPerCluster);
@@ -393,7 +472,7 @@ std::vector<std::uint8_t> ReadNtfsRange(NtfsContext& ctx, const ScanEntry& entry
     return {part.begin(), part.end()};
   }
   const std::uint32_t bpc = ctx.volume.bytesPerCluster;
-  const auto runs = DecodeRuns(RunListOf(found->holder(), data));
+  const auto& runs = found->runs;
   // Start at the cluster (or compression unit) that holds the offset.
   const std::uint64_t unit = data.compressed() ? kCompressionUnitClusters * bpc : bpc;
   const std::uint64_t start = offset / unit * unit;

@@ -65,15 +65,34 @@ void ForEachListEntry(std::span<const std::uint8_t> entries, std::uint32_t type,
   kestrova::ForEachListEntry(entries, [&](std::uint32_t t, std::u16string_view, std::uint64_t ref) { return t == type && f(ref); });
 }
 
+// A driver deleting a file may empty an extension record by writing the end
+// marker over its first attribute's type and length only: the name's value
+// stays where that attribute's header still says. Taken only from a free
+// record that belongs to `base`, and only when it reads as a name.
+std::span<const std::uint8_t> FreedFileName(std::span<const std::uint8_t> r, std::uint64_t base) {
+  const auto h = ReadRecordHeader(r);
+  if (!h || h->inUse() || h->baseRecord != base) return {};
+  const std::size_t at = h->firstAttribute;
+  if (at + 0x18 > r.size() || LoadLe32(r, at) != 0xFFFFFFFF) return {};
+  const std::uint32_t length = LoadLe32(r, at + 0x10);
+  const std::size_t offset = at + LoadLe16(r, at + 0x14);
+  if (length < 0x42 || length > 0x42 + 2 * 255 || offset > r.size() || length > r.size() - offset) return {};
+  const auto value = r.subspan(offset, length);
+  if (value[0x40] == 0 || 0x42u + 2u * value[0x40] > length || value[0x41] > 3) return {};
+  return value;
+}
+
 // The $FILE_NAME value of a record whose names were moved to extension
 // records (the long name preferred over the DOS one).
 std::vector<std::uint8_t> ExtensionFileName(NtfsContext& ctx, std::span<const std::uint8_t> list, std::uint32_t self) {
   std::vector<std::uint8_t> best, extension;
   ForEachListEntry(list, kAttrFileName, [&](std::uint64_t ref) {
     if (ref == self || !ReadRecordByNumber(ctx, ref, extension)) return false;
-    const auto fn = FindAttribute(extension, kAttrFileName);
-    if (!fn) return false;
-    const auto value = ResidentValue(extension, *fn);
+    std::span<const std::uint8_t> value;
+    if (const auto fn = FindAttribute(extension, kAttrFileName))
+      value = ResidentValue(extension, *fn);
+    else
+      value = FreedFileName(extension, self);
     if (value.size() < 0x42) return false;
     best.assign(value.begin(), value.end());
     return value[0x41] != 2;

@@ -5,6 +5,7 @@
 #include "common/number_text.h"
 #include "common/text.h"
 #include "resources/strings.h"
+#include "fs/ntfs/efs_export.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_stream.h"
 #include "scan/virtual_folders.h"
@@ -238,7 +239,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
     }
   }
   if (folder) e.attributes = kAttrDirectory;
-  if (const auto efs = FindAttribute(r, kAttrLoggedUtilityStream); efs && AttributeName(r, *efs) == u"$EFS")
+  if (HasEfsStream(r, FindAttribute(r, kAttrAttributeList) ? attributeList() : std::span<const std::uint8_t>{}))
     e.flags |= kNtfsEncrypted;
   if (folder) {
     e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kIntact;

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <cstring>
 #include <numeric>
 
@@ -741,6 +743,39 @@ TEST(NtfsExtents, DataSpreadOverSeveralExtensionRecordsIsGatheredInVcnOrder) {
   }
 }
 
+// A driver deleting a file may empty the extension record holding its name by
+// writing the end marker over the first attribute's type and length only.
+TEST(NtfsExtents, ADeletedFilesNameIsReadFromTheExtensionRecordTheDriverEmptied) {
+  struct Case {
+    const char* what;
+    bool inUse;
+    std::uint64_t base;
+    bool named;
+  };
+  const Case cases[] = {
+      {"a free record of the file", false, 20, true},
+      {"a record in use again", true, 20, false},
+      {"a free record of another file", false, 33, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FragmentedFile ff;
+    Bytes name = Record(21, c.inUse).Base(c.base).Name(u"gone.bin", 5, FragmentedFile::kSize).Build();
+    PutLe32(name.data() + 0x38, 0xFFFFFFFF);
+    PutLe32(name.data() + 0x3C, 0);
+    ff.Place(21, name);
+    Record base(20, false);
+    base.StandardInformation()
+        .Resident(kAttrAttributeList, AttributeList({{kAttrFileName, 21}, {kAttrData, 20}}))
+        .NonResident(kAttrData, Bytes{0x11, 0x0C, 0x50, 0x00}, FragmentedFile::kSize);
+    const auto parsed = ff.Base(base.Build());
+    EXPECT_EQ(parsed.has_value(), c.named);
+    if (parsed) {
+      EXPECT_EQ(parsed->name, u"gone.bin");
+    }
+  }
+}
+
 TEST(NtfsExtents, ADeletedFilesRatingCountsTheClustersOfEveryExtent) {
   FragmentedFile ff;
   ff.Place(21, ff.Extent(21, 4));
@@ -754,6 +789,75 @@ TEST(NtfsExtents, ADeletedFilesRatingCountsTheClustersOfEveryExtent) {
   const auto parsed = ff.Base(base.Build());
   ASSERT_TRUE(parsed);
   EXPECT_EQ(+parsed->entry.rating, 66) << "8 of 12 clusters free";
+}
+
+// An attribute list whose entries may carry a stream name.
+Bytes NamedAttributeList(const std::vector<std::tuple<std::uint32_t, std::uint32_t, std::u16string>>& entries) {
+  Bytes list;
+  for (const auto& [type, record, name] : entries) {
+    Bytes e((0x1A + 2 * name.size() + 7) & ~std::size_t{7}, 0);
+    PutLe32(e.data(), type);
+    PutLe16(e.data() + 4, static_cast<std::uint16_t>(e.size()));
+    e[6] = static_cast<std::uint8_t>(name.size());
+    e[7] = 0x1A;
+    PutLe32(e.data() + 0x10, record);
+    for (std::size_t i = 0; i < name.size(); ++i) PutLe16(e.data() + 0x1A + 2 * i, name[i]);
+    list.insert(list.end(), e.begin(), e.end());
+  }
+  return list;
+}
+
+// The $EFS stream is found by name among the logged-utility streams, resident
+// or not, in the record or in an extension record; never the wrong stream.
+TEST(NtfsEfs, TheEfsStreamIsReadWhereverItLives) {
+  enum class Where { ResidentAfterAnotherStream, NonResident, Extension, ExtensionReused, None };
+  struct Case {
+    const char* what;
+    Where where;
+    bool exported;
+  };
+  const Case cases[] = {
+      {"resident, after another logged-utility stream", Where::ResidentAfterAnotherStream, true},
+      {"non-resident, in clusters", Where::NonResident, true},
+      {"in an extension record", Where::Extension, true},
+      {"in an extension record now used by another file", Where::ExtensionReused, false},
+      {"only another logged-utility stream", Where::None, false},
+  };
+  const Bytes efs(300, 0xE5);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FragmentedFile ff;  // for its MFT at cluster 400
+    std::memset(ff.f.mem.at(300), 0xE5, 300);
+    Record base(20);
+    base.StandardInformation().Name(u"secret.doc", 5, 1000);
+    switch (c.where) {
+      case Where::ResidentAfterAnotherStream:
+        base.Resident(kAttrLoggedUtilityStream, Bytes(40, 0x11), 0, u"$TXF_DATA").Resident(kAttrLoggedUtilityStream, efs, 0, u"$EFS");
+        break;
+      case Where::NonResident:
+        base.NonResident(kAttrLoggedUtilityStream, Bytes{0x21, 0x01, 0x2C, 0x01, 0x00}, efs.size(), 0, 0, 0, u"$EFS");
+        break;
+      case Where::Extension:
+      case Where::ExtensionReused:
+        base.Resident(kAttrAttributeList,
+                      NamedAttributeList({{kAttrStandardInformation, 20, u""}, {kAttrData, 20, u""}, {kAttrLoggedUtilityStream, 21, u"$EFS"}}));
+        ff.Place(21, Record(21, false).Base(c.where == Where::Extension ? 20 : 77).Resident(kAttrLoggedUtilityStream, efs, 0, u"$EFS").Build());
+        break;
+      case Where::None:
+        base.Resident(kAttrLoggedUtilityStream, Bytes(40, 0x11), 0, u"$TXF_DATA");
+        break;
+    }
+    base.NonResident(kAttrData, Bytes{0x11, 0x02, 0x64, 0x00}, 1000);
+    auto parsed = ff.Base(base.Build());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ((parsed->entry.flags & kNtfsEncrypted) != 0, c.where != Where::None);
+    parsed->entry.flags |= kNtfsEncrypted;  // exported or not, never from the wrong stream
+    const auto plan = PrepareEfsExport(ff.f.ctx, parsed->entry);
+    ASSERT_EQ(plan.has_value(), c.exported);
+    if (plan) {
+      EXPECT_EQ(plan->efs, efs);
+    }
+  }
 }
 
 TEST(NtfsParse, AnAttributeListTooLargeForAnyFileIsReportedOnce) {

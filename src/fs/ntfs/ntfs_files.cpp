@@ -11,6 +11,7 @@
 #include "scan/virtual_folders.h"
 
 #include <algorithm>
+#include <set>
 
 namespace kestrova {
 
@@ -413,12 +414,11 @@ std::optional<EntryData> GatherEntryData(NtfsContext& ctx, std::vector<std::uint
   // record that still belongs to this file counts: a reused one holds another
   // file's runs.
   const auto list = AttributeListOf(ctx, out.record);
-  std::vector<std::uint64_t> seen{number & 0xFFFFFFFFFFFFull};
+  std::set<std::uint64_t> seen{number & 0xFFFFFFFFFFFFull};
   std::vector<std::uint8_t> extension;
   ForEachListEntry(list, [&](std::uint32_t type, std::u16string_view name, std::uint64_t ref) {
     if (type != kAttrData || !name.empty()) return false;
-    if (std::find(seen.begin(), seen.end(), ref) != seen.end()) return false;
-    seen.push_back(ref);
+    if (!seen.insert(ref).second) return false;
     const auto h = ReadRecordByNumber(ctx, ref, extension) ? ReadRecordHeader(extension) : std::nullopt;
     if (!h || h->baseRecord != (number & 0xFFFFFFFFFFFFull)) return false;
     const bool wasFirst = firstFound;

@@ -172,7 +172,8 @@ TEST(RealImages, AnExfatEntryWithAHugeSizeAndALoopingChainIsListedWithoutHanging
   if (!std::filesystem::exists(img)) GTEST_SKIP() << "no " << img << ": run scripts/make-test-images.sh (needs exfatprogs)";
   const test::CliRun run = CliWithin(60, "ls " + test::Quoted(img) + " -r --json");
   ASSERT_EQ(run.code, 0) << "124: the listing did not end within a minute";
-  const test::Json* hang = test::FindListed(test::Json::Parse(run.out), "/hang");
+  const test::Json listed = test::Json::Parse(run.out);
+  const test::Json* hang = test::FindListed(listed, "/hang");
   ASSERT_NE(hang, nullptr);
   EXPECT_TRUE((*hang)["deleted"].b);
 }

@@ -177,10 +177,84 @@ if have mkfs.exfat; then
     serial=$(od -An -tx4 -j100 -N4 "$f" | tr -d ' ' | tr a-f A-F)
     record exfat EXFAT 0 "$(sectors "$f")" KVEXFAT "$serial" 0
     zero_boot "$f" "$out/exfat-bootzero.img" && record exfat-bootzero EXFAT 0 "$(sectors "$f")" KVEXFAT "$serial" 1
+    # A damaged copy: a deleted file claiming 2^62 bytes whose first cluster's
+    # FAT entry points at itself (a listing once never ended on it).
+    h="$out/exfat-hang.img"; cp "$f" "$h"
+    u32() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
+    poke() {  # file offset value bytes
+      local s='' i
+      for ((i = 0; i < $4; i++)); do s+=$(printf '\\x%02x' $(( ($3 >> (8 * i)) & 255 ))); done
+      printf "$s" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+    }
+    bps=$(( 1 << $(od -An -tu1 -j108 -N1 "$h" | tr -d ' ') ))
+    spc=$(( 1 << $(od -An -tu1 -j109 -N1 "$h" | tr -d ' ') ))
+    fat=$(( $(u32 "$h" 80) * bps )); heap=$(( $(u32 "$h" 88) * bps )); rootc=$(u32 "$h" 96)
+    set_at=$(( heap + (rootc - 2) * spc * bps + 3 * 32 ))  # after label, bitmap and up-case
+    poke "$h" $(( fat + 100 * 4 )) 100 4
+    poke "$h" "$set_at" $(( 0x05 | 2 << 8 )) 2; poke "$h" $(( set_at + 4 )) $(( 0x20 )) 2
+    poke "$h" $(( set_at + 32 )) $(( 0x40 | 4 << 24 )) 4
+    poke "$h" $(( set_at + 32 + 20 )) 100 4; poke "$h" $(( set_at + 32 + 24 )) $(( 1 << 62 )) 8
+    poke "$h" $(( set_at + 64 )) $(( 0x41 )) 2
+    poke "$h" $(( set_at + 66 )) $(( 0x68 | 0x61 << 16 )) 4; poke "$h" $(( set_at + 70 )) $(( 0x6E | 0x67 << 16 )) 4
   fi
 else
   note "mkfs.exfat missing (exfatprogs): exFAT images skipped"
 fi
+
+# A heavily fragmented NTFS file: a volume filled with 2 KiB files, every other
+# one (by its place on disk) deleted, then two large files written into the
+# holes. Their run lists outgrow the base record: an attribute list names two
+# or more extension records. One of them is deleted afterwards.
+# OUT/ntfsfrag.tsv: path, size, state, sha256, extension records of its $DATA
+# (- when the driver's tool cannot tell: a deleted file). OUT/ntfs-frag/: the originals.
+fragfiles="$out/ntfsfrag.tsv"
+: > "$fragfiles.new"
+if have mkntfs && have ntfs-3g && have ntfsinfo && [ -e /dev/fuse ]; then
+  f="$out/ntfs-frag.img"; rm -f "$f"; truncate -s 16M "$f"
+  mnt=$(mktemp -d); tmp=$(mktemp -d)
+  if mkntfs -q -F -f -c 512 -L KVFRAG "$f" >/dev/null 2>&1 && ntfs-3g "$f" "$mnt" >/dev/null 2>&1; then
+    mkdir "$mnt/fill"
+    head -c 2048 /dev/urandom > "$tmp/one"
+    n=0; while cp "$tmp/one" "$mnt/fill/s$n" 2>/dev/null; do n=$((n + 1)); done
+    rm -f "$mnt/fill/s$n"
+    umount "$mnt"
+    # Each filler's first cluster (4 clusters each); every other one on disk goes.
+    : > "$tmp/gone.list"
+    for i in $(seq 0 $((n - 1))); do
+      lcn=$(ntfsinfo -v -F "/fill/s$i" "$f" 2>/dev/null | awk '/Runlist:/ { getline; print $2; exit }')
+      [ -n "$lcn" ] && [ $(( lcn / 4 % 2 )) -eq 0 ] && echo "$mnt/fill/s$i" >> "$tmp/gone.list"
+    done
+    holes=$(wc -l < "$tmp/gone.list")
+    size=$(( holes * 2048 * 2 / 5 ))
+    head -c "$size" /dev/urandom > "$tmp/big.bin"
+    head -c "$size" /dev/urandom > "$tmp/gone.bin"
+    if ntfs-3g "$f" "$mnt" >/dev/null 2>&1 && xargs -a "$tmp/gone.list" -d '\n' rm -f && sync \
+      && cp "$tmp/big.bin" "$tmp/gone.bin" "$mnt/" && sync && umount "$mnt" \
+      && ntfs-3g "$f" "$mnt" >/dev/null 2>&1 && rm -f "$mnt/gone.bin" && sync && umount "$mnt"; then
+      # The extension records holding the existing file's $DATA, as the
+      # driver's own tool reports them.
+      extents() {
+        ntfsinfo -v -F "$1" "$f" 2>/dev/null \
+          | awk '/^Dumping Inode/ { base = $3 } /^Dumping attribute \$DATA/ && $(NF - 1) != base { print $(NF - 1) }' \
+          | sort -u | wc -l
+      }
+      sum() { sha256sum "$1" | cut -d' ' -f1; }
+      printf '%s\t%s\t%s\t%s\t%s\n' /big.bin "$size" existing "$(sum "$tmp/big.bin")" "$(extents /big.bin)" \
+        /gone.bin "$size" deleted "$(sum "$tmp/gone.bin")" - >> "$fragfiles.new"
+      # The originals, to compare what a partial recovery gives.
+      rm -rf "$out/ntfs-frag"; mkdir -p "$out/ntfs-frag" && cp "$tmp/big.bin" "$tmp/gone.bin" "$out/ntfs-frag/"
+    else
+      umount "$mnt" 2>/dev/null
+      note "ntfs-3g could not fill ntfs-frag.img"
+    fi
+  else
+    note "ntfs-3g could not mount: ntfs-frag.img skipped"
+  fi
+  rm -rf "$mnt" "$tmp"
+else
+  note "mkntfs, ntfs-3g, ntfsinfo or /dev/fuse missing: ntfs-frag.img skipped"
+fi
+mv "$fragfiles.new" "$fragfiles"
 
 if have mkntfs; then
   f="$out/ntfs.img"; rm -f "$f"; truncate -s 64M "$f"

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libcli11-dev libblkid-dev
   clang libclang-rt-14-dev
-  dosfstools mtools exfatprogs exfat-fuse ntfs-3g attr fdisk e2fsprogs util-linux reiserfsprogs
+  dosfstools mtools exfatprogs exfat-fuse ntfs-3g attr fdisk e2fsprogs util-linux reiserfsprogs dmsetup
   gzip
   sleuthkit  # the peer tool the benchmarks compare with
 )

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrova {
@@ -35,6 +36,8 @@ struct DirFind {
   DisplayFilter filter;
   bool unfiltered = false;
   std::vector<std::uint8_t> dir;      // the whole directory
+  // Byte ranges of `dir` that could not be read (zeros): passed over, not an end.
+  std::vector<std::pair<std::size_t, std::size_t>> unreadable;
   std::size_t pos = 0;                // of the current entry
   std::size_t consumed = 0;           // bytes the current entry occupied
   std::vector<std::uint8_t> scratch;  // 4 clusters for verification reads

@@ -9,7 +9,10 @@ WriteResult ExfatRecoverable::Write(ScanEntry& entry, OutputSink& sink, const Re
   const ExfatVolume& v = ctx_.volume;
   ClusterChainView view{ctx_.device, v.bytesPerCluster, v.lastCluster, kExfatChainEnd, {}};
   // Contiguous files keep no chain: 0 and the end value both count as the next cluster.
-  view.next = [&v](std::uint32_t c) {
+  const bool contiguous = entry.dataForm == kExfatNoFatChain;
+  view.next = [&v, contiguous](std::uint32_t c) {
+    // A file kept without a FAT chain: stale table entries are not followed.
+    if (contiguous) return c + 1;
     const std::uint32_t n = ExfatNextCluster(v, c);
     if (n == 0 || n == kExfatEnd) return c + 1;
     return n >= kExfatChainEnd ? kFatEndOfChain : n;

@@ -10,12 +10,17 @@
 
 #include <map>
 #include <set>
+#include <sys/wait.h>
 #include <unistd.h>
 #include "volume/identify.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 
@@ -141,6 +146,167 @@ TEST(RealImages, RecoveryCopiesEveryFileOfTheFilledImagesByteExact) {
     EXPECT_EQ(test::Sha256Of(file.string()), r[4]);
   }
   std::filesystem::remove_all(out);
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+// The CLI under a time limit: a listing that hangs fails the test instead of the run.
+test::CliRun CliWithin(int seconds, const std::string& args) {
+  const std::string cmd = "timeout " + std::to_string(seconds) + " " + std::string(KESTROVA_CLI) + " " + args + " 2>/dev/null";
+  test::CliRun r{-1, {}};
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) r.out.append(buffer, n);
+  const int status = ::pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST(RealImages, AnExfatEntryWithAHugeSizeAndALoopingChainIsListedWithoutHanging) {
+  const std::string img = std::string(KESTROVA_TEST_IMAGES_DIR) + "/exfat-hang.img";
+  if (!std::filesystem::exists(img)) GTEST_SKIP() << "no " << img << ": run scripts/make-test-images.sh (needs exfatprogs)";
+  const test::CliRun run = CliWithin(60, "ls " + test::Quoted(img) + " -r --json");
+  ASSERT_EQ(run.code, 0) << "124: the listing did not end within a minute";
+  const test::Json listed = test::Json::Parse(run.out);
+  const test::Json* hang = test::FindListed(listed, "/hang");
+  ASSERT_NE(hang, nullptr);
+  EXPECT_TRUE((*hang)["deleted"].b);
+}
+
+std::vector<std::uint8_t> FileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// ntfs-3g wrote two files into the holes of a volume; their run lists span an
+// attribute list with several extension records. One was deleted afterwards.
+TEST(RealImages, AFragmentedNtfsFileIsRecoveredFromAllItsExtensionRecords) {
+  const std::string dir = KESTROVA_TEST_IMAGES_DIR;
+  const auto rows = test::ReadTsv(dir + "/ntfsfrag.tsv", 5);
+  if (rows.empty()) GTEST_SKIP() << "no ntfsfrag.tsv: run scripts/make-test-images.sh (needs ntfs-3g and FUSE)";
+  const std::string img = test::Quoted(dir + "/ntfs-frag.img");
+  const test::CliRun listing = CliWithin(120, "ls " + img + " -r --json");
+  ASSERT_EQ(listing.code, 0);
+  const test::Json listed = test::Json::Parse(listing.out);
+  const std::filesystem::path out = std::filesystem::temp_directory_path() / ("kestrova-frag-" + std::to_string(::getpid()));
+  const test::CliRun run = CliWithin(300, "recover " + img + " --to " + test::Quoted(out.string()) + " -r --json");
+  ASSERT_NE(run.code, -1);
+  const test::Json report = test::Json::Parse(run.out);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r[0]);
+    const bool existing = r[2] == "existing";
+    if (existing) {
+      EXPECT_GE(std::stoi(r[4]), 2) << "the file must span two or more extension records to test anything";
+    }
+    const test::Json* l = test::FindListed(listed, r[0]);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(static_cast<std::uint64_t>((*l)["size"].n), std::stoull(r[1]));
+    EXPECT_EQ((*l)["deleted"].b, !existing);
+    const test::Json* saved = nullptr;
+    for (const test::Json& f : report["files"].a)
+      if (f["source"].s == r[0]) saved = &f;
+    ASSERT_NE(saved, nullptr);
+    const std::filesystem::path file = out / r[0].substr(1);
+    ASSERT_TRUE(std::filesystem::exists(file));
+    if (existing || (*saved)["complete"].b) {
+      // Complete means whole: never a short or spliced copy reported as recovered.
+      EXPECT_TRUE((*saved)["complete"].b);
+      EXPECT_EQ(std::filesystem::file_size(file), std::stoull(r[1]));
+      EXPECT_EQ(test::Sha256Of(file.string()), r[3]);
+    } else {
+      // The deleted copy as far as the extents its attribute list still names.
+      const auto got = FileBytes(file);
+      const auto original = FileBytes(std::filesystem::path(dir) / "ntfs-frag" / r[0].substr(1));
+      ASSERT_FALSE(got.empty());
+      ASSERT_LT(got.size(), original.size());
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), original.begin())) << "a partial copy is the file's own first bytes";
+    }
+  }
+  std::filesystem::remove_all(out);
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+std::string ShellOut(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+    ::pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+// A real unreadable sector: a device-mapper `error` target over one sector of
+// a folder on a loop device. The folder keeps every entry outside that sector.
+TEST(RealImages, AFatFolderWithAnUnreadableSectorOnARealDeviceListsEveryReadableEntry) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root for a loop device and device-mapper";
+  if (Shell("command -v mkfs.vfat && command -v mcopy && command -v losetup && command -v dmsetup") != 0)
+    GTEST_SKIP() << "needs dosfstools, mtools, util-linux and dmsetup (scripts/setup.sh installs them)";
+  if (Shell("dmsetup version") != 0 || Shell("dmsetup targets | grep -q '^error'") != 0)
+    GTEST_SKIP() << "device-mapper is not available in this machine's kernel (dmsetup version fails): the "
+                    "error-target case is not run; FatListing.AnUnreadableSectorHidesOnlyItsOwnEntries covers it in memory";
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kestrova-dm-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir / "files");
+  const std::string img = (dir / "fat.img").string();
+  // 60 files in one folder of 512-byte clusters: "." and ".." then 16 entries a sector.
+  std::string copy = "MTOOLS_SKIP_CHECK=1 mcopy -i " + test::Quoted(img);
+  for (int i = 0; i < 60; ++i) {
+    const std::string name = "F" + std::to_string(10 + i) + ".TXT";
+    std::ofstream(dir / "files" / name) << "file " << i << "\n";
+    copy += " " + test::Quoted((dir / "files" / name).string());
+  }
+  ASSERT_EQ(Shell("truncate -s 40M " + test::Quoted(img) + " && mkfs.vfat -F 32 -s 1 " + test::Quoted(img) +
+                  " && MTOOLS_SKIP_CHECK=1 mmd -i " + test::Quoted(img) + " ::/Many && " + copy + " ::/Many/"),
+            0);
+  const test::CliRun plain = CliWithin(60, "ls " + test::Quoted(img) + " --json");
+  const test::Json* folder = nullptr;
+  const test::Json root = test::Json::Parse(plain.out);
+  for (const test::Json& e : root.a)
+    if (e["name"].s == "Many") folder = &e;
+  ASSERT_NE(folder, nullptr);
+  std::ifstream boot(img, std::ios::binary);
+  std::vector<std::uint8_t> b(512);
+  boot.read(reinterpret_cast<char*>(b.data()), 512);
+  const std::uint64_t reserved = b[14] | b[15] << 8, fats = b[16], spc = b[13];
+  const std::uint64_t spf = b[36] | b[37] << 8 | b[38] << 16 | std::uint64_t{b[39]} << 24;
+  const auto cluster = static_cast<std::uint64_t>((*folder)["firstCluster"].n);
+  const std::uint64_t bad = reserved + fats * spf + (cluster - 2) * spc + 1;  // the folder's second sector
+  const std::uint64_t total = 40ull * 1024 * 1024 / 512;
+
+  const std::string loop = ShellOut("losetup -f --show " + test::Quoted(img));
+  ASSERT_FALSE(loop.empty());
+  const std::string name = "kestrova-bad-" + std::to_string(::getpid());
+  const std::string table = "0 " + std::to_string(bad) + " linear " + loop + " 0\\n" + std::to_string(bad) + " 1 error\\n" +
+                            std::to_string(bad + 1) + " " + std::to_string(total - bad - 1) + " linear " + loop + " " +
+                            std::to_string(bad + 1);
+  const bool created = Shell("printf '" + table + "\\n' | dmsetup create " + name) == 0;
+  test::CliRun run{-1, {}};
+  if (created) run = CliWithin(60, "ls /dev/mapper/" + name + " -r --json");
+  Shell("dmsetup remove " + name);
+  Shell("losetup -d " + loop);
+  std::filesystem::remove_all(dir);
+  if (!created) GTEST_SKIP() << "dmsetup could not create the error target on this machine";
+  ASSERT_EQ(run.code, 0);
+  const test::Json listed = test::Json::Parse(run.out);
+  // The second sector holds entries 14 to 29 of the files (after "." and "..").
+  for (int i = 0; i < 60; ++i) {
+    const std::string path = "/Many/F" + std::to_string(10 + i) + ".TXT";
+    const bool inBadSector = i >= 14 && i < 30;
+    EXPECT_EQ(test::FindListed(listed, path) != nullptr, !inBadSector) << path;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "fs/exfat/exfat_find.h"
 
 #include "common/le.h"
+#include "fs/chain_guard.h"
 #include "raw/content_checks.h"
 
 #include <algorithm>
@@ -72,22 +73,32 @@ void MarkRange(ExfatVolume& v, std::uint64_t first, std::uint64_t n) {
 
 }  // namespace
 
+std::uint32_t ExfatEntryNext(const ExfatVolume& v, const ScanEntry& e, std::uint32_t cluster) {
+  // Without a FAT chain the table's entries for these clusters mean nothing.
+  if (e.dataForm == kExfatNoFatChain) return cluster + 1;
+  return ExfatNextAssumed(v, cluster);
+}
+
 std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bool ownRange) {
   const ExfatVolume& v = ctx.volume;
   if (v.bitmap.empty()) return rating::kNotComputed;
   if ((e.attributes & kAttrDirectory) || e.size == 0) return rating::kNavigation;
   if (e.size < v.bytesPerCluster) return rating::kNotComputed;
-  const std::uint64_t n = (e.size + v.bytesPerCluster - 1) / v.bytesPerCluster;
+  // A size from disk may claim more clusters than the volume has.
+  const std::uint64_t volumeClusters = v.lastCluster >= 2 ? std::uint64_t{v.lastCluster} - 1 : 0;
+  const std::uint64_t n = std::min((e.size - 1) / v.bytesPerCluster + 1, volumeClusters);
+  if (n == 0) return 0;
   std::uint64_t count = 0;
   std::uint32_t c = e.firstCluster;
-  for (std::uint64_t i = 0; i < n && c >= 2 && c <= v.lastCluster; ++i) {
+  ChainGuard guard;
+  for (std::uint64_t i = 0; i < n && c >= 2 && c <= v.lastCluster && guard.Visit(c); ++i) {
     // The entry's own marks (its found start, and the range its tail check
     // verified) are no reason to doubt it; anything else is.
     const std::uint8_t value = v.map.Get(c);
     const bool own = (ownRange && value == 2) ||
                      (i == 0 && (value == cluster_mark::kFoundStart) && IsExfatClusterFree(v, c));
     if (value == 0 || own) ++count;
-    c = ExfatNextAssumed(v, c);
+    c = ExfatEntryNext(v, e, c);
   }
   return static_cast<std::uint8_t>(count * 100 / n);
 }
@@ -131,6 +142,7 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
   if (!IsStream(stream[0]) || stream[3] == 0) return reject();
   e.firstCluster = LoadLe32(stream, 20);
   e.size = LoadLe64(stream, 24);
+  if (stream[1] & kExfatNoFatChainFlag) e.dataForm = kExfatNoFatChain;
   const std::size_t nameLength = stream[3];
   // 5./6. The names: at most secondary - 1 entries, the first with a character.
   const auto firstName = d.subspan(at + 2 * kEntry, kEntry);

@@ -30,6 +30,16 @@ struct SetParse {
 SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> entries, int mode, FoundEntry& out,
                        std::span<std::uint8_t> scratch);
 
+// The stream extension's flag: the allocation is one contiguous run and the
+// FAT entries of its clusters are not kept (drivers leave stale values there).
+inline constexpr std::uint8_t kExfatNoFatChainFlag = 0x02;
+// Kept in ScanEntry::dataForm of an exFAT entry whose stream has that flag.
+inline constexpr std::uint8_t kExfatNoFatChain = 1;
+
+// The cluster after `cluster` in the entry's data: the next one for a
+// contiguous file, else the FAT entry (the next one where it says nothing).
+std::uint32_t ExfatEntryNext(const ExfatVolume& v, const ScanEntry& e, std::uint32_t cluster);
+
 // The deleted-file percentage (110 without a bitmap, 245 for folders and empty
 // files). ownRange: the entry's tail check marked its clusters (value 2).
 std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bool ownRange = false);

@@ -23,15 +23,17 @@ std::uint32_t EntryCluster(std::span<const std::uint8_t> e) {
 }
 
 // Reads `clusters` consecutive clusters from `first` into out (resized).
-bool ReadRun(FatContext& ctx, std::uint32_t first, std::uint64_t clusters, std::vector<std::uint8_t>& out) {
+bool ReadRun(FatContext& ctx, std::uint32_t first, std::uint64_t clusters, std::vector<std::uint8_t>& out,
+             UnreadableRanges& unreadable) {
   const FatVolume& v = ctx.volume;
   out.assign(static_cast<std::size_t>(clusters * v.bytesPerCluster), 0);
   const std::uint64_t unit = std::max<std::uint64_t>(1, std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), v.bytesPerCluster) / v.bytesPerCluster);
+  const std::uint32_t spc = std::max<std::uint32_t>(1, ctx.device.sectorsPerCluster);
   for (std::uint64_t at = 0; at < clusters; at += unit) {
     const auto n = static_cast<std::uint32_t>(std::min(unit, clusters - at));
-    ctx.device.ReadClusters(first + at, std::span(out).subspan(static_cast<std::size_t>(at * v.bytesPerCluster),
-                                                               std::size_t{n} * v.bytesPerCluster),
-                            n);
+    const auto offset = static_cast<std::size_t>(at * v.bytesPerCluster);
+    ReadSectorsKeeping(ctx.device, ctx.device.ClusterSector(first + at),
+                       std::span(out).subspan(offset, std::size_t{n} * v.bytesPerCluster), n * spc, &unreadable, offset);
   }
   return true;
 }
@@ -242,10 +244,11 @@ Step ParseAt(FatContext& ctx, DirFind& f, std::size_t pos, FoundEntry& out, std:
 void LoadDirectory(FatContext& ctx, std::uint32_t handle, DirFind& f) {
   const FatVolume& v = ctx.volume;
   f.dir.clear();
+  f.unreadable.clear();
   if (handle == kFixedRootHandle && v.type != FsType::Fat32) {
     const std::uint32_t sectors = static_cast<std::uint32_t>(kFixedRootBytes / v.bytesPerSector);
     f.dir.assign(static_cast<std::size_t>(kFixedRootBytes), 0);
-    ctx.device.ReadSectors(v.rootDirSector, f.dir, sectors);
+    ReadSectorsKeeping(ctx.device, v.rootDirSector, f.dir, sectors, &f.unreadable);
     return;
   }
   if (handle < 2 || handle > v.lastCluster) return;
@@ -254,13 +257,14 @@ void LoadDirectory(FatContext& ctx, std::uint32_t handle, DirFind& f) {
     const std::uint64_t bytes = std::min(chain, kMaxDirectoryBytes);
     f.dir.assign(static_cast<std::size_t>(bytes), 0);
     const std::uint64_t clusterBytes = (bytes - (bytes == chain ? 512 : 0)) / v.bytesPerCluster * v.bytesPerCluster;
-    if (!ReadFatChain(ctx.device, v, handle, f.dir, clusterBytes)) f.dir.clear();
+    // What reads is kept: one bad sector must not hide the whole folder.
+    if (!ReadFatChain(ctx.device, v, handle, f.dir, clusterBytes, &f.unreadable)) f.dir.clear();
     return;
   }
   const std::uint64_t walked = ProbeDirectory(ctx, handle, f.scratch);
   const std::uint64_t size = (walked + v.bytesPerCluster - 1) / v.bytesPerCluster * v.bytesPerCluster + 512;
   const std::uint64_t clusters = std::min<std::uint64_t>(size / v.bytesPerCluster, v.lastCluster - handle + 1);
-  if (clusters) ReadRun(ctx, handle, clusters, f.dir);
+  if (clusters) ReadRun(ctx, handle, clusters, f.dir, f.unreadable);
 }
 
 std::unique_ptr<DirFind> FindFirst(FatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
@@ -291,6 +295,13 @@ bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
   if (f.list) return NextFromVirtualFolder(f, ctx.volume.type, ctx.extensions, out);
   std::size_t pos = f.pos + f.consumed;
   while (pos + kDirEntrySize <= f.dir.size()) {
+    // An unreadable part reads as zeros: passed over, the entries after it still listed.
+    const auto bad = std::find_if(f.unreadable.begin(), f.unreadable.end(),
+                                  [&](const auto& r) { return pos >= r.first && pos < r.second; });
+    if (bad != f.unreadable.end()) {
+      pos = (bad->second + kDirEntrySize - 1) / kDirEntrySize * kDirEntrySize;
+      continue;
+    }
     std::size_t consumed = kDirEntrySize;
     const Step step = ParseAt(ctx, f, pos, out, consumed);
     if (step == Step::End) break;

@@ -138,30 +138,56 @@ std::uint32_t ContiguousRun(const FatVolume& v, std::uint32_t c, std::uint64_t b
   return n;
 }
 
+bool ReadSectorsKeeping(SectorDevice& d, std::uint64_t sector, std::span<std::uint8_t> out, std::uint32_t count,
+                        UnreadableRanges* unreadable, std::size_t base) {
+  if (d.ReadSectors(sector, out, count) == ReadOk) return true;
+  const std::size_t ss = d.sectorSize;
+  for (std::uint32_t i = 0; i < count && (i + 1) * ss <= out.size(); ++i) {
+    const auto one = out.subspan(i * ss, ss);
+    if (d.ReadSectors(sector + i, one, 1) == ReadOk) continue;
+    std::fill(one.begin(), one.end(), std::uint8_t{0});
+    if (!unreadable) continue;
+    const std::size_t from = base + i * ss;
+    if (!unreadable->empty() && unreadable->back().second == from)
+      unreadable->back().second = from + ss;
+    else
+      unreadable->emplace_back(from, from + ss);
+  }
+  return false;
+}
+
 std::optional<std::uint64_t> ReadFatChain(SectorDevice& d, const FatVolume& v, std::uint32_t first,
-                                          std::span<std::uint8_t> out, std::uint64_t length) {
+                                          std::span<std::uint8_t> out, std::uint64_t length,
+                                          UnreadableRanges* unreadable) {
   const std::uint64_t chain = ChainBytes(v, first);
   if (length == 0) length = chain;
   if (chain < length || out.size() < length) return std::nullopt;
   const std::uint64_t unit = std::max<std::uint64_t>(d.buffers.transferUnit(), v.bytesPerCluster);
+  const std::uint32_t spc = std::max<std::uint32_t>(1, d.sectorsPerCluster);
   std::vector<std::uint8_t> scratch;
   std::uint64_t done = 0;
   std::unordered_set<std::uint32_t> seen;
   std::uint32_t c = first;
+  // An unreadable sector does not end the chain: it reads as zeros (and is
+  // listed) and the clusters after it are still read.
   while (done < length && c >= 2 && c < kFatChainEnd && c <= v.lastCluster && seen.insert(c).second) {
     const std::uint64_t left = length - done;
     const std::uint32_t run = ContiguousRun(v, c, std::min(left, unit));
     if (run == 0) {
       // Less than a cluster left: through a cluster buffer, copying what is wanted.
-      scratch.resize(v.bytesPerCluster);
-      if (d.ReadClusters(c, scratch, 1) != ReadOk) return std::nullopt;
+      scratch.assign(v.bytesPerCluster, 0);
+      UnreadableRanges part;
+      ReadSectorsKeeping(d, d.ClusterSector(c), scratch, spc, unreadable ? &part : nullptr, static_cast<std::size_t>(done));
       std::copy_n(scratch.begin(), left, out.begin() + static_cast<std::ptrdiff_t>(done));
+      if (unreadable)
+        for (auto [from, to] : part)
+          if (from < done + left) unreadable->emplace_back(from, std::min<std::size_t>(to, static_cast<std::size_t>(done + left)));
       done = length;
       break;
     }
     const std::uint64_t bytes = std::uint64_t{run} * v.bytesPerCluster;
-    if (d.ReadClusters(c, out.subspan(static_cast<std::size_t>(done), static_cast<std::size_t>(bytes)), run) != ReadOk)
-      return std::nullopt;
+    ReadSectorsKeeping(d, d.ClusterSector(c), out.subspan(static_cast<std::size_t>(done), static_cast<std::size_t>(bytes)),
+                       run * spc, unreadable, static_cast<std::size_t>(done));
     done += bytes;
     for (std::uint32_t k = 1; k < run; ++k) seen.insert(c + k);
     c = NextCluster(v, c + run - 1);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace kestrova {
@@ -57,11 +58,24 @@ bool IsClusterFree(const FatVolume& v, std::uint32_t cluster);
 std::uint64_t ChainBytes(const FatVolume& v, std::uint32_t first);
 // Consecutive clusters from `cluster` whose bytes stay within `byteLimit`.
 std::uint32_t ContiguousRun(const FatVolume& v, std::uint32_t cluster, std::uint64_t byteLimit);
+// Byte ranges [from, to) of a buffer whose sectors could not be read: zeros
+// that stand for nothing (a listing skips them rather than ending there).
+using UnreadableRanges = std::vector<std::pair<std::size_t, std::size_t>>;
+
+// Reads `count` sectors into `out`. When the read fails, sector by sector:
+// what reads is kept, an unreadable sector reads as zeros and its range
+// (offset in `out` plus `base`) is added to `unreadable` when given.
+// False when any sector could not be read.
+bool ReadSectorsKeeping(SectorDevice& device, std::uint64_t sector, std::span<std::uint8_t> out, std::uint32_t count,
+                        UnreadableRanges* unreadable = nullptr, std::size_t base = 0);
+
 // Reads `length` bytes of the chain (0: the whole chain as ChainBytes measures
 // it) into out, which must hold them. Returns the bytes read, or nothing when
-// the chain is shorter than asked or a read fails.
+// the chain is shorter than asked. Unreadable sectors read as zeros and are
+// listed in `unreadable` when given; the rest of the chain is still read.
 std::optional<std::uint64_t> ReadFatChain(SectorDevice& device, const FatVolume& v, std::uint32_t first,
-                                          std::span<std::uint8_t> out, std::uint64_t length);
+                                          std::span<std::uint8_t> out, std::uint64_t length,
+                                          UnreadableRanges* unreadable = nullptr);
 // Free clusters from 2 to the highest; marks every other cluster 1 in the map.
 std::uint64_t CountFreeClusters(FatVolume& v);
 

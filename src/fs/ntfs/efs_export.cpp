@@ -2,6 +2,7 @@
 
 #include "common/le.h"
 #include "fs/ntfs/ntfs_record.h"
+#include "fs/ntfs/ntfs_volume.h"
 
 #include <algorithm>
 
@@ -47,19 +48,76 @@ std::vector<std::uint8_t> BlockHeader(std::uint64_t offset, std::uint32_t fileBy
   return h;
 }
 
+// The value of one $EFS attribute: in the record, or read through its runs.
+std::optional<std::vector<std::uint8_t>> EfsValue(NtfsContext& ctx, std::span<const std::uint8_t> r,
+                                                  const AttributeRef& a) {
+  if (a.resident) {
+    const auto value = ResidentValue(r, a);
+    if (value.empty() || value.size() > kMaxEfsValue) return std::nullopt;
+    return std::vector<std::uint8_t>(value.begin(), value.end());
+  }
+  if (a.lowestVcn != 0 || a.dataSize == 0 || a.dataSize > kMaxEfsValue) return std::nullopt;
+  const std::uint32_t bpc = ctx.volume.bytesPerCluster;
+  std::vector<std::uint8_t> out;
+  if (bpc == 0 || !ReadRuns(ctx.device, DecodeRuns(RunListOf(r, a)), 0, (a.dataSize + bpc - 1) / bpc, bpc, out) ||
+      out.size() < a.dataSize)
+    return std::nullopt;
+  out.resize(static_cast<std::size_t>(a.dataSize));
+  return out;
+}
+
+// The first logged-utility stream named "$EFS" of a record (there may be others before it).
+std::optional<AttributeRef> EfsAttribute(std::span<const std::uint8_t> r) {
+  std::optional<AttributeRef> found;
+  ForEachAttribute(r, [&](std::uint32_t type, const AttributeRef& a) {
+    if (type != kAttrLoggedUtilityStream || AttributeName(r, a) != u"$EFS") return false;
+    found = a;
+    return true;
+  });
+  return found;
+}
+
 }  // namespace
+
+bool HasEfsStream(std::span<const std::uint8_t> record, std::span<const std::uint8_t> attributeList) {
+  if (EfsAttribute(record)) return true;
+  bool listed = false;
+  ForEachListEntry(attributeList, [&](std::uint32_t type, std::u16string_view name, std::uint64_t) {
+    return listed = type == kAttrLoggedUtilityStream && name == u"$EFS";
+  });
+  return listed;
+}
+
+std::optional<std::vector<std::uint8_t>> EfsStreamOf(NtfsContext& ctx, std::span<const std::uint8_t> record,
+                                                     std::uint64_t number) {
+  if (const auto a = EfsAttribute(record)) return EfsValue(ctx, record, *a);
+  // Moved to an extension record: the attribute list says which.
+  std::optional<std::vector<std::uint8_t>> value;
+  std::vector<std::uint8_t> extension;
+  const std::uint64_t self = number & 0xFFFFFFFFFFFFull;
+  ForEachListEntry(AttributeListOf(ctx, record), [&](std::uint32_t type, std::u16string_view name, std::uint64_t ref) {
+    if (type != kAttrLoggedUtilityStream || name != u"$EFS" || ref == self) return false;
+    if (!ReadRecordByNumber(ctx, ref, extension)) return false;
+    const auto h = ReadRecordHeader(extension);
+    if (!h || h->baseRecord != self) return false;
+    const auto a = EfsAttribute(extension);
+    if (!a) return false;
+    value = EfsValue(ctx, extension, *a);
+    return value.has_value();
+  });
+  return value;
+}
 
 std::optional<EfsExport> PrepareEfsExport(NtfsContext& ctx, const ScanEntry& entry) {
   if (!(entry.flags & kNtfsEncrypted)) return std::nullopt;
   const auto found = ReadEntryData(ctx, entry);
   if (!found || found->data.resident) return std::nullopt;
-  const auto efs = FindAttribute(found->record, kAttrLoggedUtilityStream);
-  if (!efs || !efs->resident || AttributeName(found->record, *efs) != u"$EFS") return std::nullopt;
-  const auto value = ResidentValue(found->record, *efs);
-  if (value.empty() || value.size() > kMaxEfsValue) return std::nullopt;
+  const auto header = ReadRecordHeader(found->record);
+  auto value = EfsStreamOf(ctx, found->record, header && header->number ? header->number : entry.recordNumber);
+  if (!value) return std::nullopt;
   EfsExport e;
-  e.efs.assign(value.begin(), value.end());
-  e.runs = DecodeRuns(RunListOf(found->holder(), found->data));
+  e.efs = std::move(*value);
+  e.runs = found->runs;
   e.fileSize = entry.size;
   const std::uint64_t sector = ctx.volume.bytesPerSector;
   e.rounded = (e.fileSize + sector - 1) / sector * sector;

@@ -26,6 +26,15 @@ struct EfsExport {
   }
 };
 
+// True when the record carries a logged-utility stream named "$EFS", in the
+// record itself or, by the attribute list, in an extension record.
+bool HasEfsStream(std::span<const std::uint8_t> record, std::span<const std::uint8_t> attributeList);
+
+// The $EFS stream's value (at most 8192 bytes), wherever it lives: resident or
+// not, in the record or in an extension record its attribute list names.
+std::optional<std::vector<std::uint8_t>> EfsStreamOf(NtfsContext& ctx, std::span<const std::uint8_t> record,
+                                                     std::uint64_t number);
+
 // The export of an encrypted entry: nothing when the record has no $EFS
 // stream (or one over 8192 bytes) or its data is not in clusters; the caller
 // then saves the raw clusters.

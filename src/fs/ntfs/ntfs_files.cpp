@@ -5,14 +5,15 @@
 #include "common/number_text.h"
 #include "common/text.h"
 #include "resources/strings.h"
+#include "fs/ntfs/efs_export.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_stream.h"
 #include "scan/virtual_folders.h"
 
 #include <algorithm>
+#include <set>
 
 namespace kestrova {
-namespace {
 
 // The attribute list's value, resident or read through its runs (bounded: a
 // real list of even a badly fragmented file is a few KiB).
@@ -42,17 +43,45 @@ std::vector<std::uint8_t> AttributeListOf(NtfsContext& ctx, std::span<const std:
   return out;
 }
 
-// Calls `f(reference)` for each list entry of the type until it returns true.
-template <typename F>
-void ForEachListEntry(std::span<const std::uint8_t> entries, std::uint32_t type, F&& f) {
+void ForEachListEntry(std::span<const std::uint8_t> entries,
+                      const std::function<bool(std::uint32_t, std::u16string_view, std::uint64_t)>& f) {
+  std::u16string name;
   for (std::size_t at = 0; at + 0x1A <= entries.size();) {
     const std::uint16_t length = LoadLe16(entries, at + 4);
     if (length == 0 || at + length > entries.size()) break;
-    if (LoadLe32(entries, at) == type &&
-        f(std::uint64_t{LoadLe32(entries, at + 0x10)} | std::uint64_t{LoadLe16(entries, at + 0x14)} << 32))
-      return;
+    name.clear();
+    const std::size_t nameAt = at + entries[at + 7];
+    for (std::size_t i = 0; i < entries[at + 6] && nameAt + 2 * i + 2 <= at + length; ++i)
+      name.push_back(static_cast<char16_t>(LoadLe16(entries, nameAt + 2 * i)));
+    const std::uint64_t ref = std::uint64_t{LoadLe32(entries, at + 0x10)} | std::uint64_t{LoadLe16(entries, at + 0x14)} << 32;
+    if (f(LoadLe32(entries, at), name, ref)) return;
     at += length;
   }
+}
+
+namespace {
+
+// Calls `f(reference)` for each list entry of the type until it returns true.
+template <typename F>
+void ForEachListEntry(std::span<const std::uint8_t> entries, std::uint32_t type, F&& f) {
+  kestrova::ForEachListEntry(entries, [&](std::uint32_t t, std::u16string_view, std::uint64_t ref) { return t == type && f(ref); });
+}
+
+// A driver deleting a file may empty an extension record by writing the end
+// marker over its first attribute's type and length only: the name's value
+// stays where that attribute's header still says. Taken only from a free
+// record that belongs to `base`, and only when it reads as a name.
+std::span<const std::uint8_t> FreedFileName(std::span<const std::uint8_t> r, std::uint64_t base) {
+  const auto h = ReadRecordHeader(r);
+  if (!h || h->inUse() || h->baseRecord != base) return {};
+  const std::size_t at = h->firstAttribute;
+  if (at + 0x18 > r.size() || LoadLe32(r, at) != 0xFFFFFFFF) return {};
+  const std::uint32_t length = LoadLe32(r, at + 0x10);
+  const std::size_t offset = at + LoadLe16(r, at + 0x14);
+  if (length < 0x42 || length > 0x42 + 2 * 255 || offset > r.size() || length > r.size() - offset) return {};
+  const auto value = r.subspan(offset, length);
+  if (value[0x40] == 0 || 0x42u + 2u * value[0x40] > length || value[0x41] > 3) return {};
+  return value;
 }
 
 // The $FILE_NAME value of a record whose names were moved to extension
@@ -61,9 +90,11 @@ std::vector<std::uint8_t> ExtensionFileName(NtfsContext& ctx, std::span<const st
   std::vector<std::uint8_t> best, extension;
   ForEachListEntry(list, kAttrFileName, [&](std::uint64_t ref) {
     if (ref == self || !ReadRecordByNumber(ctx, ref, extension)) return false;
-    const auto fn = FindAttribute(extension, kAttrFileName);
-    if (!fn) return false;
-    const auto value = ResidentValue(extension, *fn);
+    std::span<const std::uint8_t> value;
+    if (const auto fn = FindAttribute(extension, kAttrFileName))
+      value = ResidentValue(extension, *fn);
+    else
+      value = FreedFileName(extension, self);
     if (value.size() < 0x42) return false;
     best.assign(value.begin(), value.end());
     return value[0x41] != 2;
@@ -176,6 +207,10 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
         e.rating = rating::kNotComputed;
       else if (header->inUse())
         e.rating = rating::kInUse;
+      else if (!FindAttribute(r, kAttrAttributeList))
+        e.rating = FreeClusterPercent(v, DecodeRuns(runList));
+      else if (const auto all = GatherEntryData(ctx, {r.begin(), r.end()}, header->number))
+        e.rating = FreeClusterPercent(v, all->runs);  // the extents in extension records too
       else
         e.rating = FreeClusterPercent(v, DecodeRuns(runList));
     }
@@ -188,21 +223,24 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
       e.flags |= kNtfsDirectory;
       e.size = 0;
     } else {
-      std::vector<std::uint8_t> extension;
-      ForEachListEntry(entries, kAttrData, [&](std::uint64_t ref) {
-        if (ref == header->number || !ReadRecordByNumber(ctx, ref, extension)) return false;
-        const auto d = FindAttribute(extension, kAttrData, true);
-        if (!d || d->resident) return false;
+      const auto found = GatherEntryData(ctx, {r.begin(), r.end()}, header->number);
+      if (found && !found->data.resident && found->inExtension) {
         e.dataForm = 2;
-        e.size = d->dataSize;
-        e.SetFirstLcn(FirstRunCluster(RunListOf(extension, *d)));
-        e.rating = header->inUse() ? rating::kInUse : rating::kNotComputed;
-        return true;
-      });
+        e.size = found->data.dataSize;
+        e.SetFirstLcn(FirstRunCluster(RunListOf(found->holder(), found->data)));
+        if (v.bitmap.empty())
+          e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kNotComputed;
+        else if (recordClusterFree)
+          e.rating = rating::kNotComputed;
+        else if (header->inUse())
+          e.rating = rating::kInUse;
+        else
+          e.rating = FreeClusterPercent(v, found->runs);
+      }
     }
   }
   if (folder) e.attributes = kAttrDirectory;
-  if (const auto efs = FindAttribute(r, kAttrLoggedUtilityStream); efs && AttributeName(r, *efs) == u"$EFS")
+  if (HasEfsStream(r, FindAttribute(r, kAttrAttributeList) ? attributeList() : std::span<const std::uint8_t>{}))
     e.flags |= kNtfsEncrypted;
   if (folder) {
     e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kIntact;
@@ -344,28 +382,89 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
   return out;
 }
 
+std::optional<EntryData> GatherEntryData(NtfsContext& ctx, std::vector<std::uint8_t> record, std::uint64_t number) {
+  EntryData out;
+  out.record = std::move(record);
+  struct Extent {
+    std::uint64_t vcn = 0;
+    std::vector<DataRun> runs;
+  };
+  std::vector<Extent> extents;
+  bool firstFound = false;
+  // The unnamed $DATA extents of one record; a resident value is the whole data.
+  const auto collect = [&](std::span<const std::uint8_t> r, bool extension) {
+    bool resident = false;
+    ForEachAttribute(r, [&](std::uint32_t type, const AttributeRef& a) {
+      if (type != kAttrData || a.nameLength != 0) return false;
+      if (a.resident) {
+        if (extension || firstFound) return false;
+        out.data = a;
+        firstFound = resident = true;
+        return true;
+      }
+      if (a.lowestVcn >= static_cast<std::uint64_t>(kMaxCluster)) return false;
+      if (a.lowestVcn == 0 && !firstFound) {
+        out.data = a;
+        out.inExtension = extension;
+        firstFound = true;
+      }
+      auto runs = DecodeRuns(RunListOf(r, a));
+      for (DataRun& run : runs) run.vcn += a.lowestVcn;
+      extents.push_back({a.lowestVcn, std::move(runs)});
+      return false;
+    });
+    return resident;
+  };
+  if (collect(out.record, false)) return out;
+
+  // The extension records the attribute list names, each read once. Only a
+  // record that still belongs to this file counts: a reused one holds another
+  // file's runs.
+  const auto list = AttributeListOf(ctx, out.record);
+  std::set<std::uint64_t> seen{number & 0xFFFFFFFFFFFFull};
+  std::vector<std::uint8_t> extension;
+  ForEachListEntry(list, [&](std::uint32_t type, std::u16string_view name, std::uint64_t ref) {
+    if (type != kAttrData || !name.empty()) return false;
+    if (!seen.insert(ref).second) return false;
+    const auto h = ReadRecordByNumber(ctx, ref, extension) ? ReadRecordHeader(extension) : std::nullopt;
+    if (!h || h->baseRecord != (number & 0xFFFFFFFFFFFFull)) return false;
+    const bool wasFirst = firstFound;
+    collect(extension, true);
+    if (!wasFirst && firstFound && out.inExtension) out.extension = extension;
+    return false;
+  });
+  if (!firstFound || extents.empty()) return std::nullopt;
+
+  // In VCN order, from VCN 0, up to the first gap: what follows a missing
+  // extent cannot be placed.
+  std::stable_sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.vcn < b.vcn; });
+  std::uint64_t end = 0;
+  for (Extent& x : extents) {
+    if (x.vcn < end) continue;  // the same extent named twice
+    if (x.vcn > end || x.runs.empty()) {
+      out.complete = false;
+      break;
+    }
+    if (out.runs.size() + x.runs.size() > kMaxRuns) {
+      out.complete = false;
+      break;
+    }
+    end = x.runs.back().vcn + x.runs.back().length;
+    out.runs.insert(out.runs.end(), x.runs.begin(), x.runs.end());
+  }
+  const std::uint64_t bpc = std::max<std::uint32_t>(1, ctx.volume.bytesPerCluster);
+  if (end < (out.data.dataSize + bpc - 1) / bpc) out.complete = false;
+  return out;
+}
+
 std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry) {
   const NtfsVolume& v = ctx.volume;
-  EntryData out;
   const std::uint32_t sectors = std::max<std::uint32_t>(1, v.recordSize / v.bytesPerSector);
-  out.record.assign(v.recordSize, 0);
-  if (ctx.device.ReadSectors(entry.location, out.record, sectors) != ReadOk || !ApplyFixups(out.record, v.recordSize))
+  std::vector<std::uint8_t> record(v.recordSize, 0);
+  if (ctx.device.ReadSectors(entry.location, record, sectors) != ReadOk || !ApplyFixups(record, v.recordSize))
     return std::nullopt;
-  if (entry.dataForm == 2) {
-    // The data attribute is in the extension record the attribute list names.
-    bool found = false;
-    ForEachListEntry(AttributeListOf(ctx, out.record), kAttrData, [&](std::uint64_t ref) {
-      if (!ReadRecordByNumber(ctx, ref, out.extension)) return false;
-      const auto d = FindAttribute(out.extension, kAttrData, true);
-      return found = d && !d->resident;
-    });
-    if (!found) return std::nullopt;
-    out.inExtension = true;
-  }
-  const auto data = FindAttribute(out.holder(), kAttrData, true);
-  if (!data) return std::nullopt;
-  out.data = *data;
-  return out;
+  const auto h = ReadRecordHeader(record);
+  return GatherEntryData(ctx, std::move(record), h && h->number ? h->number : entry.recordNumber);
 }
 
 bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const WorkerToken& abort) {
@@ -377,7 +476,7 @@ bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, c
   if (!found) return false;
   const AttributeRef& data = found->data;
   if (data.resident) return sink.WriteChunk(ResidentValue(found->holder(), data));
-  const auto runs = DecodeRuns(RunListOf(found->holder(), data));
+  const auto& runs = found->runs;
   if (data.compressed()) return WriteCompressedRuns(ctx.device, runs, v.bytesPerCluster, sink, abort);
   const std::uint64_t piece =
       std::max<std::uint64_t>(1, std::max<std::uint64_t>(ctx.device.buffers.transferUnit(), v.bytesPerCluster) / v.bytesPerCluster);
@@ -400,7 +499,7 @@ std::vector<std::uint8_t> ReadNtfsRange(NtfsContext& ctx, const ScanEntry& entry
     return {part.begin(), part.end()};
   }
   const std::uint32_t bpc = ctx.volume.bytesPerCluster;
-  const auto runs = DecodeRuns(RunListOf(found->holder(), data));
+  const auto& runs = found->runs;
   // Start at the cluster (or compression unit) that holds the offset.
   const std::uint64_t unit = data.compressed() ? kCompressionUnitClusters * bpc : bpc;
   const std::uint64_t start = offset / unit * unit;

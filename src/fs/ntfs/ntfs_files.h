@@ -10,6 +10,7 @@
 #include "recovery/output_sink.h"
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -73,14 +74,31 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token = nullptr);
 std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter = {});
 
 // The entry's record read again from where it was found, and its unnamed
-// $DATA (in the record, or in the extension record its attribute list names).
+// $DATA. A large fragmented file keeps its runs in several extents: in the
+// base record and in the extension records its attribute list names. All are
+// gathered, in VCN order; `data` is the first extent (size, flags, or the
+// resident value).
 struct EntryData {
   std::vector<std::uint8_t> record, extension;
   bool inExtension = false;
   AttributeRef data;
+  std::vector<DataRun> runs;  // every extent's runs, from VCN 0 without gaps
+  // False when an extent is missing (an extension record reused, or a list
+  // shortened when the file was deleted): the runs stop before the data's end.
+  bool complete = true;
   std::span<const std::uint8_t> holder() const { return inExtension ? extension : record; }
 };
 std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry);
+// The same from a record already read and fixed up (`number`: its record number).
+std::optional<EntryData> GatherEntryData(NtfsContext& ctx, std::vector<std::uint8_t> record, std::uint64_t number);
+
+// The attribute list of a fixed-up record (resident, or read through its
+// runs); empty without one.
+std::vector<std::uint8_t> AttributeListOf(NtfsContext& ctx, std::span<const std::uint8_t> record);
+
+// Calls `f(type, name, reference)` for each attribute-list entry until it returns true.
+void ForEachListEntry(std::span<const std::uint8_t> list,
+                      const std::function<bool(std::uint32_t, std::u16string_view, std::uint64_t)>& f);
 
 // Writes the entry's data (resident or through its runs; sparse runs as zeros).
 // Compressed data is expanded; encrypted data is written raw, as it lies on disk.

@@ -15,6 +15,7 @@ std::optional<RecordHeader> ReadRecordHeader(std::span<const std::uint8_t> r) {
   h.flags = LoadLe16(r, 0x16);
   h.bytesInUse = LoadLe32(r, 0x18);
   h.number = LoadLe32(r, 0x2C);
+  h.baseRecord = LoadLe64(r, 0x20) & 0xFFFFFFFFFFFFull;
   return h;
 }
 
@@ -38,6 +39,7 @@ std::optional<AttributeRef> AttributeAt(std::span<const std::uint8_t> r, std::si
     if (a.length < 0x40) return std::nullopt;
     a.runsOffset = at + LoadLe16(r, at + 0x20);
     a.dataSize = LoadLe64(r, at + 0x30);
+    a.lowestVcn = LoadLe64(r, at + 0x10);
   }
   return a;
 }
@@ -73,6 +75,24 @@ std::optional<AttributeRef> FindAttribute(std::span<const std::uint8_t> r, std::
     at += a->length;
   }
   return std::nullopt;
+}
+
+void ForEachAttribute(std::span<const std::uint8_t> r,
+                      const std::function<bool(std::uint32_t, const AttributeRef&)>& f) {
+  const auto h = ReadRecordHeader(r);
+  if (!h) return;
+  std::size_t at = h->firstAttribute;
+  std::uint64_t sum = at;
+  for (int guard = 0; guard < 256; ++guard) {
+    if (at + 8 > r.size()) return;
+    const std::uint32_t t = LoadLe32(r, at);
+    if (t == 0xFFFFFFFF || t == 0 || t % 16 != 0) return;
+    const auto a = AttributeAt(r, at);
+    if (!a || f(t, *a)) return;
+    sum += a->length;
+    if (sum >= h->bytesInUse) return;
+    at += a->length;
+  }
 }
 
 std::span<const std::uint8_t> ResidentValue(std::span<const std::uint8_t> r, const AttributeRef& a) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,6 +33,7 @@ struct AttributeRef {
   // non-resident
   std::size_t runsOffset = 0;  // in the record
   std::uint64_t dataSize = 0;
+  std::uint64_t lowestVcn = 0;  // the first virtual cluster this extent maps
   std::uint8_t nameLength = 0;
   std::size_t nameOffset = 0;
 };
@@ -41,6 +43,11 @@ struct AttributeRef {
 // name). Nothing when the walk ends first or a length is out of bounds.
 std::optional<AttributeRef> FindAttribute(std::span<const std::uint8_t> record, std::uint32_t type,
                                           bool unnamed = false);
+
+// Calls `f(type, attribute)` for each attribute of the record, in order, with
+// the same bounds as FindAttribute, until it returns true.
+void ForEachAttribute(std::span<const std::uint8_t> record,
+                      const std::function<bool(std::uint32_t, const AttributeRef&)>& f);
 
 // The attribute's value when it is resident and within the record.
 std::span<const std::uint8_t> ResidentValue(std::span<const std::uint8_t> record, const AttributeRef& a);
@@ -58,6 +65,7 @@ struct RecordHeader {
   std::uint16_t flags = 0;  // bit 0: in use
   std::uint32_t bytesInUse = 0;
   std::uint32_t number = 0;
+  std::uint64_t baseRecord = 0;  // of an extension record: the record it belongs to (48 bits)
   bool inUse() const { return flags & 1; }
 };
 std::optional<RecordHeader> ReadRecordHeader(std::span<const std::uint8_t> record);

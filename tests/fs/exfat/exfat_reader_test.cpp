@@ -1,5 +1,6 @@
 #include "fs/exfat/exfat_find.h"
 #include "fs/exfat/exfat_volume.h"
+#include "recovery/recoverable_volume.h"
 #include "support/crafted.h"
 #include "support/recording_ui.h"
 #include "volume/identify.h"
@@ -68,6 +69,9 @@ class ExfatBuilder {
     }
     return at;
   }
+
+  // Sets the stream extension's flags byte of the set at `slot`.
+  void SetStreamFlags(std::uint32_t dir, std::size_t slot, std::uint8_t flags) { Cluster(dir)[(slot + 1) * 32 + 1] = flags; }
 
   ExfatContext& Mount() {
     OpenedVolume opened;
@@ -185,6 +189,75 @@ TEST(ExfatEntrySets, DeletedFilesFoldersAndPercentages) {
   EXPECT_EQ(ListExfatFolder(again, 70, kFindFreeCluster).size(), 1u) << "mode 6 has no link";
   const auto folders = ListExfatFolder(again, 4, kFindFoldersOnly);
   for (const FoundEntry& f : folders) EXPECT_TRUE(f.entry.attributes & 0x10) << std::string(f.name.begin(), f.name.end());
+}
+
+// Damaged chains and sizes must end every walk: each case once hung the listing.
+TEST(ExfatEntrySets, LoopingChainsAndHugeSizesEndTheListing) {
+  struct Case {
+    const char* what;
+    std::uint64_t size;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> fat;
+  };
+  const Case cases[] = {
+      {"a FAT entry pointing at itself", 0x7FFFFFFFFFFFFFFFull, {{20, 20}}},
+      {"a two-cluster loop", 0xFFFFFFFFFFFFull, {{20, 21}, {21, 20}}},
+      {"a loop back to the start after a jump", 1ull << 40, {{20, 90}, {90, 91}, {91, 20}}},
+  };
+  for (const Case& c : cases) {
+    ExfatBuilder b;
+    b.Set(4, true, false, u"huge.bin", 20, c.size);
+    for (const auto& [from, to] : c.fat) b.SetFat(from, to);
+    b.Set(4, false, false, u"after.txt", 30, 10);
+    b.Allocate(30);
+    ExfatContext& ctx = b.Mount();
+    const auto root = ListExfatFolder(ctx, 4);
+    const FoundEntry* huge = Named(root, u"huge.bin");
+    ASSERT_TRUE(huge) << c.what;
+    EXPECT_LE(+huge->entry.rating, 100) << c.what;
+    EXPECT_TRUE(Named(root, u"after.txt")) << c.what << ": the entries after it are listed";
+  }
+}
+
+// NoFatChain: the clusters' FAT entries are stale and must not be followed,
+// for the rating of a deleted file and for the data of an existing one.
+TEST(ExfatEntrySets, NoFatChainFilesAreContiguousWhateverTheFatSays) {
+  ExfatBuilder b;
+  // Deleted, 3 clusters from 20; a stale FAT entry sends 20 to the in-use cluster 50.
+  const std::size_t deleted = b.Set(4, true, false, u"deleted.bin", 20, 3 * 4096);
+  b.SetStreamFlags(4, deleted, 0x03);
+  b.SetFat(20, 50);
+  b.SetFat(50, 51);
+  b.Allocate(50);
+  b.Allocate(51);
+  // The same without the flag: the chain is followed, as before.
+  b.Set(4, true, false, u"chained.bin", 60, 3 * 4096);
+  b.SetFat(60, 50);
+  // Existing, 2 clusters from 30, with a stale chain 30 -> 50.
+  const std::size_t existing = b.Set(4, false, false, u"existing.bin", 30, 2 * 4096);
+  b.SetStreamFlags(4, existing, 0x03);
+  b.Allocate(30);
+  b.Allocate(31);
+  b.SetFat(30, 50);
+  std::memset(b.Cluster(30), 'a', 4096);
+  std::memset(b.Cluster(31), 'b', 4096);
+  std::memset(b.Cluster(50), 'X', 4096);
+  std::memset(b.Cluster(51), 'Y', 4096);
+  ExfatContext& ctx = b.Mount();
+  const auto root = ListExfatFolder(ctx, 4);
+  ASSERT_TRUE(Named(root, u"deleted.bin") && Named(root, u"chained.bin") && Named(root, u"existing.bin"));
+  EXPECT_EQ(+Named(root, u"deleted.bin")->entry.rating, 100) << "clusters 20..22 are all free";
+  EXPECT_EQ(+Named(root, u"chained.bin")->entry.rating, 33) << "60, then the in-use 50 and 51";
+  EXPECT_EQ(+Named(root, u"existing.bin")->entry.dataForm, kExfatNoFatChain);
+
+  ExfatRecoverable volume(ctx);
+  ScanEntry e = Named(root, u"existing.bin")->entry;
+  std::vector<std::uint8_t> data;
+  RecoveryControl control;
+  OutputSink sink = OutputSink::ToMemory(data, e.size, control);
+  EXPECT_TRUE(volume.Write(e, sink, control).complete);
+  ASSERT_EQ(data.size(), 2u * 4096);
+  EXPECT_EQ(data[0], 'a');
+  EXPECT_EQ(data[4096], 'b') << "the next cluster, not the stale FAT entry's";
 }
 
 TEST(ExfatBootCopy, BackupTwelveSectorsInIsRecognised) {

@@ -3,6 +3,8 @@
 #include "fs/fat/fat_builder.h"
 #include "common/text.h"
 
+#include <set>
+
 #include <gtest/gtest.h>
 
 namespace kestrova {
@@ -349,3 +351,54 @@ TEST(FatLocate, Fat32BootCopiesAreToldFromPrimaries) {
 
 }  // namespace
 }  // namespace kestrova
+
+namespace kestrova::test {
+namespace {
+
+// An unreadable sector reads as zeros and must not end the listing: every
+// entry in the sectors around it is still listed.
+TEST(FatListing, AnUnreadableSectorHidesOnlyItsOwnEntries) {
+  struct Case {
+    const char* what;
+    FsType type;
+    std::uint8_t spc;
+    std::uint32_t dir;        // 1: the fixed root
+    std::uint32_t sectors;    // of the folder (a chain of whole clusters)
+    std::uint32_t bad;        // the unreadable sector of the folder
+  };
+  const Case cases[] = {
+      {"a folder, its second cluster unreadable", FsType::Fat32, 1, 100, 4, 1},
+      {"a folder of 4-sector clusters, one sector inside a cluster", FsType::Fat32, 4, 100, 8, 5},
+      {"the FAT32 root, its first sector", FsType::Fat32, 1, 2, 3, 0},
+      {"the fixed FAT16 root", FsType::Fat16, 1, 1, 32, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBuilder b(c.type, 16384, c.spc);
+    if (c.dir != 1) {
+      std::vector<std::uint32_t> chain;
+      for (std::uint32_t k = 0; k < c.sectors / c.spc; ++k) chain.push_back(c.dir + k);
+      for (std::size_t k = 0; k < chain.size(); ++k) b.SetFat(chain[k], k + 1 < chain.size() ? chain[k + 1] : 0x0FFFFFFF);
+    }
+    // Every slot used (a free slot would end the folder): one named file per
+    // sector, fillers around it.
+    for (std::uint32_t s = 0; s < c.sectors; ++s) {
+      b.Entry(c.dir, s * 16 + 3, "FILE" + std::to_string(100 + s) + " TXT", 0x20, 0, 0);
+      for (std::uint32_t k = 0; k < 16; ++k)
+        if (k != 3) b.Entry(c.dir, s * 16 + k, "X" + std::to_string(100 + s) + std::to_string(10 + k) + "  DAT", 0x20, 0, 0);
+    }
+    const std::uint64_t badSector = static_cast<std::uint64_t>(b.Dir(c.dir) - b.mem->at(0)) / 512 + c.bad;
+    b.mem->shared->badSectors.insert(badSector);
+    FatContext& ctx = b.Mount();
+    std::set<std::string> names;
+    for (const FoundEntry& e : ListFolder(ctx, c.dir == 1 ? 1 : c.dir, kFindVerify))
+      if (!e.dotEntry) names.insert(std::string(e.name.begin(), e.name.end()));
+    for (std::uint32_t s = 0; s < c.sectors; ++s) {
+      const std::string name = "FILE" + std::to_string(100 + s) + ".TXT";
+      EXPECT_EQ(names.count(name), s == c.bad ? 0u : 1u) << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrova::test

@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <tuple>
+
 #include <cstring>
 #include <thread>
 #include <numeric>
@@ -137,14 +139,21 @@ class Record {
     return *this;
   }
   Record& NonResident(std::uint32_t type, const Bytes& runs, std::uint64_t size, std::uint16_t flags = 0,
-                      std::uint16_t instance = 0) {
-    const std::size_t length = (0x40 + runs.size() + 1 + 7) & ~std::size_t{7};
-    std::uint8_t* a = Begin(type, length, true, instance, u"", 0x40);
+                      std::uint16_t instance = 0, std::uint64_t lowestVcn = 0, const std::u16string& name = u"") {
+    const std::size_t runsAt = (0x40 + 2 * name.size() + 7) & ~std::size_t{7};
+    const std::size_t length = (runsAt + runs.size() + 1 + 7) & ~std::size_t{7};
+    std::uint8_t* a = Begin(type, length, true, instance, name, 0x40);
+    PutLe64(a + 0x10, lowestVcn);
     PutLe16(a + 0x0C, flags);
-    PutLe16(a + 0x20, 0x40);
+    PutLe16(a + 0x20, static_cast<std::uint16_t>(runsAt));
     PutLe64(a + 0x30, size);
-    std::memcpy(a + 0x40, runs.data(), runs.size());
+    std::memcpy(a + runsAt, runs.data(), runs.size());
     at_ += length;
+    return *this;
+  }
+  // An extension record: the base record it belongs to.
+  Record& Base(std::uint64_t base) {
+    PutLe64(r_.data() + 0x20, base);
     return *this;
   }
   Record& StandardInformation(std::uint32_t attributes = 0) {
@@ -640,7 +649,7 @@ TEST(NtfsParse, NamesAndDataInExtensionRecordsAlsoFromTheSideList) {
                          .Resident(kAttrAttributeList, AttributeList({{kAttrFileName, 21}, {kAttrData, 21}}))
                          .Build();
   const Bytes extension =
-      Record(21).Name(u"moved name.txt", 5).NonResident(kAttrData, Bytes{0x11, 0x04, 0x50, 0x00}, 2000).Build();
+      Record(21).Base(20).Name(u"moved name.txt", 5).NonResident(kAttrData, Bytes{0x11, 0x04, 0x50, 0x00}, 2000).Build();
   place(21, extension);
   auto parsed = f.Parse(base);
   ASSERT_TRUE(parsed);
@@ -655,6 +664,203 @@ TEST(NtfsParse, NamesAndDataInExtensionRecordsAlsoFromTheSideList) {
   parsed = f.Parse(base);
   ASSERT_TRUE(parsed);
   EXPECT_EQ(parsed->name, u"moved name.txt");
+}
+
+// A file of 12 clusters in three extents of 4: VCN 0 at cluster 0x50, VCN 4
+// at 0x60, VCN 8 at 0x70, each cluster filled with its VCN.
+struct FragmentedFile {
+  NtfsFixture f;
+  static constexpr std::uint64_t kSize = 12 * 512 - 100;
+  FragmentedFile() {
+    f.volume.mftRuns = DecodeRuns(Bytes{0x21, 0x80, 0x90, 0x01, 0x00});  // 64 records at 400
+    f.volume.mftBytes = 64 * 1024;
+    f.volume.recordSize = 1024;
+    f.volume.bytesPerSector = 512;
+    for (std::uint64_t vcn = 0; vcn < 12; ++vcn)
+      std::memset(f.mem.at(0x50 + vcn / 4 * 0x10 + vcn % 4), static_cast<int>('a' + vcn), 512);
+  }
+  void Place(std::uint32_t slot, const Bytes& r) { std::memcpy(f.mem.at(400 + 2 * slot), r.data(), r.size()); }
+  Bytes Extent(std::uint32_t number, std::uint64_t vcn, std::uint64_t base = 20) {
+    const auto lcn = static_cast<std::uint8_t>(0x50 + vcn / 4 * 0x10);
+    return Record(number, false).Base(base).NonResident(kAttrData, Bytes{0x11, 0x04, lcn, 0x00}, vcn ? 0 : kSize, 0, 0, vcn).Build();
+  }
+  // The base record at sector 20, parsed; its entry reads from there.
+  std::optional<ParsedRecord> Base(const Bytes& r) {
+    std::memcpy(f.mem.at(20), r.data(), r.size());
+    auto p = f.Parse(r);
+    if (p) p->entry.location = 20;
+    return p;
+  }
+  std::pair<bool, Bytes> Recover(const ScanEntry& e) {
+    Bytes out;
+    RecoveryControl control;
+    OutputSink sink = OutputSink::ToMemory(out, e.size, control);
+    const bool ok = WriteNtfsData(f.ctx, e, sink, control.token) && sink.remaining() == 0;
+    return {ok, out};
+  }
+};
+
+TEST(NtfsExtents, DataSpreadOverSeveralExtensionRecordsIsGatheredInVcnOrder) {
+  struct Case {
+    const char* what;
+    bool firstInBase;                                  // the base record holds the extent of VCN 0
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> extensions;  // record, VCN
+    std::vector<std::uint32_t> listed;                 // the records the list names for $DATA
+    std::uint64_t wholeClusters;                       // clusters recovered
+    bool complete;
+  };
+  const Case cases[] = {
+      {"first extent in the base record", true, {{21, 4}, {22, 8}}, {20, 21, 22}, 12, true},
+      {"all extents in extension records, listed out of order", false, {{21, 0}, {22, 4}, {23, 8}}, {23, 21, 22}, 12, true},
+      {"a list shortened on delete", false, {{21, 0}, {22, 4}, {23, 8}}, {21, 23}, 4, false},
+      {"an extension record reused by another file", true, {{21, 4}, {22, 8}}, {20, 21, 22}, 8, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FragmentedFile ff;
+    for (const auto& [number, vcn] : c.extensions) ff.Place(number, ff.Extent(number, vcn, c.complete || number != 22 ? 20 : 99));
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> list;
+    for (std::uint32_t r : c.listed) list.emplace_back(kAttrData, r);
+    Record base(20);
+    base.StandardInformation().Name(u"big.bin", 5, FragmentedFile::kSize).Resident(kAttrAttributeList, AttributeList(list));
+    if (c.firstInBase) base.NonResident(kAttrData, Bytes{0x11, 0x04, 0x50, 0x00}, FragmentedFile::kSize);
+    const auto parsed = ff.Base(base.Build());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(+parsed->entry.size, FragmentedFile::kSize);
+    EXPECT_EQ(+parsed->entry.dataForm, c.firstInBase ? 0 : 2);
+    const auto [ok, data] = ff.Recover(parsed->entry);
+    EXPECT_EQ(ok, c.complete);
+    const auto found = ReadEntryData(ff.f.ctx, parsed->entry);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->complete, c.complete);
+    ASSERT_GE(data.size(), std::min(FragmentedFile::kSize, c.wholeClusters * 512));
+    for (std::uint64_t vcn = 0; vcn < c.wholeClusters; ++vcn)
+      EXPECT_EQ(data[vcn * 512 + 7], 'a' + vcn) << "cluster " << vcn;
+    if (c.complete) {
+      // The hex view reads across the extents too.
+      const Bytes part = ReadNtfsRange(ff.f.ctx, parsed->entry, 9 * 512 + 5, 600);
+      ASSERT_EQ(part.size(), 600u);
+      EXPECT_EQ(part[0], 'j');
+      EXPECT_EQ(part[599], 'k');
+    }
+  }
+}
+
+// A driver deleting a file may empty the extension record holding its name by
+// writing the end marker over the first attribute's type and length only.
+TEST(NtfsExtents, ADeletedFilesNameIsReadFromTheExtensionRecordTheDriverEmptied) {
+  struct Case {
+    const char* what;
+    bool inUse;
+    std::uint64_t base;
+    bool named;
+  };
+  const Case cases[] = {
+      {"a free record of the file", false, 20, true},
+      {"a record in use again", true, 20, false},
+      {"a free record of another file", false, 33, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FragmentedFile ff;
+    Bytes name = Record(21, c.inUse).Base(c.base).Name(u"gone.bin", 5, FragmentedFile::kSize).Build();
+    PutLe32(name.data() + 0x38, 0xFFFFFFFF);
+    PutLe32(name.data() + 0x3C, 0);
+    ff.Place(21, name);
+    Record base(20, false);
+    base.StandardInformation()
+        .Resident(kAttrAttributeList, AttributeList({{kAttrFileName, 21}, {kAttrData, 20}}))
+        .NonResident(kAttrData, Bytes{0x11, 0x0C, 0x50, 0x00}, FragmentedFile::kSize);
+    const auto parsed = ff.Base(base.Build());
+    EXPECT_EQ(parsed.has_value(), c.named);
+    if (parsed) {
+      EXPECT_EQ(parsed->name, u"gone.bin");
+    }
+  }
+}
+
+TEST(NtfsExtents, ADeletedFilesRatingCountsTheClustersOfEveryExtent) {
+  FragmentedFile ff;
+  ff.Place(21, ff.Extent(21, 4));
+  ff.Place(22, ff.Extent(22, 8));
+  ff.f.Use(0x70, 4);  // the third extent's clusters were reused
+  Record base(20, false);
+  base.StandardInformation()
+      .Name(u"big.bin", 5, FragmentedFile::kSize)
+      .Resident(kAttrAttributeList, AttributeList({{kAttrData, 20}, {kAttrData, 21}, {kAttrData, 22}}))
+      .NonResident(kAttrData, Bytes{0x11, 0x04, 0x50, 0x00}, FragmentedFile::kSize);
+  const auto parsed = ff.Base(base.Build());
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(+parsed->entry.rating, 66) << "8 of 12 clusters free";
+}
+
+// An attribute list whose entries may carry a stream name.
+Bytes NamedAttributeList(const std::vector<std::tuple<std::uint32_t, std::uint32_t, std::u16string>>& entries) {
+  Bytes list;
+  for (const auto& [type, record, name] : entries) {
+    Bytes e((0x1A + 2 * name.size() + 7) & ~std::size_t{7}, 0);
+    PutLe32(e.data(), type);
+    PutLe16(e.data() + 4, static_cast<std::uint16_t>(e.size()));
+    e[6] = static_cast<std::uint8_t>(name.size());
+    e[7] = 0x1A;
+    PutLe32(e.data() + 0x10, record);
+    for (std::size_t i = 0; i < name.size(); ++i) PutLe16(e.data() + 0x1A + 2 * i, name[i]);
+    list.insert(list.end(), e.begin(), e.end());
+  }
+  return list;
+}
+
+// The $EFS stream is found by name among the logged-utility streams, resident
+// or not, in the record or in an extension record; never the wrong stream.
+TEST(NtfsEfs, TheEfsStreamIsReadWhereverItLives) {
+  enum class Where { ResidentAfterAnotherStream, NonResident, Extension, ExtensionReused, None };
+  struct Case {
+    const char* what;
+    Where where;
+    bool exported;
+  };
+  const Case cases[] = {
+      {"resident, after another logged-utility stream", Where::ResidentAfterAnotherStream, true},
+      {"non-resident, in clusters", Where::NonResident, true},
+      {"in an extension record", Where::Extension, true},
+      {"in an extension record now used by another file", Where::ExtensionReused, false},
+      {"only another logged-utility stream", Where::None, false},
+  };
+  const Bytes efs(300, 0xE5);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FragmentedFile ff;  // for its MFT at cluster 400
+    std::memset(ff.f.mem.at(300), 0xE5, 300);
+    Record base(20);
+    base.StandardInformation().Name(u"secret.doc", 5, 1000);
+    switch (c.where) {
+      case Where::ResidentAfterAnotherStream:
+        base.Resident(kAttrLoggedUtilityStream, Bytes(40, 0x11), 0, u"$TXF_DATA").Resident(kAttrLoggedUtilityStream, efs, 0, u"$EFS");
+        break;
+      case Where::NonResident:
+        base.NonResident(kAttrLoggedUtilityStream, Bytes{0x21, 0x01, 0x2C, 0x01, 0x00}, efs.size(), 0, 0, 0, u"$EFS");
+        break;
+      case Where::Extension:
+      case Where::ExtensionReused:
+        base.Resident(kAttrAttributeList,
+                      NamedAttributeList({{kAttrStandardInformation, 20, u""}, {kAttrData, 20, u""}, {kAttrLoggedUtilityStream, 21, u"$EFS"}}));
+        ff.Place(21, Record(21, false).Base(c.where == Where::Extension ? 20 : 77).Resident(kAttrLoggedUtilityStream, efs, 0, u"$EFS").Build());
+        break;
+      case Where::None:
+        base.Resident(kAttrLoggedUtilityStream, Bytes(40, 0x11), 0, u"$TXF_DATA");
+        break;
+    }
+    base.NonResident(kAttrData, Bytes{0x11, 0x02, 0x64, 0x00}, 1000);
+    auto parsed = ff.Base(base.Build());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ((parsed->entry.flags & kNtfsEncrypted) != 0, c.where != Where::None);
+    parsed->entry.flags |= kNtfsEncrypted;  // exported or not, never from the wrong stream
+    const auto plan = PrepareEfsExport(ff.f.ctx, parsed->entry);
+    ASSERT_EQ(plan.has_value(), c.exported);
+    if (plan) {
+      EXPECT_EQ(plan->efs, efs);
+    }
+  }
 }
 
 TEST(NtfsParse, AnAttributeListTooLargeForAnyFileIsReportedOnce) {

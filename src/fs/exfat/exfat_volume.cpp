@@ -1,6 +1,7 @@
 #include "fs/exfat/exfat_volume.h"
 
 #include "common/le.h"
+#include "fs/exfat/exfat_format.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -86,10 +87,12 @@ bool MountExfatGeometry(SectorDevice& d, bool load, bool damaged, ExfatVolume& v
   v.rootCluster = d.rootCluster;
   v.damaged = damaged;
   std::vector<std::uint8_t> boot(std::max<std::size_t>(v.bytesPerSector, 512));
-  if (d.ReadSectors(0, boot, 1) == ReadOk && BytesEqual(boot, 3, "EXFAT")) {
-    v.fatCount = std::max<std::uint8_t>(1, LoadU8(boot, 110));
-    v.fatLength = LoadLe32(boot, 84);
-    v.fatStart = LoadLe32(boot, 80) + (v.fatCount == 2 ? v.fatLength : 0u);
+  if (d.ReadSectors(0, boot, 1) == ReadOk) {
+    if (const auto b = ParseExfatBootSector(boot); b && b->signature) {
+      v.fatCount = std::max<std::uint8_t>(1, b->fatCount);
+      v.fatLength = b->fatLength;
+      v.fatStart = b->ActiveFatStart();
+    }
   }
   v.mounted = true;
   if (load && !damaged) LoadTables(d, v);
@@ -134,7 +137,7 @@ bool CheckExfatRoot(SectorDevice& d, const ExfatVolume& v, std::uint32_t cluster
 
 bool CheckExfatBootCopy(SectorDevice& d, std::uint64_t sector, std::span<const std::uint8_t> boot,
                         std::uint32_t& offset) {
-  const std::uint32_t fatOffset = LoadLe32(boot, 80);
+  const std::uint32_t fatOffset = ParseExfatBootSector(boot).value_or(ExfatBootSector{}).fatOffset;
   std::vector<std::uint8_t> s(std::max<std::size_t>(d.sectorSize, 512));
   auto fatAt = [&](std::uint64_t at) { return d.ReadSectorsAt(at, s, 1, 0) == ReadOk && LoadLe32(s, 0) == 0xFFFFFFF8; };
   if (fatAt(sector + fatOffset)) return false;

@@ -3,6 +3,7 @@
 #include "common/activity.h"
 #include "common/le.h"
 #include "fs/fat/fat_dir.h"
+#include "fs/fat/fat_format.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -307,7 +308,7 @@ bool LocateFat32(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, FatV
 
 bool CheckFat32BootCopy(SectorDevice& d, std::uint64_t sector, std::span<const std::uint8_t> boot,
                         std::uint32_t& offset) {
-  const std::uint16_t reserved = LoadLe16(boot, 14);
+  const std::uint16_t reserved = ParseFatBootSector(boot).value_or(FatBootSector{}).reservedSectors;
   std::vector<std::uint8_t> s(std::max<std::size_t>(d.sectorSize, 512));
   auto fatAt = [&](std::uint64_t at) { return d.ReadSectorsAt(at, s, 1, 0) == ReadOk && LooksLikeFatStart(s); };
   if (fatAt(sector + reserved)) return false;

@@ -210,6 +210,17 @@ TEST_F(MountTest, LargerFileSystemSectorsAreScaledToTheDevicesAtAnyStart) {
   EXPECT_EQ(dev().lastCluster, 999u);
 }
 
+TEST_F(MountTest, RawWholeDeviceBeyondTwoToTheThirtyTwoSectorsKeepsItsEnd) {
+  // A 3 TiB disk as the open sizes it: the volume bound is 64-bit, only the
+  // 32-bit cluster field is held at its largest value.
+  Make(100);
+  dev().deviceSectors = (3ull << 40) / 512;
+  ASSERT_TRUE(Mount(FsType::RawOther));
+  EXPECT_EQ(dev().volumeLastSector, (3ull << 40) / 512 - 1);
+  EXPECT_EQ(mounted.totalSectors, (3ull << 40) / 512);
+  EXPECT_EQ(dev().lastCluster, 0xFFFFFFFFu);
+}
+
 TEST_F(MountTest, OverriddenFatTypeNotFoundShowsTheMessageAndScansRaw) {
   Make(20000);
   WriteNtfsBoot(S(0), 19999, 7);  // reformatted as NTFS: byte 13 = 8

@@ -20,8 +20,16 @@ BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DKESTROVA_SANITIZE=ON -DK
 if command -v clang++ >/dev/null 2>&1; then
   BUILD_DIR="$root/build-fuzz" "$root/scripts/build.sh" -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
     -DKESTROVA_TESTS=OFF -DKESTROVA_SANITIZE=ON
+  # Each target starts from its smoke inputs (the crafted cases among them). A
+  # memory limit and a per-input time limit make a boot sector whose sizes
+  # drive an allocation or a loop beyond the volume fail the run.
   for target in "$root"/build-fuzz/fuzz/*_fuzz; do
-    ASAN_OPTIONS=quarantine_size_mb=64 "$target" -max_total_time=20 -max_len=40000 -rss_limit_mb=2048 2>&1 | tail -n 2
+    corpus=$(mktemp -d)
+    smoke="$root/build/tests/$(basename "$target")_smoke"
+    [ -x "$smoke" ] && "$smoke" --seeds "$corpus"
+    ASAN_OPTIONS=quarantine_size_mb=64 "$target" "$corpus" -max_total_time=20 -max_len=70000 -rss_limit_mb=2048 \
+      -malloc_limit_mb=1024 -timeout=10 2>&1 | tail -n 2
+    rm -rf "$corpus"
   done
 else
   echo "clang++ missing: libFuzzer run skipped" >&2

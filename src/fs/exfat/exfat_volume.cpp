@@ -47,10 +47,11 @@ void LoadTables(SectorDevice& d, ExfatVolume& v) {
   const std::uint32_t bitmapCluster = BitmapCluster(d, v);
   const std::uint64_t bitmapSector = v.dataStart + std::uint64_t{bitmapCluster - 2} * v.sectorsPerCluster;
   ReadArea(d, bitmapSector, bitmapBytes, v.bytesPerSector, v.bitmap);
-  v.map.Create(v.lastCluster + 1);
+  v.map.Create(std::uint64_t{v.lastCluster} + 1);
   // Free clusters, 64 at a time where the bitmap allows.
   std::uint64_t free = 0;
-  for (std::uint32_t c = 2; c <= v.lastCluster;) {
+  // 64-bit: a last cluster near 2^32 cannot wrap the walk.
+  for (std::uint64_t c = 2; c <= v.lastCluster;) {
     const std::uint64_t bit = c - 2;
     if (bit % 64 == 0 && bit / 8 + 8 <= v.bitmap.size() && c + 63 <= v.lastCluster) {
       const std::uint64_t word = LoadLe64(v.bitmap, static_cast<std::size_t>(bit / 8));
@@ -60,12 +61,12 @@ void LoadTables(SectorDevice& d, ExfatVolume& v) {
         continue;
       }
       if (word == ~0ull) {
-        for (std::uint32_t k = 0; k < 64; ++k) v.map.Mark(c + k, cluster_mark::kAllocated);
+        for (std::uint64_t k = 0; k < 64; ++k) v.map.Mark(c + k, cluster_mark::kAllocated);
         c += 64;
         continue;
       }
     }
-    if (IsExfatClusterFree(v, c))
+    if (IsExfatClusterFree(v, static_cast<std::uint32_t>(c)))
       ++free;
     else
       v.map.Mark(c, cluster_mark::kAllocated);
@@ -96,7 +97,7 @@ bool MountExfatGeometry(SectorDevice& d, bool load, bool damaged, ExfatVolume& v
   }
   v.mounted = true;
   if (load && !damaged) LoadTables(d, v);
-  else v.map.Create(v.lastCluster + 1);
+  else v.map.Create(std::uint64_t{v.lastCluster} + 1);
   return true;
 }
 

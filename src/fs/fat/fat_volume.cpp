@@ -91,7 +91,7 @@ bool MountFatGeometry(SectorDevice& d, const MountedVolume& m, bool loadTable, b
   v.map.Create(v.lastCluster);
   if (loadTable && !damaged && ReadFat(d, v)) {
     if (v.type == FsType::Fat16) {
-      for (std::uint32_t c = 2; c <= v.lastCluster; ++c)
+      for (std::uint64_t c = 2; c <= v.lastCluster; ++c)
         if (v.RawEntry(c) != 0 && v.RawEntry(c) != kFatNotFat) v.map.Mark(c, cluster_mark::kAllocated);
     }
     CountFreeClusters(v);
@@ -172,7 +172,7 @@ std::optional<std::uint64_t> ReadFatChain(SectorDevice& d, const FatVolume& v, s
 
 std::uint64_t CountFreeClusters(FatVolume& v) {
   std::uint64_t free = 0;
-  for (std::uint32_t c = 2; c <= v.lastCluster; ++c) {
+  for (std::uint64_t c = 2; c <= v.lastCluster; ++c) {
     if (v.RawEntry(c) == 0)
       ++free;
     else
@@ -228,7 +228,7 @@ bool LocateFat16(SectorDevice& d, std::uint64_t T, FatVolume& v) {
   v.totalSectors = T;
   FinishGeometry(d, v);
   if (ReadFat(d, v)) {
-    for (std::uint32_t c = 2; c <= v.lastCluster; ++c)
+    for (std::uint64_t c = 2; c <= v.lastCluster; ++c)
       if (v.RawEntry(c) != 0 && v.RawEntry(c) != kFatNotFat) v.map.Mark(c, cluster_mark::kAllocated);
     CountFreeClusters(v);
   }

@@ -56,7 +56,7 @@ bool ReadMftRecord(SectorDevice& d, const NtfsVolume& v, std::uint64_t number, s
   if (!ReadRuns(d, v.mftRuns, vcn, clusters, v.bytesPerCluster, buffer)) return false;
   out.assign(buffer.begin() + static_cast<std::ptrdiff_t>(within),
              buffer.begin() + static_cast<std::ptrdiff_t>(within + v.recordSize));
-  return BytesEqual(out, 0, "FILE") && ApplyFixups(out, v.recordSize);
+  return ParseNtfsRecordHeader(out) && ApplyFixups(out, v.recordSize);
 }
 
 bool IsNtfsClusterFree(const NtfsVolume& v, std::uint64_t c) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -13,6 +14,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 void FuzzSmokeInput(std::mt19937& rng, std::vector<std::uint8_t>& input);
 
 int main(int argc, char** argv) {
+  // "--seeds DIR": the first smoke inputs as files, the corpus a libFuzzer run starts from.
+  if (argc == 3 && std::string(argv[1]) == "--seeds") {
+    std::mt19937 rng(12345);
+    std::vector<std::uint8_t> input;
+    for (int i = 0; i < 50; ++i) {
+      FuzzSmokeInput(rng, input);
+      std::ofstream(std::string(argv[2]) + "/seed-" + std::to_string(i), std::ios::binary)
+          .write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));
+    }
+    return 0;
+  }
   if (argc > 1) {
     for (int i = 1; i < argc; ++i) {
       std::ifstream in(argv[i], std::ios::binary);

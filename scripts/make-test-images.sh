@@ -66,6 +66,13 @@ if have mkfs.vfat; then
     record fat32 FAT32 0 "$(sectors "$f")" KVFAT32 32A1B2C3 0
     zero_boot "$f" "$out/fat32-bootzero.img" && record fat32-bootzero FAT32 0 "$(sectors "$f")" KVFAT32 32A1B2C3 1
   fi
+  # A small FAT32 (40,960 sectors): mkfs.vfat keeps its count in the 16-bit
+  # field. mtools takes a FAT32 of so few clusters for FAT16 and cannot fill it:
+  # the integration test writes its files.
+  f="$out/fat32-small.img"; rm -f "$f"; truncate -s $((40960 * 512)) "$f"
+  if mkfs.vfat -F 32 -n KVFAT32S -i 32A1B2C4 "$f" >/dev/null 2>&1; then
+    record fat32-small FAT32 0 "$(sectors "$f")" KVFAT32S 32A1B2C4 0
+  fi
 else
   note "mkfs.vfat missing (dosfstools): FAT images skipped"
 fi
@@ -168,6 +175,34 @@ if have mkntfs && have ntfs-3g && [ -e /dev/fuse ]; then
   rm -rf "$mnt" "$tmp"
 else
   note "mkntfs, ntfs-3g or /dev/fuse missing: ntfs-files.img skipped"
+fi
+# NTFS with 4 KiB sectors inside a disk image of 512-byte sectors, in a
+# partition at sector 2048: every file-system number must be scaled.
+if have mkntfs && have ntfs-3g && have sfdisk && [ -e /dev/fuse ]; then
+  f="$out/ntfs4k-disk.img"; p="$out/ntfs4k-part.tmp"; rm -f "$f" "$p"
+  truncate -s 48M "$f"; truncate -s $(( 48 * 2048 * 512 - 2048 * 512 )) "$p"
+  mnt=$(mktemp -d); tmp=$(mktemp -d)
+  if printf 'label: dos\nstart=2048, type=7\n' | sfdisk -q "$f" >/dev/null 2>&1 \
+    && mkntfs -q -F -f -s 4096 -p 2048 -L KVNTFS4K "$p" >/dev/null 2>&1 && ntfs-3g "$p" "$mnt" >/dev/null 2>&1; then
+    printf 'kept\n' > "$tmp/keep.txt"
+    head -c 300000 /dev/urandom > "$tmp/photo.jpg"
+    head -c 70000 /dev/urandom > "$tmp/gone.bin"
+    mkdir -p "$mnt/Docs"
+    cp "$tmp/keep.txt" "$tmp/photo.jpg" "$mnt/Docs/"
+    cp "$tmp/gone.bin" "$mnt/"
+    sync
+    umount "$mnt" && ntfs-3g "$p" "$mnt" >/dev/null 2>&1 && rm -f "$mnt/gone.bin" && sync && umount "$mnt"
+    dd if="$p" of="$f" bs=512 seek=2048 conv=notrunc,sparse status=none
+    sum() { sha256sum "$1" | cut -d' ' -f1; }
+    printf '%s\t%s\t%s\t%s\t%s\n' ntfs4k-disk /Docs/keep.txt 5 existing "$(sum "$tmp/keep.txt")" \
+      ntfs4k-disk /Docs/photo.jpg 300000 existing "$(sum "$tmp/photo.jpg")" \
+      ntfs4k-disk /gone.bin 70000 deleted "$(sum "$tmp/gone.bin")" >> "$fatfiles.new"
+  else
+    note "sfdisk, mkntfs -s 4096 or ntfs-3g failed: ntfs4k-disk.img skipped"
+  fi
+  rm -rf "$mnt" "$tmp" "$p"
+else
+  note "mkntfs, ntfs-3g, sfdisk or /dev/fuse missing: ntfs4k-disk.img skipped"
 fi
 mv "$fatfiles.new" "$fatfiles"
 

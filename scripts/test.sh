@@ -64,17 +64,25 @@ step "7/7 Fuzz smoke: each libFuzzer target for 20 s (keeps the targets building
 if command -v clang++ >/dev/null 2>&1; then
   BUILD_DIR="$root/build-fuzz" "$root/scripts/build.sh" -DCMAKE_CXX_COMPILER=clang++ -DKESTROVA_FUZZ=ON \
     -DKESTROVA_TESTS=OFF -DKESTROVA_SANITIZE=ON
+  # Each target starts from its smoke inputs (the crafted cases among them). A
+  # memory limit and a per-input time limit make a boot sector whose sizes
+  # drive an allocation or a loop beyond the volume fail the run.
   targets=0
   for target in "$root"/build-fuzz/fuzz/*_fuzz; do
     name=$(basename "$target")
     log="$root/build-fuzz/$name.log"
-    if ASAN_OPTIONS=quarantine_size_mb=64 "$target" -max_total_time=20 -max_len=40000 -rss_limit_mb=2048 >"$log" 2>&1; then
+    corpus=$(mktemp -d)
+    smoke="$root/build/tests/${name}_smoke"
+    [ -x "$smoke" ] && "$smoke" --seeds "$corpus" >/dev/null 2>&1
+    if ASAN_OPTIONS=quarantine_size_mb=64 "$target" "$corpus" -max_total_time=20 -max_len=70000 -rss_limit_mb=2048 \
+      -malloc_limit_mb=1024 -timeout=10 >"$log" 2>&1; then
       echo "$name: ok, $(grep -o 'Done [0-9]* runs' "$log" | tail -n 1 | cut -d' ' -f2) inputs tried"
     else
       echo "$name: FAILED (log: $log)"
       tail -n 20 "$log"
       problems+=("fuzz: $name failed, see $log")
     fi
+    rm -rf "$corpus"
     targets=$((targets + 1))
   done
   summary+=("fuzz smoke ${targets} targets")

@@ -40,6 +40,7 @@ int RunPartitions(const PartitionsOptions& options);
 struct MountOptions {
   std::string source;
   std::size_t partition = 0;  // 1-based, as 'partitions' numbers them
+  bool raw = false;           // the whole source as RAW, as a scan of an unrecognised device mounts it
   bool json = false;
 };
 int RunMount(const MountOptions& options);

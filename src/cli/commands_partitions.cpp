@@ -74,20 +74,29 @@ int RunPartitions(const PartitionsOptions& o) {
 
 int RunMount(const MountOptions& o) {
   ListedSource src;
-  if (int code = src.Open(o.source); code != kExitOk) return code;
-  const std::vector<Listed>& rows = src.rows;
   SectorDevice& device = src.device;
   TerminalUi& ui = src.ui;
-  if (o.partition == 0 || o.partition > rows.size()) {
-    std::fprintf(stderr, "kestrova-cli: %s has %zu volume(s); --partition takes 1..%zu (see 'partitions')\n",
-                 o.source.c_str(), rows.size(), rows.size());
-    return rows.empty() ? kExitNotFound : kExitUsage;
-  }
-  DriveEntry entry = rows[o.partition - 1].entry;
   OpenedVolume opened;
-  if (int code = src.OpenVolume(o.source, entry, opened); code != kExitOk) return code;
   MountRequest request;
-  request.partitionCount = entry.sectors;
+  if (o.raw) {
+    // The whole source, unbounded by any table: as far as the device reaches.
+    OpenRequest whole;
+    if (!SourceRequest(o.source, whole)) return kExitCantOpen;
+    whole.request = FsType::RawOther;
+    if (!OpenDevice(device, src.tables, ui, whole, opened)) return kExitCantOpen;
+    request.request = FsType::RawOther;
+  } else {
+    if (int code = src.Open(o.source); code != kExitOk) return code;
+    const std::vector<Listed>& rows = src.rows;
+    if (o.partition == 0 || o.partition > rows.size()) {
+      std::fprintf(stderr, "kestrova-cli: %s has %zu volume(s); --partition takes 1..%zu (see 'partitions')\n",
+                   o.source.c_str(), rows.size(), rows.size());
+      return rows.empty() ? kExitNotFound : kExitUsage;
+    }
+    DriveEntry entry = rows[o.partition - 1].entry;
+    if (int code = src.OpenVolume(o.source, entry, opened); code != kExitOk) return code;
+    request.partitionCount = entry.sectors;
+  }
   MountedVolume mounted;
   if (!MountVolume(device, ui, request, opened, mounted)) {
     std::fprintf(stderr, "kestrova-cli: the volume cannot be mounted\n");

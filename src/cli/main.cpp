@@ -36,7 +36,9 @@ int main(int argc, char** argv) {
   MountOptions mount;
   auto* mnt = app.add_subcommand("mount", "Print the geometry the mount sets for one volume");
   mnt->add_option("source", mount.source, "Image file or block device")->required();
-  mnt->add_option("--partition", mount.partition, "Volume number as 'partitions' lists it")->required();
+  auto* mntPartition = mnt->add_option("--partition", mount.partition, "Volume number as 'partitions' lists it");
+  mnt->add_flag("--raw", mount.raw, "The whole source mounted as RAW (as a scan of an unrecognised device)")
+      ->excludes(mntPartition);
   mnt->add_flag("--json", mount.json, "Print JSON");
 
   QlzOptions qlzCompress, qlzDecompress;

@@ -8,6 +8,12 @@
 namespace kestrova {
 namespace {
 
+// Clusters that hold `bytes`, without the wrap of adding a cluster less one
+// to a size near 2^64 (a hostile directory entry).
+std::uint64_t CeilClusters(std::uint64_t bytes, std::uint64_t bytesPerCluster) {
+  return bytes / bytesPerCluster + (bytes % bytesPerCluster != 0 ? 1 : 0);
+}
+
 std::uint32_t ClustersPerPiece(const ClusterChainView& v) {
   const std::uint64_t unit = std::max<std::uint64_t>(v.device.buffers.transferUnit(), v.bytesPerCluster);
   return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, unit / v.bytesPerCluster));
@@ -56,7 +62,7 @@ bool WriteContiguous(const ClusterChainView& v, std::uint32_t first, OutputSink&
   while (sink.remaining() > 0) {
     if (control.aborted()) return false;
     if (c > v.lastCluster) return false;  // the volume ends before the file
-    const std::uint64_t needed = (sink.remaining() + v.bytesPerCluster - 1) / v.bytesPerCluster;
+    const std::uint64_t needed = CeilClusters(sink.remaining(), v.bytesPerCluster);
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>({needed, piece, v.lastCluster - c + 1}));
     if (!ReadAndWrite(v, static_cast<std::uint32_t>(c), n, buffer, sink)) return false;
     c += n;
@@ -74,7 +80,7 @@ bool WriteChain(const ClusterChainView& v, std::uint32_t first, OutputSink& sink
     if (control.aborted()) return false;
     if (!seen.insert(c).second) break;  // a loop in the chain
     std::uint32_t last = c, n = 1;
-    const std::uint64_t needed = (sink.remaining() + v.bytesPerCluster - 1) / v.bytesPerCluster;
+    const std::uint64_t needed = CeilClusters(sink.remaining(), v.bytesPerCluster);
     while (n < piece && n < needed) {
       const std::uint32_t next = v.next(last);
       if (next != last + 1 || next > v.lastCluster || !seen.insert(next).second) break;

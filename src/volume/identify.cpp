@@ -3,6 +3,9 @@
 
 #include "common/le.h"
 #include "common/text.h"
+#include "fs/exfat/exfat_format.h"
+#include "fs/fat/fat_format.h"
+#include "fs/ntfs/ntfs_format.h"
 #include "volume/fs_names.h"
 #include "volume/volume_label.h"
 #include "volume/volume_reader.h"
@@ -16,30 +19,15 @@ namespace {
 
 enum class Found { Exfat, Fat32, Fat12, Fat16, Ntfs, Hpfs, Ext, Reiser, Swap, Unknown };
 
-bool IsPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+FatBootSector Fat(Bytes b) { return ParseFatBootSector(b).value_or(FatBootSector{}); }
+ExfatBootSector Exfat(Bytes b) { return ParseExfatBootSector(b).value_or(ExfatBootSector{}); }
+NtfsBootSector Ntfs(Bytes b) { return ParseNtfsBootSector(b).value_or(NtfsBootSector{}); }
 
-// Geometry a FAT boot sector must have before any of it is used; a sector that
-// only carries the type string falls through to the next test.
-bool FatGeometrySane(Bytes b) {
-  const std::uint16_t bps = LoadLe16(b, 11);
-  const std::uint8_t spc = LoadU8(b, 13);
-  return bps >= 512 && bps <= 4096 && IsPowerOfTwo(bps) && IsPowerOfTwo(spc);
-}
+bool IsExfatBoot(Bytes b) { return Exfat(b).signature; }
+bool IsFat32Boot(Bytes b) { return Fat(b).fat32String; }
+bool IsNtfsBoot(Bytes b) { return Ntfs(b).signature; }
 
-bool ExfatGeometrySane(Bytes b) {
-  const unsigned bpsShift = LoadU8(b, 108), spcShift = LoadU8(b, 109);
-  return bpsShift >= 9 && bpsShift <= 12 && bpsShift + spcShift <= 25;
-}
-
-bool IsExfatBoot(Bytes b) { return BytesEqual(b, 3, "EXFAT"); }
-bool IsFat32Boot(Bytes b) { return BytesEqual(b, 82, "FAT32"); }
-bool IsNtfsBoot(Bytes b) { return BytesEqual(b, 3, "NTFS"); }
-
-std::uint64_t FatTotalSectors(Bytes b) {
-  const std::uint16_t small = LoadLe16(b, 19);
-  // Small volumes (floppies) keep their count in the 16-bit field and 0 in the 32-bit one.
-  return small != 0 ? small : LoadLe32(b, 32);
-}
+std::u16string LabelText(const std::array<std::uint8_t, 11>& field) { return Latin1Field(field); }
 
 struct Scratch {
   std::vector<std::uint8_t> boot;
@@ -77,12 +65,14 @@ class Identifier {
 };
 
 Found Identifier::Test(Bytes b) {
-  if (IsExfatBoot(b) && ExfatGeometrySane(b)) return Found::Exfat;
-  if (IsFat32Boot(b) && FatGeometrySane(b)) return Found::Fat32;
-  if (BytesEqual(b, 54, "FAT12") && FatGeometrySane(b)) return Found::Fat12;
-  if (BytesEqual(b, 54, "FAT16") && FatGeometrySane(b)) return Found::Fat16;
+  const ExfatBootSector exfat = Exfat(b);
+  const FatBootSector fat = Fat(b);
+  if (exfat.signature && exfat.GeometrySane()) return Found::Exfat;
+  if (fat.fat32String && fat.GeometrySane()) return Found::Fat32;
+  if (fat.fat12String && fat.GeometrySane()) return Found::Fat12;
+  if (fat.fat16String && fat.GeometrySane()) return Found::Fat16;
   if (IsNtfsBoot(b)) return Found::Ntfs;
-  if (BytesEqual(b, 54, "HPFS")) return Found::Hpfs;
+  if (fat.hpfsString) return Found::Hpfs;
 
   std::uint8_t sb[1024];
   if (reader_.Read(1024, sb) && LoadLe16(sb, 56) == 0xEF53 && LoadLe16(sb, 58) <= 2 && LoadLe16(sb, 60) <= 3) {
@@ -120,23 +110,24 @@ Found Identifier::Test(Bytes b) {
 
 bool Identifier::DetailExfat(std::uint64_t& fsCount) {
   std::vector<std::uint8_t> backup;
-  if (ReadAbs(start_ + 12, backup) && IsExfatBoot(backup) && ExfatGeometrySane(backup) &&
-      LoadLe32(backup, 100) == LoadLe32(s_.boot, 100) && std::memcmp(backup.data(), s_.boot.data(), 90) != 0) {
+  if (ReadAbs(start_ + 12, backup) && IsExfatBoot(backup) && Exfat(backup).GeometrySane() &&
+      Exfat(backup).serial == Exfat(s_.boot).serial &&
+      std::memcmp(backup.data(), s_.boot.data(), kExfatCompareBytes) != 0) {
     s_.boot = backup;
     s_.bootDamaged = true;
   }
-  const Bytes b = s_.boot;
-  const std::uint32_t bps = 1u << LoadU8(b, 108);
-  const std::uint32_t spc = 1u << LoadU8(b, 109);
-  const std::uint32_t fatOffset = LoadLe32(b, 80);
-  const std::uint32_t heap = LoadLe32(b, 88);
-  const std::uint64_t length = LoadLe64(b, 72);
+  const ExfatBootSector b = Exfat(s_.boot);
+  const std::uint32_t bps = b.BytesPerSector();
+  const std::uint32_t spc = b.SectorsPerCluster();
+  const std::uint32_t fatOffset = b.fatOffset;
+  const std::uint32_t heap = b.heapOffset;
+  const std::uint64_t length = b.volumeLength;
   result_.sectorSize = bps;
-  result_.serial = LoadLe32(b, 100);
+  result_.serial = b.serial;
   dev_.sectorsPerCluster = spc;
   dev_.dataStart = heap;
   dev_.clusterBase = static_cast<std::int64_t>(heap) - 2 * static_cast<std::int64_t>(spc);
-  dev_.rootCluster = LoadLe32(b, 96);
+  dev_.rootCluster = b.rootCluster;
   dev_.clusterCount = length / spc;
 
   // A table start that points at the backup region: the FAT then sits 12 sectors earlier.
@@ -162,30 +153,30 @@ bool Identifier::DetailFat32(std::uint64_t& fsCount) {
   std::vector<std::uint8_t> backup;
   if (ReadAbs(start_ + 6, backup) && IsFat32Boot(backup)) {
     // The copy may differ legitimately in the hidden-sector count and byte 65.
-    std::memcpy(backup.data() + 28, s_.boot.data() + 28, 4);
-    backup[65] = s_.boot[65];
-    if (FatGeometrySane(backup) && LoadLe32(backup, 67) == LoadLe32(s_.boot, 67) &&
-        std::memcmp(backup.data(), s_.boot.data(), 90) != 0) {
+    std::memcpy(backup.data() + kFatHiddenSectorsOffset, s_.boot.data() + kFatHiddenSectorsOffset, 4);
+    backup[kFat32DirtyByteOffset] = s_.boot[kFat32DirtyByteOffset];
+    if (Fat(backup).GeometrySane() && Fat(backup).serial32 == Fat(s_.boot).serial32 &&
+        std::memcmp(backup.data(), s_.boot.data(), kFatCompareBytes) != 0) {
       s_.boot = backup;
       s_.bootDamaged = true;
     }
   }
-  const Bytes b = s_.boot;
-  const std::uint16_t bps = LoadLe16(b, 11);
-  const std::uint8_t spc = LoadU8(b, 13);
-  const std::uint16_t reserved = LoadLe16(b, 14);
-  const std::uint8_t fats = LoadU8(b, 16);
-  const std::uint32_t spf = LoadLe32(b, 36);
+  const FatBootSector b = Fat(s_.boot);
+  const std::uint16_t bps = b.bytesPerSector;
+  const std::uint8_t spc = b.sectorsPerCluster;
+  const std::uint16_t reserved = b.reservedSectors;
+  const std::uint8_t fats = b.fatCount;
+  const std::uint32_t spf = b.sectorsPerFat32;
   result_.sectorSize = bps;
-  result_.serial = LoadLe32(b, 67);
-  const std::u16string bootLabel = Latin1Field(b.subspan(71, 11));
+  result_.serial = b.serial32;
+  const std::u16string bootLabel = LabelText(b.label32);
   if (!bootLabel.empty()) SetEntryLabel(result_, bootLabel);
 
   const std::uint64_t dataStart = reserved + static_cast<std::uint64_t>(spf) * (fats == 2 ? 2 : 1);
   dev_.sectorsPerCluster = spc;
   dev_.dataStart = dataStart;
   dev_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
-  dev_.rootCluster = LoadLe32(b, 44);
+  dev_.rootCluster = b.rootCluster;
 
   // A table start 6 sectors too far lands on the backup boot sector; the sector
   // 6 before the first FAT then holds the FAT's media bytes (F8 .. .. 0F).
@@ -203,28 +194,28 @@ bool Identifier::DetailFat32(std::uint64_t& fsCount) {
   g.dataStartSector = dataStart;
   g.rootCluster = dev_.rootCluster;
   if (auto label = ReadFatRootLabel(reader_, g); label && !label->empty()) SetEntryLabel(result_, *label);
-  fsCount = FatTotalSectors(b);
+  fsCount = b.TotalSectors();
   return true;
 }
 
 bool Identifier::DetailFat1216(bool fat12, std::uint64_t& fsCount) {
-  const Bytes b = s_.boot;
-  const std::uint16_t bps = LoadLe16(b, 11);
+  const FatBootSector b = Fat(s_.boot);
+  const std::uint16_t bps = b.bytesPerSector;
   result_.sectorSize = fat12 ? 512 : bps;
-  result_.serial = LoadLe32(b, 39);
-  const std::u16string bootLabel = Latin1Field(b.subspan(43, 11));
+  result_.serial = b.serial16;
+  const std::u16string bootLabel = LabelText(b.label16);
   SetEntryLabel(result_, !bootLabel.empty() ? bootLabel : fat12 ? u"N/A=FAT12" : u"NO NAME");
-  const std::uint16_t reserved = LoadLe16(b, 14);
-  const std::uint8_t fats = LoadU8(b, 16);
-  const std::uint16_t spf = LoadLe16(b, 22);
+  const std::uint16_t reserved = b.reservedSectors;
+  const std::uint8_t fats = b.fatCount;
+  const std::uint16_t spf = b.sectorsPerFat16;
   FatRootGeometry g;
   g.bytesPerSector = bps;
-  g.sectorsPerCluster = LoadU8(b, 13);
+  g.sectorsPerCluster = b.sectorsPerCluster;
   g.rootCluster = 0;
   g.rootSector = reserved + static_cast<std::uint64_t>(spf) * (fats == 2 ? 2 : 1);
-  g.rootEntries = LoadLe16(b, 17);
+  g.rootEntries = b.rootEntries;
   if (auto label = ReadFatRootLabel(reader_, g); label && !label->empty()) SetEntryLabel(result_, *label);
-  fsCount = FatTotalSectors(b);
+  fsCount = b.TotalSectors();
   return true;
 }
 
@@ -232,35 +223,35 @@ bool Identifier::DetailNtfs(std::uint64_t tableCount, std::uint64_t& fsCount) {
   if (tableCount != 0) {
     std::vector<std::uint8_t> backup;
     if (ReadAbs(start_ + tableCount - 1, backup) && IsNtfsBoot(backup) &&
-        LoadLe64(backup, 40) == LoadLe64(s_.boot, 40) && LoadLe64(backup, 72) == LoadLe64(s_.boot, 72) &&
-        std::memcmp(backup.data(), s_.boot.data(), 84) != 0) {
+        Ntfs(backup).totalSectors == Ntfs(s_.boot).totalSectors && Ntfs(backup).serial == Ntfs(s_.boot).serial &&
+        std::memcmp(backup.data(), s_.boot.data(), kNtfsCompareBytes) != 0) {
       s_.boot = backup;
       s_.bootDamaged = true;
     }
   }
-  const Bytes b = s_.boot;
-  const std::uint16_t bps = LoadLe16(b, 11);
-  if (bps == 0 || LoadLe32(b, 36) != 0x00800080) return false;
-  const std::uint8_t spc = LoadU8(b, 13);
+  const NtfsBootSector b = Ntfs(s_.boot);
+  const std::uint16_t bps = b.bytesPerSector;
+  if (bps == 0 || !b.MediaWordValid()) return false;
+  const std::uint32_t spc = b.SectorsPerCluster();
   result_.sectorSize = bps;
-  result_.serial = static_cast<std::uint32_t>(LoadLe64(b, 72));
-  const auto raw = static_cast<std::int8_t>(LoadU8(b, 64));
-  std::uint64_t recordSize = 0;
-  if (raw < 0) {
-    if (-raw <= 16) recordSize = 1ull << (-raw);
-  } else {
-    recordSize = static_cast<std::uint64_t>(raw) * spc * bps;
-  }
-  const std::uint64_t mftCluster = LoadLe64(b, 48);
+  result_.serial = static_cast<std::uint32_t>(b.serial);
+  const std::uint32_t recordSize = b.RecordSize();
   // The label is optional: absurd record sizes or cluster numbers only skip it.
-  if (recordSize >= 256 && recordSize <= 65536 && spc != 0 && mftCluster < (1ull << 48)) {
-    std::vector<std::uint8_t> record(static_cast<std::size_t>(recordSize));
-    const std::uint64_t offset = mftCluster * spc * bps + 3 * recordSize;
-    if (reader_.Read(offset, record) && ApplyNtfsFixups(record, 512)) {
+  if (recordSize != 0 && b.mftCluster < kNtfsMaxClusterNumber) {
+    std::vector<std::uint8_t> record(recordSize);
+    const std::uint64_t offset = b.mftCluster * spc * bps + 3ull * recordSize;
+    if (reader_.Read(offset, record) && ApplyNtfsRecordFixups(record).intact) {
       if (auto label = NtfsVolumeNameInRecord(record); label && !label->empty()) SetEntryLabel(result_, *label);
     }
   }
-  fsCount = LoadLe64(b, 40);
+  fsCount = b.totalSectors;
+  // Sectors larger than the device's (4 KiB NTFS in a 512-byte image): the
+  // entry counts in the device's sectors, as its start and the table do.
+  const std::uint32_t deviceSector = std::max<std::uint32_t>(dev_.sectorSize, 512);
+  if (bps > deviceSector && bps % deviceSector == 0) {
+    result_.sectorSize = deviceSector;
+    fsCount = fsCount > kAllOnes / (bps / deviceSector) ? kAllOnes : fsCount * (bps / deviceSector);
+  }
   return true;
 }
 
@@ -365,12 +356,13 @@ bool Identifier::Run(const MbrEntry* table, std::span<const std::uint8_t> preRea
     case Found::Hpfs: {
       SetEntryFsName(result_, u"HPFS");
       result_.fsKind = kKindHpfs;
-      const Bytes b = s_.boot;
-      result_.sectorSize = LoadLe16(b, 11);
-      const std::u16string label = Latin1Field(b.subspan(43, 11));
+      // The FAT12/16 block layout.
+      const FatBootSector b = Fat(s_.boot);
+      result_.sectorSize = b.bytesPerSector;
+      const std::u16string label = LabelText(b.label16);
       if (!label.empty()) SetEntryLabel(result_, label);
-      result_.serial = LoadLe32(b, 39);
-      fsCount = LoadLe32(b, 32);
+      result_.serial = b.serial16;
+      fsCount = b.totalSectors32;
       break;
     }
     case Found::Ext:
@@ -412,12 +404,18 @@ bool Identifier::Run(const MbrEntry* table, std::span<const std::uint8_t> preRea
   result_.sectors = count;
   result_.bootDamaged = s_.bootDamaged ? 1 : 0;
 
-  if (!recognised) return count != 0;
+  // A BitLocker volume's boot sector names no file system the tests know: the
+  // mark is looked for on every entry, recognised or not.
+  const bool bitLocker =
+      LoadU8(s_.boot, 508) == 0x1F && LoadU8(s_.boot, 509) == 0x2C && LoadLe16(s_.boot, 510) == 0xAA55;
+  if (!recognised) {
+    if (bitLocker && count != 0) SetEntryLabel(result_, u"BitLocker Boot");
+    return count != 0;
+  }
 
   SetEntryLabel2(result_, EntryLabel(result_));
   MatchSystemVolume();
-  if (LoadU8(s_.boot, 508) == 0x1F && LoadU8(s_.boot, 509) == 0x2C && LoadLe16(s_.boot, 510) == 0xAA55)
-    SetEntryLabel(result_, u"BitLocker Boot");
+  if (bitLocker) SetEntryLabel(result_, u"BitLocker Boot");
   if (s_.bootDamaged && ctx_.damagedBootSectors) ctx_.damagedBootSectors->push_back(result_);
   return true;
 }
@@ -437,10 +435,11 @@ bool IdentifyVolume(IdentifyContext& ctx, std::uint64_t start, const MbrEntry* t
 }
 
 FsType QuickFsTest(std::span<const std::uint8_t> b) {
+  const FatBootSector fat = Fat(b);
   if (IsExfatBoot(b)) return FsType::Exfat;
-  if (IsFat32Boot(b)) return FsType::Fat32;
-  if (BytesEqual(b, 54, "FAT12")) return FsType::Fat12;
-  if (BytesEqual(b, 54, "FAT16")) return FsType::Fat16;
+  if (fat.fat32String) return FsType::Fat32;
+  if (fat.fat12String) return FsType::Fat12;
+  if (fat.fat16String) return FsType::Fat16;
   if (IsNtfsBoot(b)) return FsType::Ntfs;
   return FsType::RawOther;
 }

@@ -2,6 +2,9 @@
 #include "common/activity.h"
 
 #include "common/le.h"
+#include "fs/exfat/exfat_format.h"
+#include "fs/fat/fat_format.h"
+#include "fs/ntfs/ntfs_format.h"
 #include "resources/strings.h"
 #include "volume/cluster_defaults.h"
 #include "volume/identify.h"
@@ -29,10 +32,20 @@ std::uint64_t KnownVolumeSectors(const SectorDevice& d, std::uint64_t partitionC
   return 0;
 }
 
-std::uint64_t FatTotal(Bytes b) {
-  // A non-zero 16-bit count is the count (the 32-bit field is then unused).
-  const std::uint16_t small = LoadLe16(b, 19);
-  return small != 0 ? small : LoadLe32(b, 32);
+// Sectors the device holds from the volume's start on; kAllOnes when unknown.
+std::uint64_t DeviceHolds(const SectorDevice& d) {
+  if (d.deviceSectors == kAllOnes) return kAllOnes;
+  return d.deviceSectors > d.volumeStart ? d.deviceSectors - d.volumeStart : 0;
+}
+
+// The last cluster number of a FAT-style volume: what the boot sector's count
+// gives, no more than the device holds (a hostile count must not size tables
+// or walks) and no more than the table width can address.
+std::uint32_t BoundedLastCluster(const SectorDevice& d, std::uint64_t total, std::uint64_t dataStart,
+                                 std::uint32_t spc, std::uint32_t widthMax) {
+  total = std::min(total, DeviceHolds(d));
+  if (total <= dataStart) return 1;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>((total - dataStart) / spc + 1, widthMax));
 }
 
 class Mounter {
@@ -56,83 +69,102 @@ class Mounter {
   void Fallback(bool keepExfat);
   void DamagedNtfs();
   bool Finish(bool ntfsFormula);
+  // The NTFS-style bound: clusters 0..lastCluster64_, kept in 64 bits so a
+  // whole device beyond 2^32 sectors stays whole (lastCluster itself is 32-bit).
+  void SetLastCluster64(std::uint64_t last) {
+    lastCluster64_ = last;
+    d_.lastCluster = ClampU32(last);
+  }
 
   SectorDevice& d_;
   Ui& ui_;
   const MountRequest& r_;
   const OpenedVolume& opened_;
   MountedVolume& out_;
+  std::uint64_t lastCluster64_ = 0;
 };
 
 void Mounter::Fat1216() {
-  const Bytes b = Boot();
-  const std::uint16_t reserved = LoadLe16(b, 14);
-  const std::uint8_t fats = LoadU8(b, 16);
-  const std::uint16_t spf = LoadLe16(b, 22);
-  const std::uint32_t spc = std::max<std::uint32_t>(1, LoadU8(b, 13));
-  out_.fatCount = fats;
-  out_.firstFatStart = reserved;
-  out_.fatStart = reserved + (fats == 2 ? spf : 0u);
+  const FatBootSector b = ParseFatBootSector(Boot()).value_or(FatBootSector{});
+  const std::uint16_t spf = b.sectorsPerFat16;
+  const std::uint32_t spc = std::max<std::uint32_t>(1, b.sectorsPerCluster);
+  out_.fatCount = b.fatCount;
+  out_.firstFatStart = b.reservedSectors;
+  out_.fatStart = static_cast<std::uint32_t>(b.LastFatStart(spf));
   out_.sectorsPerFat = spf;
   out_.rootDirSector = out_.fatStart + spf;
-  out_.rootEntries = LoadLe16(b, 17);
+  out_.rootEntries = b.rootEntries;
   const std::uint64_t dataStart = out_.rootDirSector + std::uint64_t{out_.rootEntries} * 32 / d_.sectorSize;
-  const std::uint64_t total = d_.fsType == FsType::Fat12 ? LoadLe16(b, 19) : FatTotal(b);
+  const std::uint64_t total = b.TotalSectors();
   out_.totalSectors = total;
   d_.sectorsPerCluster = spc;
   d_.dataStart = dataStart;
   d_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
-  d_.lastCluster = total > dataStart ? ClampU32((total - dataStart) / spc + 1) : 1;
+  d_.lastCluster = BoundedLastCluster(d_, total, dataStart, spc,
+                                      d_.fsType == FsType::Fat12 ? kFat12MaxCluster : kFat16MaxCluster);
 }
 
 void Mounter::Fat32() {
   // A boot sector without sizes: try the fallback copies, the last one as it stands.
+  auto sized = [this] {
+    const auto b = ParseFatBootSector(Boot());
+    return b && b->sectorsPerCluster != 0 && b->bytesPerSector != 0;
+  };
   for (std::uint64_t at : kFat32BootFallbacks) {
-    if (LoadU8(Boot(), 13) != 0 && LoadLe16(Boot(), 11) != 0) break;
+    if (sized()) break;
     std::vector<std::uint8_t> sector(std::max<std::size_t>(d_.sectorSize, 512));
     if (d_.ReadSectors(at, sector, 1) != ReadOk) continue;
     out_.bootSector = sector;
     out_.bootSectorAt = at;
   }
-  const Bytes b = Boot();
-  if (LoadU8(b, 13) == 0 || LoadLe16(b, 11) == 0) out_.damaged = true;  // mounted with safe sizes
-  const std::uint32_t spc = std::max<std::uint32_t>(1, LoadU8(b, 13));
-  const std::uint16_t reserved = LoadLe16(b, 14);
-  const std::uint8_t fats = LoadU8(b, 16);
-  const std::uint32_t spf = LoadLe32(b, 36);
-  out_.fatCount = fats;
-  out_.firstFatStart = reserved;
-  out_.fatStart = ClampU32(std::uint64_t{reserved} + (fats == 2 ? spf : 0u));
+  if (!sized()) out_.damaged = true;  // mounted with safe sizes
+  const FatBootSector b = ParseFatBootSector(Boot()).value_or(FatBootSector{});
+  const std::uint32_t spc = std::max<std::uint32_t>(1, b.sectorsPerCluster);
+  const std::uint32_t spf = b.sectorsPerFat32;
+  out_.fatCount = b.fatCount;
+  out_.firstFatStart = b.reservedSectors;
+  out_.fatStart = ClampU32(b.LastFatStart(spf));
   out_.sectorsPerFat = spf;
   const std::uint64_t dataStart = std::uint64_t{out_.fatStart} + spf;
-  const std::uint64_t total = LoadLe32(b, 32);
+  // The one count rule: mkfs puts small FAT32 volumes' counts in the 16-bit field.
+  const std::uint64_t total = b.TotalSectors();
   out_.totalSectors = total;
   d_.sectorsPerCluster = spc;
   d_.dataStart = dataStart;
   d_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
-  d_.rootCluster = LoadLe32(b, 44);
-  d_.lastCluster = total > dataStart ? ClampU32((total - dataStart) / spc + 1) : 1;
+  d_.rootCluster = b.rootCluster;
+  d_.lastCluster = BoundedLastCluster(d_, total, dataStart, spc, kFat32MaxCluster);
 }
 
 void Mounter::Ntfs() {
-  const Bytes b = Boot();
-  const std::uint16_t bps = LoadLe16(b, 11);
-  if (IsSaneSectorSize(bps)) d_.sectorSize = bps;
-  std::uint32_t spc = LoadU8(b, 13);
-  // Clusters above 64 KiB are stored as a negative power of two.
-  if (spc > 0x80) spc = (256 - spc) <= 20 ? 1u << (256 - spc) : 1;
-  if (spc == 0) spc = 1;
-  const std::uint64_t total = LoadLe64(b, 40);
+  const NtfsBootSector b = ParseNtfsBootSector(Boot()).value_or(NtfsBootSector{});
+  const std::uint32_t fsSectorSize = IsSaneSectorSize(b.bytesPerSector) ? b.bytesPerSector : d_.sectorSize;
+  const std::uint32_t fsSpc = b.SectorsPerCluster();
+  // Everything is kept in the device's sectors: the start, the device's length
+  // and a partition's count are in them. A file system with larger sectors (4 KiB
+  // NTFS in a 512-byte image) has its numbers scaled; a cluster smaller than the
+  // device's sector cannot be addressed that way and takes the file system's size.
+  std::uint64_t scale = 1;
+  std::uint32_t spc = fsSpc;
+  const std::uint64_t clusterBytes = std::uint64_t{fsSpc} * fsSectorSize;
+  if (fsSectorSize != d_.sectorSize) {
+    if (fsSectorSize > d_.sectorSize && fsSectorSize % d_.sectorSize == 0 && clusterBytes / d_.sectorSize <= kU32Max) {
+      scale = fsSectorSize / d_.sectorSize;
+      spc = static_cast<std::uint32_t>(clusterBytes / d_.sectorSize);
+    } else {
+      d_.sectorSize = fsSectorSize;
+    }
+  }
+  const std::uint64_t total =
+      b.totalSectors > std::numeric_limits<std::uint64_t>::max() / scale ? kAllOnes : b.totalSectors * scale;
   out_.totalSectors = total;
   d_.sectorsPerCluster = spc;
   d_.dataStart = 2;
   d_.clusterBase = 0;
-  d_.lastCluster = total / spc > 0 ? ClampU32(total / spc - 1) : 0;
-  const std::uint64_t mftCluster = LoadLe64(b, 48);
-  const std::uint64_t mirrorCluster = LoadLe64(b, 56);
-  out_.mftStartSector = mftCluster < (1ull << 48) ? mftCluster * spc : kAllOnes;
-  out_.mftMirrorSector = mirrorCluster < (1ull << 48) ? mirrorCluster * spc : kAllOnes;
-  out_.mftRecordSize = NtfsRecordSize(static_cast<std::int8_t>(LoadU8(b, 64)), spc, d_.sectorSize);
+  SetLastCluster64(total / spc > 0 ? total / spc - 1 : 0);
+  out_.mftStartSector = b.mftCluster < kNtfsMaxClusterNumber ? b.mftCluster * spc : kAllOnes;
+  out_.mftMirrorSector = b.mirrorCluster < kNtfsMaxClusterNumber ? b.mirrorCluster * spc : kAllOnes;
+  out_.mftRecordSize = NtfsRecordSize(b.recordSizeRaw, fsSpc, fsSectorSize);
   if (out_.mftRecordSize == 0) {
     out_.mftRecordSize = kDamagedRecordSize;
     return;  // no usable record size: the MFT is found by scanning
@@ -143,28 +175,31 @@ void Mounter::Ntfs() {
   std::vector<std::uint8_t> record(std::size_t{sectors} * d_.sectorSize);
   if (d_.ReadSectors(out_.mftStartSector, record, sectors) != ReadOk) return;
   record.resize(out_.mftRecordSize);
-  if (!BytesEqual(record, 0, "FILE") || !ApplyNtfsFixups(record, std::min<std::uint32_t>(512, d_.sectorSize))) return;
+  if (!ParseNtfsRecordHeader(record) || !ApplyNtfsRecordFixups(record).intact) return;
   static constexpr std::uint8_t kMftName[] = {'$', 0, 'M', 0, 'F', 0, 'T', 0};
   out_.mftUsable = std::search(record.begin(), record.end(), std::begin(kMftName), std::end(kMftName)) != record.end();
 }
 
 void Mounter::Exfat() {
-  const Bytes b = Boot();
-  const unsigned spcShift = std::min<unsigned>(LoadU8(b, 109), 25);
-  const std::uint32_t spc = 1u << spcShift;
-  const std::uint32_t heap = LoadLe32(b, 88);
+  const ExfatBootSector b = ParseExfatBootSector(Boot()).value_or(ExfatBootSector{});
+  const std::uint32_t spc = b.SectorsPerCluster();
+  const std::uint32_t heap = b.heapOffset;
   d_.sectorsPerCluster = spc;
   d_.dataStart = heap;
   d_.clusterBase = static_cast<std::int64_t>(heap) - 2 * static_cast<std::int64_t>(spc);
-  d_.rootCluster = LoadLe32(b, 96);
-  d_.clusterCount = LoadLe64(b, 72) / spc;
-  out_.totalSectors = LoadLe64(b, 72);
-  out_.fatCount = LoadU8(b, 110);
-  out_.firstFatStart = LoadLe32(b, 80);
-  out_.sectorsPerFat = LoadLe32(b, 84);
-  out_.fatStart = out_.firstFatStart + (out_.fatCount == 2 ? out_.sectorsPerFat : 0u);
-  // Cluster numbers start at 2: the last one is the heap's count + 1.
-  d_.lastCluster = ClampU32(std::uint64_t{LoadLe32(b, 92)} + 1);
+  d_.rootCluster = b.rootCluster;
+  d_.clusterCount = b.volumeLength / spc;
+  out_.totalSectors = b.volumeLength;
+  out_.fatCount = b.fatCount;
+  out_.firstFatStart = b.fatOffset;
+  out_.sectorsPerFat = b.fatLength;
+  out_.fatStart = ClampU32(b.ActiveFatStart());
+  // Cluster numbers start at 2: the last one is the heap's count + 1, no more
+  // clusters than the device holds after the heap's start.
+  std::uint64_t count = std::min<std::uint32_t>(b.clusterCount, kExfatMaxClusterCount);
+  const std::uint64_t holds = DeviceHolds(d_);
+  if (holds != kAllOnes) count = std::min<std::uint64_t>(count, holds > heap ? (holds - heap) / spc : 0);
+  d_.lastCluster = ClampU32(count + 1);
 }
 
 void Mounter::Raw() {
@@ -176,7 +211,7 @@ void Mounter::Raw() {
   d_.dataStart = 0;
   d_.clusterBase = 0;
   out_.totalSectors = total ? total : kAllOnes;
-  d_.lastCluster = total ? ClampU32(total - 1) : ClampU32(kAllOnes);
+  SetLastCluster64(total ? total - 1 : kU32Max);
 }
 
 void Mounter::DamagedNtfs() {
@@ -192,8 +227,8 @@ void Mounter::DamagedNtfs() {
     total = r_.settings.manualCount;
   }
   out_.totalSectors = total ? total : kAllOnes;
-  const std::uint64_t clusters = (total ? total : kU32Max) / d_.sectorsPerCluster;
-  d_.lastCluster = clusters > 0 ? ClampU32(clusters - 1) : 0;
+  const std::uint64_t clusters = (total ? total : kU32Max) / std::max<std::uint32_t>(1, d_.sectorsPerCluster);
+  SetLastCluster64(clusters > 0 ? clusters - 1 : 0);
 }
 
 void Mounter::Fallback(bool keepExfat) {
@@ -201,11 +236,11 @@ void Mounter::Fallback(bool keepExfat) {
   out_.damaged = true;
   d_.dataStart = 0;
   d_.clusterBase = 0;
-  d_.sectorsPerCluster = std::max<std::uint32_t>(1, LoadU8(Boot(), 13));
+  d_.sectorsPerCluster = std::max<std::uint32_t>(1, ParseFatBootSector(Boot()).value_or(FatBootSector{}).sectorsPerCluster);
   out_.mftRecordSize = kDamagedRecordSize;
   // Unbounded: the partition's own count, when known, bounds the volume in Finish.
   out_.totalSectors = kAllOnes;
-  d_.lastCluster = ClampU32(kU32Max / d_.sectorsPerCluster - 1);
+  SetLastCluster64(kU32Max / d_.sectorsPerCluster - 1);
 }
 
 bool Mounter::Overridden() {
@@ -269,7 +304,9 @@ bool Mounter::Finish(bool ntfsFormula) {
   if (!d_.buffers.ResizeForCluster(d_.bytesPerCluster)) return false;
   std::uint64_t last;
   if (ntfsFormula) {
-    last = (std::uint64_t{d_.lastCluster} + 1) * spc - 1;
+    // A located or forced volume may have set only the 32-bit field.
+    const std::uint64_t lastCluster = std::max<std::uint64_t>(lastCluster64_, d_.lastCluster);
+    last = lastCluster >= kAllOnes / spc ? kAllOnes - 1 : (lastCluster + 1) * spc - 1;
   } else {
     // lastCluster x spc + clusterBase - 1 + spc, without the negative base.
     last = d_.dataStart + (std::uint64_t{std::max<std::uint32_t>(d_.lastCluster, 1)} - 1) * spc - 1;
@@ -323,12 +360,6 @@ bool Mounter::Run() {
 }
 
 }  // namespace
-
-std::uint32_t NtfsRecordSize(std::int8_t raw, std::uint32_t sectorsPerCluster, std::uint32_t bytesPerSector) {
-  if (raw < 0) return -raw <= 16 ? 1u << (-raw) : 0;
-  const std::uint64_t size = static_cast<std::uint64_t>(raw) * sectorsPerCluster * bytesPerSector;
-  return size <= (1u << 20) ? static_cast<std::uint32_t>(size) : 0;
-}
 
 bool MountVolume(SectorDevice& device, Ui& ui, const MountRequest& request, const OpenedVolume& opened,
                  MountedVolume& out) {

@@ -7,6 +7,7 @@
 #include "common/ui.h"
 #include "device/drive_entry.h"
 #include "device/sector_device.h"
+#include "fs/ntfs/ntfs_format.h"  // the record-size rule, with the boot sector
 #include "volume/open_volume.h"
 
 #include <cstdint>
@@ -72,8 +73,5 @@ bool OpenAndMountEntry(SectorDevice& device, const DriveTables& tables, Ui& ui, 
 
 // FAT32 boot sectors tried, in order, when the one in use has no cluster or sector size.
 inline constexpr std::uint64_t kFat32BootFallbacks[] = {6, 2, 16};
-
-// NTFS file-record size from the boot sector's byte 64.
-std::uint32_t NtfsRecordSize(std::int8_t raw, std::uint32_t sectorsPerCluster, std::uint32_t bytesPerSector);
 
 }  // namespace kestrova

@@ -2,6 +2,7 @@
 
 #include "common/le.h"
 #include "common/text.h"
+#include "fs/ntfs/ntfs_format.h"
 
 #include <algorithm>
 #include <set>
@@ -103,26 +104,10 @@ std::optional<std::u16string> ReadExfatRootLabel(VolumeReader& reader, const Exf
   return std::nullopt;
 }
 
-bool ApplyNtfsFixups(std::span<std::uint8_t> record, std::uint32_t stride) {
-  const std::uint16_t usaOffset = LoadLe16(record, 4);
-  const std::uint16_t usaCount = LoadLe16(record, 6);
-  if (usaCount == 0 || stride < 2) return false;
-  if (static_cast<std::size_t>(usaOffset) + 2u * usaCount > record.size()) return false;
-  if (static_cast<std::size_t>(usaCount - 1) * stride > record.size()) return false;
-  const std::uint16_t check = LoadLe16(record, usaOffset);
-  bool ok = true;
-  for (std::uint16_t i = 1; i < usaCount; ++i) {
-    const std::size_t end = static_cast<std::size_t>(i) * stride - 2;
-    if (LoadLe16(record, end) != check) ok = false;
-    record[end] = record[usaOffset + 2u * i];
-    record[end + 1] = record[usaOffset + 2u * i + 1];
-  }
-  return ok;
-}
-
 std::optional<std::u16string> NtfsVolumeNameInRecord(std::span<const std::uint8_t> record) {
-  if (!BytesEqual(record, 0, "FILE")) return std::nullopt;
-  std::size_t off = LoadLe16(record, 20);
+  const auto header = ParseNtfsRecordHeader(record);
+  if (!header) return std::nullopt;
+  std::size_t off = header->firstAttribute;
   for (int guard = 0; guard < 64 && off + 16 <= record.size(); ++guard) {
     const std::uint32_t type = LoadLe32(record, off);
     const std::uint32_t length = LoadLe32(record, off + 4);

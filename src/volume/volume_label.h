@@ -42,9 +42,6 @@ struct ExfatRootGeometry {
 };
 std::optional<std::u16string> ReadExfatRootLabel(VolumeReader& reader, const ExfatRootGeometry& g);
 
-// Applies the update-sequence fixups of an NTFS multi-sector record in place.
-bool ApplyNtfsFixups(std::span<std::uint8_t> record, std::uint32_t stride = 512);
-
 // The volume-name attribute (0x60) of an MFT record (fixups applied), when at most 256 bytes.
 std::optional<std::u16string> NtfsVolumeNameInRecord(std::span<const std::uint8_t> record);
 

@@ -12,6 +12,9 @@
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include "volume/identify.h"
 
 #include <gtest/gtest.h>
@@ -230,6 +233,91 @@ TEST(RealImages, AFragmentedNtfsFileIsRecoveredFromAllItsExtensionRecords) {
   std::filesystem::remove_all(out);
 }
 
+// mkfs.vfat keeps a small FAT32's sector count in the 16-bit field (and 0 in the
+// 32-bit one). mtools reads such a volume as FAT16 and cannot fill it, so the
+// files are written here into the real volume: two kept, one deleted.
+TEST(RealImages, Fat32WithItsCountInTheSixteenBitFieldListsAndRecoversItsFiles) {
+  const std::string made = std::string(KESTROVA_TEST_IMAGES_DIR) + "/fat32-small.img";
+  if (!std::filesystem::exists(made)) GTEST_SKIP() << "no fat32-small.img: run scripts/make-test-images.sh";
+  std::vector<std::uint8_t> img(std::filesystem::file_size(made));
+  std::ifstream(made, std::ios::binary).read(reinterpret_cast<char*>(img.data()), static_cast<std::streamsize>(img.size()));
+  auto le16 = [&](std::size_t at) { return static_cast<std::uint32_t>(img[at] | img[at + 1] << 8); };
+  auto le32 = [&](std::size_t at) { return le16(at) | le16(at + 2) << 16; };
+  auto put16 = [&](std::size_t at, std::uint32_t v) { img[at] = v & 0xFF, img[at + 1] = (v >> 8) & 0xFF; };
+  auto put32 = [&](std::size_t at, std::uint32_t v) { put16(at, v & 0xFFFF), put16(at + 2, v >> 16); };
+  ASSERT_EQ(le16(19), 40960u);  // the case under test
+  ASSERT_EQ(le32(32), 0u);
+  const std::uint32_t bps = le16(11), spc = img[13], reserved = le16(14), fats = img[16], spf = le32(36);
+  const std::uint32_t root = le32(44);
+  const std::uint64_t dataStart = reserved + std::uint64_t{fats} * spf;
+  const std::uint64_t clusterBytes = std::uint64_t{spc} * bps;
+  auto clusterAt = [&](std::uint32_t c) { return (dataStart + std::uint64_t{c - 2} * spc) * bps; };
+  auto setFat = [&](std::uint32_t c, std::uint32_t v) {
+    for (std::uint32_t copy = 0; copy < fats; ++copy) put32((reserved + std::uint64_t{copy} * spf) * bps + c * 4, v);
+  };
+
+  struct File {
+    std::string name11, path;
+    std::string bytes;
+    bool deleted;
+  };
+  std::vector<File> files = {{"KEEP    TXT", "/KEEP.TXT", "kept\n", false},
+                             {"PHOTO   JPG", "/PHOTO.JPG", std::string(), false},
+                             {"GONE    BIN", "/_ONE.BIN", std::string(), true}};
+  for (std::size_t i = 0; i < 200000; ++i) files[1].bytes.push_back(static_cast<char>((i * 2654435761u) >> 13));
+  for (std::size_t i = 0; i < 7000; ++i) files[2].bytes.push_back(static_cast<char>((i * 40503u) >> 5));
+
+  // Root entries after what mkfs wrote (the label), clusters from 3 on, contiguous.
+  std::size_t slot = 0;
+  while (img[clusterAt(root) + slot * 32] != 0) ++slot;
+  std::uint32_t next = 3;
+  for (const File& f : files) {
+    const std::uint32_t first = next;
+    const auto clusters = static_cast<std::uint32_t>((f.bytes.size() + clusterBytes - 1) / clusterBytes);
+    std::copy(f.bytes.begin(), f.bytes.end(), img.begin() + static_cast<std::ptrdiff_t>(clusterAt(first)));
+    if (!f.deleted)
+      for (std::uint32_t k = 0; k < clusters; ++k) setFat(first + k, k + 1 == clusters ? 0x0FFFFFFF : first + k + 1);
+    const std::size_t e = clusterAt(root) + slot++ * 32;
+    std::copy(f.name11.begin(), f.name11.end(), img.begin() + static_cast<std::ptrdiff_t>(e));
+    if (f.deleted) img[e] = 0xE5;
+    img[e + 11] = 0x20;
+    put16(e + 20, first >> 16);
+    for (std::size_t at : {16, 18, 24}) put16(e + at, 0x5821);  // created, accessed, written
+    put16(e + 26, first & 0xFFFF);
+    put32(e + 28, static_cast<std::uint32_t>(f.bytes.size()));
+    next += clusters;
+  }
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kestrova-fat32small-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string image = (dir / "fat32-small.img").string();
+  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
+
+  const test::CliRun mount = test::Cli("mount " + test::Quoted(image) + " --partition 1 --json");
+  ASSERT_EQ(mount.code, 0);
+  const test::Json m = test::Json::Parse(mount.out);
+  EXPECT_EQ(static_cast<std::uint64_t>(m["lastCluster"].n), (40960 - dataStart) / spc + 1);
+
+  const test::CliRun ls = test::Cli("ls " + test::Quoted(image) + " -r --json");
+  ASSERT_EQ(ls.code, 0);
+  const test::Json listed = test::Json::Parse(ls.out);
+  const std::filesystem::path to = dir / "out";
+  const test::CliRun rec = test::Cli("recover " + test::Quoted(image) + " --to " + test::Quoted(to.string()) + " -r --json");
+  ASSERT_EQ(rec.code, 0);
+  for (const File& f : files) {
+    SCOPED_TRACE(f.path);
+    const test::Json* l = test::FindListed(listed, f.path);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(static_cast<std::size_t>((*l)["size"].n), f.bytes.size());
+    EXPECT_EQ((*l)["deleted"].b, f.deleted);
+    std::ifstream in(to / f.path.substr(1), std::ios::binary);
+    ASSERT_TRUE(in) << "not recovered";
+    const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(got == f.bytes) << "recovered " << got.size() << " bytes, not the file's";
+  }
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace kestrova
 
@@ -307,6 +395,47 @@ TEST(RealImages, AFatFolderWithAnUnreadableSectorOnARealDeviceListsEveryReadable
     const bool inBadSector = i >= 14 && i < 30;
     EXPECT_EQ(test::FindListed(listed, path) != nullptr, !inBadSector) << path;
   }
+}
+
+// A real exFAT volume whose boot sector claims 0xFFFFFFFE clusters and whose
+// photo claims 2^63 bytes: the copy ends with the clusters the device holds.
+TEST(RealImages, ExfatSizesBeyondTheDeviceNeverGrowTheOutputBeyondTheVolume) {
+  const std::string made = std::string(KESTROVA_TEST_IMAGES_DIR) + "/exfat-files.img";
+  if (!std::filesystem::exists(made)) GTEST_SKIP() << "no exfat-files.img: run scripts/make-test-images.sh";
+  std::vector<std::uint8_t> img(std::filesystem::file_size(made));
+  std::ifstream(made, std::ios::binary).read(reinterpret_cast<char*>(img.data()), static_cast<std::streamsize>(img.size()));
+  const std::u16string name = u"photo.jpg";
+  std::vector<std::uint8_t> utf16;
+  for (char16_t c : name) utf16.push_back(static_cast<std::uint8_t>(c)), utf16.push_back(0);
+  const auto at = std::search(img.begin(), img.end(), utf16.begin(), utf16.end());
+  ASSERT_NE(at, img.end());
+  const std::size_t nameEntry = static_cast<std::size_t>(at - img.begin()) - 2;
+  const std::size_t stream = nameEntry - 32, file = stream - 64 + 32;
+  ASSERT_EQ(img[file], 0x85);
+  ASSERT_EQ(img[stream], 0xC0);
+  for (std::size_t field : {8u, 24u})  // valid data length, data length
+    for (int i = 0; i < 8; ++i) img[stream + field + i] = i == 7 ? 0x80 : 0;
+  std::uint16_t sum = 0;
+  for (std::size_t k = 0; k < (std::size_t{img[file + 1]} + 1) * 32; ++k)
+    if (k != 2 && k != 3) sum = static_cast<std::uint16_t>(((sum << 15) | (sum >> 1)) + img[file + k]);
+  img[file + 2] = static_cast<std::uint8_t>(sum), img[file + 3] = static_cast<std::uint8_t>(sum >> 8);
+  for (int i = 0; i < 4; ++i) img[92 + i] = i == 0 ? 0xFE : 0xFF;  // cluster count 0xFFFFFFFE
+
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kestrova-exfathuge-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string image = (dir / "huge.img").string();
+  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
+  const std::filesystem::path to = dir / "out";
+  // Bounded in time as well: a wrapping table loop would never end.
+  const std::string cmd = "timeout 120 " + std::string(KESTROVA_CLI) + " recover " + test::Quoted(image) + " --to " +
+                          test::Quoted(to.string()) + " -r >/dev/null 2>&1";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 124) << "the recovery did not end";
+  ASSERT_TRUE(std::filesystem::exists(to / "Docs/photo.jpg"));
+  EXPECT_LE(std::filesystem::file_size(to / "Docs/photo.jpg"), img.size());
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -333,6 +333,36 @@ TEST_F(IdentifyTest, BitLockerBootSectorIsLabelled) {
   EXPECT_EQ(EntryLabel(Run(0).entry), u"BitLocker Boot");
 }
 
+TEST_F(IdentifyTest, BitLockerMarkIsHonouredWithoutAnyFileSystemString) {
+  // A BitLocker volume names none of the tested file systems; the mark alone labels it.
+  Make(300);
+  std::memcpy(S(0) + 3, "-FVE-FS-", 8);
+  S(0)[508] = 0x1F;
+  S(0)[509] = 0x2C;
+  PutLe16(S(0) + 510, 0xAA55);
+  const Identified r = Run(0, 300);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(EntryFsName(r.entry), u"UNKNOWN");
+  EXPECT_EQ(EntryLabel(r.entry), u"BitLocker Boot");
+  EXPECT_EQ(+(r.entry.sectors), 300u);
+  // Without a count the entry still fails, marked or not.
+  EXPECT_FALSE(Run(0).ok);
+}
+
+TEST_F(IdentifyTest, NtfsWithLargerSectorsThanTheDeviceCountsInDeviceSectors) {
+  // 4 KiB-sector NTFS in a 512-byte image: its own count is in 4 KiB sectors.
+  Make(8200);
+  WriteNtfsBoot(S(0), 1023, 7);
+  PutLe16(S(0) + 11, 4096);
+  S(0)[13] = 1;
+  S(0)[64] = 0xF4;  // 4 KiB records
+  const Identified r = Run(0, 8192);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(EntryFsName(r.entry), u"NTFS");
+  EXPECT_EQ(+(r.entry.sectors), 8192u);  // the table's count: within the threshold of 1023 x 8
+  EXPECT_EQ(+(r.entry.sectorSize), 512u);
+}
+
 TEST_F(IdentifyTest, UnreadableBootSectorFails) {
   Make(100);
   mem->shared->badSectors = {0};

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 namespace kestrova {
 namespace {
@@ -21,6 +22,7 @@ class MountTest : public ::testing::Test {
   RecordingUi ui;
   MountedVolume mounted;
   MountHooks hooks;
+  std::uint64_t bootAt = 0;  // the boot sector handed to the mount: at the volume's start
 
   void Make(std::size_t sectors) { mem = std::make_unique<MemDevice>(Image(sectors * 512, 0)); }
   std::uint8_t* S(std::uint64_t sector) { return mem->at(sector); }
@@ -29,7 +31,7 @@ class MountTest : public ::testing::Test {
   bool Mount(FsType detected, MountRequest request = {}) {
     OpenedVolume opened;
     opened.type = detected;
-    opened.raw.bootSector.assign(S(0), S(0) + 512);
+    opened.raw.bootSector.assign(S(bootAt), S(bootAt) + 512);
     opened.raw.bootSectorRead = true;
     request.hooks = &hooks;
     return MountVolume(dev(), ui, request, opened, mounted);
@@ -132,6 +134,91 @@ TEST_F(MountTest, RawVolumeIsScannedAsDamagedNtfs) {
   EXPECT_EQ(dev().sectorsPerCluster, 1u);
   EXPECT_EQ(dev().lastCluster, 3999u);
   EXPECT_EQ(dev().volumeLastSector, 3999u);
+}
+
+TEST_F(MountTest, Fat32CountInTheSixteenBitFieldIsTheCount) {
+  // mkfs puts a small FAT32 volume's count in the 16-bit field and 0 in the 32-bit one.
+  Make(41000);
+  WriteFat32Boot(S(0), 0, 1, "SMALL", 1, 315);
+  PutLe16(S(0) + 19, 40960);
+  ASSERT_TRUE(Mount(FsType::Fat32));
+  EXPECT_EQ(dev().dataStart, 32u + 2u * 315u);
+  EXPECT_EQ(dev().lastCluster, 40960u - (32u + 630u) + 1u);
+  EXPECT_EQ(mounted.totalSectors, 40960u);
+}
+
+TEST_F(MountTest, HostileBootSizesAreBoundedByTheDevice) {
+  // A boot sector may claim anything; the geometry never exceeds what the
+  // device holds, nor what the table width can address.
+  struct Case {
+    const char* name;
+    FsType type;
+    std::function<void(std::uint8_t*)> write;
+    std::uint32_t lastCluster;
+  };
+  const std::vector<Case> cases = {
+      {"FAT32 claiming 2^32 sectors and 2^28 per FAT", FsType::Fat32,
+       [](std::uint8_t* s) {
+         WriteFat32Boot(s, 0xFFFFFFFF, 1, "", 1, 64);
+         PutLe32(s + 36, 0x0FFFFFFF);
+       },
+       1},  // the data area would start beyond the device: no clusters
+      {"FAT32 claiming 2^32 sectors", FsType::Fat32, [](std::uint8_t* s) { WriteFat32Boot(s, 0xFFFFFFFF, 1, "", 1, 64); },
+       4000 - (32 + 128) + 1},
+      {"FAT16 claiming 2^32 sectors", FsType::Fat16, [](std::uint8_t* s) { WriteFat16Boot(s, 0xFFFFFFFF, 1, ""); },
+       (4000 - (4 + 64 + 32)) / 4 + 1},
+      {"exFAT claiming 0xFFFFFFFE clusters", FsType::Exfat,
+       [](std::uint8_t* s) {
+         WriteExfatBoot(s, 4000, 1);
+         PutLe32(s + 92, 0xFFFFFFFE);
+       },
+       (4000 - 64) / 8 + 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make(4000);
+    c.write(S(0));
+    ASSERT_TRUE(Mount(c.type));
+    EXPECT_EQ(dev().lastCluster, c.lastCluster);
+  }
+}
+
+TEST_F(MountTest, LargerFileSystemSectorsAreScaledToTheDevicesAtAnyStart) {
+  // 4 KiB-sector NTFS inside a 512-byte image, starting at sector 100: the MFT
+  // is found in device sectors, not 8 times too far in.
+  Make(9000);
+  dev().volumeStart = 100;
+  bootAt = 100;
+  WriteNtfsBoot(S(100), 1000, 5, 4);
+  PutLe16(S(100) + 11, 4096);
+  S(100)[13] = 1;
+  S(100)[64] = 0xF4;  // 4 KiB records
+  std::uint8_t* rec = S(100 + 4 * 8);
+  std::memcpy(rec, "FILE", 4);
+  PutLe16(rec + 4, 48);
+  PutLe16(rec + 6, 9);
+  PutLe16(rec + 20, 56);
+  const std::uint8_t name[] = {'$', 0, 'M', 0, 'F', 0, 'T', 0};
+  std::memcpy(rec + 200, name, sizeof name);
+  ASSERT_TRUE(Mount(FsType::Ntfs));
+  EXPECT_EQ(dev().sectorSize, 512u);
+  EXPECT_EQ(dev().sectorsPerCluster, 8u);
+  EXPECT_EQ(mounted.mftStartSector, 32u);
+  EXPECT_EQ(mounted.mftRecordSize, 4096u);
+  EXPECT_TRUE(mounted.mftUsable);
+  EXPECT_EQ(mounted.totalSectors, 8000u);
+  EXPECT_EQ(dev().lastCluster, 999u);
+}
+
+TEST_F(MountTest, RawWholeDeviceBeyondTwoToTheThirtyTwoSectorsKeepsItsEnd) {
+  // A 3 TiB disk as the open sizes it: the volume bound is 64-bit, only the
+  // 32-bit cluster field is held at its largest value.
+  Make(100);
+  dev().deviceSectors = (3ull << 40) / 512;
+  ASSERT_TRUE(Mount(FsType::RawOther));
+  EXPECT_EQ(dev().volumeLastSector, (3ull << 40) / 512 - 1);
+  EXPECT_EQ(mounted.totalSectors, (3ull << 40) / 512);
+  EXPECT_EQ(dev().lastCluster, 0xFFFFFFFFu);
 }
 
 TEST_F(MountTest, OverriddenFatTypeNotFoundShowsTheMessageAndScansRaw) {

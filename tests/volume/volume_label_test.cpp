@@ -1,5 +1,7 @@
 #include "volume/volume_label.h"
 
+#include "fs/ntfs/ntfs_format.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -43,15 +45,15 @@ TEST(NtfsRecord, FixupsRestoreSectorEndsAndDetectTornRecords) {
   rec[52] = 0xBB;
   rec[510] = 0x07;
   rec[1022] = 0x07;
-  EXPECT_TRUE(ApplyNtfsFixups(rec));
+  EXPECT_TRUE(ApplyNtfsRecordFixups(rec).intact);
   EXPECT_EQ(rec[510], 0xAA);
   EXPECT_EQ(rec[1022], 0xBB);
   rec[510] = 0x00;  // no longer the check value: a torn write
-  EXPECT_FALSE(ApplyNtfsFixups(rec));
+  EXPECT_FALSE(ApplyNtfsRecordFixups(rec).intact);
   // An update sequence that points outside the record is refused.
   rec[4] = 0xF0;
   rec[5] = 0x03;
-  EXPECT_FALSE(ApplyNtfsFixups(rec));
+  EXPECT_FALSE(ApplyNtfsRecordFixups(rec).intact);
 }
 
 TEST(NtfsRecord, GarbageAttributeChainsEndTheWalk) {

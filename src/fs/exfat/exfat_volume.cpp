@@ -1,6 +1,7 @@
 #include "fs/exfat/exfat_volume.h"
 
 #include "common/le.h"
+#include "fs/exfat/exfat_format.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -46,10 +47,11 @@ void LoadTables(SectorDevice& d, ExfatVolume& v) {
   const std::uint32_t bitmapCluster = BitmapCluster(d, v);
   const std::uint64_t bitmapSector = v.dataStart + std::uint64_t{bitmapCluster - 2} * v.sectorsPerCluster;
   ReadArea(d, bitmapSector, bitmapBytes, v.bytesPerSector, v.bitmap);
-  v.map.Create(v.lastCluster + 1);
+  v.map.Create(std::uint64_t{v.lastCluster} + 1);
   // Free clusters, 64 at a time where the bitmap allows.
   std::uint64_t free = 0;
-  for (std::uint32_t c = 2; c <= v.lastCluster;) {
+  // 64-bit: a last cluster near 2^32 cannot wrap the walk.
+  for (std::uint64_t c = 2; c <= v.lastCluster;) {
     const std::uint64_t bit = c - 2;
     if (bit % 64 == 0 && bit / 8 + 8 <= v.bitmap.size() && c + 63 <= v.lastCluster) {
       const std::uint64_t word = LoadLe64(v.bitmap, static_cast<std::size_t>(bit / 8));
@@ -59,12 +61,12 @@ void LoadTables(SectorDevice& d, ExfatVolume& v) {
         continue;
       }
       if (word == ~0ull) {
-        for (std::uint32_t k = 0; k < 64; ++k) v.map.Mark(c + k, cluster_mark::kAllocated);
+        for (std::uint64_t k = 0; k < 64; ++k) v.map.Mark(c + k, cluster_mark::kAllocated);
         c += 64;
         continue;
       }
     }
-    if (IsExfatClusterFree(v, c))
+    if (IsExfatClusterFree(v, static_cast<std::uint32_t>(c)))
       ++free;
     else
       v.map.Mark(c, cluster_mark::kAllocated);
@@ -86,14 +88,16 @@ bool MountExfatGeometry(SectorDevice& d, bool load, bool damaged, ExfatVolume& v
   v.rootCluster = d.rootCluster;
   v.damaged = damaged;
   std::vector<std::uint8_t> boot(std::max<std::size_t>(v.bytesPerSector, 512));
-  if (d.ReadSectors(0, boot, 1) == ReadOk && BytesEqual(boot, 3, "EXFAT")) {
-    v.fatCount = std::max<std::uint8_t>(1, LoadU8(boot, 110));
-    v.fatLength = LoadLe32(boot, 84);
-    v.fatStart = LoadLe32(boot, 80) + (v.fatCount == 2 ? v.fatLength : 0u);
+  if (d.ReadSectors(0, boot, 1) == ReadOk) {
+    if (const auto b = ParseExfatBootSector(boot); b && b->signature) {
+      v.fatCount = std::max<std::uint8_t>(1, b->fatCount);
+      v.fatLength = b->fatLength;
+      v.fatStart = b->ActiveFatStart();
+    }
   }
   v.mounted = true;
   if (load && !damaged) LoadTables(d, v);
-  else v.map.Create(v.lastCluster + 1);
+  else v.map.Create(std::uint64_t{v.lastCluster} + 1);
   return true;
 }
 
@@ -134,7 +138,7 @@ bool CheckExfatRoot(SectorDevice& d, const ExfatVolume& v, std::uint32_t cluster
 
 bool CheckExfatBootCopy(SectorDevice& d, std::uint64_t sector, std::span<const std::uint8_t> boot,
                         std::uint32_t& offset) {
-  const std::uint32_t fatOffset = LoadLe32(boot, 80);
+  const std::uint32_t fatOffset = ParseExfatBootSector(boot).value_or(ExfatBootSector{}).fatOffset;
   std::vector<std::uint8_t> s(std::max<std::size_t>(d.sectorSize, 512));
   auto fatAt = [&](std::uint64_t at) { return d.ReadSectorsAt(at, s, 1, 0) == ReadOk && LoadLe32(s, 0) == 0xFFFFFFF8; };
   if (fatAt(sector + fatOffset)) return false;

@@ -3,6 +3,7 @@
 #include "common/activity.h"
 #include "common/le.h"
 #include "fs/fat/fat_dir.h"
+#include "fs/fat/fat_format.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -90,7 +91,7 @@ bool MountFatGeometry(SectorDevice& d, const MountedVolume& m, bool loadTable, b
   v.map.Create(v.lastCluster);
   if (loadTable && !damaged && ReadFat(d, v)) {
     if (v.type == FsType::Fat16) {
-      for (std::uint32_t c = 2; c <= v.lastCluster; ++c)
+      for (std::uint64_t c = 2; c <= v.lastCluster; ++c)
         if (v.RawEntry(c) != 0 && v.RawEntry(c) != kFatNotFat) v.map.Mark(c, cluster_mark::kAllocated);
     }
     CountFreeClusters(v);
@@ -197,7 +198,7 @@ std::optional<std::uint64_t> ReadFatChain(SectorDevice& d, const FatVolume& v, s
 
 std::uint64_t CountFreeClusters(FatVolume& v) {
   std::uint64_t free = 0;
-  for (std::uint32_t c = 2; c <= v.lastCluster; ++c) {
+  for (std::uint64_t c = 2; c <= v.lastCluster; ++c) {
     if (v.RawEntry(c) == 0)
       ++free;
     else
@@ -253,7 +254,7 @@ bool LocateFat16(SectorDevice& d, std::uint64_t T, FatVolume& v) {
   v.totalSectors = T;
   FinishGeometry(d, v);
   if (ReadFat(d, v)) {
-    for (std::uint32_t c = 2; c <= v.lastCluster; ++c)
+    for (std::uint64_t c = 2; c <= v.lastCluster; ++c)
       if (v.RawEntry(c) != 0 && v.RawEntry(c) != kFatNotFat) v.map.Mark(c, cluster_mark::kAllocated);
     CountFreeClusters(v);
   }
@@ -333,7 +334,7 @@ bool LocateFat32(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, FatV
 
 bool CheckFat32BootCopy(SectorDevice& d, std::uint64_t sector, std::span<const std::uint8_t> boot,
                         std::uint32_t& offset) {
-  const std::uint16_t reserved = LoadLe16(boot, 14);
+  const std::uint16_t reserved = ParseFatBootSector(boot).value_or(FatBootSector{}).reservedSectors;
   std::vector<std::uint8_t> s(std::max<std::size_t>(d.sectorSize, 512));
   auto fatAt = [&](std::uint64_t at) { return d.ReadSectorsAt(at, s, 1, 0) == ReadOk && LooksLikeFatStart(s); };
   if (fatAt(sector + reserved)) return false;

@@ -6,19 +6,6 @@
 
 namespace kestrova {
 
-std::optional<RecordHeader> ReadRecordHeader(std::span<const std::uint8_t> r) {
-  if (r.size() < 0x30 || !BytesEqual(r, 0, "FILE")) return std::nullopt;
-  RecordHeader h;
-  h.updateOffset = LoadLe16(r, 0x04);
-  h.updateCount = LoadLe16(r, 0x06);
-  h.firstAttribute = LoadLe16(r, 0x14);
-  h.flags = LoadLe16(r, 0x16);
-  h.bytesInUse = LoadLe32(r, 0x18);
-  h.number = LoadLe32(r, 0x2C);
-  h.baseRecord = LoadLe64(r, 0x20) & 0xFFFFFFFFFFFFull;
-  return h;
-}
-
 namespace {
 
 std::optional<AttributeRef> AttributeAt(std::span<const std::uint8_t> r, std::size_t at) {

@@ -3,6 +3,8 @@
 // record before it is used.
 #pragma once
 
+#include "fs/ntfs/ntfs_format.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -58,16 +60,9 @@ std::u16string FileNameText(std::span<const std::uint8_t> fileNameValue);
 // The attribute's name (UTF-16).
 std::u16string AttributeName(std::span<const std::uint8_t> record, const AttributeRef& a);
 
-struct RecordHeader {
-  std::uint16_t updateOffset = 0;
-  std::uint16_t updateCount = 0;
-  std::uint16_t firstAttribute = 0;
-  std::uint16_t flags = 0;  // bit 0: in use
-  std::uint32_t bytesInUse = 0;
-  std::uint32_t number = 0;
-  std::uint64_t baseRecord = 0;  // of an extension record: the record it belongs to (48 bits)
-  bool inUse() const { return flags & 1; }
-};
-std::optional<RecordHeader> ReadRecordHeader(std::span<const std::uint8_t> record);
+using RecordHeader = NtfsRecordHeader;
+inline std::optional<RecordHeader> ReadRecordHeader(std::span<const std::uint8_t> record) {
+  return ParseNtfsRecordHeader(record);
+}
 
 }  // namespace kestrova

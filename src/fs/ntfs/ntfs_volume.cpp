@@ -4,7 +4,6 @@
 #include "fs/ntfs/ntfs_record.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace kestrova {
 namespace {
@@ -29,22 +28,6 @@ bool FindSystemRecord(SectorDevice& d, const NtfsVolume& v, std::uint64_t startC
 }
 
 }  // namespace
-
-bool ApplyFixups(std::span<std::uint8_t> r, std::uint32_t recordSize) {
-  if (r.size() < 8) return false;
-  const std::uint16_t offset = LoadLe16(r, 4);
-  std::uint16_t count = LoadLe16(r, 6);
-  if (offset >= recordSize || offset >= r.size()) return false;
-  if (count < 1 || count > 9) count = 9;
-  for (std::uint16_t i = 1; i < count; ++i) {
-    const std::size_t end = std::size_t{i} * 512 - 2;
-    const std::size_t from = offset + 2u * i;
-    if (end + 2 > r.size() || from + 2 > r.size()) break;
-    r[end] = r[from];
-    r[end + 1] = r[from + 1];
-  }
-  return true;
-}
 
 bool ReadRuns(SectorDevice& d, const std::vector<DataRun>& runs, std::uint64_t vcn, std::uint64_t clusters,
               std::uint32_t bpc, std::vector<std::uint8_t>& out, bool* unreadable) {
@@ -75,7 +58,7 @@ bool ReadMftRecord(SectorDevice& d, const NtfsVolume& v, std::uint64_t number, s
   if (!ReadRuns(d, v.mftRuns, vcn, clusters, v.bytesPerCluster, buffer)) return false;
   out.assign(buffer.begin() + static_cast<std::ptrdiff_t>(within),
              buffer.begin() + static_cast<std::ptrdiff_t>(within + v.recordSize));
-  return BytesEqual(out, 0, "FILE") && ApplyFixups(out, v.recordSize);
+  return ParseNtfsRecordHeader(out) && ApplyFixups(out, v.recordSize);
 }
 
 bool IsNtfsClusterFree(const NtfsVolume& v, std::uint64_t c) {
@@ -142,12 +125,12 @@ bool CheckNtfsBootCopy(SectorDevice& d, std::uint64_t sector, std::vector<std::u
   std::vector<std::uint8_t> two(1024, 0);
   boot.assign(512, 0);
   if (d.ReadSectors(sector, boot, 1) != ReadOk) return false;
-  if (std::memcmp(boot.data() + 3, "NTFS", 4) != 0 || LoadLe16(boot, 0x0B) != 512 || LoadLe32(boot, 0x24) != 0x800080)
-    return false;
+  const auto b = ParseNtfsBootSector(boot);
+  if (!b || !b->signature || b->bytesPerSector != 512 || !b->MediaWordValid()) return false;
   const auto next = std::span(two).subspan(512);
   if (d.ReadSectors(sector + 1, next, 1) == ReadOk && (ContainsUtf16(next, u"NTLDR") || ContainsUtf16(next, u"BOOTMGR")))
     return false;
-  const std::uint64_t total = LoadLe64(boot, 0x28);
+  const std::uint64_t total = b->totalSectors;
   if (total > sector) return false;
   start = sector - total;
   return true;
@@ -160,10 +143,8 @@ bool MountNtfsGeometry(SectorDevice& d, const MountedVolume& m, bool load, NtfsV
   v.sectorsPerCluster = std::max<std::uint32_t>(1, d.sectorsPerCluster);
   v.bytesPerCluster = v.sectorsPerCluster * v.bytesPerSector;
   v.lastCluster = d.lastCluster;
-  v.recordSize = m.mftRecordSize ? m.mftRecordSize : 1024;
-  // A record smaller than a sector or over 64 KiB is a damaged boot sector:
-  // read records as the common 1024 bytes rather than as nonsense.
-  if (v.recordSize < v.bytesPerSector || v.recordSize > 65536) v.recordSize = 1024;
+  // The mount applied the record-size rule; a size it could not take reads as the common one.
+  v.recordSize = m.mftRecordSize ? m.mftRecordSize : kNtfsFallbackRecordSize;
   v.ignoreMetadata = m.damaged;
   v.mounted = true;
   if (m.damaged || m.mftStartSector == kAllOnes) return true;

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "device/sector_device.h"
+#include "fs/ntfs/ntfs_format.h"
 #include "fs/ntfs/run_list.h"
 #include "volume/mount.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -34,8 +36,11 @@ struct NtfsVolume {
 // ignored) also reads the bitmap and counts free clusters.
 bool MountNtfsGeometry(SectorDevice& device, const MountedVolume& mounted, bool load, NtfsVolume& volume);
 
-// The update-sequence fixups (sectors 1..n-1; n outside 1..9 counts as 9).
-bool ApplyFixups(std::span<std::uint8_t> record, std::uint32_t recordSize);
+// The update-sequence fixups of a record read as `recordSize` bytes; a torn
+// record is still used (what it holds is all there is).
+inline bool ApplyFixups(std::span<std::uint8_t> record, std::uint32_t recordSize) {
+  return ApplyNtfsRecordFixups(record.first(std::min<std::size_t>(record.size(), recordSize))).applied;
+}
 
 // Record `number` of the MFT, read through its runs and fixed up.
 bool ReadMftRecord(SectorDevice& device, const NtfsVolume& v, std::uint64_t number, std::vector<std::uint8_t>& out);

@@ -258,6 +258,7 @@ int RawScanner::ScanRawWindow(const RawScanWindow& window, std::uint64_t& sector
   // Only whole sectors that the window really holds are tested.
   const auto bytes = static_cast<std::uint64_t>(window.dataEnd - window.data);
   const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(window.sectorCount, bytes / ss));
+  if (count == 0) return 0;  // not one whole sector: nothing to test
   window_ = window;
   windowSectors_ = count;
   const std::uint32_t stride = std::max<std::uint32_t>(1, window.stride);
@@ -346,7 +347,10 @@ bool RawScanner::ReadAheadInto(WorkBuffer& buffer, ReadAheadCursor& c, std::size
   const std::size_t ss = config.sectorSize;
   if (ss < kMinSectorSize || ss > kMaxSectorSize) return false;
   chunk = std::clamp(chunk, kReadAheadMinChunk, kReadAheadMaxNeed);
-  if (buffer.bytes.empty()) buffer.bytes.assign(kReadAheadBufferSize, 0);
+  // 320 KiB serve every need up to the maximum with sectors of up to 4 KiB;
+  // larger sectors get a larger buffer, once.
+  const std::size_t required = std::max(kReadAheadBufferSize, kReadAheadFront + kReadAheadMaxNeed + 2 * ss);
+  if (buffer.bytes.size() < required) buffer.bytes.assign(required, 0);
   std::uint8_t* buf = buffer.bytes.data();
   const std::size_t room = buffer.bytes.size();
 

@@ -41,7 +41,8 @@ struct RawScanWindow {
 // A measure routine's view of the bytes from its sector on. data[0..size) is
 // loaded; pos is the routine's position and may lie past size after a jump;
 // nextSector is the sector that follows data[size). ReadAhead moves the loaded
-// bytes, so a routine keeps offsets, never pointers, across it.
+// bytes and pos with them, so a routine advances pos by relative steps and
+// keeps its own count of the bytes walked, never a pointer or an old pos.
 struct ReadAheadCursor {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
@@ -52,7 +53,8 @@ struct ReadAheadCursor {
   Bytes view() const { return pos <= size ? Bytes(data + pos, size - pos) : Bytes(); }
 };
 
-// The largest need a read-ahead can meet (the buffer keeps some look-behind too).
+// Read-ahead work buffers: data from kReadAheadFront on, up to 4 KiB of
+// look-behind kept in front of it; a need of up to kReadAheadMaxNeed is always met.
 inline constexpr std::size_t kReadAheadBufferSize = 327680;  // 320 KiB
 inline constexpr std::size_t kReadAheadFront = 32768;        // room kept in front of the data
 inline constexpr std::size_t kReadAheadMaxNeed = 256 * 1024;

@@ -22,7 +22,10 @@ void DeviceSectorReader::Read(std::uint64_t sector, std::uint32_t count, std::sp
   const std::size_t want = std::min<std::size_t>(out.size(), static_cast<std::size_t>(count) * device_.sectorSize);
   if (device_.sectorSize == 0 || want == 0) return;
   const auto whole = static_cast<std::uint32_t>(want / device_.sectorSize);
-  if (device_.ReadSectors(sector, out.first(want), whole) != ReadOk)
+  // A read clipped at the volume end leaves the rest of the buffer as it was:
+  // zeros, not an earlier read-ahead's bytes, must follow the volume.
+  std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(want), std::uint8_t{0});
+  if (device_.ReadSectors(sector, out.first(whole * static_cast<std::size_t>(device_.sectorSize)), whole) != ReadOk)
     std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(want), std::uint8_t{0});
 }
 

@@ -1,6 +1,8 @@
 #include "raw/raw_scanner.h"
 
+#include "device/sector_device.h"
 #include "scan/entry_ops.h"
+#include "support/crafted.h"
 #include "support/recording_ui.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +95,12 @@ struct Harness {
   std::vector<std::uint64_t> probed;
 };
 
+// gtest binds references: packed fields are copied out first.
+template <typename T>
+T Field(T value) {
+  return value;
+}
+
 std::uint16_t g_target = 0;
 bool OnlyTarget(FindContext& c) { return c.row->itemIndex == g_target; }
 std::uint32_t MeasureThousand(FindContext&) { return 1000; }
@@ -122,18 +130,18 @@ TEST(RawScanner, EveryHeaderRowIsRecognisedAtASectorBoundary) {
         ASSERT_EQ(h.lists.raw.size(), before + 1);
         const ScanEntry e = h.lists.raw.at(before);
         EXPECT_EQ(e.RawSignature(), target);
-        EXPECT_EQ(e.location, first);
+        EXPECT_EQ(Field(e.location), first);
         EXPECT_EQ(e.Kind(), EntryKind::Raw);
-        EXPECT_EQ(e.name, kGeneratedName);
+        EXPECT_EQ(Field(e.name), kGeneratedName);
         EXPECT_EQ(e.RawSequence(), 1u);
         EXPECT_EQ(h.map.Get(first), cluster_mark::kFoundStart) << "one sector per cluster here";
         EXPECT_EQ(h.folders.back(), target);
         if (measured) {
-          EXPECT_EQ(e.size, 1000u);
+          EXPECT_EQ(Field(e.size), 1000u);
           EXPECT_EQ(e.rating, rating::kIntact);
         } else {
           // Pending: closed by its limit (LNK: 4 KiB) or at the end of the window.
-          EXPECT_EQ(e.size, std::min<std::uint64_t>(table[target].maxSize ? table[target].maxSize : 0xFFFFFFFFu,
+          EXPECT_EQ(Field(e.size), std::min<std::uint64_t>(table[target].maxSize ? table[target].maxSize : 0xFFFFFFFFu,
                                                     (112 - first) * kSs));
           EXPECT_EQ(e.rating, rating::kRawClosed);
         }
@@ -189,8 +197,8 @@ TEST(RawScanner, PendingFileIsClosedByTheNextHeader) {
   h.Scan(0, 400);
   const auto entries = h.Entries();
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].location, 100u);
-  EXPECT_EQ(entries[0].size, 102400u);
+  EXPECT_EQ(Field(entries[0].location), 100u);
+  EXPECT_EQ(Field(entries[0].size), 102400u);
   EXPECT_EQ(entries[0].rating, rating::kRawClosed);
   EXPECT_EQ(h.NameOf(entries[0]), u"000000001.psd");
   ASSERT_TRUE(h.scanner.pending().open);
@@ -208,8 +216,8 @@ TEST(RawScanner, PendingFileThatNeverEndsIsCappedByItsMaximum) {
     h.Scan(0, 32);
     const auto entries = h.Entries();
     ASSERT_EQ(entries.size(), 1u) << "closed once the scan passed sector 2 + 8";
-    EXPECT_EQ(entries[0].size, 4096u);
-    EXPECT_EQ(entries[0].location, 2u);
+    EXPECT_EQ(Field(entries[0].size), 4096u);
+    EXPECT_EQ(Field(entries[0].location), 2u);
     EXPECT_FALSE(h.scanner.pending().open);
   }
   {
@@ -228,7 +236,7 @@ TEST(RawScanner, PendingFileThatNeverEndsIsCappedByItsMaximum) {
     scanAt(102401);
     const auto entries = h.Entries();
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].size, 50u * 1048576);
+    EXPECT_EQ(Field(entries[0].size), 50u * 1048576);
   }
   {
     Harness h(16);
@@ -237,7 +245,7 @@ TEST(RawScanner, PendingFileThatNeverEndsIsCappedByItsMaximum) {
     EXPECT_TRUE(h.Entries().empty()) << "a file still pending when the scan stops is not reported";
     h.scanner.ClosePending(16);
     ASSERT_EQ(h.Entries().size(), 1u) << "unless the driver closes it at the end";
-    EXPECT_EQ(h.Entries()[0].size, 13u * kSs);
+    EXPECT_EQ(Field(h.Entries()[0].size), 13u * kSs);
   }
 }
 
@@ -250,7 +258,7 @@ TEST(RawScanner, RowWithoutMeasureOrMaximumRunsToTheNextHeaderOnly) {
   EXPECT_EQ(h.Scan(0, 64), 64u) << "no skip for a size that is not known";
   const auto entries = h.Entries();
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].size, 6u * kSs);
+  EXPECT_EQ(Field(entries[0].size), 6u * kSs);
   EXPECT_EQ(h.scanner.pending().size, 0xFFFFFFFFu);
   EXPECT_EQ(h.scanner.pending().limitSector, 10u + 0xFFFFFFFFu / kSs);
 }
@@ -281,10 +289,10 @@ TEST(RawScanner, FindCrossingTheWindowEndContinuesInTheNextWindow) {
   EXPECT_EQ(h.Scan(done, 16), 16u) << "the second ZIP (at 23) ends inside this window";
   const auto entries = h.Entries();
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].location, 2u);
-  EXPECT_EQ(entries[0].size, 20u * kSs + 4);
-  EXPECT_EQ(entries[1].location, 23u);
-  EXPECT_EQ(entries[1].size, 7u * kSs + 4);
+  EXPECT_EQ(Field(entries[0].location), 2u);
+  EXPECT_EQ(Field(entries[0].size), 20u * kSs + 4);
+  EXPECT_EQ(Field(entries[1].location), 23u);
+  EXPECT_EQ(Field(entries[1].size), 7u * kSs + 4);
 
   // A pending file that spans windows is sized from its own first sector.
   Harness p(64);
@@ -292,7 +300,7 @@ TEST(RawScanner, FindCrossingTheWindowEndContinuesInTheNextWindow) {
   p.PutText(40, "GIF89a");
   p.ScanAll(0, 64, 16);
   ASSERT_EQ(p.Entries().size(), 1u);
-  EXPECT_EQ(p.Entries()[0].size, 30u * kSs);
+  EXPECT_EQ(Field(p.Entries()[0].size), 30u * kSs);
 }
 
 std::uint32_t MeasureAbsurd(FindContext&) { return 0xFFFFFFFFu; }
@@ -309,7 +317,7 @@ TEST(RawScanner, SizesAndSkipsStayBounded) {
   h.PutText(3, "PK\x03\x04");
   EXPECT_EQ(h.Scan(0, 16), 3u + 8388608) << "a 4 GiB ZIP is skipped in 64-bit sector arithmetic";
   ASSERT_EQ(h.Entries().size(), 1u);
-  EXPECT_EQ(h.Entries()[0].size, 0xFFFFFFFFu);
+  EXPECT_EQ(Field(h.Entries()[0].size), 0xFFFFFFFFu);
 
   Harness g(16, table);
   g.PutText(0, "GIF81");  // asks for 511 bytes: too small to honour
@@ -319,9 +327,9 @@ TEST(RawScanner, SizesAndSkipsStayBounded) {
   g.Scan(0, 16);
   const auto e = g.Entries();
   ASSERT_EQ(e.size(), 3u);
-  EXPECT_EQ(e[0].location, 0u);
-  EXPECT_EQ(e[1].location, 1u);
-  EXPECT_EQ(e[2].location, 9u);
+  EXPECT_EQ(Field(e[0].location), 0u);
+  EXPECT_EQ(Field(e[1].location), 1u);
+  EXPECT_EQ(Field(e[2].location), 9u);
 }
 
 TEST(RawScanner, SerialNumbersCountDownInReverseMode) {
@@ -344,8 +352,8 @@ TEST(RawScanner, SerialNumbersCountDownInReverseMode) {
       EXPECT_EQ(h.NameOf(e[1]), u"000000002.jpg");
       EXPECT_EQ(h.NameOf(e[2]), u"000000001.psd");
     }
-    EXPECT_EQ(e[0].size, 15u * kSs);
-    EXPECT_EQ(e[1].size, 10u * kSs);
+    EXPECT_EQ(Field(e[0].size), 15u * kSs);
+    EXPECT_EQ(Field(e[1].size), 10u * kSs);
   }
   // Reverse mode: windows come from the end; a header below a pending file leaves it whole.
   Harness r(64);
@@ -355,7 +363,7 @@ TEST(RawScanner, SerialNumbersCountDownInReverseMode) {
   r.Scan(32, 32);
   r.Scan(0, 32);
   ASSERT_EQ(r.Entries().size(), 1u);
-  EXPECT_EQ(r.Entries()[0].size, 50u * 1048576);
+  EXPECT_EQ(Field(r.Entries()[0].size), 50u * 1048576);
 }
 
 TEST(RawScanner, IsoFindStartsAtTheImage) {
@@ -391,7 +399,7 @@ TEST(RawScanner, RoutinesRetypeNameAndFailSafely) {
   const auto e = h.Entries();
   ASSERT_EQ(e.size(), 3u);
   EXPECT_EQ(h.NameOf(e[0]), u"report.docx");
-  EXPECT_NE(e[0].name, kGeneratedName);
+  EXPECT_NE(Field(e[0].name), kGeneratedName);
   EXPECT_EQ(e[0].rating, rating::kRawClosed);
   EXPECT_EQ(h.NameOf(e[1]), u"000000002.docx") << "a name starting with a dot is not taken";
   EXPECT_EQ(e[1].RawSignature(), 110);
@@ -561,6 +569,22 @@ TEST(RawScanner, ReadAheadKeepsTheBytesOfTheDisk) {
   ReadAheadCursor e{h.At(2047), kSs, 600, 2048};
   ASSERT_TRUE(h.scanner.ReadAhead(e, 8, 4096));
   for (std::size_t k = 0; k < 8; ++k) EXPECT_EQ(e.data[e.pos + k], 0);
+}
+
+TEST(RawScanner, DeviceReaderGivesZerosPastTheVolume) {
+  test::MemDevice mem(std::vector<std::uint8_t>(64 * kSs, 0x5A));
+  mem.device.volumeLastSector = 9;
+  DeviceSectorReader reader(mem.device);
+  std::vector<std::uint8_t> out(8 * kSs, 0xEE);
+  reader.Read(6, 8, out);
+  EXPECT_EQ(out[0], 0x5A);
+  EXPECT_EQ(out[4 * kSs - 1], 0x5A);
+  EXPECT_EQ(out[4 * kSs], 0) << "sector 10 lies past the volume";
+  EXPECT_EQ(out.back(), 0);
+  std::fill(out.begin(), out.end(), 0xEE);
+  reader.Read(40, 2, out);
+  EXPECT_EQ(out[0], 0) << "a failed read gives zeros";
+  EXPECT_EQ(out[2 * kSs], 0xEE) << "nothing past the sectors asked for";
 }
 
 TEST(RawScanner, ProgressTitle) {

@@ -7,7 +7,7 @@
 #include "common/le.h"
 #include "common/ui.h"
 #include "device/memory_block_source.h"
-#include "recovery/recoverable_volume.h"
+#include "fs/fs_reader.h"
 #include "scan/result_lists.h"
 #include "volume/identify.h"
 #include "volume/mount.h"

@@ -12,7 +12,7 @@
 #include "fs/exfat/exfat_volume.h"
 #include "fs/fat/fat_volume.h"
 #include "fs/ntfs/ntfs_volume.h"
-#include "recovery/recoverable_volume.h"
+#include "fs/fs_reader.h"
 #include "recovery/recovery_job.h"
 #include "volume/list_partitions.h"
 #include "volume/mount.h"

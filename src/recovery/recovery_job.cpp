@@ -2,7 +2,7 @@
 
 #include "common/activity.h"
 #include "common/text.h"
-#include "recovery/fat_writer.h"
+#include "fs/cluster_chain.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,10 +6,10 @@
 #include "device/device_identity.h"
 #include "device/scan_flags.h"
 #include "fs/fat/fat_find.h"
-#include "recovery/fat_writer.h"
-#include "recovery/recoverable_volume.h"
+#include "fs/cluster_chain.h"
+#include "fs/fs_reader.h"
 #include "recovery/output_file.h"
-#include "recovery/output_sink.h"
+#include "fs/output_sink.h"
 #include "resources/strings.h"
 
 #include <cstdint>

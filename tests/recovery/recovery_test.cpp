@@ -1,4 +1,4 @@
-#include "recovery/fat_writer.h"
+#include "fs/cluster_chain.h"
 #include "recovery/output_file.h"
 #include "recovery/output_names.h"
 #include "recovery/recovery_job.h"

@@ -7,7 +7,7 @@
 #include "fs/dir_find.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_volume.h"
-#include "recovery/output_sink.h"
+#include "fs/output_sink.h"
 
 #include <atomic>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "fs/exfat/exfat_find.h"
 #include "fs/exfat/exfat_volume.h"
-#include "recovery/recoverable_volume.h"
+#include "fs/fs_reader.h"
 #include "support/crafted.h"
 #include "support/recording_ui.h"
 #include "volume/identify.h"

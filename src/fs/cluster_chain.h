@@ -5,7 +5,7 @@
 #pragma once
 
 #include "fs/fat/fat_find.h"
-#include "recovery/output_sink.h"
+#include "fs/output_sink.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "recovery/fat_writer.h"
+#include "fs/cluster_chain.h"
 
 #include "common/activity.h"
 

@@ -1,4 +1,4 @@
-#include "recovery/recoverable_volume.h"
+#include "fs/fs_reader.h"
 
 #include "common/text.h"
 #include "scan/virtual_folders.h"

@@ -1,4 +1,4 @@
-#include "recovery/output_sink.h"
+#include "fs/output_sink.h"
 
 #include "resources/strings.h"
 

@@ -6,7 +6,7 @@
 #include "fs/fat/fat_find.h"
 #include "fs/ntfs/efs_export.h"
 #include "fs/ntfs/ntfs_files.h"
-#include "recovery/fat_writer.h"
+#include "fs/cluster_chain.h"
 
 #include <cstdint>
 #include <optional>

@@ -75,7 +75,7 @@ std::string TypeText(const std::u16string& name, bool folder) {
 }
 
 struct Lister {
-  RecoverableVolume& volume;
+  FsReader& volume;
   const LsOptions& o;
   DisplayFilter filter;
   JsonWriter json;
@@ -126,7 +126,7 @@ struct Lister {
 
   // Lists one folder; `stack` holds the clusters of the folders being walked,
   // so a crafted ".." or a cluster loop can never recurse forever.
-  void Walk(std::uint32_t handle, const std::string& path, std::set<std::uint32_t>& stack, bool root) {
+  void Walk(EntryHandle handle, const std::string& path, std::set<EntryHandle>& stack, bool root) {
     std::vector<FoundEntry> entries = volume.List(handle, filter);
     std::stable_partition(entries.begin(), entries.end(),
                           [&](const FoundEntry& f) { return IsFolder(f.entry, volume.Type()); });
@@ -146,7 +146,7 @@ struct Lister {
     if (!o.recursive) return;
     for (const FoundEntry& f : entries) {
       const ScanEntry& e = f.entry;
-      const std::uint32_t cluster = volume.FolderHandle(e);
+      const EntryHandle cluster = volume.FolderHandle(e);
       if (!IsFolder(e, volume.Type()) || f.dotEntry || e.Kind() == EntryKind::Overwritten || cluster < 2 ||
           stack.count(cluster))
         continue;
@@ -182,8 +182,8 @@ int RunLs(const LsOptions& o) {
     std::fprintf(stderr, "kestrova-cli: no folder %s on this volume\n", o.path.c_str());
     return kExitNotFound;
   }
-  const std::uint32_t handle = resolved->back();
-  std::set<std::uint32_t> stack(resolved->begin(), resolved->end());
+  const EntryHandle handle = resolved->back();
+  std::set<EntryHandle> stack(resolved->begin(), resolved->end());
   if (o.json) lister.json.BeginArray();
   lister.Walk(handle, shown, stack, resolved->size() == 1);
   if (o.json) {

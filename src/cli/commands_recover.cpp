@@ -77,7 +77,7 @@ int RunRecover(const RecoverOptions& o) {
   BrowseSession session;
   session.collectMft = !o.noMft;
   if (int code = session.Open(o.source, o.partition, "recover"); code != kExitOk) return code;
-  RecoverableVolume& volume = *session.volume;
+  FsReader& volume = *session.volume;
 
   DisplayFilter filter;
   if (o.deletedOnly || !o.mask.empty()) {

@@ -133,14 +133,14 @@ SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64
   lists_ = std::make_unique<ResultLists>(&ui_);
   if (IsFatFamily(device_.fsType) && fat_.volume.IsFat()) {
     fatContext_ = std::make_unique<FatContext>(FatContext{device_, fat_.volume, lists_.get(), nullptr, true});
-    volume_ = std::make_unique<FatRecoverable>(*fatContext_);
+    volume_ = std::make_unique<FatFsReader>(*fatContext_);
   } else if (device_.fsType == FsType::Exfat && exfat_.volume.mounted) {
     exfatContext_ = std::make_unique<ExfatContext>(ExfatContext{device_, exfat_.volume, lists_.get(), nullptr});
-    volume_ = std::make_unique<ExfatRecoverable>(*exfatContext_);
+    volume_ = std::make_unique<ExfatFsReader>(*exfatContext_);
   } else if (device_.fsType == FsType::Ntfs && ntfs_.volume.mounted) {
     ntfsContext_.reset(new NtfsContext{device_, ntfs_.volume, lists_.get()});
     ntfsContext_->ui = &ui_;
-    volume_ = std::make_unique<NtfsRecoverable>(*ntfsContext_);
+    volume_ = std::make_unique<NtfsFsReader>(*ntfsContext_);
   } else {
     return SessionStatus::Unsupported;
   }

@@ -12,7 +12,9 @@
 #include "fs/exfat/exfat_volume.h"
 #include "fs/fat/fat_volume.h"
 #include "fs/ntfs/ntfs_volume.h"
-#include "fs/fs_reader.h"
+#include "fs/exfat/exfat_fs_reader.h"
+#include "fs/fat/fat_fs_reader.h"
+#include "fs/ntfs/ntfs_fs_reader.h"
 #include "recovery/recovery_job.h"
 #include "volume/list_partitions.h"
 #include "volume/mount.h"
@@ -50,7 +52,7 @@ struct VolumeRow {
 // A path resolved on the mounted volume: the folder handles from the root down,
 // and the entry itself when the path names a file (or a folder by its entry).
 struct VolumePath {
-  std::vector<std::uint32_t> folders;  // the root first
+  std::vector<EntryHandle> folders;  // the root first
   std::optional<FoundEntry> entry;     // set when the last component is a file
   bool IsFolder() const { return !entry.has_value(); }
 };
@@ -84,7 +86,7 @@ class VolumeSession {
   std::size_t CollectMft(WorkerToken& token);
 
   bool mounted() const { return volume_ != nullptr; }
-  RecoverableVolume& volume() { return *volume_; }
+  FsReader& volume() { return *volume_; }
   FsType fsType() const { return device_.fsType; }
   const MountedVolume& mountedVolume() const { return mounted_; }
   SectorDevice& device() { return device_; }
@@ -124,7 +126,7 @@ class VolumeSession {
   std::unique_ptr<FatContext> fatContext_;
   std::unique_ptr<ExfatContext> exfatContext_;
   std::unique_ptr<NtfsContext> ntfsContext_;
-  std::unique_ptr<RecoverableVolume> volume_;
+  std::unique_ptr<FsReader> volume_;
 };
 
 // "/a/b" -> {"a", "b"}.

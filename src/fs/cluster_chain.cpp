@@ -95,18 +95,6 @@ bool WriteChain(const ClusterChainView& v, std::uint32_t first, OutputSink& sink
 
 }  // namespace
 
-ClusterChainView ChainViewOf(FatContext& ctx) {
-  const FatVolume& volume = ctx.volume;
-  ClusterChainView view{ctx.device, volume.bytesPerCluster, volume.lastCluster, kFatChainEnd, {}};
-  // A free entry counts as the next cluster; an end-of-chain value ends it.
-  view.next = [&volume](std::uint32_t c) {
-    const std::uint32_t n = NextCluster(volume, c);
-    if (n == 0) return c + 1;
-    return n >= kFatChainEnd ? kFatEndOfChain : n;
-  };
-  return view;
-}
-
 WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
   WriteResult r;
   const bool existing = entry.clusterInUse == 1 && entry.deletedMark == 0;

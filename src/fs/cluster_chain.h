@@ -1,11 +1,14 @@
-// Copying the data of FAT entries: existing files along their cluster chain
-// (consecutive clusters in one read), deleted files as contiguous clusters
-// from their first cluster. The same paths fill memory for previews and the
-// hex view.
+// The data path of the cluster-chain file systems (FAT12/16/32 and exFAT):
+// existing files along their chain (consecutive clusters in one read),
+// deleted files as contiguous clusters from their first cluster. The same
+// paths fill memory for previews and the hex view. Each reader supplies a
+// view of its clusters and how it follows a chain.
 #pragma once
 
-#include "fs/fat/fat_find.h"
+#include "device/sector_device.h"
+#include "fs/fs_reader.h"
 #include "fs/output_sink.h"
+#include "scan/scan_entry.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,28 +17,24 @@
 
 namespace kestrova {
 
-struct WriteResult {
-  bool complete = false;      // the whole size was written
-  bool chainFallback = false; // the chain could not be followed: copied as contiguous clusters
-};
+// What `next` returns at the end of a chain: above every cluster of any
+// volume (exFAT numbers clusters up to 0xFFFFFFF6, so FAT's own end value
+// 0x0FFFFFFF could name a real cluster there).
+inline constexpr std::uint32_t kEndOfChain = 0xFFFFFFFF;
 
 // What the writer needs of a FAT or exFAT volume: its clusters and the
-// successor of a cluster as the writer follows chains (kFatEndOfChain at the end).
+// successor of a cluster as the writer follows chains (kEndOfChain at the end).
 struct ClusterChainView {
   SectorDevice& device;
   std::uint32_t bytesPerCluster = 512;
   std::uint32_t lastCluster = 0;
-  std::uint32_t chainEnd = kFatChainEnd;  // a first cluster from here on cannot start a chain
+  std::uint32_t chainEnd = 0x0FFFFFF8;  // a first cluster from here on cannot start a chain
   std::function<std::uint32_t(std::uint32_t)> next;
 };
-ClusterChainView ChainViewOf(FatContext& ctx);
 
 // Writes the entry's data to the sink. The entry's chainFallback and
 // clusterInUse are updated when its chain cannot be followed.
 WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control);
-inline WriteResult WriteFatFile(FatContext& ctx, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
-  return WriteFatFile(ChainViewOf(ctx), entry, sink, control);
-}
 
 // Files of at most this size are loaded for previews.
 inline constexpr std::uint64_t kMaxLoadIntoMemory = 0x1400000;
@@ -44,17 +43,9 @@ inline constexpr std::uint64_t kMaxLoadIntoMemory = 0x1400000;
 // nothing for a file above 20 MiB.
 std::optional<std::vector<std::uint8_t>> LoadIntoMemory(const ClusterChainView& view, const ScanEntry& entry,
                                                        std::uint64_t length = 0);
-inline std::optional<std::vector<std::uint8_t>> LoadIntoMemory(FatContext& ctx, const ScanEntry& entry,
-                                                              std::uint64_t length = 0) {
-  return LoadIntoMemory(ChainViewOf(ctx), entry, length);
-}
 
 // `length` bytes from `offset` of the file (clusters before the offset are not read).
 std::vector<std::uint8_t> ReadFatRange(const ClusterChainView& view, const ScanEntry& entry, std::uint64_t offset,
                                        std::uint64_t length);
-inline std::vector<std::uint8_t> ReadFatRange(FatContext& ctx, const ScanEntry& entry, std::uint64_t offset,
-                                              std::uint64_t length) {
-  return ReadFatRange(ChainViewOf(ctx), entry, offset, length);
-}
 
 }  // namespace kestrova

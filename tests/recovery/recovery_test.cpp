@@ -1,4 +1,5 @@
-#include "fs/cluster_chain.h"
+#include "fs/fat/fat_fs_reader.h"
+#include "fs/ntfs/ntfs_fs_reader.h"
 #include "recovery/output_file.h"
 #include "recovery/output_names.h"
 #include "recovery/recovery_job.h"
@@ -128,7 +129,7 @@ class FatWriting : public test::TempDirTest {
     RecoveryControl control;
     std::vector<std::uint8_t> data;
     OutputSink sink = OutputSink::ToMemory(data, e.size, control);
-    WriteFatFile(*b.ctx, e, sink, control);
+    WriteFatFile(ChainViewOf(*b.ctx), e, sink, control);
     return std::string(data.begin(), data.end());
   }
 };
@@ -160,21 +161,21 @@ TEST_F(FatWriting, ChainsContiguousCopiesAndExactSizes) {
   RecoveryControl control;
   std::vector<std::uint8_t> data;
   OutputSink sink = OutputSink::ToMemory(data, 100, control);
-  const WriteResult r = WriteFatFile(*b.ctx, broken, sink, control);
+  const WriteResult r = WriteFatFile(ChainViewOf(*b.ctx), broken, sink, control);
   EXPECT_TRUE(r.chainFallback);
   EXPECT_EQ(+broken.chainFallback, 1);
   EXPECT_EQ(+broken.clusterInUse, 0);
 
-  const auto preview = LoadIntoMemory(*b.ctx, deleted, 100);
+  const auto preview = LoadIntoMemory(ChainViewOf(*b.ctx), deleted, 100);
   ASSERT_TRUE(preview);
   EXPECT_EQ(preview->size(), 100u);
   ScanEntry huge = deleted;
   huge.size = kMaxLoadIntoMemory + 1;
-  EXPECT_FALSE(LoadIntoMemory(*b.ctx, huge));
-  const auto range = ReadFatRange(*b.ctx, existing, 2040, 20);
+  EXPECT_FALSE(LoadIntoMemory(ChainViewOf(*b.ctx), huge));
+  const auto range = ReadFatRange(ChainViewOf(*b.ctx), existing, 2040, 20);
   EXPECT_EQ(std::string(range.begin(), range.end()), std::string(8, 'b') + std::string(12, 'c'))
       << "from the second cluster of the chain into the third";
-  EXPECT_TRUE(ReadFatRange(*b.ctx, existing, 5000, 10).empty());
+  EXPECT_TRUE(ReadFatRange(ChainViewOf(*b.ctx), existing, 5000, 10).empty());
 }
 
 TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
@@ -196,7 +197,7 @@ TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
   RecoveryRequest request;
   request.destination = P("out/");
   test::RecordingUi ui;
-  FatRecoverable volume(ctx);
+  FatFsReader volume(ctx);
   RecoveryJob job(volume, request, ui);
   ASSERT_TRUE(job.Run(marked, {}));
   EXPECT_EQ(ReadAll(dir / "out" / "_NE.TXT"), std::string(100, 'x')) << "a leading ? becomes _";
@@ -318,12 +319,14 @@ TEST_F(OutputFiles, ReadOnlyDestinationsAreFoundBeforeStarting) {
 }
 
 // A volume of the NTFS family whose files read as their size in 'n' bytes.
-class FakeNtfsVolume : public RecoverableVolume {
+class FakeNtfsVolume : public FsReader {
  public:
   std::vector<FoundEntry> root;
   FsType Type() const override { return FsType::Ntfs; }
-  std::uint32_t RootHandle() const override { return 5; }
-  std::vector<FoundEntry> List(std::uint32_t, const DisplayFilter& filter) override {
+  EntryHandle RootHandle() const override { return 5; }
+  EntryHandle FolderHandle(const ScanEntry& e) const override { return e.recordNumber; }
+  std::vector<std::uint8_t> ReadRange(const ScanEntry&, std::uint64_t, std::uint64_t) override { return {}; }
+  std::vector<FoundEntry> List(EntryHandle, const DisplayFilter& filter) override {
     std::vector<FoundEntry> out;
     for (const FoundEntry& f : root)
       if (PassesNtfsFilter(f.entry, f.name, IsFolder(f.entry, Type()), filter)) out.push_back(f);
@@ -387,7 +390,7 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   RecoveryControl control;
   std::vector<std::uint8_t> data;
   OutputSink sink = OutputSink::ToMemory(data, existing.size, control);
-  const WriteResult r = WriteFatFile(ctx, existing, sink, control);
+  const WriteResult r = WriteFatFile(ChainViewOf(ctx), existing, sink, control);
   EXPECT_FALSE(r.complete) << "a file with an unreadable sector is not complete";
   EXPECT_TRUE(sink.unreadable());
   EXPECT_EQ(std::string(data.begin(), data.end()),
@@ -405,7 +408,7 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   deleted.size = 2048;
   data.clear();
   OutputSink cut = OutputSink::ToMemory(data, deleted.size, control);
-  EXPECT_FALSE(WriteFatFile(ctx, deleted, cut, control).complete);
+  EXPECT_FALSE(WriteFatFile(ChainViewOf(ctx), deleted, cut, control).complete);
   EXPECT_EQ(std::string(data.begin(), data.end()), std::string(1024, 'd') + std::string(512, 'e') + std::string(512, '\0'))
       << "what lies before the end is kept";
 
@@ -416,7 +419,7 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   ASSERT_EQ(marked.size(), 1u);
   RecoveryRequest request;
   request.destination = P("out/");
-  FatRecoverable volume(ctx);
+  FatFsReader volume(ctx);
   RecoveryJob job(volume, request, b.ui);
   ASSERT_TRUE(job.Run(marked, {}));
   EXPECT_EQ(job.statistics().written, 0u);
@@ -461,7 +464,7 @@ TEST_F(FatWriting, JoinWithAChainFallbackKeepsTheFilesBeforeIt) {
   RecoveryRequest join;
   join.destination = P("joined/");
   join.mode = RecoveryMode::Join;
-  FatRecoverable volume(ctx);
+  FatFsReader volume(ctx);
   RecoveryJob joiner(volume, join, b.ui);
   ASSERT_TRUE(joiner.Run(marked, {}));
   EXPECT_EQ(ReadAll(dir / "joined" / "ONE.TXT - TWO.TXT"), std::string(100, 'x'))

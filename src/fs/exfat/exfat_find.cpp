@@ -221,20 +221,22 @@ void LoadExfatDirectory(ExfatContext& ctx, std::uint32_t handle, DirFind& f) {
   if (clusters) ReadRun(ctx, handle, clusters, f.dir);
 }
 
-std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, EntryHandle folder, int mode, const DisplayFilter& filter,
                                         FoundEntry& out, std::uint32_t parent, bool unfiltered) {
   auto f = std::make_unique<DirFind>();
-  f->handle = handle;
+  f->handle = MarkerOf(folder);
   f->mode = mode;
   f->filter = filter;
   f->unfiltered = unfiltered;
   f->scratch.assign(std::max<std::size_t>(ctx.volume.bytesPerSector, 512), 0);
-  if (IsVirtualHandle(handle)) {
-    if (!OpenVirtualFolder(*f, handle, ctx.lists) || !NextFromVirtualFolder(*f, FsType::Exfat, ctx.extensions, out))
+  const std::optional<std::uint32_t> cluster = DirectoryCluster(folder);
+  if (!cluster) {
+    if (!OpenVirtualFolder(*f, folder, ctx.lists) || !NextFromVirtualFolder(*f, FsType::Exfat, ctx.extensions, out))
       return nullptr;
     return f;
   }
-  if ((handle >> 24) == 0x11) f->handle = handle &= 0xFFFFFF;
+  const std::uint32_t handle = *cluster;  // one rebuilt folder: a directory at that cluster
+  f->handle = handle;
   LoadExfatDirectory(ctx, handle, *f);
   f->scratch.assign(std::max<std::size_t>(ctx.volume.bytesPerSector, 512), 0);
   if (f->dir.empty()) return nullptr;
@@ -284,7 +286,7 @@ bool ExfatFindNext(ExfatContext& ctx, DirFind& f, FoundEntry& out) {
   return false;
 }
 
-std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, EntryHandle handle, int mode, const DisplayFilter& filter,
                                         std::uint32_t parent) {
   std::vector<FoundEntry> all;
   FoundEntry e;

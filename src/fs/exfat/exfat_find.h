@@ -47,10 +47,10 @@ std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bo
 void LoadExfatDirectory(ExfatContext& ctx, std::uint32_t handle, DirFind& find);
 
 // parent: the folder the synthesised ".." points at (not for the root or in mode 6).
-std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, EntryHandle folder, int mode, const DisplayFilter& filter,
                                         FoundEntry& out, std::uint32_t parent = 0, bool unfiltered = false);
 bool ExfatFindNext(ExfatContext& ctx, DirFind& find, FoundEntry& out);
-std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, std::uint32_t handle, int mode = kFindVerify,
+std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, EntryHandle handle, int mode = kFindVerify,
                                         const DisplayFilter& filter = {}, std::uint32_t parent = 0);
 
 }  // namespace kestrova

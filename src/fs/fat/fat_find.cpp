@@ -267,20 +267,21 @@ void LoadDirectory(FatContext& ctx, std::uint32_t handle, DirFind& f) {
   if (clusters) ReadRun(ctx, handle, clusters, f.dir, f.unreadable);
 }
 
-std::unique_ptr<DirFind> FindFirst(FatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::unique_ptr<DirFind> FindFirst(FatContext& ctx, EntryHandle folder, int mode, const DisplayFilter& filter,
                                    FoundEntry& out, bool unfiltered) {
   auto f = std::make_unique<DirFind>();
-  f->handle = handle;
+  f->handle = MarkerOf(folder);
   f->mode = mode;
   f->filter = filter;
   f->unfiltered = unfiltered;
   f->scratch.assign(std::size_t{4} * std::max<std::uint32_t>(ctx.volume.bytesPerCluster, 512), 0);
-  if (IsVirtualHandle(handle)) {
-    if (!OpenVirtualFolder(*f, handle, ctx.lists) || !NextFromVirtualFolder(*f, ctx.volume.type, ctx.extensions, out))
+  const std::optional<std::uint32_t> cluster = DirectoryCluster(folder);
+  if (!cluster) {
+    if (!OpenVirtualFolder(*f, folder, ctx.lists) || !NextFromVirtualFolder(*f, ctx.volume.type, ctx.extensions, out))
       return nullptr;
     return f;
   }
-  if ((handle >> 24) == 0x11) handle &= 0xFFFFFF;  // one rebuilt folder: a directory at that cluster
+  const std::uint32_t handle = *cluster;  // one rebuilt folder: a directory at that cluster
   f->handle = handle;
   LoadDirectory(ctx, handle, *f);
   if (f->dir.empty()) return nullptr;
@@ -351,7 +352,7 @@ std::uint8_t RecoverabilityPercent(const FatContext& ctx, const ScanEntry& e) {
   return i == a + c ? 100 : static_cast<std::uint8_t>(100 - (a + c - i) * 100 / c);
 }
 
-std::vector<FoundEntry> ListFolder(FatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter) {
+std::vector<FoundEntry> ListFolder(FatContext& ctx, EntryHandle handle, int mode, const DisplayFilter& filter) {
   std::vector<FoundEntry> all;
   FoundEntry e;
   auto f = FindFirst(ctx, handle, mode, filter, e);

@@ -310,16 +310,16 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token) {
   return added;
 }
 
-std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter) {
+std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, EntryHandle record, const DisplayFilter& filter) {
   std::vector<FoundEntry> out;
   if (!ctx.lists) return out;
-  if (record <= 0xFFFFFFFFu && IsVirtualHandle(static_cast<std::uint32_t>(record))) {
+  if (IsVirtualHandle(record)) {
     // "Lost files" holds every entry of the list, whatever its parent.
     DirFind find;
     find.filter = filter;
-    if (!OpenVirtualFolder(find, static_cast<std::uint32_t>(record), ctx.lists)) return out;
+    if (!OpenVirtualFolder(find, record, ctx.lists)) return out;
     FoundEntry up;
-    up.entry = MakeVirtualParentEntry(static_cast<std::uint32_t>(record));
+    up.entry = MakeVirtualParentEntry(MarkerOf(record));
     up.name = u"..";
     up.dotEntry = true;
     out.push_back(up);

@@ -71,7 +71,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> record, std::uint
 std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token = nullptr);
 
 // The entries whose parent is `record` (record 5: the root), after a ".." link.
-std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter = {});
+std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, EntryHandle record, const DisplayFilter& filter = {});
 
 // The entry's record read again from where it was found, and its unnamed
 // $DATA. A large fragmented file keeps its runs in several extents: in the

@@ -1,6 +1,8 @@
 #include "fs/exfat/exfat_find.h"
 #include "fs/exfat/exfat_volume.h"
-#include "fs/fs_reader.h"
+#include "fs/exfat/exfat_fs_reader.h"
+#include "fs/fat/fat_fs_reader.h"
+#include "fs/ntfs/ntfs_fs_reader.h"
 #include "support/crafted.h"
 #include "support/recording_ui.h"
 #include "volume/identify.h"
@@ -249,7 +251,7 @@ TEST(ExfatEntrySets, NoFatChainFilesAreContiguousWhateverTheFatSays) {
   EXPECT_EQ(+Named(root, u"chained.bin")->entry.rating, 33) << "60, then the in-use 50 and 51";
   EXPECT_EQ(+Named(root, u"existing.bin")->entry.dataForm, kExfatNoFatChain);
 
-  ExfatRecoverable volume(ctx);
+  ExfatFsReader volume(ctx);
   ScanEntry e = Named(root, u"existing.bin")->entry;
   std::vector<std::uint8_t> data;
   RecoveryControl control;

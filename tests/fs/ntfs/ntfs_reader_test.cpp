@@ -1035,7 +1035,7 @@ TEST(NtfsListing, FoldersByParentReferenceWithTheirParentLinks) {
   EXPECT_EQ(+orphan[0].entry.recordNumber, kLostFilesParentRecord);
 
   // "Lost files" holds every entry whatever its parent, after its ".." item.
-  const auto lost = ListNtfsFolder(f.ctx, kLostFilesMarker);
+  const auto lost = ListNtfsFolder(f.ctx, VirtualHandle(kLostFilesMarker));
   ASSERT_EQ(lost.size(), 6u);
   EXPECT_TRUE(lost[0].dotEntry);
 

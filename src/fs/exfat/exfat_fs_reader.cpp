@@ -1,0 +1,24 @@
+#include "fs/exfat/exfat_fs_reader.h"
+
+namespace kestrova {
+
+ClusterChainView ExfatChainViewOf(ExfatContext& ctx, const ScanEntry& entry) {
+  const ExfatVolume& v = ctx.volume;
+  ClusterChainView view{ctx.device, v.bytesPerCluster, v.lastCluster, kExfatChainEnd, {}};
+  const bool contiguous = entry.dataForm == kExfatNoFatChain;
+  view.next = [&v, contiguous](std::uint32_t c) {
+    if (contiguous) return c + 1;
+    const std::uint32_t n = ExfatNextCluster(v, c);
+    if (n == 0 || n == kExfatEnd) return c + 1;
+    return n >= kExfatChainEnd ? kEndOfChain : n;
+  };
+  return view;
+}
+
+EntryHandle ExfatFsReader::FolderHandle(const ScanEntry& folder) const {
+  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
+    return VirtualHandle(folder.firstCluster);
+  return folder.firstCluster;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,32 @@
+#include "fs/ntfs/ntfs_fs_reader.h"
+
+#include "fs/ntfs/efs_export.h"
+
+namespace kestrova {
+
+EntryHandle NtfsFsReader::FolderHandle(const ScanEntry& folder) const {
+  // Virtual folders (and an orphan's "..", which leads to the virtual folder
+  // that holds it) are named by their marker, NTFS folders by their record.
+  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
+    return VirtualHandle(folder.firstCluster);
+  return folder.recordNumber;
+}
+
+WriteResult NtfsFsReader::Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+  WriteResult r;
+  r.complete = WriteNtfsData(ctx_, entry, sink, control.token) && sink.remaining() == 0 && !sink.unreadable();
+  return r;
+}
+
+std::optional<FsReader::ExportPlan> NtfsFsReader::PlanExport(const ScanEntry& entry) {
+  const auto efs = PrepareEfsExport(ctx_, entry);
+  if (!efs) return std::nullopt;
+  return ExportPlan{u".efs", efs->StreamLength()};
+}
+
+bool NtfsFsReader::WriteExport(const ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+  const auto efs = PrepareEfsExport(ctx_, entry);
+  return efs && WriteEfsStream(ctx_, *efs, sink, control.token);
+}
+
+}  // namespace kestrova

@@ -31,7 +31,7 @@ const char* ListStatus(const ScanEntry& e, FsType fs) {
     case EntryKind::Overwritten: return "overwritten";
     case EntryKind::NotDetected: return "notdetected";
     case EntryKind::FolderVerified: return "folderverified";
-    default: return (e.deletedMark == 1 || e.clusterInUse == 0) ? "deleted" : "existing";
+    default: return (e.DeletedMark() == 1 || e.clusterInUse == 0) ? "deleted" : "existing";
   }
 }
 
@@ -88,7 +88,7 @@ struct Lister {
     const std::string path = folderPath + name;
     const FsType fs = volume.Type();
     const std::string status = ListStatus(e, fs);
-    const std::uint64_t first = fs == FsType::Ntfs ? e.FirstLcn() : e.firstCluster;
+    const std::uint64_t first = fs == FsType::Ntfs ? e.FirstLcn() : e.FirstCluster();
     if (o.deletedOnly && status == "existing") return;
     ++printed;
     if (o.json) {
@@ -100,7 +100,7 @@ struct Lister {
       json.Key("type").String(TypeText(f.name, folder));
       if (fs == FsType::Ntfs) {
         json.Key("record").Number(e.recordNumber).Key("parent").Number(e.ParentRecord());
-        json.Key("compressed").Bool(e.flags & kNtfsCompressed).Key("encrypted").Bool(e.flags & kNtfsEncrypted);
+        json.Key("compressed").Bool(e.NtfsFlags() & kNtfsCompressed).Key("encrypted").Bool(e.NtfsFlags() & kNtfsEncrypted);
         json.Key("resident").Bool(e.resident == 1).Key("ntfsRating").Number(e.rating);
       }
       json.EndObject();
@@ -110,8 +110,8 @@ struct Lister {
       } else if (fs == FsType::Ntfs) {
         // Record and parent, then C compressed, E encrypted, R resident.
         std::string marks;
-        if (e.flags & kNtfsCompressed) marks += 'C';
-        if (e.flags & kNtfsEncrypted) marks += 'E';
+        if (e.NtfsFlags() & kNtfsCompressed) marks += 'C';
+        if (e.NtfsFlags() & kNtfsEncrypted) marks += 'E';
         if (e.resident == 1) marks += 'R';
         std::printf("%8llu %8llu %-3s ", static_cast<unsigned long long>(e.recordNumber),
                     static_cast<unsigned long long>(e.ParentRecord()), marks.c_str());

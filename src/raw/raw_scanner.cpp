@@ -90,7 +90,7 @@ ScanEntry RawScanner::BuildEntry(const ScanItem& row, std::uint64_t firstSector,
                                  std::uint8_t ratingByte, std::uint32_t serial, bool ownName) const {
   ScanEntry e = MakeScanEntry();
   e.size = size;
-  e.location = firstSector;
+  e.SetRawFirstSector(firstSector);
   e.rating = ratingByte;
   e.SetKind(EntryKind::Raw);
   if (!ownName) {
@@ -107,7 +107,7 @@ bool RawScanner::Append(const ScanEntry& entry, const std::u16string* name, cons
   {
     std::scoped_lock lock(sinks.raw->lock);
     if (sinks.map && config.sectorsPerCluster) {
-      const auto rel = static_cast<std::int64_t>(entry.location) - config.clusterBase;
+      const auto rel = static_cast<std::int64_t>(entry.RawFirstSector()) - config.clusterBase;
       if (rel >= 0) sinks.map->Mark(static_cast<std::uint64_t>(rel) / config.sectorsPerCluster, mapCode);
     }
     const auto index = sinks.raw->Add(entry, name);

@@ -136,7 +136,7 @@ void ApplyEntryMetadata(int fd, const ScanEntry& e, FsType fs) {
     const timespec both[2] = {*t, *t};
     ::futimens(fd, both);
   }
-  const bool readOnly = fs == FsType::Ntfs ? (e.flags & kNtfsReadOnly) != 0 : (e.attributes & 0x01) != 0;
+  const bool readOnly = fs == FsType::Ntfs ? (e.NtfsFlags() & kNtfsReadOnly) != 0 : (e.attributes & 0x01) != 0;
   if (readOnly) ::fchmod(fd, 0444);
 }
 

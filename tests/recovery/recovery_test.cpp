@@ -143,7 +143,7 @@ TEST_F(FatWriting, ChainsContiguousCopiesAndExactSizes) {
   b.Chain({10, 11, 20});
   b.Mount();
   ScanEntry existing = MakeScanEntry();
-  existing.firstCluster = 10;
+  existing.SetFirstCluster(10);
   existing.clusterInUse = 1;
   existing.size = 3 * 1024;  // an exact multiple of the cluster size
   EXPECT_EQ(Recover(existing), std::string(1024, 'a') + std::string(1024, 'b') + std::string(1024, 'c'));
@@ -151,13 +151,13 @@ TEST_F(FatWriting, ChainsContiguousCopiesAndExactSizes) {
   EXPECT_EQ(Recover(existing).size(), 2500u);
 
   ScanEntry deleted = MakeScanEntry();
-  deleted.firstCluster = 30;
-  deleted.deletedMark = 1;
+  deleted.SetFirstCluster(30);
+  deleted.SetDeletedMark(1);
   deleted.size = 1024 + 10;
   EXPECT_EQ(Recover(deleted), std::string(1024, 'd') + std::string(10, 'e'));
 
   ScanEntry broken = existing;
-  broken.firstCluster = 0x0FFFFFF9;  // the chain cannot be followed
+  broken.SetFirstCluster(0x0FFFFFF9);  // the chain cannot be followed
   RecoveryControl control;
   std::vector<std::uint8_t> data;
   OutputSink sink = OutputSink::ToMemory(data, 100, control);
@@ -384,7 +384,7 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   ASSERT_EQ(b.Cluster(11), b.mem->at(cluster11));
   b.mem->shared->badSectors.insert(cluster11 + 1);
   ScanEntry existing = MakeScanEntry();
-  existing.firstCluster = 10;
+  existing.SetFirstCluster(10);
   existing.clusterInUse = 1;
   existing.size = 3 * 1024;
   RecoveryControl control;
@@ -403,8 +403,8 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   const std::uint64_t cluster31 = 100 + (31 - 2) * 2;
   ctx.device.deviceSectors = cluster31 + 1;  // the image ends inside cluster 31
   ScanEntry deleted = MakeScanEntry();
-  deleted.firstCluster = 30;
-  deleted.deletedMark = 1;
+  deleted.SetFirstCluster(30);
+  deleted.SetDeletedMark(1);
   deleted.size = 2048;
   data.clear();
   OutputSink cut = OutputSink::ToMemory(data, deleted.size, control);
@@ -460,7 +460,7 @@ TEST_F(FatWriting, JoinWithAChainFallbackKeepsTheFilesBeforeIt) {
   std::vector<MarkedEntry> marked;
   for (const FoundEntry& f : ListFolder(ctx, kFixedRootHandle)) marked.push_back({f.entry, f.name, "/" + ToUtf8(f.name)});
   ASSERT_EQ(marked.size(), 2u);
-  marked[1].entry.firstCluster = 0x0FFFFFF9;  // its chain cannot be followed: the writer rewinds
+  marked[1].entry.SetFirstCluster(0x0FFFFFF9);  // its chain cannot be followed: the writer rewinds
   RecoveryRequest join;
   join.destination = P("joined/");
   join.mode = RecoveryMode::Join;

@@ -89,7 +89,7 @@ std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bo
   const std::uint64_t n = std::min((e.size - 1) / v.bytesPerCluster + 1, volumeClusters);
   if (n == 0) return 0;
   std::uint64_t count = 0;
-  std::uint32_t c = e.firstCluster;
+  std::uint32_t c = e.FirstCluster();
   ChainGuard guard;
   for (std::uint64_t i = 0; i < n && c >= 2 && c <= v.lastCluster && guard.Visit(c); ++i) {
     // The entry's own marks (its found start, and the range its tail check
@@ -133,14 +133,14 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
   e.attributes = static_cast<std::uint8_t>(LoadLe16(file, 4));
   const bool folder = e.attributes & kAttrDirectory;
   e.SetExfatTime(LoadLe32(file, 16));
-  e.deletedMark = deleted ? 1 : 0;
+  e.SetDeletedMark(deleted ? 1 : 0);
   bool computeRating = deleted;
   bool tailVerified = false;
   if (!deleted) e.rating = folder ? rating::kNavigation : rating::kIntact;
   // 4. The stream extension.
   const auto stream = d.subspan(at + kEntry, kEntry);
   if (!IsStream(stream[0]) || stream[3] == 0) return reject();
-  e.firstCluster = LoadLe32(stream, 20);
+  e.SetFirstCluster(LoadLe32(stream, 20));
   e.size = LoadLe64(stream, 24);
   if (stream[1] & kExfatNoFatChainFlag) e.dataForm = kExfatNoFatChain;
   const std::size_t nameLength = stream[3];
@@ -157,7 +157,7 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
   if (name.size() > nameLength) name.resize(nameLength);
 
   // 7./8. The first cluster against the bitmap.
-  const std::uint32_t first = e.firstCluster;
+  const std::uint32_t first = e.FirstCluster();
   if (first >= 2 && IsExfatClusterFree(v, first)) {
     e.clusterInUse = 0;
     v.map.Mark(first, cluster_mark::kFoundStart);
@@ -185,7 +185,7 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
     }
   }
   if (computeRating) e.rating = ExfatDeletedPercent(ctx, e, tailVerified);
-  e.flags = static_cast<std::uint32_t>(skipped);
+  e.SetDirEntryOffset(static_cast<std::uint32_t>(skipped));
   out.entry = e;
   out.name = std::move(name);
   out.dotEntry = false;
@@ -249,9 +249,9 @@ std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, EntryHandle folder, i
     out.entry.attributes = kAttrDirectory;
     out.entry.SetKind(EntryKind::ParentLink);
     out.entry.rating = rating::kNavigation;
-    out.entry.firstCluster = parent ? parent : ctx.volume.rootCluster;
+    out.entry.SetFirstCluster(parent ? parent : ctx.volume.rootCluster);
     out.entry.clusterInUse = 1;
-    out.entry.dirKey = handle;
+    out.entry.SetFolderCluster(handle);
     out.name = u"..";
     out.dotEntry = true;
     return f;
@@ -273,10 +273,10 @@ bool ExfatFindNext(ExfatContext& ctx, DirFind& f, FoundEntry& out) {
     }
     f.pos = pos;
     f.consumed = used;
-    out.entry.dirKey = f.handle;
-    out.entry.flags += static_cast<std::uint32_t>(pos);
+    out.entry.SetFolderCluster(f.handle);
+    out.entry.SetDirEntryOffset(out.entry.DirEntryOffset() + static_cast<std::uint32_t>(pos));
     // The folder itself was deleted: what it holds is unreachable, so deleted too.
-    if (f.ownClusterFree && !out.entry.deletedMark) out.entry.deletedMark = 1;
+    if (f.ownClusterFree && !out.entry.DeletedMark()) out.entry.SetDeletedMark(1);
     const bool folder = out.entry.attributes & kAttrDirectory;
     if (f.unfiltered || PassesFilter(out.entry, out.name, folder, f.filter)) return true;
     pos += used;

@@ -26,7 +26,7 @@ struct SetParse {
   bool end = false;          // the directory ended (a 0x00 type or the buffer's end)
 };
 // Parses the entry set at the start of `entries` (after any entries it skips).
-// out.entry.flags is the file entry's offset within `entries`.
+// out.entry.DirEntryOffset() is the file entry's offset within `entries`.
 SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> entries, int mode, FoundEntry& out,
                        std::span<std::uint8_t> scratch);
 

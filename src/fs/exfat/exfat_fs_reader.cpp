@@ -17,8 +17,8 @@ ClusterChainView ExfatChainViewOf(ExfatContext& ctx, const ScanEntry& entry) {
 
 EntryHandle ExfatFsReader::FolderHandle(const ScanEntry& folder) const {
   if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
-    return VirtualHandle(folder.firstCluster);
-  return folder.firstCluster;
+    return VirtualHandle(folder.Marker());
+  return folder.FirstCluster();
 }
 
 }  // namespace kestrova

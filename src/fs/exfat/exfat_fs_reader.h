@@ -21,7 +21,7 @@ class ExfatFsReader : public FsReader {
     return ListExfatFolder(ctx_, folder, kFindVerify, filter);
   }
   EntryHandle FolderHandle(const ScanEntry& folder) const override;
-  std::uint64_t EntryId(const ScanEntry& e) const override { return std::uint64_t{e.dirKey} << 32 | e.flags; }
+  std::uint64_t EntryId(const ScanEntry& e) const override { return std::uint64_t{e.FolderCluster()} << 32 | e.DirEntryOffset(); }
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control);
   }

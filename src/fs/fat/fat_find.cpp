@@ -69,15 +69,15 @@ void HighHalfSearch(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_vi
   FatVolume& v = ctx.volume;
   if (ctx.lists) {
     std::scoped_lock g(ctx.lists->deletedLock);
-    if (auto note = ctx.lists->FindNote(e.dirKey, e.flags)) {
-      e.firstCluster = note->FoundCluster();
+    if (auto note = ctx.lists->FindNote(e.FolderCluster(), e.DirEntryOffset())) {
+      e.SetFirstCluster(note->FoundCluster());
       e.kind = note->kind;
       return;
     }
   }
   const ContentCheck check = folder ? nullptr : ContentCheckFor(name);
-  const std::uint32_t low = e.firstCluster & 0xFFFF;
-  const std::uint32_t start = e.firstCluster >> 16;
+  const std::uint32_t low = e.FirstCluster() & 0xFFFF;
+  const std::uint32_t start = e.FirstCluster() >> 16;
   if (!folder && !check) {
     e.SetKind(EntryKind::NotDetected);
   } else {
@@ -97,7 +97,7 @@ void HighHalfSearch(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_vi
           ok = RunContentCheck(check, cc, candidate, file, f.scratch);
         }
         if (ok) {
-          e.firstCluster = candidate;
+          e.SetFirstCluster(candidate);
           if (folder) {
             if (e.Kind() == EntryKind::Ordinary) e.SetKind(EntryKind::FolderVerified);
             v.map.Mark(candidate, cluster_mark::kFoundStart);
@@ -113,8 +113,8 @@ void HighHalfSearch(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_vi
     if (!found) e.SetKind(EntryKind::Overwritten);
   }
   if (ctx.lists) {
-    DeletedEntryNote note{static_cast<std::uint16_t>(e.firstCluster), static_cast<std::uint16_t>(e.firstCluster >> 16),
-                          e.dirKey, e.flags, e.kind};
+    DeletedEntryNote note{static_cast<std::uint16_t>(e.FirstCluster()), static_cast<std::uint16_t>(e.FirstCluster() >> 16),
+                          e.FolderCluster(), e.DirEntryOffset(), e.kind};
     std::scoped_lock g(ctx.lists->deletedLock);
     ctx.lists->AddNote(note);
   }
@@ -122,7 +122,7 @@ void HighHalfSearch(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_vi
 
 void VerifyDeleted(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_view name, bool folder) {
   FatVolume& v = ctx.volume;
-  const std::uint32_t first = e.firstCluster;
+  const std::uint32_t first = e.FirstCluster();
   if (v.type == FsType::Fat32) {
     if (!folder && f.mode == kFindScan) {
       e.rating = rating::kNotComputed;
@@ -212,11 +212,11 @@ Step ParseAt(FatContext& ctx, DirFind& f, std::size_t pos, FoundEntry& out, std:
   if (first > v.lastCluster || (first != 0 && date == 0 && !dot)) return Step::Skip;
 
   ScanEntry e = MakeScanEntry();
-  e.firstCluster = first;
+  e.SetFirstCluster(first);
   e.size = folder ? 0 : LoadLe32(s, 28);
-  e.flags = static_cast<std::uint32_t>(shortAt);
-  e.dirKey = f.handle;
-  e.deletedMark = deleted ? 1 : 0;
+  e.SetDirEntryOffset(static_cast<std::uint32_t>(shortAt));
+  e.SetFolderCluster(f.handle);
+  e.SetDeletedMark(deleted ? 1 : 0);
   e.attributes = attr;
   e.SetFatDate(date);
   e.rating = rating::kNotComputed;
@@ -318,10 +318,10 @@ bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
       e.SetKind(EntryKind::ParentLink);
       e.rating = rating::kNavigation;
     } else {
-      if (folder && !out.dotEntry && e.firstCluster == f.handle) e.SetKind(EntryKind::Overwritten);
-      if (f.ownClusterFree && !e.deletedMark && e.clusterInUse && e.Kind() == EntryKind::Ordinary) {
+      if (folder && !out.dotEntry && e.FirstCluster() == f.handle) e.SetKind(EntryKind::Overwritten);
+      if (f.ownClusterFree && !e.DeletedMark() && e.clusterInUse && e.Kind() == EntryKind::Ordinary) {
         // The folder itself was deleted: what it holds is deleted too.
-        e.deletedMark = 1;
+        e.SetDeletedMark(1);
         if (!ctx.volume.damaged) e.SetKind(EntryKind::Overwritten);
       }
       if (e.Kind() == EntryKind::Overwritten) e.rating = RecoverabilityPercent(ctx, e);
@@ -337,9 +337,9 @@ bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
 std::uint8_t RecoverabilityPercent(const FatContext& ctx, const ScanEntry& e) {
   const FatVolume& v = ctx.volume;
   if (IsFolder(e, v.type)) return rating::kFatFolder;
-  if (!ctx.treeLoaded) return e.deletedMark ? rating::kNotComputed : 0;
+  if (!ctx.treeLoaded) return e.DeletedMark() ? rating::kNotComputed : 0;
   if (e.Kind() == EntryKind::Overwritten || e.Kind() == EntryKind::NotDetected) return rating::kNotComputed;
-  const std::uint64_t a = e.firstCluster;
+  const std::uint64_t a = e.FirstCluster();
   if (a > v.lastCluster) return rating::kNotComputed;
   const std::uint64_t c = (e.size + v.bytesPerCluster - 1) / v.bytesPerCluster;
   const std::uint8_t value = v.map.Get(a + 1);
@@ -382,7 +382,7 @@ ResolvedPath ResolvePath(FatContext& ctx, std::u16string_view rootText, std::u16
     for (const FoundEntry& e : ListFolder(ctx, current, kFindVerify)) {
       if (!IsFolder(e.entry, ctx.volume.type) || CompareNoCase(e.name, component) != 0) continue;
       if (e.entry.Kind() == EntryKind::Overwritten) return r;  // the path is cut here
-      current = e.entry.firstCluster;
+      current = e.entry.FirstCluster();
       found = true;
       break;
     }
@@ -406,7 +406,7 @@ std::optional<FoundEntry> FindEntryByCluster(FatContext& ctx, std::uint32_t clus
     parent = p == 0 ? v.rootCluster : p;
   }
   for (FoundEntry& e : ListFolder(ctx, parent, kFindVerify)) {
-    if (e.entry.firstCluster != cluster || e.dotEntry) continue;
+    if (e.entry.FirstCluster() != cluster || e.dotEntry) continue;
     if (!wantedName.empty() && CompareNoCase(e.name, wantedName) != 0) continue;
     return e;
   }

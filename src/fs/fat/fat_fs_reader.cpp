@@ -16,8 +16,8 @@ ClusterChainView ChainViewOf(FatContext& ctx) {
 EntryHandle FatFsReader::FolderHandle(const ScanEntry& folder) const {
   // A virtual folder, or a link to one, by its marker.
   if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
-    return VirtualHandle(folder.firstCluster);
-  return folder.firstCluster;
+    return VirtualHandle(folder.Marker());
+  return folder.FirstCluster();
 }
 
 }  // namespace kestrova

@@ -109,7 +109,7 @@ std::optional<std::vector<std::uint8_t>> EfsStreamOf(NtfsContext& ctx, std::span
 }
 
 std::optional<EfsExport> PrepareEfsExport(NtfsContext& ctx, const ScanEntry& entry) {
-  if (!(entry.flags & kNtfsEncrypted)) return std::nullopt;
+  if (!(entry.NtfsFlags() & kNtfsEncrypted)) return std::nullopt;
   const auto found = ReadEntryData(ctx, entry);
   if (!found || found->data.resident) return std::nullopt;
   const auto header = ReadRecordHeader(found->record);

@@ -10,7 +10,7 @@ namespace kestrova {
 namespace {
 
 bool SameFile(const ScanEntry& a, const std::u16string& aName, const ScanEntry& b, const std::u16string& bName) {
-  if (a.flags != b.flags || CompareNoCase(aName, bName) != 0) return false;
+  if (a.NtfsFlags() != b.NtfsFlags() || CompareNoCase(aName, bName) != 0) return false;
   return IsFolder(a, FsType::Ntfs) || a.size == b.size;
 }
 

@@ -160,7 +160,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
 
   ScanEntry e = MakeScanEntry();
   e.size = LoadLe64(name, 0x30);
-  e.flags = LoadLe32(name, 0x38) | (fileAttributes & kNtfsCompressed);
+  e.SetNtfsFlags(LoadLe32(name, 0x38) | (fileAttributes & kNtfsCompressed));
   e.SetFileTime(changeTime);
   e.SetParentRecord(LoadLe64(name, 0) & 0xFFFFFFFFFFFFull);
   e.recordNumber = header->number;
@@ -169,7 +169,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
   bool folder = false;
   if (const auto index = FindAttribute(r, kAttrIndexAllocation)) {
     folder = true;
-    e.flags |= kNtfsDirectory;
+    e.AddNtfsFlags(kNtfsDirectory);
     e.size = 0;
     if (index->resident) {
       e.SetFirstLcn(cluster);
@@ -179,7 +179,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
       if (first > v.lastCluster) return false;
       e.SetFirstLcn(first);
     }
-  } else if (FindAttribute(r, kAttrIndexRoot) && (e.flags & kNtfsDirectory)) {
+  } else if (FindAttribute(r, kAttrIndexRoot) && (e.NtfsFlags() & kNtfsDirectory)) {
     // A small folder keeps its whole index in the record: without this every
     // such folder, and the tree below it, would be missing from the listing.
     folder = true;
@@ -220,7 +220,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
     ForEachListEntry(entries.first(std::min<std::size_t>(entries.size(), 2u * v.bytesPerCluster)), kAttrIndexAllocation,
                      [&](std::uint64_t) { return folder = true; });
     if (folder) {
-      e.flags |= kNtfsDirectory;
+      e.AddNtfsFlags(kNtfsDirectory);
       e.size = 0;
     } else {
       const auto found = GatherEntryData(ctx, {r.begin(), r.end()}, header->number);
@@ -241,7 +241,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
   }
   if (folder) e.attributes = kAttrDirectory;
   if (HasEfsStream(r, FindAttribute(r, kAttrAttributeList) ? attributeList() : std::span<const std::uint8_t>{}))
-    e.flags |= kNtfsEncrypted;
+    e.AddNtfsFlags(kNtfsEncrypted);
   if (folder) {
     e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kIntact;
     e.SetKind(EntryKind::Ordinary);
@@ -296,7 +296,7 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token) {
       const auto cluster = static_cast<std::uint64_t>(at->lcn);
       ParsedRecord parsed;
       if (!ParseFileRecord(ctx, record, cluster, parsed)) continue;
-      parsed.entry.location = cluster * v.sectorsPerCluster + offset % v.bytesPerCluster / v.bytesPerSector;
+      parsed.entry.SetRecordSector(cluster * v.sectorsPerCluster + offset % v.bytesPerCluster / v.bytesPerSector);
       std::scoped_lock g(ctx.lists->lost.lock);
       if (ctx.lists->lost.Add(parsed.entry, &parsed.name)) {
         ++added;
@@ -357,7 +357,7 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, EntryHandle record, con
     FoundEntry up;
     if (parentListed) {
       up.entry.attributes = kAttrDirectory;
-      up.entry.flags = kNtfsDirectory;
+      up.entry.SetNtfsFlags(kNtfsDirectory);
       up.entry.SetKind(EntryKind::ParentLink);
       up.entry.rating = rating::kNavigation;
       up.entry.recordNumber = *parent;
@@ -461,7 +461,7 @@ std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry)
   const NtfsVolume& v = ctx.volume;
   const std::uint32_t sectors = std::max<std::uint32_t>(1, v.recordSize / v.bytesPerSector);
   std::vector<std::uint8_t> record(v.recordSize, 0);
-  if (ctx.device.ReadSectors(entry.location, record, sectors) != ReadOk || !ApplyFixups(record, v.recordSize))
+  if (ctx.device.ReadSectors(entry.RecordSector(), record, sectors) != ReadOk || !ApplyFixups(record, v.recordSize))
     return std::nullopt;
   const auto h = ReadRecordHeader(record);
   return GatherEntryData(ctx, std::move(record), h && h->number ? h->number : entry.recordNumber);

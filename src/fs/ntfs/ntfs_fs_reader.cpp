@@ -8,7 +8,7 @@ EntryHandle NtfsFsReader::FolderHandle(const ScanEntry& folder) const {
   // Virtual folders (and an orphan's "..", which leads to the virtual folder
   // that holds it) are named by their marker, NTFS folders by their record.
   if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
-    return VirtualHandle(folder.firstCluster);
+    return VirtualHandle(folder.Marker());
   return folder.recordNumber;
 }
 

@@ -29,6 +29,7 @@ VolumeSession::VolumeSession(Ui& ui) : ui_(ui) {}
 VolumeSession::~VolumeSession() { Unmount(); }
 
 void VolumeSession::Unmount() {
+  ActivityMark activity(Fn::VolumeSessionUnmount);
   // Readers and contexts refer to the device and the lists: release them first.
   volume_.reset();
   ntfsContext_.reset();
@@ -82,6 +83,7 @@ SessionStatus VolumeSession::OpenSource(const std::string& path) {
 }
 
 SessionStatus VolumeSession::OpenVolumeOf(DriveEntry& entry, OpenedVolume& opened) {
+  ActivityMark activity(Fn::VolumeSessionOpenVolumeOf);
   OpenRequest request;
   if (SessionStatus s = RequestFor(path_, request, block_); s != SessionStatus::Ok) return s;
   request.start = entry.start;
@@ -91,12 +93,14 @@ SessionStatus VolumeSession::OpenVolumeOf(DriveEntry& entry, OpenedVolume& opene
 }
 
 SessionStatus VolumeSession::MountOnly() {
+  ActivityMark activity(Fn::VolumeSessionMountOnly);
   if (rows_.empty()) return SessionStatus::NoVolume;
   if (rows_.size() != 1) return SessionStatus::NeedVolume;
   return MountRow(0);
 }
 
 SessionStatus VolumeSession::MountRow(std::size_t index) {
+  ActivityMark activity(Fn::VolumeSessionMountRow);
   if (index >= rows_.size()) return SessionStatus::BadVolume;
   Unmount();
   DriveEntry entry = rows_[index].entry;
@@ -106,6 +110,7 @@ SessionStatus VolumeSession::MountRow(std::size_t index) {
 }
 
 SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count) {
+  ActivityMark activity(Fn::VolumeSessionMountAt);
   OpenedVolume opened;
   if (SessionStatus s = OpenRange(path_, start, count, opened); s != SessionStatus::Ok) return s;
   return MountOpened(opened, count);
@@ -148,11 +153,13 @@ SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64
 }
 
 std::size_t VolumeSession::CollectMft(WorkerToken& token) {
+  ActivityMark activity(Fn::VolumeSessionCollectMft);
   if (!ntfsContext_) return 0;
   return RunMftCollection(*ntfsContext_, ui_, token);
 }
 
 std::optional<VolumePath> VolumeSession::Resolve(const std::string& path) {
+  ActivityMark activity(Fn::VolumeSessionResolve);
   if (!volume_) return std::nullopt;
   const std::vector<std::string> parts = PathComponents(path);
   std::vector<std::u16string> wide;

@@ -96,6 +96,7 @@ bool WriteChain(const ClusterChainView& v, std::uint32_t first, OutputSink& sink
 }  // namespace
 
 WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+  ActivityMark activity(Fn::WriteFatFile);
   WriteResult r;
   const bool existing = entry.clusterInUse == 1 && entry.DeletedMark() == 0;
   if (existing && entry.FirstCluster() < view.chainEnd) {

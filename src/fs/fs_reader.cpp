@@ -1,5 +1,7 @@
 #include "fs/fs_reader.h"
 
+#include "common/activity.h"
+
 #include "common/text.h"
 #include "scan/virtual_folders.h"
 
@@ -12,6 +14,7 @@ bool FsReader::Shown(const ScanEntry& e, const std::u16string& name, const Displ
 }
 
 std::optional<std::vector<EntryHandle>> FindFolder(FsReader& reader, const std::vector<std::u16string>& components) {
+  ActivityMark activity(Fn::FindFolder);
   std::vector<EntryHandle> handles{reader.RootHandle()};
   for (const std::u16string& component : components) {
     bool found = false;

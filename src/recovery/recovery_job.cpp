@@ -17,6 +17,7 @@ const StringId kStatisticsRows[8] = {StringId::PrepFoldersTotal,       StringId:
                                      StringId::PrepDetectedFiles,      StringId::PrepOverwrittenFiles};
 
 MarkedCheck CheckMarked(std::size_t marked, std::size_t itemsInFolder) {
+  ActivityMark activity(Fn::CheckMarked);
   if (marked > 0) return MarkedCheck::Ok;
   return itemsInFolder <= 1 ? MarkedCheck::NothingToRecover : MarkedCheck::SelectFiles;
 }
@@ -68,6 +69,7 @@ std::u16string RecoveryJob::OutputName(const MarkedEntry& m) const {
 }
 
 void RecoveryJob::Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<EntryHandle>& stack) {
+  ActivityMark activity(Fn::RecoveryJobCount);
   const bool folder = IsFolder(m.entry, volume_.Type());
   if (!volume_.Shown(m.entry, m.name, filter)) return;
   const EntryStatus s = StatusOf(m.entry, volume_.Type());
@@ -110,6 +112,7 @@ const OutputFolder* RecoveryJob::LazyFolder::Get() {
 }
 
 void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
+  ActivityMark activity(Fn::RecoveryJobSaveFile);
   RecoveredFile report{m.path, {}, m.entry.size, false};
   request_.control.skip = false;
   std::optional<CreatedFile> created;

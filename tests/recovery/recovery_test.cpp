@@ -3,6 +3,7 @@
 #include "recovery/output_file.h"
 #include "recovery/output_names.h"
 #include "recovery/recovery_job.h"
+#include "common/activity.h"
 #include "common/text.h"
 #include "device/device_identity.h"
 #include "fs/fat/fat_builder.h"
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/sysmacros.h>
+#include <set>
 #include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -218,6 +220,35 @@ TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
   RecoveryJob joiner(volume, join, ui);
   ASSERT_TRUE(joiner.Run(two, {}));
   EXPECT_EQ(ReadAll(dir / "joined" / "_NE.TXT - _WO.TXT"), std::string(100, 'x') + std::string(50, 'y'));
+}
+
+// A crash report must say where the program was: the recovery's entry points
+// are marked while they run (checked from inside them, through the Ui).
+class ActivityUi : public test::RecordingUi {
+ public:
+  std::set<Fn> seen;
+  void Progress(std::uint64_t, std::uint64_t) override {
+    for (Fn fn : {Fn::RecoverFiles, Fn::RecoveryJobCount, Fn::RecoveryJobSaveFile, Fn::WriteFatFile, Fn::ListFolder})
+      if (IsActiveHere(static_cast<std::size_t>(fn))) seen.insert(fn);
+  }
+};
+
+TEST_F(FatWriting, RecoveryEntryPointsAreMarkedWhileTheyRun) {
+  Fill(10, 'x');
+  b.Entry(1, 0, "ONE     TXT", 0x20, 10, 100)[0] = 0xE5;
+  FatContext& ctx = b.Mount();
+  std::vector<MarkedEntry> marked;
+  for (const FoundEntry& f : ListFolder(ctx, kFixedRootHandle)) marked.push_back({f.entry, f.name, "/" + ToUtf8(f.name)});
+  ASSERT_EQ(marked.size(), 1u);
+  RecoveryRequest request;
+  request.destination = P("marks/");
+  ActivityUi ui;
+  FatFsReader volume(ctx);
+  RecoveryJob job(volume, request, ui);
+  ASSERT_TRUE(job.Run(marked, {}));
+  EXPECT_TRUE(ui.seen.count(Fn::RecoverFiles));
+  EXPECT_TRUE(ui.seen.count(Fn::RecoveryJobCount) || ui.seen.count(Fn::RecoveryJobSaveFile));
+  EXPECT_FALSE(ui.seen.count(Fn::ListFolder)) << "a finished listing is no longer marked";
 }
 
 TEST_F(FatWriting, DestinationChecks) {

@@ -1,5 +1,7 @@
 #include "fs/exfat/exfat_find.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 #include "fs/chain_guard.h"
 #include "raw/content_checks.h"
@@ -74,12 +76,14 @@ void MarkRange(ExfatVolume& v, std::uint64_t first, std::uint64_t n) {
 }  // namespace
 
 std::uint32_t ExfatEntryNext(const ExfatVolume& v, const ScanEntry& e, std::uint32_t cluster) {
+  ActivityMark activity(Fn::ExfatEntryNext);
   // Without a FAT chain the table's entries for these clusters mean nothing.
   if (e.dataForm == kExfatNoFatChain) return cluster + 1;
   return ExfatNextAssumed(v, cluster);
 }
 
 std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bool ownRange) {
+  ActivityMark activity(Fn::ExfatDeletedPercent);
   const ExfatVolume& v = ctx.volume;
   if (v.bitmap.empty()) return rating::kNotComputed;
   if ((e.attributes & kAttrDirectory) || e.size == 0) return rating::kNavigation;
@@ -195,6 +199,7 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
 }
 
 void LoadExfatDirectory(ExfatContext& ctx, std::uint32_t handle, DirFind& f) {
+  ActivityMark activity(Fn::LoadExfatDirectory);
   const ExfatVolume& v = ctx.volume;
   f.dir.clear();
   if (handle < 2 || handle > v.lastCluster) return;
@@ -261,6 +266,7 @@ std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, EntryHandle folder, i
 }
 
 bool ExfatFindNext(ExfatContext& ctx, DirFind& f, FoundEntry& out) {
+  ActivityMark activity(Fn::ExfatFindNext);
   if (f.list) return NextFromVirtualFolder(f, FsType::Exfat, ctx.extensions, out);
   std::size_t pos = f.pos + f.consumed;
   while (pos < f.dir.size()) {

@@ -1,5 +1,7 @@
 #include "fs/exfat/exfat_fs_reader.h"
 
+#include "common/activity.h"
+
 namespace kestrova {
 
 ClusterChainView ExfatChainViewOf(ExfatContext& ctx, const ScanEntry& entry) {

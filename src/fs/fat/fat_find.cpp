@@ -242,6 +242,7 @@ Step ParseAt(FatContext& ctx, DirFind& f, std::size_t pos, FoundEntry& out, std:
 }  // namespace
 
 void LoadDirectory(FatContext& ctx, std::uint32_t handle, DirFind& f) {
+  ActivityMark activity(Fn::LoadDirectory);
   const FatVolume& v = ctx.volume;
   f.dir.clear();
   f.unreadable.clear();
@@ -293,6 +294,7 @@ std::unique_ptr<DirFind> FindFirst(FatContext& ctx, EntryHandle folder, int mode
 }
 
 bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
+  ActivityMark activity(Fn::FindNext);
   if (f.list) return NextFromVirtualFolder(f, ctx.volume.type, ctx.extensions, out);
   std::size_t pos = f.pos + f.consumed;
   while (pos + kDirEntrySize <= f.dir.size()) {
@@ -335,6 +337,7 @@ bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
 }
 
 std::uint8_t RecoverabilityPercent(const FatContext& ctx, const ScanEntry& e) {
+  ActivityMark activity(Fn::RecoverabilityPercent);
   const FatVolume& v = ctx.volume;
   if (IsFolder(e, v.type)) return rating::kFatFolder;
   if (!ctx.treeLoaded) return e.DeletedMark() ? rating::kNotComputed : 0;
@@ -353,6 +356,7 @@ std::uint8_t RecoverabilityPercent(const FatContext& ctx, const ScanEntry& e) {
 }
 
 std::vector<FoundEntry> ListFolder(FatContext& ctx, EntryHandle handle, int mode, const DisplayFilter& filter) {
+  ActivityMark activity(Fn::ListFolder);
   std::vector<FoundEntry> all;
   FoundEntry e;
   auto f = FindFirst(ctx, handle, mode, filter, e);
@@ -364,6 +368,7 @@ std::vector<FoundEntry> ListFolder(FatContext& ctx, EntryHandle handle, int mode
 }
 
 ResolvedPath ResolvePath(FatContext& ctx, std::u16string_view rootText, std::u16string_view path) {
+  ActivityMark activity(Fn::ResolvePath);
   ResolvedPath r;
   std::size_t slash = path.find(u'\\');
   std::u16string first(path.substr(0, slash == std::u16string_view::npos ? path.size() : slash + 1));
@@ -397,6 +402,7 @@ ResolvedPath ResolvePath(FatContext& ctx, std::u16string_view rootText, std::u16
 }
 
 std::optional<FoundEntry> FindEntryByCluster(FatContext& ctx, std::uint32_t cluster, std::u16string_view wantedName) {
+  ActivityMark activity(Fn::FindEntryByCluster);
   const FatVolume& v = ctx.volume;
   std::vector<std::uint8_t> first(v.bytesPerCluster);
   if (cluster < 2 || cluster > v.lastCluster || ctx.device.ReadClusters(cluster, first, 1) != ReadOk) return std::nullopt;

@@ -1,5 +1,7 @@
 #include "fs/fat/fat_fs_reader.h"
 
+#include "common/activity.h"
+
 namespace kestrova {
 
 ClusterChainView ChainViewOf(FatContext& ctx) {

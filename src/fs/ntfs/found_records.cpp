@@ -1,5 +1,7 @@
 #include "fs/ntfs/found_records.h"
 
+#include "common/activity.h"
+
 #include "common/text.h"
 #include "scan/entry_ops.h"
 
@@ -17,6 +19,7 @@ bool SameFile(const ScanEntry& a, const std::u16string& aName, const ScanEntry& 
 }  // namespace
 
 std::size_t FlushFoundRecords(EntryList& lost, std::vector<ParsedRecord>& batch) {
+  ActivityMark activity(Fn::FlushFoundRecords);
   std::stable_sort(batch.begin(), batch.end(), [](const ParsedRecord& a, const ParsedRecord& b) {
     return a.entry.ParentRecord() < b.entry.ParentRecord();
   });

@@ -18,6 +18,7 @@ namespace kestrova {
 // The attribute list's value, resident or read through its runs (bounded: a
 // real list of even a badly fragmented file is a few KiB).
 std::vector<std::uint8_t> AttributeListOf(NtfsContext& ctx, std::span<const std::uint8_t> r) {
+  ActivityMark activity(Fn::AttributeListOf);
   constexpr std::uint64_t kMaxListBytes = 256 * 1024;
   const auto list = FindAttribute(r, kAttrAttributeList);
   if (!list) return {};
@@ -105,6 +106,7 @@ std::vector<std::uint8_t> ExtensionFileName(NtfsContext& ctx, std::span<const st
 }  // namespace
 
 bool ReadRecordByNumber(NtfsContext& ctx, std::uint64_t number, std::vector<std::uint8_t>& out) {
+  ActivityMark activity(Fn::ReadRecordByNumber);
   const bool read = ReadMftRecord(ctx.device, ctx.volume, number, out);
   if (read) {
     // Records of older NTFS versions carry no number (0): taken as they are.
@@ -124,6 +126,7 @@ bool ReadRecordByNumber(NtfsContext& ctx, std::uint64_t number, std::vector<std:
 }
 
 bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t cluster, ParsedRecord& out) {
+  ActivityMark activity(Fn::ParseFileRecord);
   const NtfsVolume& v = ctx.volume;
   const auto header = ReadRecordHeader(r);
   if (!header || !ApplyFixups(r, v.recordSize)) return false;
@@ -311,6 +314,7 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token) {
 }
 
 std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, EntryHandle record, const DisplayFilter& filter) {
+  ActivityMark activity(Fn::ListNtfsFolder);
   std::vector<FoundEntry> out;
   if (!ctx.lists) return out;
   if (IsVirtualHandle(record)) {
@@ -383,6 +387,7 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, EntryHandle record, con
 }
 
 std::optional<EntryData> GatherEntryData(NtfsContext& ctx, std::vector<std::uint8_t> record, std::uint64_t number) {
+  ActivityMark activity(Fn::GatherEntryData);
   EntryData out;
   out.record = std::move(record);
   struct Extent {
@@ -458,6 +463,7 @@ std::optional<EntryData> GatherEntryData(NtfsContext& ctx, std::vector<std::uint
 }
 
 std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry) {
+  ActivityMark activity(Fn::ReadEntryData);
   const NtfsVolume& v = ctx.volume;
   const std::uint32_t sectors = std::max<std::uint32_t>(1, v.recordSize / v.bytesPerSector);
   std::vector<std::uint8_t> record(v.recordSize, 0);
@@ -468,6 +474,7 @@ std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry)
 }
 
 bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const WorkerToken& abort) {
+  ActivityMark activity(Fn::WriteNtfsData);
   const NtfsVolume& v = ctx.volume;
   if (entry.size == 0) return true;
   // Encrypted files come here only when their export stream cannot be made:

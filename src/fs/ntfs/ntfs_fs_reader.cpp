@@ -1,5 +1,7 @@
 #include "fs/ntfs/ntfs_fs_reader.h"
 
+#include "common/activity.h"
+
 #include "fs/ntfs/efs_export.h"
 
 namespace kestrova {
@@ -13,18 +15,21 @@ EntryHandle NtfsFsReader::FolderHandle(const ScanEntry& folder) const {
 }
 
 WriteResult NtfsFsReader::Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+  ActivityMark activity(Fn::NtfsFsReaderWrite);
   WriteResult r;
   r.complete = WriteNtfsData(ctx_, entry, sink, control.token) && sink.remaining() == 0 && !sink.unreadable();
   return r;
 }
 
 std::optional<FsReader::ExportPlan> NtfsFsReader::PlanExport(const ScanEntry& entry) {
+  ActivityMark activity(Fn::NtfsFsReaderPlanExport);
   const auto efs = PrepareEfsExport(ctx_, entry);
   if (!efs) return std::nullopt;
   return ExportPlan{u".efs", efs->StreamLength()};
 }
 
 bool NtfsFsReader::WriteExport(const ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+  ActivityMark activity(Fn::NtfsFsReaderWriteExport);
   const auto efs = PrepareEfsExport(ctx_, entry);
   return efs && WriteEfsStream(ctx_, *efs, sink, control.token);
 }

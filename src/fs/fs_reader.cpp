@@ -13,6 +13,16 @@ bool FsReader::Shown(const ScanEntry& e, const std::u16string& name, const Displ
   return Type() == FsType::Ntfs ? PassesNtfsFilter(e, name, folder, filter) : PassesFilter(e, name, folder, filter);
 }
 
+std::optional<std::uint8_t> RateInFolder(FsReader& reader, EntryHandle folder, const ScanEntry& entry) {
+  if (entry.Kind() != EntryKind::Ordinary && entry.Kind() != EntryKind::Overwritten &&
+      entry.Kind() != EntryKind::NotDetected && entry.Kind() != EntryKind::FolderVerified)
+    return entry.rating;
+  const std::uint64_t id = reader.EntryId(entry);
+  for (const FoundEntry& f : reader.List(folder, {}))
+    if (!f.dotEntry && reader.EntryId(f.entry) == id) return f.entry.rating;
+  return std::nullopt;
+}
+
 std::optional<std::vector<EntryHandle>> FindFolder(FsReader& reader, const std::vector<std::u16string>& components) {
   ActivityMark activity(Fn::FindFolder);
   std::vector<EntryHandle> handles{reader.RootHandle()};

@@ -40,6 +40,12 @@ class FsReader {
   // cannot be read.
   virtual std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) = 0;
 
+  // The entry's rating computed again from the volume as it is now (after a
+  // scan has marked more clusters as taken), by the same rules as the listing:
+  // the entry is read again in its folder. An entry no longer there, and
+  // entries of the results model's lists, keep the rating they were listed with.
+  virtual std::uint8_t Rate(const ScanEntry& entry) = 0;
+
   // A stream saved in place of the data, with the suffix of its file name
   // (NTFS encrypted files: ".efs"); nothing for ordinary entries.
   struct ExportPlan {
@@ -52,6 +58,11 @@ class FsReader {
   // Whether the entry passes the filter by the rules of its own family.
   bool Shown(const ScanEntry& e, const std::u16string& name, const DisplayFilter& filter) const;
 };
+
+// The rating of the entry as `folder` lists it now (found by EntryId);
+// nothing when it is not there. Entries of the results model's own kinds
+// (RAW finds, navigation, virtual folders) keep their rating.
+std::optional<std::uint8_t> RateInFolder(FsReader& reader, EntryHandle folder, const ScanEntry& entry);
 
 // The handles of the folders named by `components` (case-insensitive), the
 // root first; the virtual folders sit at the root. Nothing when a component

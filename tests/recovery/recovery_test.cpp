@@ -356,6 +356,7 @@ class FakeNtfsVolume : public FsReader {
   FsType Type() const override { return FsType::Ntfs; }
   EntryHandle RootHandle() const override { return 5; }
   EntryHandle FolderHandle(const ScanEntry& e) const override { return e.recordNumber; }
+  std::uint8_t Rate(const ScanEntry& e) override { return e.rating; }
   std::vector<std::uint8_t> ReadRange(const ScanEntry&, std::uint64_t, std::uint64_t) override { return {}; }
   std::vector<FoundEntry> List(EntryHandle, const DisplayFilter& filter) override {
     std::vector<FoundEntry> out;

@@ -28,6 +28,7 @@ class ExfatFsReader : public FsReader {
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     return ReadFatRange(ExfatChainViewOf(ctx_, entry), entry, offset, length);
   }
+  std::uint8_t Rate(const ScanEntry& entry) override;
 
  private:
   ExfatContext& ctx_;

@@ -27,6 +27,7 @@ class FatFsReader : public FsReader {
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     return ReadFatRange(ChainViewOf(ctx_), entry, offset, length);
   }
+  std::uint8_t Rate(const ScanEntry& entry) override;
 
  private:
   FatContext& ctx_;

@@ -3,6 +3,7 @@
 #include "common/activity.h"
 
 #include "fs/ntfs/efs_export.h"
+#include "scan/virtual_folders.h"
 
 namespace kestrova {
 
@@ -12,6 +13,12 @@ EntryHandle NtfsFsReader::FolderHandle(const ScanEntry& folder) const {
   if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
     return VirtualHandle(folder.Marker());
   return folder.recordNumber;
+}
+
+std::uint8_t NtfsFsReader::Rate(const ScanEntry& entry) {
+  // Found again under its parent; an orphan is listed only in "Lost files".
+  if (const auto underParent = RateInFolder(*this, entry.ParentRecord(), entry)) return *underParent;
+  return RateInFolder(*this, VirtualHandle(kLostFilesMarker), entry).value_or(entry.rating);
 }
 
 WriteResult NtfsFsReader::Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {

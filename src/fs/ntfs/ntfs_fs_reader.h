@@ -20,6 +20,7 @@ class NtfsFsReader : public FsReader {
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     return ReadNtfsRange(ctx_, entry, offset, length);
   }
+  std::uint8_t Rate(const ScanEntry& entry) override;
   std::optional<ExportPlan> PlanExport(const ScanEntry& entry) override;
   bool WriteExport(const ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override;
 

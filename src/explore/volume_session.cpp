@@ -152,6 +152,11 @@ std::size_t VolumeSession::CollectMft() {
   return MftCollection(*ntfsContext_, ui_, scan_).Wait();
 }
 
+std::unique_ptr<MftCollection> VolumeSession::StartMftCollection() {
+  if (!ntfsContext_) return nullptr;
+  return std::make_unique<MftCollection>(*ntfsContext_, ui_, scan_);
+}
+
 std::optional<VolumePath> VolumeSession::Resolve(const std::string& path) {
   if (!volume_) return std::nullopt;
   const std::vector<std::string> parts = PathComponents(path);

@@ -10,6 +10,7 @@
 #include "device/sector_device.h"
 #include "fs/exfat/exfat_volume.h"
 #include "fs/fat/fat_volume.h"
+#include "fs/ntfs/mft_collection.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "recovery/recoverable_volume.h"
 #include "recovery/recovery_job.h"
@@ -80,6 +81,11 @@ class VolumeSession {
   // NTFS: collects every MFT record into "Lost files" (folders are built from it).
   // Runs on the calling thread; returns the records added.
   std::size_t CollectMft();
+  // The same collection left running on its own thread, for a window that
+  // shows its progress and may end it early (ExploreNow / Cancel); nothing
+  // when the mounted volume is not NTFS. The collection must end (Wait) before
+  // the session unmounts.
+  std::unique_ptr<MftCollection> StartMftCollection();
 
   bool mounted() const { return volume_ != nullptr; }
   RecoverableVolume& volume() { return *volume_; }

@@ -157,6 +157,28 @@ std::unique_ptr<MftCollection> VolumeSession::StartMftCollection() {
   return std::make_unique<MftCollection>(*ntfsContext_, ui_, scan_);
 }
 
+std::vector<FoundEntry> VolumeSession::ListShown(std::uint32_t handle, const DisplayFilter& filter) {
+  std::vector<FoundEntry> shown;
+  if (!volume_) return shown;
+  std::set<std::uint32_t> virtuals;
+  for (FoundEntry& f : volume_->List(handle, filter)) {
+    if (f.entry.attributes == 0x08 || f.entry.attributes == 0x28) continue;  // volume labels
+    if (f.dotEntry && f.name == u".") continue;
+    if (f.entry.Kind() == EntryKind::VirtualFolder) virtuals.insert(f.entry.firstCluster);
+    shown.push_back(std::move(f));
+  }
+  if (handle == volume_->RootHandle()) {
+    for (std::uint32_t marker : {kLostFilesMarker, kRawFilesMarker, kRebuildMarker}) {
+      if (virtuals.count(marker)) continue;
+      FoundEntry v;
+      v.entry = MakeVirtualFolderEntry(marker);
+      v.name = VirtualFolderName(marker);
+      shown.push_back(std::move(v));
+    }
+  }
+  return shown;
+}
+
 std::optional<VolumePath> VolumeSession::Resolve(const std::string& path) {
   if (!volume_) return std::nullopt;
   const std::vector<std::string> parts = PathComponents(path);

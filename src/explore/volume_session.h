@@ -96,6 +96,10 @@ class VolumeSession {
   ScanFlags& scanFlags() { return scan_; }
   Ui& ui() { return ui_; }
 
+  // A folder as the explorer shows it: without the volume label and the "."
+  // entry, and at the root with the virtual folders of the results model.
+  std::vector<FoundEntry> ListShown(std::uint32_t handle, const DisplayFilter& filter);
+
   // "/a/b" resolved from the root (case-insensitive; the virtual folders at the root).
   std::optional<VolumePath> Resolve(const std::string& path);
   // The folders and files named by `paths` ("/"-separated; none: the root),

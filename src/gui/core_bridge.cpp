@@ -46,7 +46,7 @@ std::vector<FolderItem> CoreBridge::List(std::uint32_t handle) {
   std::vector<FolderItem> items;
   if (!session_.mounted()) return items;
   const FsType fs = session_.fsType();
-  for (FoundEntry& f : session_.volume().List(handle, DisplayFilter{})) {
+  for (FoundEntry& f : session_.ListShown(handle, DisplayFilter{})) {
     FolderItem item;
     item.folder = IsFolder(f.entry, fs);
     item.colour = CategoryOf(f.entry, fs, f.name);

@@ -11,6 +11,7 @@
 #include "gui/texts.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
+#include "common/text.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -347,6 +348,17 @@ class GuiTest : public QObject {
     const QString folder = QStringLiteral(KESTROVA_LANGUAGE_DIR);
     LoadedLanguage german = LoadLanguage(folder.toStdString() + "/", u"German");
     QCOMPARE(QString::fromStdU16String(german.name), QStringLiteral("German"));
+    // Every slot of the windows built here has its German text.
+    for (std::size_t i = 0; i < kStringCount; ++i) {
+      const StringSlot& slot = Slot(static_cast<StringId>(i));
+      for (const char* section : {"WINDOW_SELECT_DRIVE", "WINDOW_EXPLORER", "WINDOW_PREPARING", "WINDOW_SAVING",
+                                  "WINDOW_SELECT_PATH", "WINDOW_PROCESSING_MFT", "WINDOW_PLEASE_WAIT",
+                                  "WINDOW_PROPERTIES", "WINDOW_READ_ERROR"}) {
+        if (slot.section != section) continue;
+        const std::u16string sec = ToUtf16(std::string(slot.section)), key = ToUtf16(std::string(slot.key));
+        QVERIFY2(german.file.Get(sec, key).has_value(), (std::string(slot.section) + "/" + std::string(slot.key)).c_str());
+      }
+    }
     SetCurrentLanguage(&german.file);
     CoreBridge bridge(ui_);
     StartWindow start(bridge, ui_, {}, false);

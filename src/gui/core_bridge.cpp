@@ -14,6 +14,21 @@ void DriveLister::Refresh(DriveList& list, Ui& ui, const std::vector<std::string
   RefreshDriveList(list, device_, ui, options);
 }
 
+CoreBridge::~CoreBridge() { session_.device().readErrorWindow = nullptr; }
+
+void CoreBridge::AttachReadErrorWindow(Ui& ui) {
+  readErrors_ = std::make_unique<ReadErrorWindow>(ui, session_.scanFlags(), true);
+  session_.device().readErrorWindow = readErrors_.get();
+}
+
+void CoreBridge::ReadErrorContinue(bool skipChecked) {
+  if (readErrors_) readErrors_->Continue(skipChecked, session_.device().skipReadErrors);
+}
+
+void CoreBridge::ReadErrorStopScan(bool skipChecked) {
+  if (readErrors_) readErrors_->StopScan(skipChecked, session_.device().skipReadErrors);
+}
+
 std::string CoreBridge::DevicePathOf(const DriveList& list, std::size_t row) {
   const DriveRow& r = list.rows.at(row);
   if (!r.imagePath.empty()) return r.imagePath;

@@ -6,6 +6,7 @@
 
 #include "common/ui.h"
 #include "device/device_identity.h"
+#include "device/read_error_window.h"
 #include "device/scan_flags.h"
 #include "device/sector_device.h"
 #include "explore/volume_session.h"
@@ -59,6 +60,9 @@ struct OpenOutcome {
 class CoreBridge {
  public:
   explicit CoreBridge(Ui& ui) : session_(ui) {}
+  ~CoreBridge();
+  CoreBridge(const CoreBridge&) = delete;
+  CoreBridge& operator=(const CoreBridge&) = delete;
 
   // Opens the device of a drive-list row and mounts its volume (worker thread).
   OpenOutcome Open(const DriveList& list, std::size_t row);
@@ -78,6 +82,12 @@ class CoreBridge {
   const std::string& sourcePath() const { return session_.sourcePath(); }
   SourceIdentity Identity() const { return IdentityOfSource(session_.sourcePath()); }
 
+  // The read-error window of the explorer: its state is the core's, the
+  // window draws the views it is handed through the Ui and calls these.
+  void AttachReadErrorWindow(Ui& ui);
+  void ReadErrorContinue(bool skipChecked);
+  void ReadErrorStopScan(bool skipChecked);
+
   // The counters of the preparing window and the outcome of the saving pass,
   // handed over from the worker thread.
   struct Progress {
@@ -91,6 +101,7 @@ class CoreBridge {
 
  private:
   VolumeSession session_;
+  std::unique_ptr<ReadErrorWindow> readErrors_;
 };
 
 }  // namespace kestrova::gui

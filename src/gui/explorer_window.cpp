@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "explore/list_columns.h"
+#include "gui/read_error_dialog.h"
 #include "gui/recovery_dialogs.h"
 #include "gui/texts.h"
 #include "scan/virtual_folders.h"
@@ -118,7 +119,7 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   list_->horizontalHeader()->setHighlightSections(false);
   list_->horizontalHeader()->setSectionsClickable(true);
   list_->horizontalHeader()->setSortIndicatorShown(false);
-  list_->horizontalHeader()->setStretchLastSection(false);
+  list_->horizontalHeader()->setStretchLastSection(true);
   list_->horizontalHeader()->resizeSection(0, 300);
   list_->horizontalHeader()->resizeSection(1, 90);
   list_->horizontalHeader()->resizeSection(2, 70);
@@ -196,6 +197,12 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   loc_.AddControl(1003, search_);
   loc_.SetMenuBar(menuBar());
   loc_.Apply(u"WINDOW_EXPLORER");
+
+  // The read-error window lives as long as the explorer and shows itself.
+  bridge_.AttachReadErrorWindow(ui_);
+  auto* readErrors = new ReadErrorDialog([this](bool skip) { bridge_.ReadErrorContinue(skip); },
+                                         [this](bool skip) { bridge_.ReadErrorStopScan(skip); }, this);
+  connect(&ui_, &QtUi::readErrorChanged, readErrors, &ReadErrorDialog::ShowView);
 
   BuildTree();
   ShowFolder({bridge_.RootHandle(), {}}, false);
@@ -370,7 +377,8 @@ void ExplorerWindow::ShowFolder(const FolderPlace& place, bool record) {
   }
   if (model_->rowCount()) list_->setCurrentIndex(model_->index(0, 0));
   UpdateNavigation();
-  statusBar()->showMessage(QString::number(model_->rowCount()));
+  statusBar()->showMessage(
+      Q(FillPlaceholders(Text(StringId::ExplorerObjects), {ToUtf16(std::to_string(model_->rowCount()))})));
 }
 
 void ExplorerWindow::UpdateNavigation() {

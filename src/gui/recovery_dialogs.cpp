@@ -7,7 +7,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QUrl>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -160,7 +162,9 @@ PreparingDialog::PreparingDialog(RecoveryControl& control, QWidget* parent) : QD
     auto* item = new QTreeWidgetItem(rows_, QStringList{Tr(id), QStringLiteral("0")});
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
   }
-  rows_->setMinimumSize(360, rows_->sizeHintForRow(0) * 9 + rows_->header()->sizeHint().height() + 8);
+  rows_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  rows_->setFixedHeight(rows_->sizeHintForRow(0) * 8 + rows_->header()->sizeHint().height() + 2 * rows_->frameWidth());
+  rows_->setMinimumWidth(360);
   layout->addWidget(rows_);
   bar_ = new QProgressBar(this);
   bar_->setRange(0, 100);
@@ -351,6 +355,8 @@ bool RecoveryFlow::Run(std::vector<MarkedEntry> marked, const QString& focusName
   // The worker posts its end before it returns; wait for both.
   while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   worker_.join();
+  if (ok && request_.exploreAfter && !request_.control.abort.load())
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(request_.destination)));
   if (!ok) ui_.Show(Tr(StringId::CantCreateOpenDirectory), Tr(StringId::PathErrorCaption), MsgIcon::Warning,
                     MsgButtons::Ok);
   return ok;

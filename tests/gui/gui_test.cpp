@@ -9,6 +9,7 @@
 #include "gui/recovery_dialogs.h"
 #include "gui/start_window.h"
 #include "gui/texts.h"
+#include "gui/wait_windows.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
 #include "common/text.h"
@@ -281,6 +282,28 @@ class GuiTest : public QObject {
     QCOMPARE(message, Tr(StringId::CantOpenImageFile));
     QVERIFY(start.isVisible());
     QCOMPARE(start.result(), 0);
+  }
+
+  void ntfsRunsTheMftCollectionBeforeTheExplorer() {
+    const QString ntfs = QStringLiteral(KESTROVA_TEST_IMAGES_DIR "/ntfs-files.img");
+    if (!QFileInfo::exists(ntfs)) QSKIP("ntfs-files.img missing: run scripts/make-test-images.sh");
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {ntfs.toStdString()}, false);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    bool sawMft = false;
+    WhenShown<ProcessingMftWindow>([&sawMft](ProcessingMftWindow*) { sawMft = true; }, {}, 3000);
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("openButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 60000);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    EntryModel& m = explorer.model();
+    for (const char* name : {"Docs", "Old", "Lost files"}) QVERIFY2(RowOf(m, QLatin1String(name)) >= 0, name);
+    // The deleted folder is listed in the deleted colour, and entering it lists its files.
+    QCOMPARE(m.data(m.index(RowOf(m, QStringLiteral("Old")), 0), Qt::ForegroundRole).value<QColor>(),
+             FromColorRef(colours_[0]));
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Old")));
+    QVERIFY(m.rowCount() > 1);
+    QVERIFY(sawMft);  // the window stays up until its own poll sees the end
   }
 
   void germanLanguageReachesTheWindows() {

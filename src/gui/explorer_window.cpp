@@ -100,8 +100,9 @@ bool IsNavigation(const FolderItem& it) {
 }  // namespace
 
 ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours& colours, const QString& title,
-                               QWidget* parent)
+                               const LanguageHost* language, QWidget* parent)
     : QMainWindow(parent), bridge_(bridge), ui_(ui), colours_(colours) {
+  if (language) language_ = *language;
   setObjectName(QStringLiteral("WINDOW_EXPLORER"));
   setWindowTitle(title);
   setAttribute(Qt::WA_DeleteOnClose, false);
@@ -218,15 +219,21 @@ QAction* ExplorerWindow::AddCommand(QMenu* menu, int command, StringId text, con
     a->setShortcutContext(Qt::WindowShortcut);
   }
   a->setEnabled(built);
+  texts_[command] = text;
   if (menu) menu->addAction(a);
   addAction(a);
   actions_[command] = a;
   return a;
 }
 
+QMenu* ExplorerWindow::AddMenu(StringId title) {
+  QMenu* menu = menuBar()->addMenu(Tr(title));
+  menus_.emplace_back(menu, title);
+  return menu;
+}
+
 void ExplorerWindow::BuildMenus() {
-  QMenuBar* bar = menuBar();
-  QMenu* file = bar->addMenu(Tr(StringId::ExplorerMenuFile));
+  QMenu* file = AddMenu(StringId::ExplorerMenuFile);
   connect(AddCommand(file, kCmdRecover, StringId::PopupRecover, QKeySequence(Qt::ALT | Qt::Key_R)),
           &QAction::triggered, this, &ExplorerWindow::Recover);
   AddCommand(file, kCmdRecoverDefrag, StringId::PopupRecoverPlus, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R), false);
@@ -237,7 +244,7 @@ void ExplorerWindow::BuildMenus() {
   file->addSeparator();
   connect(AddCommand(file, kCmdClose, StringId::MenuClose), &QAction::triggered, this, &ExplorerWindow::close);
 
-  QMenu* select = bar->addMenu(Tr(StringId::ExplorerMenuSelect));
+  QMenu* select = AddMenu(StringId::ExplorerMenuSelect);
   connect(AddCommand(select, kCmdSelectAll, StringId::PopupSelectAll, QKeySequence(Qt::CTRL | Qt::Key_A)),
           &QAction::triggered, this, [this] { model_->Mark(EntryModel::MarkOp::All); });
   connect(AddCommand(select, kCmdUnselectAll, StringId::PopupUnselectAll, QKeySequence(Qt::CTRL | Qt::Key_Z)),
@@ -249,7 +256,7 @@ void ExplorerWindow::BuildMenus() {
     if (list_->currentIndex().isValid()) model_->Mark(EntryModel::MarkOp::Toggle, list_->currentIndex().row());
   });
 
-  QMenu* view = bar->addMenu(Tr(StringId::ExplorerMenuView));
+  QMenu* view = AddMenu(StringId::ExplorerMenuView);
   QAction* details = AddCommand(view, kCmdDetails, StringId::PopupDetails);
   details->setCheckable(true);
   details->setChecked(true);
@@ -265,12 +272,12 @@ void ExplorerWindow::BuildMenus() {
   connect(AddCommand(view, kCmdRefresh, StringId::MenuRefresh, QKeySequence(Qt::Key_F5)), &QAction::triggered, this,
           [this] { ShowFolder(place_, false); });
 
-  QMenu* search = bar->addMenu(Tr(StringId::ExplorerMenuSearch));
+  QMenu* search = AddMenu(StringId::ExplorerMenuSearch);
   AddCommand(search, kCmdFind, StringId::MenuFind, QKeySequence(Qt::CTRL | Qt::Key_F), false);
   AddCommand(search, kCmdAdvancedSearch, StringId::PopupAdvancedSearch, {}, false);
   AddCommand(search, kCmdBreakSearch, StringId::MenuBreakSearch, {}, false);
 
-  QMenu* scan = bar->addMenu(Tr(StringId::ExplorerMenuScan));
+  QMenu* scan = AddMenu(StringId::ExplorerMenuScan);
   AddCommand(scan, kCmdPauseScan, StringId::MenuPauseScan, QKeySequence(Qt::Key_F10), false);
   AddCommand(scan, kCmdScanFreeRegion, StringId::MenuScanFreeRegion, {}, false);
   AddCommand(scan, kCmdRawScan, StringId::MenuRawScan, {}, false);
@@ -278,21 +285,23 @@ void ExplorerWindow::BuildMenus() {
   AddCommand(scan, kCmdStopCurrentScan, StringId::PopupBreak, {}, false);
   AddCommand(scan, kCmdBreak, StringId::MenuBreak, {}, false);
 
-  QMenu* tools = bar->addMenu(Tr(StringId::ExplorerMenuTools));
+  QMenu* tools = AddMenu(StringId::ExplorerMenuTools);
   AddCommand(tools, kCmdHexView, StringId::PopupHexView, QKeySequence(Qt::CTRL | Qt::Key_H), false);
   AddCommand(tools, kCmdEditFileSize, StringId::PopupEditFileSize, QKeySequence(Qt::ALT | Qt::Key_S), false);
   connect(AddCommand(tools, kCmdProperties, StringId::PopupProperties, QKeySequence(Qt::ALT | Qt::Key_Return)),
           &QAction::triggered, this, &ExplorerWindow::Properties);
   tools->addSeparator();
   AddCommand(tools, kCmdConfigFolders, StringId::PopupToolConfigFolders, {}, false);
-  AddCommand(tools, kCmdLanguage, StringId::Language, {}, false);
+  connect(AddCommand(tools, kCmdLanguage, StringId::Language, {}, language_.has_value()), &QAction::triggered, this,
+          &ExplorerWindow::ChooseLanguage);
 
-  QMenu* favorites = bar->addMenu(Tr(StringId::ExplorerMenuFavorites));
+  QMenu* favorites = AddMenu(StringId::ExplorerMenuFavorites);
   AddCommand(favorites, kCmdAddFavorite, StringId::PopupAddToFavorites, QKeySequence(Qt::CTRL | Qt::Key_D), false);
   favorites->addSeparator();
-  favorites->addAction(Tr(StringId::MenuFavoritesEmpty))->setEnabled(false);
+  favoritesEmpty_ = favorites->addAction(Tr(StringId::MenuFavoritesEmpty));
+  favoritesEmpty_->setEnabled(false);
 
-  QMenu* help = bar->addMenu(Tr(StringId::ExplorerMenuHelp));
+  QMenu* help = AddMenu(StringId::ExplorerMenuHelp);
   AddCommand(help, kCmdContents, StringId::MenuContents, QKeySequence(Qt::Key_F1), false);
   AddCommand(help, kCmdOnlineHelp, StringId::MenuOnlineHelp, {}, false);
 
@@ -301,7 +310,7 @@ void ExplorerWindow::BuildMenus() {
           &QAction::triggered, this, &ExplorerWindow::ShowFullName);
 
   // The toolbar and the list's pop-up carry the built commands.
-  QToolBar* toolbar = addToolBar(Tr(StringId::PopupView));
+  QToolBar* toolbar = toolbar_ = addToolBar(Tr(StringId::PopupView));
   toolbar->setObjectName(QStringLiteral("toolbar"));
   toolbar->setMovable(false);
   toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -310,6 +319,7 @@ void ExplorerWindow::BuildMenus() {
     a->setIcon(style()->standardIcon(icon));
     auto* shown = toolbar->addAction(a->icon(), BeforeTab(a->text()).remove(QLatin1Char('&')));
     shown->setEnabled(a->isEnabled());
+    toolbarActions_.emplace_back(shown, command);
     connect(shown, &QAction::triggered, a, &QAction::trigger);
   };
   toolbarAction(kCmdRecover, QStyle::SP_DialogSaveButton);
@@ -377,6 +387,10 @@ void ExplorerWindow::ShowFolder(const FolderPlace& place, bool record) {
   }
   if (model_->rowCount()) list_->setCurrentIndex(model_->index(0, 0));
   UpdateNavigation();
+  ShowCount();
+}
+
+void ExplorerWindow::ShowCount() {
   statusBar()->showMessage(
       Q(FillPlaceholders(Text(StringId::ExplorerObjects), {ToUtf16(std::to_string(model_->rowCount()))})));
 }
@@ -523,6 +537,28 @@ void ExplorerWindow::ShowFullName() {
   const FolderItem& it = model_->item(focus.row());
   if (it.folder || IsNavigation(it)) return;
   ui_.Show(Q(it.name), {}, MsgIcon::Information, MsgButtons::Ok);
+}
+
+void ExplorerWindow::ChooseLanguage() {
+  if (!language_) return;
+  LanguageDialog dialog(*language_, this);
+  if (dialog.exec() == QDialog::Accepted) Retranslate();
+}
+
+void ExplorerWindow::Retranslate() {
+  for (auto& [menu, id] : menus_) menu->setTitle(Tr(id));
+  for (auto& [command, id] : texts_) actions_.at(command)->setText(Tr(id));
+  for (auto& [shown, command] : toolbarActions_)
+    shown->setText(BeforeTab(Tr(texts_.at(command))).remove(QLatin1Char('&')));
+  if (favoritesEmpty_) favoritesEmpty_->setText(Tr(StringId::MenuFavoritesEmpty));
+  toolbar_->setWindowTitle(Tr(StringId::PopupView));
+  model_->SetTitles(SplitTitles(Tr(StringId::ExplorerColumns)));
+  search_->setPlaceholderText(Tr(StringId::SearchCueBanner));
+  back_->setToolTip(BeforeTab(Tr(StringId::Back)).remove(QLatin1Char('&')));
+  next_->setToolTip(BeforeTab(Tr(StringId::Next)).remove(QLatin1Char('&')));
+  up_->setToolTip(BeforeTab(Tr(StringId::ExplorerUp)).remove(QLatin1Char('&')));
+  loc_.Apply(u"WINDOW_EXPLORER");
+  ShowCount();
 }
 
 void ExplorerWindow::closeEvent(QCloseEvent* event) {

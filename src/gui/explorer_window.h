@@ -5,12 +5,14 @@
 
 #include "gui/core_bridge.h"
 #include "gui/entry_model.h"
+#include "gui/language_dialog.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
 
 #include <QMainWindow>
 
 #include <map>
+#include <optional>
 
 class QComboBox;
 class QLineEdit;
@@ -18,6 +20,7 @@ class QTableView;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QToolButton;
+class QToolBar;
 
 namespace kestrova::gui {
 
@@ -62,8 +65,9 @@ enum Command : int {
 class ExplorerWindow : public QMainWindow {
   Q_OBJECT
  public:
+  // language: where the Language command finds and loads languages (none: the command is disabled).
   ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours& colours, const QString& title,
-                 QWidget* parent = nullptr);
+                 const LanguageHost* language = nullptr, QWidget* parent = nullptr);
 
   QAction* action(int command) const { return actions_.at(command); }
   EntryModel& model() { return *model_; }
@@ -94,6 +98,11 @@ class ExplorerWindow : public QMainWindow {
   void ExpandTreeItem(QTreeWidgetItem* item);
   QTreeWidgetItem* TreeItemFor(const FolderPlace& place);
   void UpdateNavigation();
+  QMenu* AddMenu(StringId title);
+  void ChooseLanguage();
+  // Every text again from the slots and the language file (after a language change).
+  void Retranslate();
+  void ShowCount();
 
   CoreBridge& bridge_;
   QtUi& ui_;
@@ -107,6 +116,12 @@ class ExplorerWindow : public QMainWindow {
   QToolButton* next_;
   QToolButton* up_;
   std::map<int, QAction*> actions_;
+  std::map<int, StringId> texts_;
+  std::vector<std::pair<QMenu*, StringId>> menus_;
+  std::vector<std::pair<QAction*, int>> toolbarActions_;
+  QToolBar* toolbar_ = nullptr;
+  QAction* favoritesEmpty_ = nullptr;
+  std::optional<LanguageHost> language_;
   FolderPlace place_;
   std::vector<FolderPlace> backStack_, nextStack_;
   std::vector<std::u16string> history_;  // recovery destinations, most recent first

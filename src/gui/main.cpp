@@ -14,7 +14,10 @@
 #include <QIcon>
 #include <QPalette>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 using namespace kestrova;
 using namespace kestrova::gui;
@@ -46,7 +49,8 @@ int main(int argc, char** argv) {
     {
       const QString title = Q(shell.title) + QStringLiteral(" - ") +
                             QString::fromStdString(std::filesystem::path(bridge->sourcePath()).filename().string());
-      ExplorerWindow explorer(*bridge, ui, shell.settings.colours, title);
+      const LanguageHost language{shell.folders.language, &shell.language, &shell.settings.language};
+      ExplorerWindow explorer(*bridge, ui, shell.settings.colours, title, &language);
       ui.setOwner(&explorer);
       QEventLoop loop;
       QObject::connect(&explorer, &ExplorerWindow::closed, &loop, &QEventLoop::quit);
@@ -54,11 +58,19 @@ int main(int argc, char** argv) {
       loop.exec();
       ui.setOwner(nullptr);
     }
-    // The volume's data is released behind a wait window.
+    // The volume's data is released on a thread behind a wait window.
     WaitWindow wait(nullptr);
     wait.show();
-    QApplication::processEvents();
-    bridge.reset();
+    std::atomic<bool> released{false};
+    std::thread release([&] {
+      bridge.reset();
+      released = true;
+    });
+    while (!released) {
+      QApplication::processEvents(QEventLoop::AllEvents, 50);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    release.join();
   }
   FinishShell(shell);
   return 0;

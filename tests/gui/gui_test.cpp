@@ -9,6 +9,7 @@
 #include "gui/recovery_dialogs.h"
 #include "gui/start_window.h"
 #include "gui/texts.h"
+#include "gui/language_dialog.h"
 #include "gui/wait_windows.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
@@ -19,6 +20,8 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
@@ -304,6 +307,32 @@ class GuiTest : public QObject {
     QVERIFY(explorer.GoToPath(QStringLiteral("/Old")));
     QVERIFY(m.rowCount() > 1);
     QVERIFY(sawMft);  // the window stays up until its own poll sees the end
+  }
+
+  void languageDialogSwitchesTheExplorerAtOnce() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    LoadedLanguage loaded;
+    loaded.name = u"English";
+    std::u16string setting = u"English";
+    const LanguageHost host{std::string(KESTROVA_LANGUAGE_DIR) + "/", &loaded, &setting};
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"), &host);
+    explorer.show();
+    QCOMPARE(explorer.menuBar()->actions().front()->text(), QStringLiteral("&File"));
+    WhenShown<LanguageDialog>([](LanguageDialog* d) {
+      auto* list = d->findChild<QListWidget*>(QStringLiteral("languages"));
+      QVERIFY(list->count() >= 2);  // English (built in) and German
+      QTest::keyClick(list, Qt::Key_End);
+      QCOMPARE(list->currentItem()->text(), QStringLiteral("German"));
+      QTest::keyClick(list, Qt::Key_Return);
+    });
+    explorer.action(kCmdLanguage)->trigger();
+    QCOMPARE(setting, std::u16string(u"German"));
+    QCOMPARE(explorer.menuBar()->actions().front()->text(), QStringLiteral("&Datei"));
+    QCOMPARE(explorer.model().headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Größe"));
+    QCOMPARE(explorer.action(kCmdRecover)->text(), QStringLiteral("&Wiederherstellen\tAlt+R"));
+    SetCurrentLanguage(nullptr);
+    ResetTexts();
   }
 
   void germanLanguageReachesTheWindows() {

@@ -15,6 +15,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -167,11 +168,9 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   path_->setInsertPolicy(QComboBox::NoInsert);
   path_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   row->addWidget(path_, 1);
-  connect(path_->lineEdit(), &QLineEdit::returnPressed, this, [this] {
-    const QString typed = path_->currentText();
-    if (!GoToPath(typed))
-      ui_.Show(Tr(StringId::CantAccessPath) + QLatin1Char(' ') + typed, {}, MsgIcon::Warning, MsgButtons::Ok);
-  });
+  // Return in the path box is handled here alone: the combo box would pass
+  // the same key on to its edit a second time.
+  path_->lineEdit()->installEventFilter(this);
   connect(path_, qOverload<int>(&QComboBox::activated), this, [this](int i) { GoToPath(path_->itemText(i)); });
   search_ = new QLineEdit(top);
   search_->setObjectName(QStringLiteral("search"));
@@ -399,6 +398,19 @@ void ExplorerWindow::UpdateNavigation() {
   back_->setEnabled(!backStack_.empty());
   next_->setEnabled(!nextStack_.empty());
   up_->setEnabled(!place_.names.empty());
+}
+
+bool ExplorerWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == path_->lineEdit() && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      const QString typed = path_->currentText();
+      if (!GoToPath(typed))
+        ui_.Show(Tr(StringId::CantAccessPath) + QLatin1Char(' ') + typed, {}, MsgIcon::Warning, MsgButtons::Ok);
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 bool ExplorerWindow::GoToPath(const QString& path) {

@@ -81,6 +81,7 @@ class ExplorerWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QAction* AddCommand(QMenu* menu, int command, StringId text, const QKeySequence& keys = {}, bool built = true);

@@ -153,6 +153,22 @@ class GuiTest : public QObject {
     QTest::mouseClick(explorer.findChild<QToolButton*>(QStringLiteral("up")), Qt::LeftButton);
     QCOMPARE(explorer.currentPath(), QStringLiteral("/Old"));
 
+    // A path typed into the path box: a folder is shown, anything else refused.
+    auto* pathBox = explorer.findChild<QComboBox*>(QStringLiteral("pathBox"));
+    // Pasted: typing would let the box complete from its history.
+    pathBox->lineEdit()->setText(QStringLiteral("/docs"));
+    QTest::keyClick(pathBox->lineEdit(), Qt::Key_Return);
+    QCOMPARE(explorer.currentPath(), QStringLiteral("/docs"));
+    QVERIFY(RowOf(m, QStringLiteral("photo.jpg")) >= 0);
+    QString refusal;
+    WhenShown<QMessageBox>([&refusal](QMessageBox* box) {
+      refusal = box->text();
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    pathBox->lineEdit()->setText(QStringLiteral("/no such folder"));
+    QTest::keyClick(pathBox->lineEdit(), Qt::Key_Return);
+    QCOMPARE(refusal, Tr(StringId::CantAccessPath) + QStringLiteral(" /no such folder"));
+
     // Commands of parts not built are present and disabled, never faked.
     for (int c : {kCmdSaveSession, kCmdFind, kCmdHexView, kCmdRawScan, kCmdDisplayFiles, kCmdMiniatures})
       QVERIFY(!explorer.action(c)->isEnabled());

@@ -14,7 +14,11 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QUrl>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -92,6 +96,15 @@ StringId StatusName(ColourCategory c) {
     case ColourCategory::VirtualFolder: return StringId::StatusVirtual;
   }
   return StringId::StatusExisting;
+}
+
+// The help shipped with the program: beside it, or in share/ when installed.
+QString HelpFile() {
+  const QString app = QCoreApplication::applicationDirPath();
+  for (const QString& candidate : {app + QStringLiteral("/help/index.html"),
+                                   app + QStringLiteral("/../share/kestrova/help/index.html")})
+    if (QFileInfo::exists(candidate)) return QFileInfo(candidate).canonicalFilePath();
+  return {};
 }
 
 bool IsNavigation(const FolderItem& it) {
@@ -301,7 +314,8 @@ void ExplorerWindow::BuildMenus() {
   favoritesEmpty_->setEnabled(false);
 
   QMenu* help = AddMenu(StringId::ExplorerMenuHelp);
-  AddCommand(help, kCmdContents, StringId::MenuContents, QKeySequence(Qt::Key_F1), false);
+  connect(AddCommand(help, kCmdContents, StringId::MenuContents, QKeySequence(Qt::Key_F1), !HelpFile().isEmpty()),
+          &QAction::triggered, this, [] { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFile())); });
   AddCommand(help, kCmdOnlineHelp, StringId::MenuOnlineHelp, {}, false);
 
   // Keys without a menu entry.

@@ -206,6 +206,10 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   setCentralWidget(central);
 
   BuildMenus();
+  // Tab: tree, list, path box, search box, and round again.
+  setTabOrder(tree_, list_);
+  setTabOrder(list_, path_);
+  setTabOrder(path_, search_);
   loc_.AddColumns(1001, [this](const QStringList& t) { model_->SetTitles(t); });
   loc_.AddControl(1003, search_);
   loc_.SetMenuBar(menuBar());
@@ -307,11 +311,11 @@ void ExplorerWindow::BuildMenus() {
   connect(AddCommand(tools, kCmdLanguage, StringId::Language, {}, language_.has_value()), &QAction::triggered, this,
           &ExplorerWindow::ChooseLanguage);
 
-  QMenu* favorites = AddMenu(StringId::ExplorerMenuFavorites);
-  AddCommand(favorites, kCmdAddFavorite, StringId::PopupAddToFavorites, QKeySequence(Qt::CTRL | Qt::Key_D), false);
-  favorites->addSeparator();
-  favoritesEmpty_ = favorites->addAction(Tr(StringId::MenuFavoritesEmpty));
-  favoritesEmpty_->setEnabled(false);
+  favorites_ = AddMenu(StringId::ExplorerMenuFavorites);
+  connect(AddCommand(favorites_, kCmdAddFavorite, StringId::PopupAddToFavorites, QKeySequence(Qt::CTRL | Qt::Key_D)),
+          &QAction::triggered, this, &ExplorerWindow::AddFavorite);
+  favorites_->addSeparator();
+  FillFavorites();
 
   QMenu* help = AddMenu(StringId::ExplorerMenuHelp);
   connect(AddCommand(help, kCmdContents, StringId::MenuContents, QKeySequence(Qt::Key_F1), !HelpFile().isEmpty()),
@@ -565,6 +569,40 @@ void ExplorerWindow::ShowFullName() {
   ui_.Show(Q(it.name), {}, MsgIcon::Information, MsgButtons::Ok);
 }
 
+void ExplorerWindow::AddFavorite() {
+  const QString path = currentPath();
+  if (favoritePaths_.contains(path)) {
+    ui_.Show(Tr(StringId::ThisPathIsRecentlyAdded), {}, MsgIcon::Information, MsgButtons::Ok);
+    return;
+  }
+  if (favoritePaths_.size() >= kMaxFavorites) {
+    ui_.Show(Tr(StringId::FavoritesListIsFull), {}, MsgIcon::Information, MsgButtons::Ok);
+    return;
+  }
+  favoritePaths_.push_back(path.left(kMaxFavoriteLength));
+  FillFavorites();
+}
+
+void ExplorerWindow::FillFavorites() {
+  // The fixed entries stay; the list after the separator is built again.
+  const QList<QAction*> all = favorites_->actions();
+  for (qsizetype i = 2; i < all.size(); ++i) {
+    favorites_->removeAction(all[i]);
+    all[i]->deleteLater();
+  }
+  if (favoritePaths_.isEmpty()) {
+    favorites_->addAction(Tr(StringId::MenuFavoritesEmpty))->setEnabled(false);
+    return;
+  }
+  for (int i = 0; i < favoritePaths_.size(); ++i) {
+    const QString path = favoritePaths_[i];
+    favorites_->addAction(QString::asprintf("&%i  ", i + 1) + path, this, [this, path] {
+      if (!GoToPath(path))
+        ui_.Show(Tr(StringId::CantAccessPath) + QLatin1Char(' ') + path, {}, MsgIcon::Warning, MsgButtons::Ok);
+    });
+  }
+}
+
 void ExplorerWindow::ChooseLanguage() {
   if (!language_) return;
   LanguageDialog dialog(*language_, this);
@@ -576,7 +614,7 @@ void ExplorerWindow::Retranslate() {
   for (auto& [command, id] : texts_) actions_.at(command)->setText(Tr(id));
   for (auto& [shown, command] : toolbarActions_)
     shown->setText(BeforeTab(Tr(texts_.at(command))).remove(QLatin1Char('&')));
-  if (favoritesEmpty_) favoritesEmpty_->setText(Tr(StringId::MenuFavoritesEmpty));
+  FillFavorites();
   toolbar_->setWindowTitle(Tr(StringId::PopupView));
   model_->SetTitles(SplitTitles(Tr(StringId::ExplorerColumns)));
   search_->setPlaceholderText(Tr(StringId::SearchCueBanner));

@@ -10,6 +10,7 @@
 #include "gui/qt_ui.h"
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <map>
 #include <optional>
@@ -101,6 +102,8 @@ class ExplorerWindow : public QMainWindow {
   void UpdateNavigation();
   QMenu* AddMenu(StringId title);
   void ChooseLanguage();
+  void AddFavorite();
+  void FillFavorites();
   // Every text again from the slots and the language file (after a language change).
   void Retranslate();
   void ShowCount();
@@ -121,7 +124,10 @@ class ExplorerWindow : public QMainWindow {
   std::vector<std::pair<QMenu*, StringId>> menus_;
   std::vector<std::pair<QAction*, int>> toolbarActions_;
   QToolBar* toolbar_ = nullptr;
-  QAction* favoritesEmpty_ = nullptr;
+  QMenu* favorites_ = nullptr;
+  QStringList favoritePaths_;
+  static constexpr int kMaxFavorites = 16;
+  static constexpr int kMaxFavoriteLength = 771;
   std::optional<LanguageHost> language_;
   FolderPlace place_;
   std::vector<FolderPlace> backStack_, nextStack_;

@@ -169,6 +169,25 @@ class GuiTest : public QObject {
     QTest::keyClick(pathBox->lineEdit(), Qt::Key_Return);
     QCOMPARE(refusal, Tr(StringId::CantAccessPath) + QStringLiteral(" /no such folder"));
 
+    // Favorites: the current path once; a second time is refused; choosing it goes there.
+    QMenu* favorites = explorer.menuBar()->actions().at(6)->menu();
+    QVERIFY(!favorites->actions().last()->isEnabled());  // "Currently list is empty"
+    explorer.activateWindow();  // the keys of the menus reach an active window
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Old/Deep")));
+    QTest::keyClick(explorer.list(), Qt::Key_D, Qt::ControlModifier);
+    QCOMPARE(favorites->actions().last()->text(), QStringLiteral("&1  /Old/Deep"));
+    QString again;
+    WhenShown<QMessageBox>([&again](QMessageBox* box) {
+      again = box->text();
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    QTest::keyClick(explorer.list(), Qt::Key_D, Qt::ControlModifier);
+    QCOMPARE(again, Tr(StringId::ThisPathIsRecentlyAdded));
+    QVERIFY(explorer.GoToPath(QStringLiteral("/")));
+    favorites->actions().last()->trigger();
+    QCOMPARE(explorer.currentPath(), QStringLiteral("/Old/Deep"));
+
     // Commands of parts not built are present and disabled, never faked.
     for (int c : {kCmdSaveSession, kCmdFind, kCmdHexView, kCmdRawScan, kCmdDisplayFiles, kCmdMiniatures})
       QVERIFY(!explorer.action(c)->isEnabled());

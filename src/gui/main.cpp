@@ -4,6 +4,7 @@
 #include "gui/explorer_window.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
+#include "gui/sleep_inhibitor.h"
 #include "gui/start_window.h"
 #include "gui/texts.h"
 #include "gui/wait_windows.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
   ShellState shell = StartShell(ExecutableFolder(), registry, windowText);
   SetCurrentLanguage(&shell.language.file);
 
+  const SleepInhibitor awake;  // for the whole run
   QtUi ui;
   std::vector<std::string> images;
   for (;;) {

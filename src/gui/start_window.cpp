@@ -121,6 +121,9 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   loc_.AddColumns(100, [this](const QStringList& t) { devices_->setHeaderLabels(t); });
   loc_.SetMenuBar(bar);
   loc_.Apply(u"WINDOW_SELECT_DRIVE");
+  // The menu buttons keep room for their arrow beside the text.
+  for (QPushButton* b : {load_, tools_})
+    b->setMinimumWidth(b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&'))) + 40);
   resize(760, 460);
   Refresh();
 }

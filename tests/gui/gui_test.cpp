@@ -344,6 +344,25 @@ class GuiTest : public QObject {
     QVERIFY(sawMft);  // the window stays up until its own poll sees the end
   }
 
+  void exfatOpensAndListsItsDeletedFolder() {
+    const QString exfat = QStringLiteral(KESTROVA_TEST_IMAGES_DIR "/exfat-files.img");
+    if (!QFileInfo::exists(exfat)) QSKIP("exfat-files.img missing: run scripts/make-test-images.sh");
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {exfat.toStdString()}, false);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("openButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 20000);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    EntryModel& m = explorer.model();
+    QVERIFY(RowOf(m, QStringLiteral("Docs")) >= 0);
+    const int old = RowOf(m, QStringLiteral("Old"));
+    QVERIFY(old >= 0);
+    QCOMPARE(m.data(m.index(old, 0), Qt::ForegroundRole).value<QColor>(), FromColorRef(colours_[0]));
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Old")));
+    QVERIFY(m.rowCount() > 1);
+  }
+
   void languageDialogSwitchesTheExplorerAtOnce() {
     CoreBridge bridge(ui_);
     OpenImage(bridge, image_);

@@ -158,6 +158,44 @@ std::size_t VolumeSession::CollectMft(WorkerToken& token) {
   return RunMftCollection(*ntfsContext_, ui_, token);
 }
 
+std::unique_ptr<MftCollection> VolumeSession::StartMftCollection() {
+  if (!ntfsContext_) return nullptr;
+  return std::make_unique<MftCollection>(*this);
+}
+
+MftCollection::MftCollection(VolumeSession& session)
+    : scan_(session.scanFlags()), thread_(token_, [this, &session](WorkerToken& token) {
+        added_ = session.CollectMft(token);
+        finished_ = true;
+      }) {}
+
+std::size_t MftCollection::Wait() {
+  thread_.Join();
+  return added_;
+}
+
+std::vector<FoundEntry> VolumeSession::ListShown(EntryHandle handle, const DisplayFilter& filter) {
+  std::vector<FoundEntry> shown;
+  if (!volume_) return shown;
+  std::set<std::uint32_t> virtuals;  // markers
+  for (FoundEntry& f : volume_->List(handle, filter)) {
+    if (f.entry.attributes == 0x08 || f.entry.attributes == 0x28) continue;  // volume labels
+    if (f.dotEntry && f.name == u".") continue;
+    if (f.entry.Kind() == EntryKind::VirtualFolder) virtuals.insert(f.entry.Marker());
+    shown.push_back(std::move(f));
+  }
+  if (handle == volume_->RootHandle()) {
+    for (std::uint32_t marker : {kLostFilesMarker, kRawFilesMarker, kRebuildMarker}) {
+      if (virtuals.count(marker)) continue;
+      FoundEntry v;
+      v.entry = MakeVirtualFolderEntry(marker);
+      v.name = VirtualFolderName(marker);
+      shown.push_back(std::move(v));
+    }
+  }
+  return shown;
+}
+
 std::optional<VolumePath> VolumeSession::Resolve(const std::string& path) {
   ActivityMark activity(Fn::VolumeSessionResolve);
   if (!volume_) return std::nullopt;

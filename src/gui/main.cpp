@@ -1,6 +1,7 @@
 // The desktop program: start window, explorer, back to the start window,
 // until the user closes the start window. It takes no command-line options.
 #include "gui/core_bridge.h"
+#include "common/worker_thread.h"
 #include "gui/explorer_window.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
     WaitWindow wait(nullptr);
     wait.show();
     std::atomic<bool> released{false};
-    std::thread release([&] {
+    WorkerToken releaseToken;
+    WorkerThread release(releaseToken, [&](WorkerToken&) {
       bridge.reset();
       released = true;
     });
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
       QApplication::processEvents(QEventLoop::AllEvents, 50);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    release.join();
+    release.Join();
   }
   FinishShell(shell);
   return 0;

@@ -285,7 +285,7 @@ RecoveryFlow::~RecoveryFlow() {
     handover_->release = true;
   }
   handover_->cv.notify_all();
-  if (worker_.joinable()) worker_.join();
+  if (worker_.joinable()) worker_.Join();
 }
 
 bool RecoveryFlow::Run(std::vector<MarkedEntry> marked, const QString& focusName, const QString& folderName,
@@ -336,7 +336,7 @@ bool RecoveryFlow::Run(std::vector<MarkedEntry> marked, const QString& focusName
   WorkerProgress progress(*this, handover_, [this, &onCounted](RecoveryStatistics stats) {
     QMetaObject::invokeMethod(this, [&onCounted, stats] { onCounted(stats); }, Qt::QueuedConnection);
   });
-  worker_ = std::thread([this, &progress, &onFinished, marked = std::move(marked)]() mutable {
+  worker_.Start(request_.control.token, [this, &progress, &onFinished, marked = std::move(marked)](WorkerToken&) mutable {
     RecoveryStatistics stats;
     const bool success = bridge_.Recover(marked, request_, ui_, progress, stats);
     QMetaObject::invokeMethod(this, [&onFinished, success, stats] { onFinished(success, stats); },
@@ -354,7 +354,7 @@ bool RecoveryFlow::Run(std::vector<MarkedEntry> marked, const QString& focusName
   release();
   // The worker posts its end before it returns; wait for both.
   while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  worker_.join();
+  worker_.Join();
   if (ok && request_.exploreAfter && !request_.control.aborted())
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(request_.destination)));
   if (!ok) ui_.Show(Tr(StringId::CantCreateOpenDirectory), Tr(StringId::PathErrorCaption), MsgIcon::Warning,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "gui/core_bridge.h"
+#include "common/worker_thread.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
 
@@ -115,7 +116,7 @@ class RecoveryFlow : public QObject {
   RecoveryRequest request_;
   RecoveryStatistics result_;
   std::shared_ptr<Handover> handover_ = std::make_shared<Handover>();
-  std::thread worker_;
+  WorkerThread worker_;
 };
 
 }  // namespace kestrova::gui

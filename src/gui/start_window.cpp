@@ -134,7 +134,7 @@ StartWindow::~StartWindow() {
 }
 
 void StartWindow::Join() {
-  if (worker_.joinable()) worker_.join();
+  if (worker_.joinable()) worker_.Join();
 }
 
 void StartWindow::SetBusy(bool busy) {
@@ -149,7 +149,7 @@ void StartWindow::Refresh() {
   SetBusy(true);
   cancel_.Reset();
   pending_ = std::make_unique<DriveList>();
-  worker_ = std::thread([this, list = pending_.get(), images = images_] {
+  worker_.Start(workToken_, [this, list = pending_.get(), images = images_](WorkerToken&) {
     DriveLister lister;
     lister.Refresh(*list, ui_, images, includeSystem_, &cancel_);
     QMetaObject::invokeMethod(
@@ -224,7 +224,7 @@ void StartWindow::OpenSelected() {
   SetBusy(true);
   wait_ = new WaitWindow(this);
   wait_->show();
-  worker_ = std::thread([this, row] {
+  worker_.Start(workToken_, [this, row](WorkerToken&) {
     const OpenOutcome outcome = bridge_.Open(list_, row);
     QMetaObject::invokeMethod(this, [this, outcome] { Opened(outcome); }, Qt::QueuedConnection);
   });

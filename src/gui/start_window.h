@@ -3,6 +3,7 @@
 // and the open of the chosen volume (also on a worker, behind a wait window).
 #pragma once
 
+#include "common/worker_thread.h"
 #include "common/worker_token.h"
 #include "gui/core_bridge.h"
 #include "gui/qt_ui.h"
@@ -56,7 +57,8 @@ class StartWindow : public QDialog {
   DriveList list_;
   std::unique_ptr<DriveList> pending_;
   WorkerToken cancel_;  // the drive listing's
-  std::thread worker_;
+  WorkerToken workToken_;  // the listing or the open on the worker
+  WorkerThread worker_;
   QTreeWidget* devices_;
   QPushButton* open_;
   QPushButton* close_;

@@ -47,10 +47,10 @@ bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const Open
     // A raw dump without a header: 512-byte sectors, a trailing partial sector ignored.
     const std::uint64_t bytes = r.source->ByteLength();
     device.path = req.imagePath;
-    device.sectorSize = 512;
-    device.deviceSectors = bytes / 512;
-    device.volumeStart = req.start;
-    device.volumeSectorsHint = req.count;
+    device.GeometryForMount().sectorSize = 512;
+    device.GeometryForMount().deviceSectors = bytes / 512;
+    device.GeometryForMount().volumeStart = req.start;
+    device.GeometryForMount().volumeSectorsHint = req.count;
     device.Attach(std::move(r.source), MakeReopen(req.imagePath));
   } else {
     const bool physical = req.physicalDrive >= 0;
@@ -62,14 +62,14 @@ bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const Open
       }
       device.path = d->devicePath;
       device.physicalDrive = req.physicalDrive;
-      device.volumeStart = req.start;
-      device.volumeSectorsHint = req.count;
+      device.GeometryForMount().volumeStart = req.start;
+      device.GeometryForMount().volumeSectorsHint = req.count;
     } else {
       device.path = req.volumePath;
       // A volume's own device starts at its sector 0; a start inside it is honoured
       // (the command line opens whole disks this way).
-      device.volumeStart = req.start;
-      device.volumeSectorsHint = req.count;
+      device.GeometryForMount().volumeStart = req.start;
+      device.GeometryForMount().volumeSectorsHint = req.count;
     }
     OpenResult r = OpenPosixSource(device.path, OpenAccess::ReadOnly);
     if (!r.source) {
@@ -80,12 +80,12 @@ bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const Open
       return false;
     }
     const std::uint32_t ss = r.source->LogicalSectorSize();
-    device.sectorSize = ss != 0 ? ss : 512;
+    device.GeometryForMount().sectorSize = ss != 0 ? ss : 512;
     const std::uint64_t length = r.source->ByteLength() / device.sectorSize;
     // The block device's own length is exact on Linux; the mounted file system's
     // total would hide sectors beyond its own area (an NTFS backup boot sector).
-    if (length != 0) device.deviceSectors = length;
-    if (req.count == 0 && length != 0) device.volumeLastSector = length - 1;
+    if (length != 0) device.GeometryForMount().deviceSectors = length;
+    if (req.count == 0 && length != 0) device.GeometryForMount().volumeLastSector = length - 1;
     device.Attach(std::move(r.source), MakeReopen(device.path));
   }
 

@@ -31,6 +31,8 @@ struct VolumeGeometry {
   std::uint32_t lastCluster = 0;
   std::uint32_t rootCluster = 0;     // FAT32/exFAT root directory cluster
   std::uint64_t clusterCount = 0;    // exFAT: volume length / sectors per cluster
+
+  bool operator==(const VolumeGeometry&) const = default;
 };
 
 }  // namespace kestrova

@@ -22,7 +22,7 @@ void Put(std::uint8_t* p, std::uint64_t v, int n) { std::memcpy(p, &v, static_ca
 
 void Walk(ExfatContext& ctx, std::uint32_t handle, int mode, std::set<std::uint32_t>& stack) {
   for (const FoundEntry& e : ListExfatFolder(ctx, handle, mode)) {
-    const std::uint32_t c = e.entry.firstCluster;
+    const std::uint32_t c = e.entry.FirstCluster();
     if (e.dotEntry || !(e.entry.attributes & 0x10) || c < 2 || stack.count(c) || stack.size() > 8) continue;
     stack.insert(c);
     Walk(ctx, c, mode, stack);

@@ -48,7 +48,7 @@ std::uint64_t Boot(std::vector<std::uint8_t>& disk, bool fat32) {
 
 void Walk(FatContext& ctx, std::uint32_t handle, int mode, std::set<std::uint32_t>& stack) {
   for (const FoundEntry& e : ListFolder(ctx, handle, mode)) {
-    const std::uint32_t c = e.entry.firstCluster;
+    const std::uint32_t c = e.entry.FirstCluster();
     if (!IsFolder(e.entry, ctx.volume.type) || c < 2 || stack.count(c) || stack.size() > 8) continue;
     stack.insert(c);
     Walk(ctx, c, mode, stack);

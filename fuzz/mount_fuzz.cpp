@@ -7,7 +7,9 @@
 #include "common/le.h"
 #include "common/ui.h"
 #include "device/memory_block_source.h"
-#include "recovery/recoverable_volume.h"
+#include "fs/exfat/exfat_fs_reader.h"
+#include "fs/fat/fat_fs_reader.h"
+#include "fs/ntfs/ntfs_fs_reader.h"
 #include "scan/result_lists.h"
 #include "volume/identify.h"
 #include "volume/mount.h"
@@ -28,7 +30,7 @@ using namespace kestrova;
 constexpr std::uint64_t kSectors = 4096;  // 2 MiB
 constexpr std::size_t kMaxFolders = 64;
 
-void Walk(RecoverableVolume& volume, std::uint32_t handle, std::set<std::uint32_t>& seen, RecoveryControl& control) {
+void Walk(FsReader& volume, EntryHandle handle, std::set<EntryHandle>& seen, RecoveryControl& control) {
   if (seen.size() > kMaxFolders || !seen.insert(handle).second) return;
   for (const FoundEntry& f : volume.List(handle, {})) {
     if (f.dotEntry) continue;
@@ -85,19 +87,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ResultLists lists;
   RecoveryControl control;
-  std::set<std::uint32_t> seen;
+  std::set<EntryHandle> seen;
   if (IsFatFamily(device.fsType) && fat.volume.IsFat()) {
     FatContext ctx{device, fat.volume, &lists, nullptr, true};
-    FatRecoverable volume(ctx);
+    FatFsReader volume(ctx);
     Walk(volume, volume.RootHandle(), seen, control);
   } else if (device.fsType == FsType::Exfat && exfat.volume.mounted) {
     ExfatContext ctx{device, exfat.volume, &lists, nullptr};
-    ExfatRecoverable volume(ctx);
+    ExfatFsReader volume(ctx);
     Walk(volume, volume.RootHandle(), seen, control);
   } else if (device.fsType == FsType::Ntfs && ntfs.volume.mounted && !mounted.damaged) {
     NtfsContext ctx{device, ntfs.volume, &lists};
     CollectMft(ctx, ui);
-    NtfsRecoverable volume(ctx);
+    NtfsFsReader volume(ctx);
     Walk(volume, volume.RootHandle(), seen, control);
   }
   return 0;

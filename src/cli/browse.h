@@ -14,7 +14,7 @@ namespace kestrova::cli {
 struct BrowseSession {
   TerminalUi ui;
   VolumeSession session{ui};
-  RecoverableVolume* volume = nullptr;
+  FsReader* volume = nullptr;
   bool collectMft = true;  // NTFS: fill the lost-files list from the MFT when opening
 
   // Lists SOURCE, opens volume `partition` (0: the only one) and mounts it.

@@ -30,10 +30,10 @@ int RunIdentify(const IdentifyOptions& o) {
   bool ok = IdentifyVolume(ctx, o.sector, o.count ? &table : nullptr, entry);
   // The open found the boot sector only at a backup position the listing does not
   // try (exFAT's backup region): identify from that copy.
-  if ((!ok || EntryFsName(entry) == u"UNKNOWN") && opened.bootSectorAt != 0) {
+  if ((!ok || !IsRecognised(entry)) && opened.bootSectorAt != 0) {
     DriveEntry fromBackup = MakeDriveEntry();
     if (IdentifyVolume(ctx, o.sector, o.count ? &table : nullptr, fromBackup, opened.raw.bootSector) &&
-        EntryFsName(fromBackup) != u"UNKNOWN") {
+        IsRecognised(fromBackup)) {
       entry = fromBackup;
       entry.bootDamaged = 1;
       ok = true;

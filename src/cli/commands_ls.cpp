@@ -31,7 +31,7 @@ const char* ListStatus(const ScanEntry& e, FsType fs) {
     case EntryKind::Overwritten: return "overwritten";
     case EntryKind::NotDetected: return "notdetected";
     case EntryKind::FolderVerified: return "folderverified";
-    default: return (e.deletedMark == 1 || e.clusterInUse == 0) ? "deleted" : "existing";
+    default: return (e.DeletedMark() == 1 || e.clusterInUse == 0) ? "deleted" : "existing";
   }
 }
 
@@ -75,7 +75,7 @@ std::string TypeText(const std::u16string& name, bool folder) {
 }
 
 struct Lister {
-  RecoverableVolume& volume;
+  FsReader& volume;
   const LsOptions& o;
   DisplayFilter filter;
   JsonWriter json;
@@ -88,7 +88,7 @@ struct Lister {
     const std::string path = folderPath + name;
     const FsType fs = volume.Type();
     const std::string status = ListStatus(e, fs);
-    const std::uint64_t first = fs == FsType::Ntfs ? e.FirstLcn() : e.firstCluster;
+    const std::uint64_t first = fs == FsType::Ntfs ? e.FirstLcn() : e.FirstCluster();
     if (o.deletedOnly && status == "existing") return;
     ++printed;
     if (o.json) {
@@ -100,7 +100,7 @@ struct Lister {
       json.Key("type").String(TypeText(f.name, folder));
       if (fs == FsType::Ntfs) {
         json.Key("record").Number(e.recordNumber).Key("parent").Number(e.ParentRecord());
-        json.Key("compressed").Bool(e.flags & kNtfsCompressed).Key("encrypted").Bool(e.flags & kNtfsEncrypted);
+        json.Key("compressed").Bool(e.NtfsFlags() & kNtfsCompressed).Key("encrypted").Bool(e.NtfsFlags() & kNtfsEncrypted);
         json.Key("resident").Bool(e.resident == 1).Key("ntfsRating").Number(e.rating);
       }
       json.EndObject();
@@ -110,8 +110,8 @@ struct Lister {
       } else if (fs == FsType::Ntfs) {
         // Record and parent, then C compressed, E encrypted, R resident.
         std::string marks;
-        if (e.flags & kNtfsCompressed) marks += 'C';
-        if (e.flags & kNtfsEncrypted) marks += 'E';
+        if (e.NtfsFlags() & kNtfsCompressed) marks += 'C';
+        if (e.NtfsFlags() & kNtfsEncrypted) marks += 'E';
         if (e.resident == 1) marks += 'R';
         std::printf("%8llu %8llu %-3s ", static_cast<unsigned long long>(e.recordNumber),
                     static_cast<unsigned long long>(e.ParentRecord()), marks.c_str());
@@ -126,7 +126,7 @@ struct Lister {
 
   // Lists one folder; `stack` holds the clusters of the folders being walked,
   // so a crafted ".." or a cluster loop can never recurse forever.
-  void Walk(std::uint32_t handle, const std::string& path, std::set<std::uint32_t>& stack, bool root) {
+  void Walk(EntryHandle handle, const std::string& path, std::set<EntryHandle>& stack, bool root) {
     std::vector<FoundEntry> entries = volume.List(handle, filter);
     std::stable_partition(entries.begin(), entries.end(),
                           [&](const FoundEntry& f) { return IsFolder(f.entry, volume.Type()); });
@@ -146,7 +146,7 @@ struct Lister {
     if (!o.recursive) return;
     for (const FoundEntry& f : entries) {
       const ScanEntry& e = f.entry;
-      const std::uint32_t cluster = volume.FolderHandle(e);
+      const EntryHandle cluster = volume.FolderHandle(e);
       if (!IsFolder(e, volume.Type()) || f.dotEntry || e.Kind() == EntryKind::Overwritten || cluster < 2 ||
           stack.count(cluster))
         continue;
@@ -182,8 +182,8 @@ int RunLs(const LsOptions& o) {
     std::fprintf(stderr, "kestrova-cli: no folder %s on this volume\n", o.path.c_str());
     return kExitNotFound;
   }
-  const std::uint32_t handle = resolved->back();
-  std::set<std::uint32_t> stack(resolved->begin(), resolved->end());
+  const EntryHandle handle = resolved->back();
+  std::set<EntryHandle> stack(resolved->begin(), resolved->end());
   if (o.json) lister.json.BeginArray();
   lister.Walk(handle, shown, stack, resolved->size() == 1);
   if (o.json) {

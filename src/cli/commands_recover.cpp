@@ -42,12 +42,6 @@ class RecoverUi : public TerminalUi {
   std::chrono::steady_clock::time_point last_{};
 };
 
-std::string Joined(const std::vector<std::string>& parts, std::size_t count) {
-  std::string out;
-  for (std::size_t i = 0; i < count; ++i) out += "/" + parts[i];
-  return out;
-}
-
 }  // namespace
 
 int RunRecover(const RecoverOptions& o) {
@@ -77,7 +71,7 @@ int RunRecover(const RecoverOptions& o) {
   BrowseSession session;
   session.collectMft = !o.noMft;
   if (int code = session.Open(o.source, o.partition, "recover"); code != kExitOk) return code;
-  RecoverableVolume& volume = *session.volume;
+  FsReader& volume = *session.volume;
 
   DisplayFilter filter;
   if (o.deletedOnly || !o.mask.empty()) {
@@ -92,39 +86,10 @@ int RunRecover(const RecoverOptions& o) {
 
   // The marked entries: the named files, or the contents of the named folders.
   std::vector<MarkedEntry> marked;
-  std::set<std::uint64_t> taken;  // each entry once
-  auto add = [&](const FoundEntry& f, const std::string& path) {
-    if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) return;
-    if (IsFolder(f.entry, volume.Type()) && !o.recursive) return;
-    if (!taken.insert(volume.EntryId(f.entry)).second) return;
-    marked.push_back({f.entry, f.name, path});
-  };
-  const std::vector<std::string> paths = o.paths.empty() ? std::vector<std::string>{"/"} : o.paths;
-  for (const std::string& p : paths) {
-    const auto parts = PathComponents(p);
-    std::vector<std::u16string> wide;
-    for (const std::string& part : parts) wide.push_back(ToUtf16(part));
-    if (const auto folder = FindFolder(volume, wide)) {
-      for (const FoundEntry& f : volume.List(folder->back(), filter)) add(f, Joined(parts, parts.size()) + "/" + ToUtf8(f.name));
-      continue;
-    }
-    // A file: its name in its folder.
-    bool found = false;
-    if (!parts.empty()) {
-      const auto parent = FindFolder(volume, std::vector<std::u16string>(wide.begin(), wide.end() - 1));
-      if (parent) {
-        for (const FoundEntry& f : volume.List(parent->back(), {})) {
-          if (f.dotEntry || ToUtf8(f.name) != parts.back()) continue;
-          add(f, Joined(parts, parts.size()));
-          found = true;
-          break;
-        }
-      }
-    }
-    if (!found) {
-      std::fprintf(stderr, "kestrova-cli: %s: not found on this volume\n", p.c_str());
-      return kExitNotFound;
-    }
+  std::string missing;
+  if (session.session.Mark(o.paths, o.recursive, filter, marked, missing) != SessionStatus::Ok) {
+    std::fprintf(stderr, "kestrova-cli: %s: not found on this volume\n", EscapeControls(missing).c_str());
+    return kExitNotFound;
   }
   if (CheckMarked(marked.size(), 2) != MarkedCheck::Ok) {
     std::fprintf(stderr, "kestrova-cli: %s\n", ToUtf8(Text(StringId::NothingToRecover)).c_str());

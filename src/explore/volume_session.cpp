@@ -29,6 +29,7 @@ VolumeSession::VolumeSession(Ui& ui) : ui_(ui) {}
 VolumeSession::~VolumeSession() { Unmount(); }
 
 void VolumeSession::Unmount() {
+  ActivityMark activity(Fn::VolumeSessionUnmount);
   // Readers and contexts refer to the device and the lists: release them first.
   volume_.reset();
   ntfsContext_.reset();
@@ -81,6 +82,7 @@ SessionStatus VolumeSession::OpenSource(const std::string& path) {
 }
 
 SessionStatus VolumeSession::OpenVolumeOf(DriveEntry& entry, OpenedVolume& opened) {
+  ActivityMark activity(Fn::VolumeSessionOpenVolumeOf);
   OpenRequest request;
   if (SessionStatus s = RequestFor(path_, request, block_); s != SessionStatus::Ok) return s;
   request.start = entry.start;
@@ -90,12 +92,14 @@ SessionStatus VolumeSession::OpenVolumeOf(DriveEntry& entry, OpenedVolume& opene
 }
 
 SessionStatus VolumeSession::MountOnly() {
+  ActivityMark activity(Fn::VolumeSessionMountOnly);
   if (rows_.empty()) return SessionStatus::NoVolume;
   if (rows_.size() != 1) return SessionStatus::NeedVolume;
   return MountRow(0);
 }
 
 SessionStatus VolumeSession::MountRow(std::size_t index) {
+  ActivityMark activity(Fn::VolumeSessionMountRow);
   if (index >= rows_.size()) return SessionStatus::BadVolume;
   Unmount();
   DriveEntry entry = rows_[index].entry;
@@ -105,6 +109,7 @@ SessionStatus VolumeSession::MountRow(std::size_t index) {
 }
 
 SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count) {
+  ActivityMark activity(Fn::VolumeSessionMountAt);
   OpenedVolume opened;
   if (SessionStatus s = OpenRange(path_, start, count, opened); s != SessionStatus::Ok) return s;
   return MountOpened(opened, count);
@@ -132,14 +137,14 @@ SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64
   lists_ = std::make_unique<ResultLists>(&ui_);
   if (IsFatFamily(device_.fsType) && fat_.volume.IsFat()) {
     fatContext_ = std::make_unique<FatContext>(FatContext{device_, fat_.volume, lists_.get(), nullptr, true});
-    volume_ = std::make_unique<FatRecoverable>(*fatContext_);
+    volume_ = std::make_unique<FatFsReader>(*fatContext_);
   } else if (device_.fsType == FsType::Exfat && exfat_.volume.mounted) {
     exfatContext_ = std::make_unique<ExfatContext>(ExfatContext{device_, exfat_.volume, lists_.get(), nullptr});
-    volume_ = std::make_unique<ExfatRecoverable>(*exfatContext_);
+    volume_ = std::make_unique<ExfatFsReader>(*exfatContext_);
   } else if (device_.fsType == FsType::Ntfs && ntfs_.volume.mounted) {
     ntfsContext_.reset(new NtfsContext{device_, ntfs_.volume, lists_.get()});
     ntfsContext_->ui = &ui_;
-    volume_ = std::make_unique<NtfsRecoverable>(*ntfsContext_);
+    volume_ = std::make_unique<NtfsFsReader>(*ntfsContext_);
   } else {
     return SessionStatus::Unsupported;
   }
@@ -147,11 +152,51 @@ SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64
 }
 
 std::size_t VolumeSession::CollectMft(WorkerToken& token) {
+  ActivityMark activity(Fn::VolumeSessionCollectMft);
   if (!ntfsContext_) return 0;
   return RunMftCollection(*ntfsContext_, ui_, token);
 }
 
+std::unique_ptr<MftCollection> VolumeSession::StartMftCollection() {
+  if (!ntfsContext_) return nullptr;
+  return std::make_unique<MftCollection>(*this);
+}
+
+MftCollection::MftCollection(VolumeSession& session)
+    : scan_(session.scanFlags()), thread_(token_, [this, &session](WorkerToken& token) {
+        added_ = session.CollectMft(token);
+        finished_ = true;
+      }) {}
+
+std::size_t MftCollection::Wait() {
+  thread_.Join();
+  return added_;
+}
+
+std::vector<FoundEntry> VolumeSession::ListShown(EntryHandle handle, const DisplayFilter& filter) {
+  std::vector<FoundEntry> shown;
+  if (!volume_) return shown;
+  std::set<std::uint32_t> virtuals;  // markers
+  for (FoundEntry& f : volume_->List(handle, filter)) {
+    if (f.entry.attributes == 0x08 || f.entry.attributes == 0x28) continue;  // volume labels
+    if (f.dotEntry && f.name == u".") continue;
+    if (f.entry.Kind() == EntryKind::VirtualFolder) virtuals.insert(f.entry.Marker());
+    shown.push_back(std::move(f));
+  }
+  if (handle == volume_->RootHandle()) {
+    for (std::uint32_t marker : {kLostFilesMarker, kRawFilesMarker, kRebuildMarker}) {
+      if (virtuals.count(marker)) continue;
+      FoundEntry v;
+      v.entry = MakeVirtualFolderEntry(marker);
+      v.name = VirtualFolderName(marker);
+      shown.push_back(std::move(v));
+    }
+  }
+  return shown;
+}
+
 std::optional<VolumePath> VolumeSession::Resolve(const std::string& path) {
+  ActivityMark activity(Fn::VolumeSessionResolve);
   if (!volume_) return std::nullopt;
   const std::vector<std::string> parts = PathComponents(path);
   std::vector<std::u16string> wide;

@@ -11,8 +11,12 @@
 #include "device/sector_device.h"
 #include "fs/exfat/exfat_volume.h"
 #include "fs/fat/fat_volume.h"
+#include "common/worker_thread.h"
+#include "fs/ntfs/mft_collection.h"
 #include "fs/ntfs/ntfs_volume.h"
-#include "recovery/recoverable_volume.h"
+#include "fs/exfat/exfat_fs_reader.h"
+#include "fs/fat/fat_fs_reader.h"
+#include "fs/ntfs/ntfs_fs_reader.h"
 #include "recovery/recovery_job.h"
 #include "volume/list_partitions.h"
 #include "volume/mount.h"
@@ -50,7 +54,7 @@ struct VolumeRow {
 // A path resolved on the mounted volume: the folder handles from the root down,
 // and the entry itself when the path names a file (or a folder by its entry).
 struct VolumePath {
-  std::vector<std::uint32_t> folders;  // the root first
+  std::vector<EntryHandle> folders;  // the root first
   std::optional<FoundEntry> entry;     // set when the last component is a file
   bool IsFolder() const { return !entry.has_value(); }
 };
@@ -82,15 +86,23 @@ class VolumeSession {
   // Runs on the calling thread (the owner starts a worker for it), stops early
   // through the token; returns the records added. Nothing for other volumes.
   std::size_t CollectMft(WorkerToken& token);
+  // The same collection on a worker of its own, for a window that shows its
+  // progress and may end it early; nothing when the mounted volume is not
+  // NTFS. The collection ends (Wait, or its destruction) before the session unmounts.
+  std::unique_ptr<class MftCollection> StartMftCollection();
 
   bool mounted() const { return volume_ != nullptr; }
-  RecoverableVolume& volume() { return *volume_; }
+  FsReader& volume() { return *volume_; }
   FsType fsType() const { return device_.fsType; }
   const MountedVolume& mountedVolume() const { return mounted_; }
   SectorDevice& device() { return device_; }
   ResultLists& lists() { return *lists_; }
   ScanFlags& scanFlags() { return scan_; }
   Ui& ui() { return ui_; }
+
+  // A folder as the explorer shows it: without the volume label and the "."
+  // entry, and at the root with the virtual folders of the results model.
+  std::vector<FoundEntry> ListShown(EntryHandle handle, const DisplayFilter& filter);
 
   // "/a/b" resolved from the root (case-insensitive; the virtual folders at the root).
   std::optional<VolumePath> Resolve(const std::string& path);
@@ -124,7 +136,34 @@ class VolumeSession {
   std::unique_ptr<FatContext> fatContext_;
   std::unique_ptr<ExfatContext> exfatContext_;
   std::unique_ptr<NtfsContext> ntfsContext_;
-  std::unique_ptr<RecoverableVolume> volume_;
+  std::unique_ptr<FsReader> volume_;
+};
+
+// The MFT collection of a mounted NTFS volume running on its own worker, as
+// the "Processing MFT" window follows it.
+class MftCollection {
+ public:
+  MftCollection(VolumeSession& session);
+  ~MftCollection() { Wait(); }
+  MftCollection(const MftCollection&) = delete;
+  MftCollection& operator=(const MftCollection&) = delete;
+
+  // "Explore files now - stop collecting all entries.": stops after the current record.
+  void ExploreNow() { ExploreNow(token_); }
+  // The window's Cancel: stops the same way and also stops a running scan.
+  void Cancel() { CancelMftCollection(token_, scan_); }
+  // Waits for the end; the entries added to the lost-files list.
+  std::size_t Wait();
+  bool finished() const { return finished_.load(); }
+  WorkerProgress Progress() const { return token_.Progress(); }
+
+ private:
+  static void ExploreNow(WorkerToken& token) { kestrova::ExploreNow(token); }
+  ScanFlags& scan_;
+  WorkerToken token_;
+  std::atomic<bool> finished_{false};
+  std::size_t added_ = 0;
+  WorkerThread thread_;
 };
 
 // "/a/b" -> {"a", "b"}.

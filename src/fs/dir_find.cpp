@@ -4,13 +4,26 @@
 
 namespace kestrova {
 
-bool IsVirtualHandle(std::uint32_t h) {
-  return h == kLostFilesMarker || h == kRawFilesMarker || h == kRawTypeMarker || h == kRebuildMarker;
+bool IsListMarker(std::uint32_t m) {
+  return m == kLostFilesMarker || m == kRawFilesMarker || m == kRawTypeMarker || m == kRebuildMarker;
 }
 
-bool OpenVirtualFolder(DirFind& f, std::uint32_t handle, ResultLists* lists) {
-  if (!lists) return false;
-  f.list = handle == kLostFilesMarker ? &lists->lost : handle == kRebuildMarker ? &lists->rebuild : &lists->raw;
+bool IsVirtualHandle(EntryHandle h) { return (h & kVirtualHandleBit) != 0; }
+
+std::optional<std::uint32_t> DirectoryCluster(EntryHandle handle) {
+  if (IsVirtualHandle(handle)) {
+    const std::uint32_t marker = MarkerOf(handle);
+    if ((marker >> 24) == (kRebuildMarker >> 24) && (marker & 0xFFFFFF) != 0) return marker & 0xFFFFFF;
+    return std::nullopt;
+  }
+  if (handle > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(handle);
+}
+
+bool OpenVirtualFolder(DirFind& f, EntryHandle handle, ResultLists* lists) {
+  const std::uint32_t marker = MarkerOf(handle);
+  if (!lists || !IsVirtualHandle(handle) || !IsListMarker(marker)) return false;
+  f.list = marker == kLostFilesMarker ? &lists->lost : marker == kRebuildMarker ? &lists->rebuild : &lists->raw;
   f.listIndex = 0;
   return true;
 }

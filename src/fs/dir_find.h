@@ -9,6 +9,7 @@
 #include "scan/result_lists.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,15 @@ enum FindMode : int {
   kFindFreeCluster = 6,  // exFAT: a folder found in free space (no ".." entry)
 };
 
+// Names a folder for listing: a FAT/exFAT cluster, an NTFS record number, or a
+// virtual folder of the results model. Virtual folders carry the top bit, so
+// they never collide with a cluster (exFAT numbers up to 0xFFFFFFF6) or a
+// record (48 bits); below it is the marker the folder's entry holds.
+using EntryHandle = std::uint64_t;
+inline constexpr EntryHandle kVirtualHandleBit = EntryHandle{1} << 63;
+constexpr EntryHandle VirtualHandle(std::uint32_t marker) { return kVirtualHandleBit | marker; }
+constexpr std::uint32_t MarkerOf(EntryHandle handle) { return static_cast<std::uint32_t>(handle); }
+
 struct FoundEntry {
   ScanEntry entry = MakeScanEntry();
   std::u16string name;
@@ -31,7 +41,7 @@ struct FoundEntry {
 };
 
 struct DirFind {
-  std::uint32_t handle = 0;
+  std::uint32_t handle = 0;  // the folder's cluster (or the marker of a virtual folder)
   int mode = kFindVerify;
   DisplayFilter filter;
   bool unfiltered = false;
@@ -50,10 +60,16 @@ struct DirFind {
 };
 
 // True for a virtual-folder handle (the lists of the results model).
-bool IsVirtualHandle(std::uint32_t handle);
+bool IsVirtualHandle(EntryHandle handle);
+// True for the marker of a list's virtual folder.
+bool IsListMarker(std::uint32_t marker);
 // Points the find at the list behind a virtual-folder handle; false without lists.
-bool OpenVirtualFolder(DirFind& find, std::uint32_t handle, ResultLists* lists);
+bool OpenVirtualFolder(DirFind& find, EntryHandle handle, ResultLists* lists);
 // The next record of the list (under its lock) that the filter accepts.
+// The cluster a handle names for a directory read: itself, or the folder of a
+// "Rebuild" entry (its marker carries the cluster in the low 24 bits). Nothing
+// for a list's virtual folder or a handle beyond 32 bits.
+std::optional<std::uint32_t> DirectoryCluster(EntryHandle handle);
 bool NextFromVirtualFolder(DirFind& find, FsType fs, const SignatureExtensions* extensions, FoundEntry& out);
 
 }  // namespace kestrova

@@ -1,5 +1,7 @@
 #include "raw/content_checks.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 #include "common/text.h"
 
@@ -217,6 +219,7 @@ void CheckTail(const ContentRule& rule, CheckContext& ctx, std::uint64_t cluster
 }  // namespace
 
 ContentCheck ContentCheckFor(std::u16string_view name) {
+  ActivityMark activity(Fn::ContentCheckFor);
   const std::size_t dot = name.rfind(u'.');
   if (name.empty() || dot == std::u16string_view::npos || dot + 1 == name.size()) return nullptr;
   const std::u16string_view ext = name.substr(dot + 1);

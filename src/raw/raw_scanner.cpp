@@ -1,5 +1,7 @@
 #include "raw/raw_scanner.h"
 
+#include "common/activity.h"
+
 #include "common/number_text.h"
 #include "common/text.h"
 #include "resources/strings.h"
@@ -58,6 +60,7 @@ RawScanner::RawScanner(RawSectorReader& reader, const ScanItemTable& table)
     : reader_(&reader), table_(table), matcher_(table) {}
 
 bool RawScanner::ResetScanItems() {
+  ActivityMark activity(Fn::RawScannerResetScanItems);
   const bool intact = ScanItemTableIntact(table_);
   if (!intact && sinks.ui)
     sinks.ui->MessageBox(Text(StringId::ScanItemTableError), Text(StringId::CompileErrorCaption), MsgIcon::Error,
@@ -90,7 +93,7 @@ ScanEntry RawScanner::BuildEntry(const ScanItem& row, std::uint64_t firstSector,
                                  std::uint8_t ratingByte, std::uint32_t serial, bool ownName) const {
   ScanEntry e = MakeScanEntry();
   e.size = size;
-  e.location = firstSector;
+  e.SetRawFirstSector(firstSector);
   e.rating = ratingByte;
   e.SetKind(EntryKind::Raw);
   if (!ownName) {
@@ -107,7 +110,7 @@ bool RawScanner::Append(const ScanEntry& entry, const std::u16string* name, cons
   {
     std::scoped_lock lock(sinks.raw->lock);
     if (sinks.map && config.sectorsPerCluster) {
-      const auto rel = static_cast<std::int64_t>(entry.location) - config.clusterBase;
+      const auto rel = static_cast<std::int64_t>(entry.RawFirstSector()) - config.clusterBase;
       if (rel >= 0) sinks.map->Mark(static_cast<std::uint64_t>(rel) / config.sectorsPerCluster, mapCode);
     }
     const auto index = sinks.raw->Add(entry, name);
@@ -136,6 +139,7 @@ bool RawScanner::RecordFind(const ScanItem& row, std::uint64_t firstSector, std:
 }
 
 void RawScanner::ClosePending(std::uint64_t sector) {
+  ActivityMark activity(Fn::RawScannerClosePending);
   if (!pending_.open) return;
   std::uint32_t size = pending_.size;
   // A header below the pending file (reverse mode) leaves it at its full size.
@@ -168,6 +172,7 @@ FindContext RawScanner::ContextAt(const ScanItem* row, std::uint64_t position) {
 }
 
 bool RawScanner::CallValidate(const ScanItem& row, FindContext& ctx) {
+  ActivityMark activity(Fn::RawScannerCallValidate);
   try {
     return row.validate(ctx);
   } catch (...) {
@@ -176,6 +181,7 @@ bool RawScanner::CallValidate(const ScanItem& row, FindContext& ctx) {
 }
 
 std::uint32_t RawScanner::CallMeasure(const ScanItem& row, FindContext& ctx) {
+  ActivityMark activity(Fn::RawScannerCallMeasure);
   try {
     return row.measure(ctx);
   } catch (...) {
@@ -252,6 +258,7 @@ std::uint64_t RawScanner::HeaderTest(std::uint64_t position) {
 }
 
 int RawScanner::ScanRawWindow(const RawScanWindow& window, std::uint64_t& sectorsDone) {
+  ActivityMark activity(Fn::RawScannerScanRawWindow);
   const std::uint32_t ss = config.sectorSize;
   sectorsDone = window.sectorCount;
   if (ss < kMinSectorSize || ss > kMaxSectorSize || !window.data || window.dataEnd < window.data) return 0;
@@ -302,6 +309,7 @@ int RawScanner::ScanRawWindow(const RawScanWindow& window, std::uint64_t& sector
 }
 
 void RawScanner::TextPass(std::uint64_t& sectorsDone) {
+  ActivityMark activity(Fn::RawScannerTextPass);
   const std::uint32_t ss = config.sectorSize;
   std::uint64_t pos = 0;
   while (pos < windowSectors_) {
@@ -412,6 +420,7 @@ bool RawScanner::PauseOrStop() {
 }
 
 void RawScanner::RebuildTypeCounts(const EntryList& results) {
+  ActivityMark activity(Fn::RawScannerRebuildTypeCounts);
   // The rows that count, with their extensions folded once.
   struct Counted {
     std::uint16_t index;

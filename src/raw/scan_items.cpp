@@ -1,5 +1,7 @@
 #include "raw/scan_items.h"
 
+#include "common/activity.h"
+
 #include <cstdio>
 #include <cstring>
 

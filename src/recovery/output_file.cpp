@@ -1,5 +1,7 @@
 #include "recovery/output_file.h"
 
+#include "common/activity.h"
+
 #include "common/civil_date.h"
 #include "common/text.h"
 #include "recovery/output_names.h"
@@ -98,6 +100,7 @@ std::optional<CreatedFile> CreateOutputFile(const OutputFolder& folder, std::u16
 }
 
 int ProbeWritable(const std::string& folder) {
+  ActivityMark activity(Fn::ProbeWritable);
   std::string path = folder;
   if (path.empty() || path.back() != '/') path.push_back('/');
   path += ".kestrova-write-test-" + std::to_string(::getpid());
@@ -132,11 +135,12 @@ std::optional<timespec> EntryTime(const ScanEntry& e, FsType fs) {
 }
 
 void ApplyEntryMetadata(int fd, const ScanEntry& e, FsType fs) {
+  ActivityMark activity(Fn::ApplyEntryMetadata);
   if (const auto t = EntryTime(e, fs)) {
     const timespec both[2] = {*t, *t};
     ::futimens(fd, both);
   }
-  const bool readOnly = fs == FsType::Ntfs ? (e.flags & kNtfsReadOnly) != 0 : (e.attributes & 0x01) != 0;
+  const bool readOnly = fs == FsType::Ntfs ? (e.NtfsFlags() & kNtfsReadOnly) != 0 : (e.attributes & 0x01) != 0;
   if (readOnly) ::fchmod(fd, 0444);
 }
 

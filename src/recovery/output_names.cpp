@@ -1,5 +1,7 @@
 #include "recovery/output_names.h"
 
+#include "common/activity.h"
+
 #include "common/text.h"
 
 #include <cstdio>

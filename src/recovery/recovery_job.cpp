@@ -2,7 +2,7 @@
 
 #include "common/activity.h"
 #include "common/text.h"
-#include "recovery/fat_writer.h"
+#include "fs/cluster_chain.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +17,7 @@ const StringId kStatisticsRows[8] = {StringId::PrepFoldersTotal,       StringId:
                                      StringId::PrepDetectedFiles,      StringId::PrepOverwrittenFiles};
 
 MarkedCheck CheckMarked(std::size_t marked, std::size_t itemsInFolder) {
+  ActivityMark activity(Fn::CheckMarked);
   if (marked > 0) return MarkedCheck::Ok;
   return itemsInFolder <= 1 ? MarkedCheck::NothingToRecover : MarkedCheck::SelectFiles;
 }
@@ -55,9 +56,6 @@ std::u16string Cleaned(std::u16string name) {
 }
 // Each family keeps an entry's state in its own fields: NTFS in the rating,
 // FAT and exFAT in the deleted mark and the cluster state.
-bool Shown(const ScanEntry& e, std::u16string_view name, bool folder, const DisplayFilter& filter, FsType fs) {
-  return fs == FsType::Ntfs ? PassesNtfsFilter(e, name, folder, filter) : PassesFilter(e, name, folder, filter);
-}
 }  // namespace
 
 std::u16string JoinName(const std::vector<MarkedEntry>& marked) {
@@ -70,9 +68,10 @@ std::u16string RecoveryJob::OutputName(const MarkedEntry& m) const {
   return Cleaned(m.name);
 }
 
-void RecoveryJob::Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<std::uint32_t>& stack) {
+void RecoveryJob::Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<EntryHandle>& stack) {
+  ActivityMark activity(Fn::RecoveryJobCount);
   const bool folder = IsFolder(m.entry, volume_.Type());
-  if (!Shown(m.entry, m.name, folder, filter, volume_.Type())) return;
+  if (!volume_.Shown(m.entry, m.name, filter)) return;
   const EntryStatus s = StatusOf(m.entry, volume_.Type());
   if (folder) {
     ++stats_.foldersTotal;
@@ -80,7 +79,7 @@ void RecoveryJob::Count(const MarkedEntry& m, const DisplayFilter& filter, std::
     stats_.foldersDetected += s.detected;
     stats_.foldersOverwritten += s.overwritten;
     // The folder pass saves the contents: they count too.
-    const std::uint32_t c = volume_.FolderHandle(m.entry);
+    const EntryHandle c = volume_.FolderHandle(m.entry);
     if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;
     stack.push_back(c);
     for (const FoundEntry& child : volume_.List(c, {})) {
@@ -113,6 +112,7 @@ const OutputFolder* RecoveryJob::LazyFolder::Get() {
 }
 
 void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
+  ActivityMark activity(Fn::RecoveryJobSaveFile);
   RecoveredFile report{m.path, {}, m.entry.size, false};
   request_.control.skip = false;
   std::optional<CreatedFile> created;
@@ -169,8 +169,8 @@ void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
 }
 
 void RecoveryJob::SaveFolder(const MarkedEntry& m, LazyFolder& parent, const DisplayFilter& filter,
-                             std::vector<std::uint32_t>& stack) {
-  const std::uint32_t c = volume_.FolderHandle(m.entry);
+                             std::vector<EntryHandle>& stack) {
+  const EntryHandle c = volume_.FolderHandle(m.entry);
   if (c < 2 || std::count(stack.begin(), stack.end(), c)) return;  // never a folder already being walked
   std::vector<MarkedEntry> children;
   for (const FoundEntry& child : volume_.List(c, filter)) {
@@ -195,7 +195,7 @@ bool RecoveryJob::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& fil
   ActivityMark activity(Fn::RecoverFiles);
   const bool pausedHere = scan_ && scan_->scanRunning() && !scan_->scanPaused();
   if (pausedHere) scan_->token.Pause();
-  std::vector<std::uint32_t> stack{volume_.RootHandle()};
+  std::vector<EntryHandle> stack{volume_.RootHandle()};
   for (const MarkedEntry& m : marked) Count(m, filter, stack);
   auto destination = OutputFolder::Open(request_.destination, true);
   if (!destination) {
@@ -208,7 +208,7 @@ bool RecoveryJob::Run(std::vector<MarkedEntry>& marked, const DisplayFilter& fil
   top.root = &*destination;
   for (MarkedEntry& m : marked) {
     if (request_.control.aborted()) break;
-    if (!Shown(m.entry, m.name, IsFolder(m.entry, volume_.Type()), filter, volume_.Type())) continue;
+    if (!volume_.Shown(m.entry, m.name, filter)) continue;
     if (IsFolder(m.entry, volume_.Type())) {
       if (request_.mode != RecoveryMode::Join) SaveFolder(m, top, filter, stack);
     } else {

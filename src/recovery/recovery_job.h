@@ -6,10 +6,10 @@
 #include "device/device_identity.h"
 #include "device/scan_flags.h"
 #include "fs/fat/fat_find.h"
-#include "recovery/fat_writer.h"
-#include "recovery/recoverable_volume.h"
+#include "fs/cluster_chain.h"
+#include "fs/fs_reader.h"
 #include "recovery/output_file.h"
-#include "recovery/output_sink.h"
+#include "fs/output_sink.h"
 #include "resources/strings.h"
 
 #include <cstdint>
@@ -80,7 +80,7 @@ std::u16string JoinName(const std::vector<MarkedEntry>& marked);
 
 class RecoveryJob {
  public:
-  RecoveryJob(RecoverableVolume& volume, RecoveryRequest& request, Ui& ui, ScanFlags* scan = nullptr)
+  RecoveryJob(FsReader& volume, RecoveryRequest& request, Ui& ui, ScanFlags* scan = nullptr)
       : volume_(volume), request_(request), ui_(ui), scan_(scan) {}
 
   // Counts what passes the filter (the explorer's display filter), then saves
@@ -92,7 +92,7 @@ class RecoveryJob {
   const std::vector<RecoveredFile>& files() const { return files_; }
 
  private:
-  void Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<std::uint32_t>& stack);
+  void Count(const MarkedEntry& m, const DisplayFilter& filter, std::vector<EntryHandle>& stack);
   // A folder of the output made only when something is written in it, so a
   // folder pass that finds nothing to save leaves no empty folders behind.
   struct LazyFolder {
@@ -105,10 +105,10 @@ class RecoveryJob {
   };
   void SaveFile(MarkedEntry& m, LazyFolder& folder);
   void SaveFolder(const MarkedEntry& m, LazyFolder& parent, const DisplayFilter& filter,
-                  std::vector<std::uint32_t>& stack);
+                  std::vector<EntryHandle>& stack);
   std::u16string OutputName(const MarkedEntry& m) const;
 
-  RecoverableVolume& volume_;
+  FsReader& volume_;
   RecoveryRequest& request_;
   Ui& ui_;
   ScanFlags* scan_;

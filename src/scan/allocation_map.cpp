@@ -1,11 +1,14 @@
 #include "scan/allocation_map.h"
 
+#include "common/activity.h"
+
 #include <algorithm>
 #include <new>
 
 namespace kestrova {
 
 bool AllocationMap::Create(std::uint64_t lastCluster) {
+  ActivityMark activity(Fn::AllocationMapCreate);
   Release();
   const std::uint64_t length = lastCluster / 2 + 1;
   if (length > (std::uint64_t{1} << 40)) return false;
@@ -30,6 +33,7 @@ std::uint8_t AllocationMap::Get(std::uint64_t cluster) const {
 }
 
 bool AllocationMap::Load(std::span<const std::uint8_t> stored) {
+  ActivityMark activity(Fn::AllocationMapLoad);
   if (stored.size() != bytes_.size()) return false;
   std::copy(stored.begin(), stored.end(), bytes_.begin());
   return true;

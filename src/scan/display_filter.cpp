@@ -50,8 +50,8 @@ bool PassesNtfsFilter(const ScanEntry& e, std::u16string_view name, bool folder,
   if (rating < rating::kIntact && !needs(show::kOverwritten)) return false;
   if (kind == EntryKind::NotDetected && !needs(show::kNotDetected)) return false;
   if (kind != EntryKind::Overwritten) {
-    if ((e.flags & kNtfsEncrypted) && !needs(show::kEncrypted)) return false;
-    if ((e.flags & kNtfsCompressed) && !needs(show::kCompressed)) return false;
+    if ((e.NtfsFlags() & kNtfsEncrypted) && !needs(show::kEncrypted)) return false;
+    if ((e.NtfsFlags() & kNtfsCompressed) && !needs(show::kCompressed)) return false;
   }
   if (e.name != kGeneratedName && !name.empty() && name[0] == u'$' && !needs(show::kDollarNames)) return false;
   return true;
@@ -62,7 +62,7 @@ bool PassesFilter(const ScanEntry& e, std::u16string_view name, bool folder, con
   if (f == show::kEverything) return true;
   if (e.Kind() == EntryKind::ParentLink || (folder && name == u".")) return true;
   if ((f & show::kMasks) && !folder && !MatchesAnyMask(name, filter)) return false;
-  const bool deleted = e.deletedMark == 1;
+  const bool deleted = e.DeletedMark() == 1;
   const bool allocated = e.clusterInUse == 1;
   const auto kind = e.Kind();
   if (!deleted && allocated && !folder) return (f & show::kExisting) != 0;

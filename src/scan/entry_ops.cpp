@@ -33,7 +33,7 @@ std::u16string YearMonthDay(int year, int month, int day) {
 
 bool IsFolder(const ScanEntry& e, FsType fs) {
   if (e.attributes & kAttrDirectory) return true;
-  return fs == FsType::Ntfs && (e.flags & kNtfsDirectory);
+  return fs == FsType::Ntfs && (e.NtfsFlags() & kNtfsDirectory);
 }
 
 std::u16string DisplayName(const ScanEntry& e, const std::u16string* storedName, const SignatureExtensions& exts) {
@@ -56,9 +56,9 @@ ColourCategory CategoryOf(const ScanEntry& e, FsType fs, std::u16string_view nam
     } else {
       if (!name.empty() && name[0] == u'$' && kind != EntryKind::Raw)
         c = ColourCategory::Special;
-      else if (e.flags & kNtfsEncrypted)
+      else if (e.NtfsFlags() & kNtfsEncrypted)
         c = ColourCategory::Encrypted;
-      else if (e.flags & kNtfsCompressed)
+      else if (e.NtfsFlags() & kNtfsCompressed)
         c = ColourCategory::Compressed;
       else if (e.rating == rating::kIntact || e.rating == rating::kNotComputed)
         c = ColourCategory::Deleted;
@@ -67,7 +67,7 @@ ColourCategory CategoryOf(const ScanEntry& e, FsType fs, std::u16string_view nam
       if (kind == EntryKind::NotDetected) c = ColourCategory::NotDetected;
     }
   } else {
-    c = (e.deletedMark == 1 || e.clusterInUse == 0) ? ColourCategory::Deleted : ColourCategory::Existing;
+    c = (e.DeletedMark() == 1 || e.clusterInUse == 0) ? ColourCategory::Deleted : ColourCategory::Existing;
     if (kind == EntryKind::Overwritten) c = ColourCategory::Overwritten;
     if (kind == EntryKind::NotDetected) c = ColourCategory::NotDetected;
   }
@@ -84,7 +84,7 @@ EntryStatus StatusOf(const ScanEntry& e, FsType fs) {
     s.overwritten = s.deleted && e.rating != rating::kIntact;
   } else if (e.Kind() == EntryKind::Overwritten) {
     s.deleted = s.overwritten = true;
-  } else if (e.deletedMark == 1 || e.clusterInUse == 0) {
+  } else if (e.DeletedMark() == 1 || e.clusterInUse == 0) {
     s.deleted = s.detected = true;
   }
   return s;

@@ -29,6 +29,7 @@ ResultLists::ResultLists(Ui* ui, std::size_t limit)
 }
 
 EntryList& ResultLists::List(ListId id) {
+  ActivityMark activity(Fn::ResultListsList);
   switch (id) {
     case ListId::Lost: return lost;
     case ListId::Rebuild: return rebuild;
@@ -52,6 +53,7 @@ bool ResultLists::Reset() {
 }
 
 void ResultLists::Release() {
+  ActivityMark activity(Fn::ResultListsRelease);
   {
     std::scoped_lock g(deletedLock);
     deleted.Free();

@@ -38,7 +38,7 @@ inline constexpr std::uint8_t kRawOpen = 254;
 inline constexpr std::uint8_t kRawClosed = 255;    // also forces the deleted colour
 }  // namespace rating
 
-// Markers held in firstCluster by the virtual folders.
+// Markers held by the virtual folders (ScanEntry::Marker).
 inline constexpr std::uint32_t kRebuildMarker = 0x11000000;
 inline constexpr std::uint32_t kRawFilesMarker = 0x22222222;
 inline constexpr std::uint32_t kLostFilesMarker = 0x33333333;
@@ -56,11 +56,13 @@ inline constexpr std::uint8_t kAttrDirectory = 0x10;
 struct ScanEntry {
   std::uint32_t name;           // handle: kNoName, kGeneratedName or a name of the list
   std::uint64_t size;           // FAT: low 32 bits only
-  std::uint64_t location;       // RAW: first sector; NTFS: sector of the file record
-  std::uint32_t firstCluster;   // FAT/exFAT (low 16 at 20, high 16 at 22); virtual-folder marker
-  std::uint32_t flags;          // NTFS attribute flags; FAT: byte offset of the directory entry
-  std::uint32_t dirKey;         // FAT: first cluster of the holding folder; NTFS: first LCN low half
-  std::uint8_t deletedMark;     // FAT/exFAT: 1 when deleted; NTFS: byte 0 of the first LCN high half
+  // Fields 12..32 mean different things per family: they are reached only
+  // through the accessors below, which say what each family keeps there.
+  std::uint64_t at12;           // RAW: first sector; NTFS: sector of the file record
+  std::uint32_t at20;           // FAT/exFAT: first cluster (low 16 at 20, high 16 at 22); virtual-folder marker
+  std::uint32_t at24;           // NTFS attribute flags; FAT/exFAT: byte offset of the directory entry
+  std::uint32_t at28;           // FAT/exFAT: first cluster of the holding folder; NTFS: first LCN low half
+  std::uint8_t at32;            // FAT/exFAT: 1 when deleted; NTFS: byte 0 of the first LCN high half
   std::uint8_t chainFallback;   // set by recovery when a chain was copied as contiguous clusters
   std::uint8_t reserved34[2];
   std::uint8_t rating;
@@ -81,13 +83,40 @@ struct ScanEntry {
   EntryKind Kind() const { return static_cast<EntryKind>(kind); }
   void SetKind(EntryKind k) { kind = static_cast<std::uint8_t>(k); }
 
+  // --- FAT and exFAT ---
+  std::uint32_t FirstCluster() const { return at20; }
+  void SetFirstCluster(std::uint32_t c) { at20 = c; }
+  // Where the directory entry lies: the first cluster of the holding folder
+  // and the entry's byte offset in it (together they tell entries apart).
+  std::uint32_t FolderCluster() const { return at28; }
+  void SetFolderCluster(std::uint32_t c) { at28 = c; }
+  std::uint32_t DirEntryOffset() const { return at24; }
+  void SetDirEntryOffset(std::uint32_t offset) { at24 = offset; }
+  std::uint8_t DeletedMark() const { return at32; }
+  void SetDeletedMark(std::uint8_t mark) { at32 = mark; }
+
+  // --- NTFS ---
+  std::uint32_t NtfsFlags() const { return at24; }
+  void SetNtfsFlags(std::uint32_t flags) { at24 = flags; }
+  void AddNtfsFlags(std::uint32_t flags) { at24 |= flags; }
+  std::uint64_t RecordSector() const { return at12; }
+  void SetRecordSector(std::uint64_t sector) { at12 = sector; }
+
+  // --- RAW ---
+  std::uint64_t RawFirstSector() const { return at12; }
+  void SetRawFirstSector(std::uint64_t sector) { at12 = sector; }
+
+  // --- virtual folders ---
+  std::uint32_t Marker() const { return at20; }
+  void SetMarker(std::uint32_t marker) { at20 = marker; }
+
   // NTFS: the first logical cluster of the data (offsets 28..35).
   std::uint64_t FirstLcn() const {
     const auto high = Load<std::uint32_t>(Bytes() + 32);
-    return static_cast<std::uint64_t>(dirKey) | static_cast<std::uint64_t>(high) << 32;
+    return static_cast<std::uint64_t>(at28) | static_cast<std::uint64_t>(high) << 32;
   }
   void SetFirstLcn(std::uint64_t lcn) {
-    dirKey = static_cast<std::uint32_t>(lcn);
+    at28 = static_cast<std::uint32_t>(lcn);
     Store(Bytes() + 32, static_cast<std::uint32_t>(lcn >> 32));
   }
   // NTFS: the parent folder's record number (48 bits).
@@ -138,11 +167,11 @@ struct DeletedEntryNote {
 
 static_assert(sizeof(ScanEntry) == 68);
 static_assert(offsetof(ScanEntry, size) == 4);
-static_assert(offsetof(ScanEntry, location) == 12);
-static_assert(offsetof(ScanEntry, firstCluster) == 20);
-static_assert(offsetof(ScanEntry, flags) == 24);
-static_assert(offsetof(ScanEntry, dirKey) == 28);
-static_assert(offsetof(ScanEntry, deletedMark) == 32);
+static_assert(offsetof(ScanEntry, at12) == 12);
+static_assert(offsetof(ScanEntry, at20) == 20);
+static_assert(offsetof(ScanEntry, at24) == 24);
+static_assert(offsetof(ScanEntry, at28) == 28);
+static_assert(offsetof(ScanEntry, at32) == 32);
 static_assert(offsetof(ScanEntry, chainFallback) == 33);
 static_assert(offsetof(ScanEntry, rating) == 36);
 static_assert(offsetof(ScanEntry, time) == 37);

@@ -21,7 +21,7 @@ std::u16string VirtualFolderName(std::uint32_t marker, std::u16string_view typeN
 std::u16string FolderDescription(const ScanEntry& e) {
   const bool isVirtual = e.Kind() == EntryKind::VirtualFolder || e.Kind() == EntryKind::VirtualParentLink;
   if (isVirtual) {
-    switch (e.firstCluster) {
+    switch (e.Marker()) {
       case kLostFilesMarker: return Text(StringId::LostFilesDescription);
       case kRawFilesMarker:
       case kRawTypeMarker: return Text(StringId::RawFilesDescription);
@@ -45,7 +45,7 @@ std::u16string VirtualFolderPath(char letter, std::uint32_t marker, std::u16stri
 
 ScanEntry MakeVirtualFolderEntry(std::uint32_t marker) {
   ScanEntry e = MakeScanEntry();
-  e.firstCluster = marker;
+  e.SetMarker(marker);
   e.attributes = kAttrDirectory;
   e.SetKind(EntryKind::VirtualFolder);
   e.rating = rating::kNavigation;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/fs_type.h"
+#include "device/drive_entry.h"
 
 #include <cstdint>
 #include <string_view>
@@ -19,5 +20,9 @@ inline constexpr std::uint8_t kKindNtfs = 0x07;
 inline constexpr std::uint8_t kKindHpfs = 0x07;
 inline constexpr std::uint8_t kKindLinux = 0x83;
 inline constexpr std::uint8_t kKindSwap = 0x82;
+
+// Whether identification recognised a file system in the entry (its kind is
+// set only then; the name of an unrecognised one is only a display text).
+inline bool IsRecognised(const DriveEntry& e) { return e.fsKind != 0; }
 
 }  // namespace kestrova

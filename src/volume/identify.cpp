@@ -289,6 +289,7 @@ bool Identifier::Run(const MbrEntry* table, std::span<const std::uint8_t> preRea
     return false;  // a partition table, not a boot sector
 
   SetEntryFsName(result_, u"UNKNOWN");
+  result_.fsKind = 0;  // set again below by whichever test recognises the volume
   SetEntryLabel(result_, u"NO NAME");
   result_.letter = '$';
   result_.sectorSize = 512;

@@ -1,4 +1,5 @@
 #include "volume/list_partitions.h"
+#include "volume/fs_names.h"
 #include "common/activity.h"
 
 #include "common/le.h"
@@ -103,7 +104,7 @@ void Lister::ListWithoutTable(Bytes sector0) {
   IdentifyContext quiet = ctx_;
   quiet.damagedBootSectors = nullptr;
   DriveEntry entry;
-  if (IdentifyVolume(quiet, 0, whole_, entry, sector0) && EntryFsName(entry) != u"UNKNOWN") {
+  if (IdentifyVolume(quiet, 0, whole_, entry, sector0) && IsRecognised(entry)) {
     out_.bare = true;
     Add(entry);
     if (entry.bootDamaged && ctx_.damagedBootSectors) ctx_.damagedBootSectors->push_back(out_.volumes.back());
@@ -112,7 +113,7 @@ void Lister::ListWithoutTable(Bytes sector0) {
   // exFAT keeps its backup boot region at sector 12, which only the open tries.
   const OpenIdentification id = IdentifyAtDeviceSector(ctx_.device, 0, sector0, deviceSectors_);
   if (id.type == FsType::RawOther || id.bootSectorAt == 0) return;
-  if (!IdentifyVolume(quiet, 0, whole_, entry, id.bootSector) || EntryFsName(entry) == u"UNKNOWN") return;
+  if (!IdentifyVolume(quiet, 0, whole_, entry, id.bootSector) || !IsRecognised(entry)) return;
   entry.bootDamaged = 1;
   out_.bare = true;
   Add(entry);

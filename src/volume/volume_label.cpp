@@ -1,5 +1,7 @@
 #include "volume/volume_label.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 #include "common/text.h"
 #include "fs/ntfs/ntfs_format.h"
@@ -11,6 +13,7 @@
 namespace kestrova {
 
 std::optional<std::u16string> FatLabelInDirectory(std::span<const std::uint8_t> dir) {
+  ActivityMark activity(Fn::FatLabelInDirectory);
   for (std::size_t off = 0; off + 32 <= dir.size(); off += 32) {
     const std::uint8_t first = dir[off];
     if (first == 0x00) break;
@@ -35,6 +38,7 @@ std::uint32_t Fat32Next(VolumeReader& reader, const FatRootGeometry& g, std::uin
 }  // namespace
 
 std::optional<std::u16string> ReadFatRootLabel(VolumeReader& reader, const FatRootGeometry& g) {
+  ActivityMark activity(Fn::ReadFatRootLabel);
   if (g.bytesPerSector == 0 || g.sectorsPerCluster == 0) return std::nullopt;
   if (g.rootCluster == 0) {
     // Fixed root of FAT12/16: read it whole, bounded by the largest sane size.
@@ -68,6 +72,7 @@ std::optional<std::u16string> ReadFatRootLabel(VolumeReader& reader, const FatRo
 }
 
 std::optional<std::u16string> ExfatLabelInDirectory(std::span<const std::uint8_t> dir, bool& ended) {
+  ActivityMark activity(Fn::ExfatLabelInDirectory);
   ended = false;
   for (std::size_t off = 0; off + 32 <= dir.size(); off += 32) {
     const std::uint8_t type = dir[off];
@@ -84,6 +89,7 @@ std::optional<std::u16string> ExfatLabelInDirectory(std::span<const std::uint8_t
 }
 
 std::optional<std::u16string> ReadExfatRootLabel(VolumeReader& reader, const ExfatRootGeometry& g) {
+  ActivityMark activity(Fn::ReadExfatRootLabel);
   const std::uint64_t clusterBytes = static_cast<std::uint64_t>(g.bytesPerSector) * g.sectorsPerCluster;
   if (clusterBytes == 0 || clusterBytes > VolumeReader::kMaxRead) return std::nullopt;
   std::vector<std::uint8_t> buf(static_cast<std::size_t>(clusterBytes));
@@ -105,6 +111,7 @@ std::optional<std::u16string> ReadExfatRootLabel(VolumeReader& reader, const Exf
 }
 
 std::optional<std::u16string> NtfsVolumeNameInRecord(std::span<const std::uint8_t> record) {
+  ActivityMark activity(Fn::NtfsVolumeNameInRecord);
   const auto header = ParseNtfsRecordHeader(record);
   if (!header) return std::nullopt;
   std::size_t off = header->firstAttribute;

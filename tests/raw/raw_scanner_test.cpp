@@ -130,7 +130,7 @@ TEST(RawScanner, EveryHeaderRowIsRecognisedAtASectorBoundary) {
         ASSERT_EQ(h.lists.raw.size(), before + 1);
         const ScanEntry e = h.lists.raw.at(before);
         EXPECT_EQ(e.RawSignature(), target);
-        EXPECT_EQ(Field(e.location), first);
+        EXPECT_EQ(Field(e.RawFirstSector()), first);
         EXPECT_EQ(e.Kind(), EntryKind::Raw);
         EXPECT_EQ(Field(e.name), kGeneratedName);
         EXPECT_EQ(e.RawSequence(), 1u);
@@ -197,7 +197,7 @@ TEST(RawScanner, PendingFileIsClosedByTheNextHeader) {
   h.Scan(0, 400);
   const auto entries = h.Entries();
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(Field(entries[0].location), 100u);
+  EXPECT_EQ(Field(entries[0].RawFirstSector()), 100u);
   EXPECT_EQ(Field(entries[0].size), 102400u);
   EXPECT_EQ(entries[0].rating, rating::kRawClosed);
   EXPECT_EQ(h.NameOf(entries[0]), u"000000001.psd");
@@ -217,7 +217,7 @@ TEST(RawScanner, PendingFileThatNeverEndsIsCappedByItsMaximum) {
     const auto entries = h.Entries();
     ASSERT_EQ(entries.size(), 1u) << "closed once the scan passed sector 2 + 8";
     EXPECT_EQ(Field(entries[0].size), 4096u);
-    EXPECT_EQ(Field(entries[0].location), 2u);
+    EXPECT_EQ(Field(entries[0].RawFirstSector()), 2u);
     EXPECT_FALSE(h.scanner.pending().open);
   }
   {
@@ -289,9 +289,9 @@ TEST(RawScanner, FindCrossingTheWindowEndContinuesInTheNextWindow) {
   EXPECT_EQ(h.Scan(done, 16), 16u) << "the second ZIP (at 23) ends inside this window";
   const auto entries = h.Entries();
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(Field(entries[0].location), 2u);
+  EXPECT_EQ(Field(entries[0].RawFirstSector()), 2u);
   EXPECT_EQ(Field(entries[0].size), 20u * kSs + 4);
-  EXPECT_EQ(Field(entries[1].location), 23u);
+  EXPECT_EQ(Field(entries[1].RawFirstSector()), 23u);
   EXPECT_EQ(Field(entries[1].size), 7u * kSs + 4);
 
   // A pending file that spans windows is sized from its own first sector.
@@ -327,9 +327,9 @@ TEST(RawScanner, SizesAndSkipsStayBounded) {
   g.Scan(0, 16);
   const auto e = g.Entries();
   ASSERT_EQ(e.size(), 3u);
-  EXPECT_EQ(Field(e[0].location), 0u);
-  EXPECT_EQ(Field(e[1].location), 1u);
-  EXPECT_EQ(Field(e[2].location), 9u);
+  EXPECT_EQ(Field(e[0].RawFirstSector()), 0u);
+  EXPECT_EQ(Field(e[1].RawFirstSector()), 1u);
+  EXPECT_EQ(Field(e[2].RawFirstSector()), 9u);
 }
 
 TEST(RawScanner, SerialNumbersCountDownInReverseMode) {

@@ -1,7 +1,9 @@
-#include "recovery/fat_writer.h"
+#include "fs/fat/fat_fs_reader.h"
+#include "fs/ntfs/ntfs_fs_reader.h"
 #include "recovery/output_file.h"
 #include "recovery/output_names.h"
 #include "recovery/recovery_job.h"
+#include "common/activity.h"
 #include "common/text.h"
 #include "device/device_identity.h"
 #include "fs/fat/fat_builder.h"
@@ -13,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/sysmacros.h>
+#include <set>
 #include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -128,7 +131,7 @@ class FatWriting : public test::TempDirTest {
     RecoveryControl control;
     std::vector<std::uint8_t> data;
     OutputSink sink = OutputSink::ToMemory(data, e.size, control);
-    WriteFatFile(*b.ctx, e, sink, control);
+    WriteFatFile(ChainViewOf(*b.ctx), e, sink, control);
     return std::string(data.begin(), data.end());
   }
 };
@@ -142,7 +145,7 @@ TEST_F(FatWriting, ChainsContiguousCopiesAndExactSizes) {
   b.Chain({10, 11, 20});
   b.Mount();
   ScanEntry existing = MakeScanEntry();
-  existing.firstCluster = 10;
+  existing.SetFirstCluster(10);
   existing.clusterInUse = 1;
   existing.size = 3 * 1024;  // an exact multiple of the cluster size
   EXPECT_EQ(Recover(existing), std::string(1024, 'a') + std::string(1024, 'b') + std::string(1024, 'c'));
@@ -150,31 +153,31 @@ TEST_F(FatWriting, ChainsContiguousCopiesAndExactSizes) {
   EXPECT_EQ(Recover(existing).size(), 2500u);
 
   ScanEntry deleted = MakeScanEntry();
-  deleted.firstCluster = 30;
-  deleted.deletedMark = 1;
+  deleted.SetFirstCluster(30);
+  deleted.SetDeletedMark(1);
   deleted.size = 1024 + 10;
   EXPECT_EQ(Recover(deleted), std::string(1024, 'd') + std::string(10, 'e'));
 
   ScanEntry broken = existing;
-  broken.firstCluster = 0x0FFFFFF9;  // the chain cannot be followed
+  broken.SetFirstCluster(0x0FFFFFF9);  // the chain cannot be followed
   RecoveryControl control;
   std::vector<std::uint8_t> data;
   OutputSink sink = OutputSink::ToMemory(data, 100, control);
-  const WriteResult r = WriteFatFile(*b.ctx, broken, sink, control);
+  const WriteResult r = WriteFatFile(ChainViewOf(*b.ctx), broken, sink, control);
   EXPECT_TRUE(r.chainFallback);
   EXPECT_EQ(+broken.chainFallback, 1);
   EXPECT_EQ(+broken.clusterInUse, 0);
 
-  const auto preview = LoadIntoMemory(*b.ctx, deleted, 100);
+  const auto preview = LoadIntoMemory(ChainViewOf(*b.ctx), deleted, 100);
   ASSERT_TRUE(preview);
   EXPECT_EQ(preview->size(), 100u);
   ScanEntry huge = deleted;
   huge.size = kMaxLoadIntoMemory + 1;
-  EXPECT_FALSE(LoadIntoMemory(*b.ctx, huge));
-  const auto range = ReadFatRange(*b.ctx, existing, 2040, 20);
+  EXPECT_FALSE(LoadIntoMemory(ChainViewOf(*b.ctx), huge));
+  const auto range = ReadFatRange(ChainViewOf(*b.ctx), existing, 2040, 20);
   EXPECT_EQ(std::string(range.begin(), range.end()), std::string(8, 'b') + std::string(12, 'c'))
       << "from the second cluster of the chain into the third";
-  EXPECT_TRUE(ReadFatRange(*b.ctx, existing, 5000, 10).empty());
+  EXPECT_TRUE(ReadFatRange(ChainViewOf(*b.ctx), existing, 5000, 10).empty());
 }
 
 TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
@@ -196,7 +199,7 @@ TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
   RecoveryRequest request;
   request.destination = P("out/");
   test::RecordingUi ui;
-  FatRecoverable volume(ctx);
+  FatFsReader volume(ctx);
   RecoveryJob job(volume, request, ui);
   ASSERT_TRUE(job.Run(marked, {}));
   EXPECT_EQ(ReadAll(dir / "out" / "_NE.TXT"), std::string(100, 'x')) << "a leading ? becomes _";
@@ -217,6 +220,35 @@ TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
   RecoveryJob joiner(volume, join, ui);
   ASSERT_TRUE(joiner.Run(two, {}));
   EXPECT_EQ(ReadAll(dir / "joined" / "_NE.TXT - _WO.TXT"), std::string(100, 'x') + std::string(50, 'y'));
+}
+
+// A crash report must say where the program was: the recovery's entry points
+// are marked while they run (checked from inside them, through the Ui).
+class ActivityUi : public test::RecordingUi {
+ public:
+  std::set<Fn> seen;
+  void Progress(std::uint64_t, std::uint64_t) override {
+    for (Fn fn : {Fn::RecoverFiles, Fn::RecoveryJobCount, Fn::RecoveryJobSaveFile, Fn::WriteFatFile, Fn::ListFolder})
+      if (IsActiveHere(static_cast<std::size_t>(fn))) seen.insert(fn);
+  }
+};
+
+TEST_F(FatWriting, RecoveryEntryPointsAreMarkedWhileTheyRun) {
+  Fill(10, 'x');
+  b.Entry(1, 0, "ONE     TXT", 0x20, 10, 100)[0] = 0xE5;
+  FatContext& ctx = b.Mount();
+  std::vector<MarkedEntry> marked;
+  for (const FoundEntry& f : ListFolder(ctx, kFixedRootHandle)) marked.push_back({f.entry, f.name, "/" + ToUtf8(f.name)});
+  ASSERT_EQ(marked.size(), 1u);
+  RecoveryRequest request;
+  request.destination = P("marks/");
+  ActivityUi ui;
+  FatFsReader volume(ctx);
+  RecoveryJob job(volume, request, ui);
+  ASSERT_TRUE(job.Run(marked, {}));
+  EXPECT_TRUE(ui.seen.count(Fn::RecoverFiles));
+  EXPECT_TRUE(ui.seen.count(Fn::RecoveryJobCount) || ui.seen.count(Fn::RecoveryJobSaveFile));
+  EXPECT_FALSE(ui.seen.count(Fn::ListFolder)) << "a finished listing is no longer marked";
 }
 
 TEST_F(FatWriting, DestinationChecks) {
@@ -318,12 +350,15 @@ TEST_F(OutputFiles, ReadOnlyDestinationsAreFoundBeforeStarting) {
 }
 
 // A volume of the NTFS family whose files read as their size in 'n' bytes.
-class FakeNtfsVolume : public RecoverableVolume {
+class FakeNtfsVolume : public FsReader {
  public:
   std::vector<FoundEntry> root;
   FsType Type() const override { return FsType::Ntfs; }
-  std::uint32_t RootHandle() const override { return 5; }
-  std::vector<FoundEntry> List(std::uint32_t, const DisplayFilter& filter) override {
+  EntryHandle RootHandle() const override { return 5; }
+  EntryHandle FolderHandle(const ScanEntry& e) const override { return e.recordNumber; }
+  std::uint8_t Rate(const ScanEntry& e) override { return e.rating; }
+  std::vector<std::uint8_t> ReadRange(const ScanEntry&, std::uint64_t, std::uint64_t) override { return {}; }
+  std::vector<FoundEntry> List(EntryHandle, const DisplayFilter& filter) override {
     std::vector<FoundEntry> out;
     for (const FoundEntry& f : root)
       if (PassesNtfsFilter(f.entry, f.name, IsFolder(f.entry, Type()), filter)) out.push_back(f);
@@ -381,13 +416,13 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   ASSERT_EQ(b.Cluster(11), b.mem->at(cluster11));
   b.mem->shared->badSectors.insert(cluster11 + 1);
   ScanEntry existing = MakeScanEntry();
-  existing.firstCluster = 10;
+  existing.SetFirstCluster(10);
   existing.clusterInUse = 1;
   existing.size = 3 * 1024;
   RecoveryControl control;
   std::vector<std::uint8_t> data;
   OutputSink sink = OutputSink::ToMemory(data, existing.size, control);
-  const WriteResult r = WriteFatFile(ctx, existing, sink, control);
+  const WriteResult r = WriteFatFile(ChainViewOf(ctx), existing, sink, control);
   EXPECT_FALSE(r.complete) << "a file with an unreadable sector is not complete";
   EXPECT_TRUE(sink.unreadable());
   EXPECT_EQ(std::string(data.begin(), data.end()),
@@ -400,12 +435,12 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   const std::uint64_t cluster31 = 100 + (31 - 2) * 2;
   ctx.device.GeometryForMount().deviceSectors = cluster31 + 1;  // the image ends inside cluster 31
   ScanEntry deleted = MakeScanEntry();
-  deleted.firstCluster = 30;
-  deleted.deletedMark = 1;
+  deleted.SetFirstCluster(30);
+  deleted.SetDeletedMark(1);
   deleted.size = 2048;
   data.clear();
   OutputSink cut = OutputSink::ToMemory(data, deleted.size, control);
-  EXPECT_FALSE(WriteFatFile(ctx, deleted, cut, control).complete);
+  EXPECT_FALSE(WriteFatFile(ChainViewOf(ctx), deleted, cut, control).complete);
   EXPECT_EQ(std::string(data.begin(), data.end()), std::string(1024, 'd') + std::string(512, 'e') + std::string(512, '\0'))
       << "what lies before the end is kept";
 
@@ -416,7 +451,7 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   ASSERT_EQ(marked.size(), 1u);
   RecoveryRequest request;
   request.destination = P("out/");
-  FatRecoverable volume(ctx);
+  FatFsReader volume(ctx);
   RecoveryJob job(volume, request, b.ui);
   ASSERT_TRUE(job.Run(marked, {}));
   EXPECT_EQ(job.statistics().written, 0u);
@@ -457,11 +492,11 @@ TEST_F(FatWriting, JoinWithAChainFallbackKeepsTheFilesBeforeIt) {
   std::vector<MarkedEntry> marked;
   for (const FoundEntry& f : ListFolder(ctx, kFixedRootHandle)) marked.push_back({f.entry, f.name, "/" + ToUtf8(f.name)});
   ASSERT_EQ(marked.size(), 2u);
-  marked[1].entry.firstCluster = 0x0FFFFFF9;  // its chain cannot be followed: the writer rewinds
+  marked[1].entry.SetFirstCluster(0x0FFFFFF9);  // its chain cannot be followed: the writer rewinds
   RecoveryRequest join;
   join.destination = P("joined/");
   join.mode = RecoveryMode::Join;
-  FatRecoverable volume(ctx);
+  FatFsReader volume(ctx);
   RecoveryJob joiner(volume, join, b.ui);
   ASSERT_TRUE(joiner.Run(marked, {}));
   EXPECT_EQ(ReadAll(dir / "joined" / "ONE.TXT - TWO.TXT"), std::string(100, 'x'))

@@ -31,7 +31,7 @@ TEST(ScanEntryRecord, MultiMeaningFieldsLandAtTheirOffsets) {
   EXPECT_EQ(Raw(e)[37], 42);
   EXPECT_EQ(Raw(e)[41], 0x02);
   EXPECT_EQ(Raw(e)[42], 0x01);
-  e.firstCluster = 0x00020001;
+  e.SetFirstCluster(0x00020001);
   EXPECT_EQ(Raw(e)[20] | Raw(e)[21] << 8, 1) << "low 16 bits at 20";
   EXPECT_EQ(Raw(e)[22] | Raw(e)[23] << 8, 2) << "high 16 bits at 22";
   DeletedEntryNote note{0x0003, 0x0001, 7, 64, 2};
@@ -147,7 +147,7 @@ ScanEntry Entry(std::uint8_t kind, std::uint8_t rating, std::uint32_t flags = 0)
   ScanEntry e = MakeScanEntry();
   e.kind = kind;
   e.rating = rating;
-  e.flags = flags;
+  e.SetNtfsFlags(flags);
   e.clusterInUse = 1;
   return e;
 }
@@ -184,7 +184,7 @@ TEST(Status, CountsDeletedDetectedAndOverwritten) {
   EXPECT_FALSE(StatusOf(Entry(0, 110), FsType::Ntfs).deleted);
   ScanEntry fat = Entry(0, 110);
   EXPECT_FALSE(StatusOf(fat, FsType::Fat32).deleted);
-  fat.deletedMark = 1;
+  fat.SetDeletedMark(1);
   EXPECT_TRUE(StatusOf(fat, FsType::Fat32).detected);
   fat.SetKind(EntryKind::Overwritten);
   const EntryStatus s = StatusOf(fat, FsType::Fat32);
@@ -233,7 +233,7 @@ TEST(VirtualFolders, NamesPathsAndParentRecords) {
   EXPECT_EQ(+MakeVirtualParentEntry(kRebuildMarker).recordNumber, kRebuildParentRecord);
   EXPECT_EQ(MakeVirtualParentEntry(kRebuildMarker).Kind(), EntryKind::VirtualParentLink);
   ScanEntry ntfsDir = MakeScanEntry();
-  ntfsDir.flags = kNtfsDirectory;
+  ntfsDir.SetNtfsFlags(kNtfsDirectory);
   EXPECT_TRUE(IsFolder(ntfsDir, FsType::Ntfs));
   EXPECT_FALSE(IsFolder(ntfsDir, FsType::Fat32));
 }

@@ -1,5 +1,7 @@
 #include "fs/exfat/exfat_find.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 #include "fs/chain_guard.h"
 #include "raw/content_checks.h"
@@ -74,12 +76,14 @@ void MarkRange(ExfatVolume& v, std::uint64_t first, std::uint64_t n) {
 }  // namespace
 
 std::uint32_t ExfatEntryNext(const ExfatVolume& v, const ScanEntry& e, std::uint32_t cluster) {
+  ActivityMark activity(Fn::ExfatEntryNext);
   // Without a FAT chain the table's entries for these clusters mean nothing.
   if (e.dataForm == kExfatNoFatChain) return cluster + 1;
   return ExfatNextAssumed(v, cluster);
 }
 
 std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bool ownRange) {
+  ActivityMark activity(Fn::ExfatDeletedPercent);
   const ExfatVolume& v = ctx.volume;
   if (v.bitmap.empty()) return rating::kNotComputed;
   if ((e.attributes & kAttrDirectory) || e.size == 0) return rating::kNavigation;
@@ -89,7 +93,7 @@ std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bo
   const std::uint64_t n = std::min((e.size - 1) / v.bytesPerCluster + 1, volumeClusters);
   if (n == 0) return 0;
   std::uint64_t count = 0;
-  std::uint32_t c = e.firstCluster;
+  std::uint32_t c = e.FirstCluster();
   ChainGuard guard;
   for (std::uint64_t i = 0; i < n && c >= 2 && c <= v.lastCluster && guard.Visit(c); ++i) {
     // The entry's own marks (its found start, and the range its tail check
@@ -133,14 +137,14 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
   e.attributes = static_cast<std::uint8_t>(LoadLe16(file, 4));
   const bool folder = e.attributes & kAttrDirectory;
   e.SetExfatTime(LoadLe32(file, 16));
-  e.deletedMark = deleted ? 1 : 0;
+  e.SetDeletedMark(deleted ? 1 : 0);
   bool computeRating = deleted;
   bool tailVerified = false;
   if (!deleted) e.rating = folder ? rating::kNavigation : rating::kIntact;
   // 4. The stream extension.
   const auto stream = d.subspan(at + kEntry, kEntry);
   if (!IsStream(stream[0]) || stream[3] == 0) return reject();
-  e.firstCluster = LoadLe32(stream, 20);
+  e.SetFirstCluster(LoadLe32(stream, 20));
   e.size = LoadLe64(stream, 24);
   if (stream[1] & kExfatNoFatChainFlag) e.dataForm = kExfatNoFatChain;
   const std::size_t nameLength = stream[3];
@@ -157,7 +161,7 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
   if (name.size() > nameLength) name.resize(nameLength);
 
   // 7./8. The first cluster against the bitmap.
-  const std::uint32_t first = e.firstCluster;
+  const std::uint32_t first = e.FirstCluster();
   if (first >= 2 && IsExfatClusterFree(v, first)) {
     e.clusterInUse = 0;
     v.map.Mark(first, cluster_mark::kFoundStart);
@@ -185,7 +189,7 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
     }
   }
   if (computeRating) e.rating = ExfatDeletedPercent(ctx, e, tailVerified);
-  e.flags = static_cast<std::uint32_t>(skipped);
+  e.SetDirEntryOffset(static_cast<std::uint32_t>(skipped));
   out.entry = e;
   out.name = std::move(name);
   out.dotEntry = false;
@@ -195,6 +199,7 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
 }
 
 void LoadExfatDirectory(ExfatContext& ctx, std::uint32_t handle, DirFind& f) {
+  ActivityMark activity(Fn::LoadExfatDirectory);
   const ExfatVolume& v = ctx.volume;
   f.dir.clear();
   if (handle < 2 || handle > v.lastCluster) return;
@@ -221,20 +226,22 @@ void LoadExfatDirectory(ExfatContext& ctx, std::uint32_t handle, DirFind& f) {
   if (clusters) ReadRun(ctx, handle, clusters, f.dir);
 }
 
-std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, EntryHandle folder, int mode, const DisplayFilter& filter,
                                         FoundEntry& out, std::uint32_t parent, bool unfiltered) {
   auto f = std::make_unique<DirFind>();
-  f->handle = handle;
+  f->handle = MarkerOf(folder);
   f->mode = mode;
   f->filter = filter;
   f->unfiltered = unfiltered;
   f->scratch.assign(std::max<std::size_t>(ctx.volume.bytesPerSector, 512), 0);
-  if (IsVirtualHandle(handle)) {
-    if (!OpenVirtualFolder(*f, handle, ctx.lists) || !NextFromVirtualFolder(*f, FsType::Exfat, ctx.extensions, out))
+  const std::optional<std::uint32_t> cluster = DirectoryCluster(folder);
+  if (!cluster) {
+    if (!OpenVirtualFolder(*f, folder, ctx.lists) || !NextFromVirtualFolder(*f, FsType::Exfat, ctx.extensions, out))
       return nullptr;
     return f;
   }
-  if ((handle >> 24) == 0x11) f->handle = handle &= 0xFFFFFF;
+  const std::uint32_t handle = *cluster;  // one rebuilt folder: a directory at that cluster
+  f->handle = handle;
   LoadExfatDirectory(ctx, handle, *f);
   f->scratch.assign(std::max<std::size_t>(ctx.volume.bytesPerSector, 512), 0);
   if (f->dir.empty()) return nullptr;
@@ -247,9 +254,9 @@ std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, std::uint32_t handle,
     out.entry.attributes = kAttrDirectory;
     out.entry.SetKind(EntryKind::ParentLink);
     out.entry.rating = rating::kNavigation;
-    out.entry.firstCluster = parent ? parent : ctx.volume.rootCluster;
+    out.entry.SetFirstCluster(parent ? parent : ctx.volume.rootCluster);
     out.entry.clusterInUse = 1;
-    out.entry.dirKey = handle;
+    out.entry.SetFolderCluster(handle);
     out.name = u"..";
     out.dotEntry = true;
     return f;
@@ -259,6 +266,7 @@ std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, std::uint32_t handle,
 }
 
 bool ExfatFindNext(ExfatContext& ctx, DirFind& f, FoundEntry& out) {
+  ActivityMark activity(Fn::ExfatFindNext);
   if (f.list) return NextFromVirtualFolder(f, FsType::Exfat, ctx.extensions, out);
   std::size_t pos = f.pos + f.consumed;
   while (pos < f.dir.size()) {
@@ -271,10 +279,10 @@ bool ExfatFindNext(ExfatContext& ctx, DirFind& f, FoundEntry& out) {
     }
     f.pos = pos;
     f.consumed = used;
-    out.entry.dirKey = f.handle;
-    out.entry.flags += static_cast<std::uint32_t>(pos);
+    out.entry.SetFolderCluster(f.handle);
+    out.entry.SetDirEntryOffset(out.entry.DirEntryOffset() + static_cast<std::uint32_t>(pos));
     // The folder itself was deleted: what it holds is unreachable, so deleted too.
-    if (f.ownClusterFree && !out.entry.deletedMark) out.entry.deletedMark = 1;
+    if (f.ownClusterFree && !out.entry.DeletedMark()) out.entry.SetDeletedMark(1);
     const bool folder = out.entry.attributes & kAttrDirectory;
     if (f.unfiltered || PassesFilter(out.entry, out.name, folder, f.filter)) return true;
     pos += used;
@@ -284,7 +292,7 @@ bool ExfatFindNext(ExfatContext& ctx, DirFind& f, FoundEntry& out) {
   return false;
 }
 
-std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, EntryHandle handle, int mode, const DisplayFilter& filter,
                                         std::uint32_t parent) {
   std::vector<FoundEntry> all;
   FoundEntry e;

@@ -26,7 +26,7 @@ struct SetParse {
   bool end = false;          // the directory ended (a 0x00 type or the buffer's end)
 };
 // Parses the entry set at the start of `entries` (after any entries it skips).
-// out.entry.flags is the file entry's offset within `entries`.
+// out.entry.DirEntryOffset() is the file entry's offset within `entries`.
 SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> entries, int mode, FoundEntry& out,
                        std::span<std::uint8_t> scratch);
 
@@ -47,10 +47,10 @@ std::uint8_t ExfatDeletedPercent(const ExfatContext& ctx, const ScanEntry& e, bo
 void LoadExfatDirectory(ExfatContext& ctx, std::uint32_t handle, DirFind& find);
 
 // parent: the folder the synthesised ".." points at (not for the root or in mode 6).
-std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, EntryHandle folder, int mode, const DisplayFilter& filter,
                                         FoundEntry& out, std::uint32_t parent = 0, bool unfiltered = false);
 bool ExfatFindNext(ExfatContext& ctx, DirFind& find, FoundEntry& out);
-std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, std::uint32_t handle, int mode = kFindVerify,
+std::vector<FoundEntry> ListExfatFolder(ExfatContext& ctx, EntryHandle handle, int mode = kFindVerify,
                                         const DisplayFilter& filter = {}, std::uint32_t parent = 0);
 
 }  // namespace kestrova

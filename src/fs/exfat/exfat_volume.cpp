@@ -1,5 +1,7 @@
 #include "fs/exfat/exfat_volume.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 #include "fs/exfat/exfat_format.h"
 
@@ -78,6 +80,7 @@ void LoadTables(SectorDevice& d, ExfatVolume& v) {
 }  // namespace
 
 bool MountExfatGeometry(SectorDevice& d, bool load, bool damaged, ExfatVolume& v) {
+  ActivityMark activity(Fn::MountExfatGeometry);
   v = ExfatVolume{};
   if (d.fsType != FsType::Exfat || d.sectorsPerCluster == 0) return false;
   v.bytesPerSector = d.sectorSize ? d.sectorSize : 512;
@@ -131,6 +134,7 @@ std::uint64_t ExfatChainBytes(const ExfatVolume& v, std::uint32_t first) {
 }
 
 bool CheckExfatRoot(SectorDevice& d, const ExfatVolume& v, std::uint32_t cluster) {
+  ActivityMark activity(Fn::CheckExfatRoot);
   std::vector<std::uint8_t> s(std::max<std::size_t>(v.bytesPerSector, 512));
   if (cluster < 2 || !d.ReadClusterSector(cluster, s)) return false;
   return s[0] == 0x83 && s[32] == 0x81 && s[64] == 0x82;
@@ -150,6 +154,7 @@ bool CheckExfatBootCopy(SectorDevice& d, std::uint64_t sector, std::span<const s
 }
 
 bool LocateExfat(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, ExfatVolume& v) {
+  ActivityMark activity(Fn::LocateExfat);
   const std::uint32_t bps = d.sectorSize ? d.sectorSize : 512;
   const std::uint64_t block = (1u << 20) / bps;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(block * bps));
@@ -206,6 +211,7 @@ bool LocateExfat(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, Exfa
 }
 
 MountHooks ExfatReader::Hooks(const DriveSettings& settings) {
+  ActivityMark activity(Fn::ExfatReaderHooks);
   MountHooks h;
   h.locateExfat = [this, settings](SectorDevice& d, MountedVolume&) {
     const std::uint64_t total = d.volumeSectorsHint     ? d.volumeSectorsHint

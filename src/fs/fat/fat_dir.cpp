@@ -1,5 +1,7 @@
 #include "fs/fat/fat_dir.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 #include "common/text.h"
 #include "volume/volume_label.h"
@@ -74,6 +76,7 @@ bool IsFolderStart(SectorDevice& d, const FatVolume& v, std::uint32_t cluster, s
 }
 
 std::optional<std::u16string> ReadVolumeLabel(std::span<const std::uint8_t> root) {
+  ActivityMark activity(Fn::ReadVolumeLabel);
   return FatLabelInDirectory(root.subspan(0, std::min<std::size_t>(root.size(), 16 * kDirEntrySize)));
 }
 

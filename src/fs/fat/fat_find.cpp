@@ -69,15 +69,15 @@ void HighHalfSearch(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_vi
   FatVolume& v = ctx.volume;
   if (ctx.lists) {
     std::scoped_lock g(ctx.lists->deletedLock);
-    if (auto note = ctx.lists->FindNote(e.dirKey, e.flags)) {
-      e.firstCluster = note->FoundCluster();
+    if (auto note = ctx.lists->FindNote(e.FolderCluster(), e.DirEntryOffset())) {
+      e.SetFirstCluster(note->FoundCluster());
       e.kind = note->kind;
       return;
     }
   }
   const ContentCheck check = folder ? nullptr : ContentCheckFor(name);
-  const std::uint32_t low = e.firstCluster & 0xFFFF;
-  const std::uint32_t start = e.firstCluster >> 16;
+  const std::uint32_t low = e.FirstCluster() & 0xFFFF;
+  const std::uint32_t start = e.FirstCluster() >> 16;
   if (!folder && !check) {
     e.SetKind(EntryKind::NotDetected);
   } else {
@@ -97,7 +97,7 @@ void HighHalfSearch(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_vi
           ok = RunContentCheck(check, cc, candidate, file, f.scratch);
         }
         if (ok) {
-          e.firstCluster = candidate;
+          e.SetFirstCluster(candidate);
           if (folder) {
             if (e.Kind() == EntryKind::Ordinary) e.SetKind(EntryKind::FolderVerified);
             v.map.Mark(candidate, cluster_mark::kFoundStart);
@@ -113,8 +113,8 @@ void HighHalfSearch(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_vi
     if (!found) e.SetKind(EntryKind::Overwritten);
   }
   if (ctx.lists) {
-    DeletedEntryNote note{static_cast<std::uint16_t>(e.firstCluster), static_cast<std::uint16_t>(e.firstCluster >> 16),
-                          e.dirKey, e.flags, e.kind};
+    DeletedEntryNote note{static_cast<std::uint16_t>(e.FirstCluster()), static_cast<std::uint16_t>(e.FirstCluster() >> 16),
+                          e.FolderCluster(), e.DirEntryOffset(), e.kind};
     std::scoped_lock g(ctx.lists->deletedLock);
     ctx.lists->AddNote(note);
   }
@@ -122,7 +122,7 @@ void HighHalfSearch(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_vi
 
 void VerifyDeleted(FatContext& ctx, DirFind& f, ScanEntry& e, std::u16string_view name, bool folder) {
   FatVolume& v = ctx.volume;
-  const std::uint32_t first = e.firstCluster;
+  const std::uint32_t first = e.FirstCluster();
   if (v.type == FsType::Fat32) {
     if (!folder && f.mode == kFindScan) {
       e.rating = rating::kNotComputed;
@@ -212,11 +212,11 @@ Step ParseAt(FatContext& ctx, DirFind& f, std::size_t pos, FoundEntry& out, std:
   if (first > v.lastCluster || (first != 0 && date == 0 && !dot)) return Step::Skip;
 
   ScanEntry e = MakeScanEntry();
-  e.firstCluster = first;
+  e.SetFirstCluster(first);
   e.size = folder ? 0 : LoadLe32(s, 28);
-  e.flags = static_cast<std::uint32_t>(shortAt);
-  e.dirKey = f.handle;
-  e.deletedMark = deleted ? 1 : 0;
+  e.SetDirEntryOffset(static_cast<std::uint32_t>(shortAt));
+  e.SetFolderCluster(f.handle);
+  e.SetDeletedMark(deleted ? 1 : 0);
   e.attributes = attr;
   e.SetFatDate(date);
   e.rating = rating::kNotComputed;
@@ -242,6 +242,7 @@ Step ParseAt(FatContext& ctx, DirFind& f, std::size_t pos, FoundEntry& out, std:
 }  // namespace
 
 void LoadDirectory(FatContext& ctx, std::uint32_t handle, DirFind& f) {
+  ActivityMark activity(Fn::LoadDirectory);
   const FatVolume& v = ctx.volume;
   f.dir.clear();
   f.unreadable.clear();
@@ -267,20 +268,21 @@ void LoadDirectory(FatContext& ctx, std::uint32_t handle, DirFind& f) {
   if (clusters) ReadRun(ctx, handle, clusters, f.dir, f.unreadable);
 }
 
-std::unique_ptr<DirFind> FindFirst(FatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::unique_ptr<DirFind> FindFirst(FatContext& ctx, EntryHandle folder, int mode, const DisplayFilter& filter,
                                    FoundEntry& out, bool unfiltered) {
   auto f = std::make_unique<DirFind>();
-  f->handle = handle;
+  f->handle = MarkerOf(folder);
   f->mode = mode;
   f->filter = filter;
   f->unfiltered = unfiltered;
   f->scratch.assign(std::size_t{4} * std::max<std::uint32_t>(ctx.volume.bytesPerCluster, 512), 0);
-  if (IsVirtualHandle(handle)) {
-    if (!OpenVirtualFolder(*f, handle, ctx.lists) || !NextFromVirtualFolder(*f, ctx.volume.type, ctx.extensions, out))
+  const std::optional<std::uint32_t> cluster = DirectoryCluster(folder);
+  if (!cluster) {
+    if (!OpenVirtualFolder(*f, folder, ctx.lists) || !NextFromVirtualFolder(*f, ctx.volume.type, ctx.extensions, out))
       return nullptr;
     return f;
   }
-  if ((handle >> 24) == 0x11) handle &= 0xFFFFFF;  // one rebuilt folder: a directory at that cluster
+  const std::uint32_t handle = *cluster;  // one rebuilt folder: a directory at that cluster
   f->handle = handle;
   LoadDirectory(ctx, handle, *f);
   if (f->dir.empty()) return nullptr;
@@ -292,6 +294,7 @@ std::unique_ptr<DirFind> FindFirst(FatContext& ctx, std::uint32_t handle, int mo
 }
 
 bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
+  ActivityMark activity(Fn::FindNext);
   if (f.list) return NextFromVirtualFolder(f, ctx.volume.type, ctx.extensions, out);
   std::size_t pos = f.pos + f.consumed;
   while (pos + kDirEntrySize <= f.dir.size()) {
@@ -317,10 +320,10 @@ bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
       e.SetKind(EntryKind::ParentLink);
       e.rating = rating::kNavigation;
     } else {
-      if (folder && !out.dotEntry && e.firstCluster == f.handle) e.SetKind(EntryKind::Overwritten);
-      if (f.ownClusterFree && !e.deletedMark && e.clusterInUse && e.Kind() == EntryKind::Ordinary) {
+      if (folder && !out.dotEntry && e.FirstCluster() == f.handle) e.SetKind(EntryKind::Overwritten);
+      if (f.ownClusterFree && !e.DeletedMark() && e.clusterInUse && e.Kind() == EntryKind::Ordinary) {
         // The folder itself was deleted: what it holds is deleted too.
-        e.deletedMark = 1;
+        e.SetDeletedMark(1);
         if (!ctx.volume.damaged) e.SetKind(EntryKind::Overwritten);
       }
       if (e.Kind() == EntryKind::Overwritten) e.rating = RecoverabilityPercent(ctx, e);
@@ -334,11 +337,12 @@ bool FindNext(FatContext& ctx, DirFind& f, FoundEntry& out) {
 }
 
 std::uint8_t RecoverabilityPercent(const FatContext& ctx, const ScanEntry& e) {
+  ActivityMark activity(Fn::RecoverabilityPercent);
   const FatVolume& v = ctx.volume;
   if (IsFolder(e, v.type)) return rating::kFatFolder;
-  if (!ctx.treeLoaded) return e.deletedMark ? rating::kNotComputed : 0;
+  if (!ctx.treeLoaded) return e.DeletedMark() ? rating::kNotComputed : 0;
   if (e.Kind() == EntryKind::Overwritten || e.Kind() == EntryKind::NotDetected) return rating::kNotComputed;
-  const std::uint64_t a = e.firstCluster;
+  const std::uint64_t a = e.FirstCluster();
   if (a > v.lastCluster) return rating::kNotComputed;
   const std::uint64_t c = (e.size + v.bytesPerCluster - 1) / v.bytesPerCluster;
   const std::uint8_t value = v.map.Get(a + 1);
@@ -351,7 +355,8 @@ std::uint8_t RecoverabilityPercent(const FatContext& ctx, const ScanEntry& e) {
   return i == a + c ? 100 : static_cast<std::uint8_t>(100 - (a + c - i) * 100 / c);
 }
 
-std::vector<FoundEntry> ListFolder(FatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter) {
+std::vector<FoundEntry> ListFolder(FatContext& ctx, EntryHandle handle, int mode, const DisplayFilter& filter) {
+  ActivityMark activity(Fn::ListFolder);
   std::vector<FoundEntry> all;
   FoundEntry e;
   auto f = FindFirst(ctx, handle, mode, filter, e);
@@ -363,6 +368,7 @@ std::vector<FoundEntry> ListFolder(FatContext& ctx, std::uint32_t handle, int mo
 }
 
 ResolvedPath ResolvePath(FatContext& ctx, std::u16string_view rootText, std::u16string_view path) {
+  ActivityMark activity(Fn::ResolvePath);
   ResolvedPath r;
   std::size_t slash = path.find(u'\\');
   std::u16string first(path.substr(0, slash == std::u16string_view::npos ? path.size() : slash + 1));
@@ -381,7 +387,7 @@ ResolvedPath ResolvePath(FatContext& ctx, std::u16string_view rootText, std::u16
     for (const FoundEntry& e : ListFolder(ctx, current, kFindVerify)) {
       if (!IsFolder(e.entry, ctx.volume.type) || CompareNoCase(e.name, component) != 0) continue;
       if (e.entry.Kind() == EntryKind::Overwritten) return r;  // the path is cut here
-      current = e.entry.firstCluster;
+      current = e.entry.FirstCluster();
       found = true;
       break;
     }
@@ -396,6 +402,7 @@ ResolvedPath ResolvePath(FatContext& ctx, std::u16string_view rootText, std::u16
 }
 
 std::optional<FoundEntry> FindEntryByCluster(FatContext& ctx, std::uint32_t cluster, std::u16string_view wantedName) {
+  ActivityMark activity(Fn::FindEntryByCluster);
   const FatVolume& v = ctx.volume;
   std::vector<std::uint8_t> first(v.bytesPerCluster);
   if (cluster < 2 || cluster > v.lastCluster || ctx.device.ReadClusters(cluster, first, 1) != ReadOk) return std::nullopt;
@@ -405,7 +412,7 @@ std::optional<FoundEntry> FindEntryByCluster(FatContext& ctx, std::uint32_t clus
     parent = p == 0 ? v.rootCluster : p;
   }
   for (FoundEntry& e : ListFolder(ctx, parent, kFindVerify)) {
-    if (e.entry.firstCluster != cluster || e.dotEntry) continue;
+    if (e.entry.FirstCluster() != cluster || e.dotEntry) continue;
     if (!wantedName.empty() && CompareNoCase(e.name, wantedName) != 0) continue;
     return e;
   }

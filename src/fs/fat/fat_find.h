@@ -32,7 +32,7 @@ struct FatContext {
 void LoadDirectory(FatContext& ctx, std::uint32_t handle, DirFind& find);
 
 // The first entry the filter accepts, or nothing (an empty or unreadable folder).
-std::unique_ptr<DirFind> FindFirst(FatContext& ctx, std::uint32_t handle, int mode, const DisplayFilter& filter,
+std::unique_ptr<DirFind> FindFirst(FatContext& ctx, EntryHandle folder, int mode, const DisplayFilter& filter,
                                    FoundEntry& out, bool unfiltered = false);
 bool FindNext(FatContext& ctx, DirFind& find, FoundEntry& out);
 
@@ -40,7 +40,7 @@ bool FindNext(FatContext& ctx, DirFind& find, FoundEntry& out);
 std::uint8_t RecoverabilityPercent(const FatContext& ctx, const ScanEntry& e);
 
 // Every entry of a folder (a convenience over FindFirst/FindNext).
-std::vector<FoundEntry> ListFolder(FatContext& ctx, std::uint32_t handle, int mode = kFindVerify,
+std::vector<FoundEntry> ListFolder(FatContext& ctx, EntryHandle handle, int mode = kFindVerify,
                                    const DisplayFilter& filter = {});
 
 // Path resolution: the clusters of the folders walked, root first. Codes as

@@ -75,6 +75,7 @@ std::uint32_t FatVolume::RawEntry(std::uint64_t c) const {
 }
 
 bool MountFatGeometry(SectorDevice& d, const MountedVolume& m, bool loadTable, bool damaged, FatVolume& v) {
+  ActivityMark activity(Fn::MountFatGeometry);
   v = FatVolume{};
   if (!IsFatFamily(d.fsType)) return false;
   v.type = d.fsType;
@@ -198,6 +199,7 @@ std::optional<std::uint64_t> ReadFatChain(SectorDevice& d, const FatVolume& v, s
 }
 
 std::uint64_t CountFreeClusters(FatVolume& v) {
+  ActivityMark activity(Fn::CountFatFreeClusters);
   std::uint64_t free = 0;
   for (std::uint64_t c = 2; c <= v.lastCluster; ++c) {
     if (v.RawEntry(c) == 0)
@@ -215,6 +217,7 @@ bool LooksLikeFatStart(std::span<const std::uint8_t> s) {
 }
 
 bool LocateFat16(SectorDevice& d, std::uint64_t T, FatVolume& v) {
+  ActivityMark activity(Fn::LocateFat16);
   const std::uint32_t bps = d.sectorSize ? d.sectorSize : 512;
   const std::uint32_t s = std::max<std::uint32_t>(1, d.sectorsPerCluster);
   const std::uint64_t E = std::uint64_t{s} * bps / 2;
@@ -263,6 +266,7 @@ bool LocateFat16(SectorDevice& d, std::uint64_t T, FatVolume& v) {
 }
 
 bool LocateFat32(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, FatVolume& v) {
+  ActivityMark activity(Fn::LocateFat32);
   const std::uint32_t bps = d.sectorSize ? d.sectorSize : 512;
   const std::uint64_t block = std::max<std::uint64_t>(1, d.buffers.transferUnit() / bps);
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(block * bps));
@@ -349,6 +353,7 @@ bool CheckFat32BootCopy(SectorDevice& d, std::uint64_t sector, std::span<const s
 }
 
 MountHooks FatReader::Hooks(const DriveSettings& settings) {
+  ActivityMark activity(Fn::FatReaderHooks);
   MountHooks h;
   auto total = [](const SectorDevice& d) -> std::uint64_t {
     if (d.volumeSectorsHint) return d.volumeSectorsHint;

@@ -1,5 +1,7 @@
 #include "fs/ntfs/efs_export.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_volume.h"
@@ -109,7 +111,8 @@ std::optional<std::vector<std::uint8_t>> EfsStreamOf(NtfsContext& ctx, std::span
 }
 
 std::optional<EfsExport> PrepareEfsExport(NtfsContext& ctx, const ScanEntry& entry) {
-  if (!(entry.flags & kNtfsEncrypted)) return std::nullopt;
+  ActivityMark activity(Fn::PrepareEfsExport);
+  if (!(entry.NtfsFlags() & kNtfsEncrypted)) return std::nullopt;
   const auto found = ReadEntryData(ctx, entry);
   if (!found || found->data.resident) return std::nullopt;
   const auto header = ReadRecordHeader(found->record);
@@ -125,6 +128,7 @@ std::optional<EfsExport> PrepareEfsExport(NtfsContext& ctx, const ScanEntry& ent
 }
 
 bool WriteEfsStream(NtfsContext& ctx, const EfsExport& e, OutputSink& sink, const WorkerToken& abort) {
+  ActivityMark activity(Fn::WriteEfsStream);
   if (!sink.WriteChunk(StreamHeader()) || !sink.WriteChunk(e.efs) || !sink.WriteChunk(DataStreamHeader())) return false;
   const std::uint32_t bpc = ctx.volume.bytesPerCluster;
   std::vector<std::uint8_t> clusters;

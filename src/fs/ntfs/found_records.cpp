@@ -1,5 +1,7 @@
 #include "fs/ntfs/found_records.h"
 
+#include "common/activity.h"
+
 #include "common/text.h"
 #include "scan/entry_ops.h"
 
@@ -10,13 +12,14 @@ namespace kestrova {
 namespace {
 
 bool SameFile(const ScanEntry& a, const std::u16string& aName, const ScanEntry& b, const std::u16string& bName) {
-  if (a.flags != b.flags || CompareNoCase(aName, bName) != 0) return false;
+  if (a.NtfsFlags() != b.NtfsFlags() || CompareNoCase(aName, bName) != 0) return false;
   return IsFolder(a, FsType::Ntfs) || a.size == b.size;
 }
 
 }  // namespace
 
 std::size_t FlushFoundRecords(EntryList& lost, std::vector<ParsedRecord>& batch) {
+  ActivityMark activity(Fn::FlushFoundRecords);
   std::stable_sort(batch.begin(), batch.end(), [](const ParsedRecord& a, const ParsedRecord& b) {
     return a.entry.ParentRecord() < b.entry.ParentRecord();
   });

@@ -18,6 +18,7 @@ namespace kestrova {
 // The attribute list's value, resident or read through its runs (bounded: a
 // real list of even a badly fragmented file is a few KiB).
 std::vector<std::uint8_t> AttributeListOf(NtfsContext& ctx, std::span<const std::uint8_t> r) {
+  ActivityMark activity(Fn::AttributeListOf);
   constexpr std::uint64_t kMaxListBytes = 256 * 1024;
   const auto list = FindAttribute(r, kAttrAttributeList);
   if (!list) return {};
@@ -105,6 +106,7 @@ std::vector<std::uint8_t> ExtensionFileName(NtfsContext& ctx, std::span<const st
 }  // namespace
 
 bool ReadRecordByNumber(NtfsContext& ctx, std::uint64_t number, std::vector<std::uint8_t>& out) {
+  ActivityMark activity(Fn::ReadRecordByNumber);
   const bool read = ReadMftRecord(ctx.device, ctx.volume, number, out);
   if (read) {
     // Records of older NTFS versions carry no number (0): taken as they are.
@@ -124,6 +126,7 @@ bool ReadRecordByNumber(NtfsContext& ctx, std::uint64_t number, std::vector<std:
 }
 
 bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t cluster, ParsedRecord& out) {
+  ActivityMark activity(Fn::ParseFileRecord);
   const NtfsVolume& v = ctx.volume;
   const auto header = ReadRecordHeader(r);
   if (!header || !ApplyFixups(r, v.recordSize)) return false;
@@ -160,7 +163,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
 
   ScanEntry e = MakeScanEntry();
   e.size = LoadLe64(name, 0x30);
-  e.flags = LoadLe32(name, 0x38) | (fileAttributes & kNtfsCompressed);
+  e.SetNtfsFlags(LoadLe32(name, 0x38) | (fileAttributes & kNtfsCompressed));
   e.SetFileTime(changeTime);
   e.SetParentRecord(LoadLe64(name, 0) & 0xFFFFFFFFFFFFull);
   e.recordNumber = header->number;
@@ -169,7 +172,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
   bool folder = false;
   if (const auto index = FindAttribute(r, kAttrIndexAllocation)) {
     folder = true;
-    e.flags |= kNtfsDirectory;
+    e.AddNtfsFlags(kNtfsDirectory);
     e.size = 0;
     if (index->resident) {
       e.SetFirstLcn(cluster);
@@ -179,7 +182,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
       if (first > v.lastCluster) return false;
       e.SetFirstLcn(first);
     }
-  } else if (FindAttribute(r, kAttrIndexRoot) && (e.flags & kNtfsDirectory)) {
+  } else if (FindAttribute(r, kAttrIndexRoot) && (e.NtfsFlags() & kNtfsDirectory)) {
     // A small folder keeps its whole index in the record: without this every
     // such folder, and the tree below it, would be missing from the listing.
     folder = true;
@@ -220,7 +223,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
     ForEachListEntry(entries.first(std::min<std::size_t>(entries.size(), 2u * v.bytesPerCluster)), kAttrIndexAllocation,
                      [&](std::uint64_t) { return folder = true; });
     if (folder) {
-      e.flags |= kNtfsDirectory;
+      e.AddNtfsFlags(kNtfsDirectory);
       e.size = 0;
     } else {
       const auto found = GatherEntryData(ctx, {r.begin(), r.end()}, header->number);
@@ -241,7 +244,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
   }
   if (folder) e.attributes = kAttrDirectory;
   if (HasEfsStream(r, FindAttribute(r, kAttrAttributeList) ? attributeList() : std::span<const std::uint8_t>{}))
-    e.flags |= kNtfsEncrypted;
+    e.AddNtfsFlags(kNtfsEncrypted);
   if (folder) {
     e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kIntact;
     e.SetKind(EntryKind::Ordinary);
@@ -296,7 +299,7 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token) {
       const auto cluster = static_cast<std::uint64_t>(at->lcn);
       ParsedRecord parsed;
       if (!ParseFileRecord(ctx, record, cluster, parsed)) continue;
-      parsed.entry.location = cluster * v.sectorsPerCluster + offset % v.bytesPerCluster / v.bytesPerSector;
+      parsed.entry.SetRecordSector(cluster * v.sectorsPerCluster + offset % v.bytesPerCluster / v.bytesPerSector);
       std::scoped_lock g(ctx.lists->lost.lock);
       if (ctx.lists->lost.Add(parsed.entry, &parsed.name)) {
         ++added;
@@ -310,16 +313,17 @@ std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token) {
   return added;
 }
 
-std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter) {
+std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, EntryHandle record, const DisplayFilter& filter) {
+  ActivityMark activity(Fn::ListNtfsFolder);
   std::vector<FoundEntry> out;
   if (!ctx.lists) return out;
-  if (record <= 0xFFFFFFFFu && IsVirtualHandle(static_cast<std::uint32_t>(record))) {
+  if (IsVirtualHandle(record)) {
     // "Lost files" holds every entry of the list, whatever its parent.
     DirFind find;
     find.filter = filter;
-    if (!OpenVirtualFolder(find, static_cast<std::uint32_t>(record), ctx.lists)) return out;
+    if (!OpenVirtualFolder(find, record, ctx.lists)) return out;
     FoundEntry up;
-    up.entry = MakeVirtualParentEntry(static_cast<std::uint32_t>(record));
+    up.entry = MakeVirtualParentEntry(MarkerOf(record));
     up.name = u"..";
     up.dotEntry = true;
     out.push_back(up);
@@ -357,7 +361,7 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
     FoundEntry up;
     if (parentListed) {
       up.entry.attributes = kAttrDirectory;
-      up.entry.flags = kNtfsDirectory;
+      up.entry.SetNtfsFlags(kNtfsDirectory);
       up.entry.SetKind(EntryKind::ParentLink);
       up.entry.rating = rating::kNavigation;
       up.entry.recordNumber = *parent;
@@ -383,6 +387,7 @@ std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, c
 }
 
 std::optional<EntryData> GatherEntryData(NtfsContext& ctx, std::vector<std::uint8_t> record, std::uint64_t number) {
+  ActivityMark activity(Fn::GatherEntryData);
   EntryData out;
   out.record = std::move(record);
   struct Extent {
@@ -458,16 +463,18 @@ std::optional<EntryData> GatherEntryData(NtfsContext& ctx, std::vector<std::uint
 }
 
 std::optional<EntryData> ReadEntryData(NtfsContext& ctx, const ScanEntry& entry) {
+  ActivityMark activity(Fn::ReadEntryData);
   const NtfsVolume& v = ctx.volume;
   const std::uint32_t sectors = std::max<std::uint32_t>(1, v.recordSize / v.bytesPerSector);
   std::vector<std::uint8_t> record(v.recordSize, 0);
-  if (ctx.device.ReadSectors(entry.location, record, sectors) != ReadOk || !ApplyFixups(record, v.recordSize))
+  if (ctx.device.ReadSectors(entry.RecordSector(), record, sectors) != ReadOk || !ApplyFixups(record, v.recordSize))
     return std::nullopt;
   const auto h = ReadRecordHeader(record);
   return GatherEntryData(ctx, std::move(record), h && h->number ? h->number : entry.recordNumber);
 }
 
 bool WriteNtfsData(NtfsContext& ctx, const ScanEntry& entry, OutputSink& sink, const WorkerToken& abort) {
+  ActivityMark activity(Fn::WriteNtfsData);
   const NtfsVolume& v = ctx.volume;
   if (entry.size == 0) return true;
   // Encrypted files come here only when their export stream cannot be made:

@@ -7,7 +7,7 @@
 #include "fs/dir_find.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_volume.h"
-#include "recovery/output_sink.h"
+#include "fs/output_sink.h"
 
 #include <atomic>
 #include <functional>
@@ -71,7 +71,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> record, std::uint
 std::size_t CollectMft(NtfsContext& ctx, Ui& ui, WorkerToken* token = nullptr);
 
 // The entries whose parent is `record` (record 5: the root), after a ".." link.
-std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, std::uint64_t record, const DisplayFilter& filter = {});
+std::vector<FoundEntry> ListNtfsFolder(NtfsContext& ctx, EntryHandle record, const DisplayFilter& filter = {});
 
 // The entry's record read again from where it was found, and its unnamed
 // $DATA. A large fragmented file keeps its runs in several extents: in the

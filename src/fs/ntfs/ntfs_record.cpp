@@ -1,5 +1,7 @@
 #include "fs/ntfs/ntfs_record.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 
 #include <string>
@@ -90,6 +92,7 @@ std::span<const std::uint8_t> ResidentValue(std::span<const std::uint8_t> r, con
 }
 
 std::span<const std::uint8_t> RunListOf(std::span<const std::uint8_t> r, const AttributeRef& a) {
+  ActivityMark activity(Fn::RunListOf);
   if (a.resident || a.runsOffset >= a.header + a.length || a.runsOffset - a.header > 256) return {};
   return r.subspan(a.runsOffset, a.header + a.length - a.runsOffset);
 }

@@ -1,5 +1,7 @@
 #include "fs/ntfs/ntfs_stream.h"
 
+#include "common/activity.h"
+
 #include "fs/ntfs/lznt1.h"
 #include "fs/ntfs/ntfs_volume.h"
 
@@ -52,6 +54,7 @@ bool WritePlainRuns(SectorDevice& device, const std::vector<DataRun>& runs, std:
 }
 
 bool DecodeCompressedUnit(std::span<const std::uint8_t> data, std::span<std::uint8_t> unit) {
+  ActivityMark activity(Fn::DecodeCompressedUnit);
   std::fill(unit.begin(), unit.end(), std::uint8_t{0});
   std::array<std::uint8_t, kLznt1ChunkBytes + 1> chunk{};
   std::size_t at = 0, produced = 0;

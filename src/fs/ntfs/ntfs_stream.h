@@ -5,7 +5,7 @@
 #include "device/sector_device.h"
 #include "fs/ntfs/run_list.h"
 #include "common/worker_token.h"
-#include "recovery/output_sink.h"
+#include "fs/output_sink.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "fs/ntfs/ntfs_volume.h"
 
+#include "common/activity.h"
+
 #include "common/le.h"
 #include "fs/ntfs/ntfs_record.h"
 
@@ -49,6 +51,7 @@ bool ReadRuns(SectorDevice& d, const std::vector<DataRun>& runs, std::uint64_t v
 }
 
 bool ReadMftRecord(SectorDevice& d, const NtfsVolume& v, std::uint64_t number, std::vector<std::uint8_t>& out) {
+  ActivityMark activity(Fn::ReadMftRecord);
   if (v.mftRuns.empty() || v.recordSize == 0) return false;
   const std::uint64_t byte = number * v.recordSize;
   const std::uint64_t vcn = byte / v.bytesPerCluster;
@@ -68,6 +71,7 @@ bool IsNtfsClusterFree(const NtfsVolume& v, std::uint64_t c) {
 }
 
 std::uint8_t FreeClusterPercent(const NtfsVolume& v, const std::vector<DataRun>& runs) {
+  ActivityMark activity(Fn::FreeClusterPercent);
   if (v.bitmap.empty()) return 110;
   std::uint64_t total = 0, free = 0;
   bool any = false;
@@ -109,6 +113,7 @@ bool ContainsUtf16(std::span<const std::uint8_t> bytes, std::u16string_view text
 }  // namespace
 
 std::uint64_t CountFreeClusters(const NtfsVolume& v) {
+  ActivityMark activity(Fn::CountNtfsFreeClusters);
   const std::uint64_t clusters = std::min<std::uint64_t>(v.lastCluster + 1, std::uint64_t{v.bitmap.size()} * 8);
   std::uint64_t free = 0, c = 0;
   // 64 clusters at a time where their 8 bitmap bytes are all clear or all set.
@@ -122,6 +127,7 @@ std::uint64_t CountFreeClusters(const NtfsVolume& v) {
 }
 
 bool CheckNtfsBootCopy(SectorDevice& d, std::uint64_t sector, std::vector<std::uint8_t>& boot, std::uint64_t& start) {
+  ActivityMark activity(Fn::CheckNtfsBootCopy);
   std::vector<std::uint8_t> two(1024, 0);
   boot.assign(512, 0);
   if (d.ReadSectors(sector, boot, 1) != ReadOk) return false;
@@ -137,6 +143,7 @@ bool CheckNtfsBootCopy(SectorDevice& d, std::uint64_t sector, std::vector<std::u
 }
 
 bool MountNtfsGeometry(SectorDevice& d, const MountedVolume& m, bool load, NtfsVolume& v) {
+  ActivityMark activity(Fn::MountNtfsGeometry);
   v = NtfsVolume{};
   if (d.fsType != FsType::Ntfs) return false;
   v.bytesPerSector = d.sectorSize ? d.sectorSize : 512;
@@ -176,6 +183,7 @@ bool MountNtfsGeometry(SectorDevice& d, const MountedVolume& m, bool load, NtfsV
 }
 
 MountHooks NtfsReader::Hooks(const DriveSettings&) {
+  ActivityMark activity(Fn::NtfsReaderHooks);
   MountHooks h;
   h.loadTables = [this](SectorDevice& d, MountedVolume& m) {
     if (d.fsType != FsType::Ntfs) return true;

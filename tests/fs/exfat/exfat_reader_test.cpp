@@ -1,6 +1,8 @@
 #include "fs/exfat/exfat_find.h"
 #include "fs/exfat/exfat_volume.h"
-#include "recovery/recoverable_volume.h"
+#include "fs/exfat/exfat_fs_reader.h"
+#include "fs/fat/fat_fs_reader.h"
+#include "fs/ntfs/ntfs_fs_reader.h"
 #include "support/crafted.h"
 #include "support/recording_ui.h"
 #include "volume/identify.h"
@@ -165,7 +167,7 @@ TEST(ExfatEntrySets, DeletedFilesFoldersAndPercentages) {
   const auto root = ListExfatFolder(ctx, 4);
   const FoundEntry* contiguous = Named(root, u"contiguous.bin");
   ASSERT_TRUE(contiguous);
-  EXPECT_EQ(+contiguous->entry.deletedMark, 1);
+  EXPECT_EQ(+contiguous->entry.DeletedMark(), 1);
   EXPECT_EQ(+contiguous->entry.rating, 66) << "two of three consecutive clusters free";
   EXPECT_EQ(+Named(root, u"small.png")->entry.rating, rating::kIntact);
   const FoundEntry* gone = Named(root, u"Gone");
@@ -185,7 +187,7 @@ TEST(ExfatEntrySets, DeletedFilesFoldersAndPercentages) {
   ASSERT_EQ(sub.size(), 2u);
   EXPECT_EQ(sub[0].name, u"..");
   EXPECT_EQ(sub[0].entry.Kind(), EntryKind::ParentLink);
-  EXPECT_EQ(+sub[0].entry.firstCluster, 4u);
+  EXPECT_EQ(+sub[0].entry.FirstCluster(), 4u);
   EXPECT_EQ(ListExfatFolder(again, 70, kFindFreeCluster).size(), 1u) << "mode 6 has no link";
   const auto folders = ListExfatFolder(again, 4, kFindFoldersOnly);
   for (const FoundEntry& f : folders) EXPECT_TRUE(f.entry.attributes & 0x10) << std::string(f.name.begin(), f.name.end());
@@ -249,7 +251,7 @@ TEST(ExfatEntrySets, NoFatChainFilesAreContiguousWhateverTheFatSays) {
   EXPECT_EQ(+Named(root, u"chained.bin")->entry.rating, 33) << "60, then the in-use 50 and 51";
   EXPECT_EQ(+Named(root, u"existing.bin")->entry.dataForm, kExfatNoFatChain);
 
-  ExfatRecoverable volume(ctx);
+  ExfatFsReader volume(ctx);
   ScanEntry e = Named(root, u"existing.bin")->entry;
   std::vector<std::uint8_t> data;
   RecoveryControl control;

@@ -88,7 +88,7 @@ TEST(FatListing, LongNamesCaseGarbageAndDates) {
   const FoundEntry* lfn = Named(all, u"A long file name.txt");
   ASSERT_TRUE(lfn);
   EXPECT_EQ(+lfn->entry.size, 100u);
-  EXPECT_EQ(+lfn->entry.flags, 3u * 32) << "the short entry's position";
+  EXPECT_EQ(+lfn->entry.DirEntryOffset(), 3u * 32) << "the short entry's position";
   EXPECT_TRUE(Named(all, u"readme.txt")) << "0x18: lower case";
   EXPECT_FALSE(Named(all, u"NODATE.TXT"));
   EXPECT_FALSE(Named(all, u"EMPTY.TXT"));
@@ -96,7 +96,7 @@ TEST(FatListing, LongNamesCaseGarbageAndDates) {
       << "a garbage extension gives cluster 0xFFFFFFFF, which is skipped";
   const FoundEntry* gone = Named(all, u"gone long name.pdf");
   ASSERT_TRUE(gone) << "a deleted long name is assembled";
-  EXPECT_EQ(+gone->entry.deletedMark, 1);
+  EXPECT_EQ(+gone->entry.DeletedMark(), 1);
   EXPECT_TRUE(Named(all, u"?ower.txt")) << "deleted short name: '?' and the case flags";
   EXPECT_EQ(all.size(), 5u);
 }
@@ -156,7 +156,7 @@ TEST(FatListing, DeletedFolderIsProbedAndItsLiveFilesCountAsDeleted) {
   ASSERT_EQ(inner.size(), 2u + 33u) << "probing reads on until the first invalid entry";
   const FoundEntry* f = Named(inner, u"F_____10.BIN");
   ASSERT_TRUE(f);
-  EXPECT_EQ(+f->entry.deletedMark, 1) << "inside a deleted folder";
+  EXPECT_EQ(+f->entry.DeletedMark(), 1) << "inside a deleted folder";
   EXPECT_EQ(f->entry.Kind(), EntryKind::Overwritten);
   EXPECT_EQ(Named(inner, u"..")->entry.Kind(), EntryKind::ParentLink);
   EXPECT_EQ(Named(ListFolder(ctx, 300), u"LOOP")->entry.Kind(), EntryKind::Overwritten) << "a folder that is itself";
@@ -177,16 +177,16 @@ TEST(FatListing, Fat32HighHalfSearchFindsTheLostHalfAndRemembersIt) {
   b.DotEntries(0x10007, 2);
   FatContext& ctx = b.Mount();
   auto all = ListFolder(ctx, 2);
-  EXPECT_EQ(+Named(all, u"?HOTO.JPG")->entry.firstCluster, 0x10005u);
+  EXPECT_EQ(+Named(all, u"?HOTO.JPG")->entry.FirstCluster(), 0x10005u);
   EXPECT_EQ(Named(all, u"?HOTO.JPG")->entry.Kind(), EntryKind::Ordinary);
   EXPECT_EQ(Named(all, u"?IC.PNG")->entry.Kind(), EntryKind::Overwritten);
-  EXPECT_EQ(+Named(all, u"?IR")->entry.firstCluster, 0x10007u);
+  EXPECT_EQ(+Named(all, u"?IR")->entry.FirstCluster(), 0x10007u);
   EXPECT_EQ(Named(all, u"?IR")->entry.Kind(), EntryKind::FolderVerified);
   EXPECT_EQ(ctx.lists->deleted.count<DeletedEntryNote>(), 3u);
   // The notes answer the second listing, even with the data gone.
   std::memset(b.Cluster(0x10005), 0, 4);
   all = ListFolder(ctx, 2);
-  EXPECT_EQ(+Named(all, u"?HOTO.JPG")->entry.firstCluster, 0x10005u);
+  EXPECT_EQ(+Named(all, u"?HOTO.JPG")->entry.FirstCluster(), 0x10005u);
   EXPECT_EQ(ctx.lists->deleted.count<DeletedEntryNote>(), 3u);
   // Scan mode does not search for files.
   FoundEntry first;
@@ -284,7 +284,7 @@ TEST(DisplayFilterTest, FlagsDecideWhatIsShown) {
   ScanEntry existing = MakeScanEntry();
   existing.clusterInUse = 1;
   ScanEntry deleted = existing;
-  deleted.deletedMark = 1;
+  deleted.SetDeletedMark(1);
   ScanEntry overwritten = deleted;
   overwritten.SetKind(EntryKind::Overwritten);
   DisplayFilter f;

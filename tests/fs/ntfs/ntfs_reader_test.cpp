@@ -306,7 +306,7 @@ TEST(NtfsParse, DeletedFilesAreRatedByTheFreeShareOfTheirClusters) {
       Record(68, false).StandardInformation(kNtfsCompressed).Name(u"log.txt").NonResident(kAttrData, compressed, 8000, 1).Build());
   ASSERT_TRUE(packed);
   EXPECT_EQ(+packed->entry.rating, 100);
-  EXPECT_TRUE(packed->entry.flags & kNtfsCompressed);
+  EXPECT_TRUE(packed->entry.NtfsFlags() & kNtfsCompressed);
 
   // Without a bitmap a deleted file's share is unknown.
   f.volume.bitmap.clear();
@@ -352,7 +352,7 @@ TEST(NtfsParse, EncryptedStreamMarksTheEntry) {
                              .Resident(kAttrLoggedUtilityStream, Bytes(64, 3), 0, u"$EFS")
                              .Build());
   ASSERT_TRUE(e);
-  EXPECT_TRUE(e->entry.flags & kNtfsEncrypted);
+  EXPECT_TRUE(e->entry.NtfsFlags() & kNtfsEncrypted);
 }
 
 // ------------------------------------------------------------------ LZNT1
@@ -506,7 +506,7 @@ TEST(NtfsStream, RangeReadsGiveTheBytesOfTheWholeFileAtTheirOffsets) {
   ParsedRecord p;
   Bytes copy = packed;
   ASSERT_TRUE(ParseFileRecord(f.ctx, copy, 10, p));
-  p.entry.location = 20;
+  p.entry.SetRecordSector(20);
   // The whole file once, then pieces of it.
   Bytes whole;
   RecoveryControl control;
@@ -527,7 +527,7 @@ TEST(NtfsStream, RangeReadsGiveTheBytesOfTheWholeFileAtTheirOffsets) {
   std::memcpy(f.mem.at(22), small.data(), small.size());
   copy = small;
   ASSERT_TRUE(ParseFileRecord(f.ctx, copy, 10, p));
-  p.entry.location = 22;
+  p.entry.SetRecordSector(22);
   const Bytes part = ReadNtfsRange(f.ctx, p.entry, 1, 3);
   EXPECT_EQ(std::string(part.begin(), part.end()), "ell");
 }
@@ -584,7 +584,7 @@ TEST(NtfsEfs, AnEncryptedFileIsExportedAsTheRawStreamInPiecesOf64KiB) {
   std::memcpy(f.mem.at(20), r.data(), r.size());
   ParsedRecord p;
   ASSERT_TRUE(ParseFileRecord(f.ctx, r, 10, p));
-  p.entry.location = 20;
+  p.entry.SetRecordSector(20);
   const auto plan = PrepareEfsExport(f.ctx, p.entry);
   ASSERT_TRUE(plan);
   EXPECT_EQ(plan->rounded, 100352u);
@@ -616,7 +616,7 @@ TEST(NtfsEfs, AnEncryptedFileIsExportedAsTheRawStreamInPiecesOf64KiB) {
   // No $EFS stream: nothing to export, the raw clusters are saved instead.
   Bytes plain = Record(81).StandardInformation().Name(u"x.doc").NonResident(kAttrData, Bytes{0x21, 0xC4, 0x64, 0x00, 0x00}, 100000).Build();
   std::memcpy(f.mem.at(20), plain.data(), plain.size());
-  p.entry.flags |= kNtfsEncrypted;
+  p.entry.AddNtfsFlags(kNtfsEncrypted);
   EXPECT_FALSE(PrepareEfsExport(f.ctx, p.entry));
   Bytes raw;
   OutputSink rawSink = OutputSink::ToMemory(raw, 100000, control);
@@ -688,7 +688,7 @@ struct FragmentedFile {
   std::optional<ParsedRecord> Base(const Bytes& r) {
     std::memcpy(f.mem.at(20), r.data(), r.size());
     auto p = f.Parse(r);
-    if (p) p->entry.location = 20;
+    if (p) p->entry.SetRecordSector(20);
     return p;
   }
   std::pair<bool, Bytes> Recover(const ScanEntry& e) {
@@ -853,8 +853,8 @@ TEST(NtfsEfs, TheEfsStreamIsReadWhereverItLives) {
     base.NonResident(kAttrData, Bytes{0x11, 0x02, 0x64, 0x00}, 1000);
     auto parsed = ff.Base(base.Build());
     ASSERT_TRUE(parsed);
-    EXPECT_EQ((parsed->entry.flags & kNtfsEncrypted) != 0, c.where != Where::None);
-    parsed->entry.flags |= kNtfsEncrypted;  // exported or not, never from the wrong stream
+    EXPECT_EQ((parsed->entry.NtfsFlags() & kNtfsEncrypted) != 0, c.where != Where::None);
+    parsed->entry.AddNtfsFlags(kNtfsEncrypted);  // exported or not, never from the wrong stream
     const auto plan = PrepareEfsExport(ff.f.ctx, parsed->entry);
     ASSERT_EQ(plan.has_value(), c.exported);
     if (plan) {
@@ -929,7 +929,7 @@ TEST(NtfsCollection, TheWholeMftIsCollectedOnItsThreadAndStopsWhenAsked) {
   ASSERT_EQ(f.lists.lost.size(), 32u);
   const ScanEntry first = f.lists.lost.at(0);
   EXPECT_EQ(+first.recordNumber, 1u);
-  EXPECT_EQ(+first.location, 402u);  // the sector of record 1
+  EXPECT_EQ(+first.RecordSector(), 402u);  // the sector of record 1
   EXPECT_EQ(+first.rating, rating::kInUse);
   EXPECT_EQ(+f.lists.lost.at(1).rating, rating::kIntact);  // record 3: not in use, resident
   EXPECT_FALSE(ui.progress.empty());
@@ -1035,7 +1035,7 @@ TEST(NtfsListing, FoldersByParentReferenceWithTheirParentLinks) {
   EXPECT_EQ(+orphan[0].entry.recordNumber, kLostFilesParentRecord);
 
   // "Lost files" holds every entry whatever its parent, after its ".." item.
-  const auto lost = ListNtfsFolder(f.ctx, kLostFilesMarker);
+  const auto lost = ListNtfsFolder(f.ctx, VirtualHandle(kLostFilesMarker));
   ASSERT_EQ(lost.size(), 6u);
   EXPECT_TRUE(lost[0].dotEntry);
 
@@ -1055,13 +1055,13 @@ TEST(NtfsListing, FoldersByParentReferenceWithTheirParentLinks) {
 TEST(NtfsFilter, CompressedEncryptedAndOverwrittenEntriesNeedTheirFlags) {
   ScanEntry e = MakeScanEntry();
   e.rating = rating::kInUse;
-  e.flags = kNtfsCompressed;
+  e.SetNtfsFlags(kNtfsCompressed);
   DisplayFilter filter;
   filter.flags = show::kExisting | show::kFiles;
   EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, filter));
   filter.flags |= show::kCompressed;
   EXPECT_TRUE(PassesNtfsFilter(e, u"a.txt", false, filter));
-  e.flags = kNtfsEncrypted;
+  e.SetNtfsFlags(kNtfsEncrypted);
   EXPECT_FALSE(PassesNtfsFilter(e, u"a.txt", false, filter));
   // Partly reused: deleted and overwritten flags both needed; an overwritten
   // encrypted entry does not need the encrypted flag.

@@ -1,4 +1,6 @@
-#include "recovery/output_sink.h"
+#include "fs/output_sink.h"
+
+#include "common/activity.h"
 
 #include "resources/strings.h"
 
@@ -19,10 +21,12 @@ OutputSink::OutputSink(int fd, std::vector<std::uint8_t>* memory, std::uint64_t 
 }
 
 OutputSink OutputSink::ToFile(int fd, std::uint64_t fileSize, Ui& ui, RecoveryControl& control) {
+  ActivityMark activity(Fn::OutputSinkToFile);
   return OutputSink(fd, nullptr, fileSize, &ui, control);
 }
 
 OutputSink OutputSink::ToMemory(std::vector<std::uint8_t>& buffer, std::uint64_t fileSize, RecoveryControl& control) {
+  ActivityMark activity(Fn::OutputSinkToMemory);
   return OutputSink(-1, &buffer, fileSize, nullptr, control);
 }
 

@@ -1,4 +1,4 @@
-#include "recovery/fat_writer.h"
+#include "fs/cluster_chain.h"
 
 #include "common/activity.h"
 
@@ -95,23 +95,12 @@ bool WriteChain(const ClusterChainView& v, std::uint32_t first, OutputSink& sink
 
 }  // namespace
 
-ClusterChainView ChainViewOf(FatContext& ctx) {
-  const FatVolume& volume = ctx.volume;
-  ClusterChainView view{ctx.device, volume.bytesPerCluster, volume.lastCluster, kFatChainEnd, {}};
-  // A free entry counts as the next cluster; an end-of-chain value ends it.
-  view.next = [&volume](std::uint32_t c) {
-    const std::uint32_t n = NextCluster(volume, c);
-    if (n == 0) return c + 1;
-    return n >= kFatChainEnd ? kFatEndOfChain : n;
-  };
-  return view;
-}
-
 WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+  ActivityMark activity(Fn::WriteFatFile);
   WriteResult r;
-  const bool existing = entry.clusterInUse == 1 && entry.deletedMark == 0;
-  if (existing && entry.firstCluster < view.chainEnd) {
-    r.complete = WriteChain(view, entry.firstCluster, sink, control) && !sink.unreadable();
+  const bool existing = entry.clusterInUse == 1 && entry.DeletedMark() == 0;
+  if (existing && entry.FirstCluster() < view.chainEnd) {
+    r.complete = WriteChain(view, entry.FirstCluster(), sink, control) && !sink.unreadable();
     return r;
   }
   if (existing) {
@@ -121,7 +110,7 @@ WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputS
     r.chainFallback = true;
     if (!sink.Rewind()) return r;
   }
-  r.complete = WriteContiguous(view, entry.firstCluster, sink, control) && !sink.unreadable();
+  r.complete = WriteContiguous(view, entry.FirstCluster(), sink, control) && !sink.unreadable();
   return r;
 }
 
@@ -145,9 +134,9 @@ std::vector<std::uint8_t> ReadFatRange(const ClusterChainView& v, const ScanEntr
   if (offset >= entry.size) return out;
   length = std::min(length, entry.size - offset);
   const std::uint64_t bpc = v.bytesPerCluster;
-  const bool existing = entry.clusterInUse == 1 && entry.deletedMark == 0;
+  const bool existing = entry.clusterInUse == 1 && entry.DeletedMark() == 0;
   // Step over the clusters before the offset without reading them.
-  std::uint32_t c = entry.firstCluster;
+  std::uint32_t c = entry.FirstCluster();
   for (std::uint64_t skip = offset / bpc; skip > 0 && c >= 2 && c <= v.lastCluster; --skip)
     c = existing ? v.next(c) : c + 1;
   std::uint64_t within = offset % bpc;

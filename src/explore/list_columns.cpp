@@ -1,0 +1,121 @@
+#include "explore/list_columns.h"
+
+#include "common/text.h"
+#include "resources/strings.h"
+#include "scan/entry_ops.h"
+
+#include <cstdio>
+
+namespace kestrova {
+
+namespace {
+
+std::u16string Ascii(const char* text) {
+  std::u16string out;
+  for (const char* p = text; *p; ++p) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(*p)));
+  return out;
+}
+
+bool Navigation(const ScanEntry& e) { return e.kind >= static_cast<std::uint8_t>(EntryKind::ParentLink); }
+
+std::uint64_t SizeOf(const ScanEntry& e, FsType fs) {
+  return fs == FsType::Exfat || fs == FsType::Ntfs ? e.size : (e.size & 0xFFFFFFFFu);
+}
+
+std::u16string_view Extension(std::u16string_view name) {
+  const auto dot = name.rfind(u'.');
+  if (dot == std::u16string_view::npos || dot + 1 >= name.size()) return {};
+  return name.substr(dot + 1);
+}
+
+std::uint64_t DateKey(const ScanEntry& e, FsType fs) {
+  if (fs == FsType::Ntfs) return e.FileTime();
+  if (fs == FsType::Exfat) return e.ExfatTime();
+  return e.FatDate();
+}
+
+template <typename T>
+int Order(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+}  // namespace
+
+std::u16string ListSizeText(const ScanEntry& e, FsType fs, bool folder) {
+  if (folder || Navigation(e)) return {};
+  const std::uint64_t size = SizeOf(e, fs);
+  const char* unit = "B";
+  std::uint64_t value = size;
+  if (size >= 0x40000000ull) {
+    value = size / 0x40000000ull;
+    unit = "GB";
+  } else if (size >= 0x100000ull) {
+    value = size / 0x100000ull;
+    unit = "MB";
+  } else if (size >= 1024) {
+    value = size / 1024;
+    unit = "kB";
+  }
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%llu %s", static_cast<unsigned long long>(value), unit);
+  return Ascii(buf);
+}
+
+std::u16string ListTypeText(std::u16string_view name, bool folder) {
+  if (folder) return {};
+  std::u16string ext(Extension(name));
+  for (char16_t& c : ext)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  return ext;
+}
+
+std::u16string ListDateText(const ScanEntry& e, FsType fs) {
+  if (Navigation(e)) return {};
+  if (e.Kind() == EntryKind::Raw) return Text(StringId::NotAvailable);
+  char buf[40];
+  if (fs == FsType::Ntfs) {
+    CivilTime t;
+    if (!FileTimeToCivil(e.FileTime(), t)) return {};
+    std::snprintf(buf, sizeof buf, "%d-%.2d-%.2d", t.year, t.month, t.day);
+    return Ascii(buf);
+  }
+  if (fs == FsType::Exfat) {
+    const std::uint32_t t = e.ExfatTime();
+    if (t == 0) return {};
+    std::snprintf(buf, sizeof buf, "%u-%.2u-%.2u %.2u:%.2u", (t >> 25) + 1980u, (t >> 21) & 0x0Fu, (t >> 16) & 0x1Fu,
+                  (t >> 11) & 0x1Fu, (t >> 5) & 0x3Fu);
+    return Ascii(buf);
+  }
+  const std::uint16_t d = e.FatDate();
+  if (d == 0) return {};
+  std::snprintf(buf, sizeof buf, "%u-%.2u-%.2u", (d >> 9) + 1980u, (d >> 5) & 0x0Fu, d & 0x1Fu);
+  return Ascii(buf);
+}
+
+std::optional<int> ShownRating(const ScanEntry& e, FsType fs, bool folder) {
+  if (e.kind > 5) return std::nullopt;  // navigation and virtual items
+  if (fs == FsType::Ntfs && folder) return std::nullopt;
+  if (e.rating == rating::kInUse) return 100;
+  if (e.rating == rating::kRawClosed) return 110;
+  return e.rating;
+}
+
+int CompareByColumn(const ScanEntry& a, std::u16string_view aName, bool aFolder, const ScanEntry& b,
+                    std::u16string_view bName, bool bFolder, ListColumn column, FsType fs) {
+  switch (column) {
+    case ListColumn::Name:
+      return CompareNoCase(aName, bName);
+    case ListColumn::Size:
+      return Order(SizeOf(a, fs), SizeOf(b, fs));
+    case ListColumn::Type:
+      return CompareNoCase(aFolder ? std::u16string_view{} : Extension(aName),
+                           bFolder ? std::u16string_view{} : Extension(bName));
+    case ListColumn::Date:
+      return Order(DateKey(a, fs), DateKey(b, fs));
+    case ListColumn::Rating:
+      return Order(a.rating, b.rating);
+  }
+  return 0;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,30 @@
+#include "fs/exfat/exfat_fs_reader.h"
+
+#include "common/activity.h"
+
+namespace kestrova {
+
+ClusterChainView ExfatChainViewOf(ExfatContext& ctx, const ScanEntry& entry) {
+  const ExfatVolume& v = ctx.volume;
+  ClusterChainView view{ctx.device, v.bytesPerCluster, v.lastCluster, kExfatChainEnd, {}};
+  const bool contiguous = entry.dataForm == kExfatNoFatChain;
+  view.next = [&v, contiguous](std::uint32_t c) {
+    if (contiguous) return c + 1;
+    const std::uint32_t n = ExfatNextCluster(v, c);
+    if (n == 0 || n == kExfatEnd) return c + 1;
+    return n >= kExfatChainEnd ? kEndOfChain : n;
+  };
+  return view;
+}
+
+std::uint8_t ExfatFsReader::Rate(const ScanEntry& entry) {
+  return RateInFolder(*this, entry.FolderCluster(), entry).value_or(entry.rating);
+}
+
+EntryHandle ExfatFsReader::FolderHandle(const ScanEntry& folder) const {
+  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
+    return VirtualHandle(folder.Marker());
+  return folder.FirstCluster();
+}
+
+}  // namespace kestrova

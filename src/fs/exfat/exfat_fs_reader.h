@@ -1,0 +1,37 @@
+// The exFAT reader behind the FsReader interface.
+#pragma once
+
+#include "fs/cluster_chain.h"
+#include "fs/exfat/exfat_find.h"
+#include "fs/fs_reader.h"
+
+namespace kestrova {
+
+// The writer's view of an exFAT file: contiguous files keep no chain (0 and
+// the end value both count as the next cluster), and a file kept without a
+// FAT chain never follows the table's stale entries.
+ClusterChainView ExfatChainViewOf(ExfatContext& ctx, const ScanEntry& entry);
+
+class ExfatFsReader : public FsReader {
+ public:
+  explicit ExfatFsReader(ExfatContext& ctx) : ctx_(ctx) {}
+  FsType Type() const override { return FsType::Exfat; }
+  EntryHandle RootHandle() const override { return ctx_.volume.rootCluster; }
+  std::vector<FoundEntry> List(EntryHandle folder, const DisplayFilter& filter) override {
+    return ListExfatFolder(ctx_, folder, kFindVerify, filter);
+  }
+  EntryHandle FolderHandle(const ScanEntry& folder) const override;
+  std::uint64_t EntryId(const ScanEntry& e) const override { return std::uint64_t{e.FolderCluster()} << 32 | e.DirEntryOffset(); }
+  WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control);
+  }
+  std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
+    return ReadFatRange(ExfatChainViewOf(ctx_, entry), entry, offset, length);
+  }
+  std::uint8_t Rate(const ScanEntry& entry) override;
+
+ private:
+  ExfatContext& ctx_;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,127 @@
+#include "gui/core_bridge.h"
+
+#include "common/text.h"
+#include "scan/display_filter.h"
+
+namespace kestrova::gui {
+
+void DriveLister::Refresh(DriveList& list, Ui& ui, const std::vector<std::string>& images, bool includeSystem,
+                          const WorkerToken* cancel) {
+  RefreshOptions options;
+  options.includeSystem = includeSystem;
+  options.images = images;
+  options.cancel = cancel;
+  RefreshDriveList(list, device_, ui, options);
+}
+
+CoreBridge::~CoreBridge() { session_.device().readErrorWindow = nullptr; }
+
+void CoreBridge::AttachReadErrorWindow(Ui& ui) {
+  readErrors_ = std::make_unique<ReadErrorWindow>(ui, session_.scanFlags(), true);
+  session_.device().readErrorWindow = readErrors_.get();
+}
+
+void CoreBridge::ReadErrorContinue(bool skipChecked) {
+  if (readErrors_) readErrors_->Continue(skipChecked, session_.device().skipReadErrors);
+}
+
+void CoreBridge::ReadErrorStopScan(bool skipChecked) {
+  if (readErrors_) readErrors_->StopScan(skipChecked, session_.device().skipReadErrors);
+}
+
+std::string CoreBridge::DevicePathOf(const DriveList& list, std::size_t row) {
+  const DriveRow& r = list.rows.at(row);
+  if (!r.imagePath.empty()) return r.imagePath;
+  if (!r.volumePath.empty()) return r.volumePath;
+  if (const PhysicalDrive* d = list.tables.Physical(r.entry.drive)) return d->devicePath;
+  return {};
+}
+
+OpenOutcome CoreBridge::Open(const DriveList& list, std::size_t row) {
+  const bool image = !list.rows.at(row).imagePath.empty();
+  const StringId cantOpen = image ? StringId::CantOpenImageFile : StringId::CantOpenThisDrive;
+  const std::string path = DevicePathOf(list, row);
+  if (path.empty()) return {false, cantOpen};
+  if (session_.OpenSource(path) != SessionStatus::Ok) return {false, cantOpen};
+  const DriveEntry& e = list.rows[row].entry;
+  switch (session_.MountAt(e.start, e.wholeDrive ? 0 : e.sectors)) {
+    case SessionStatus::Ok:
+      return {true, {}};
+    case SessionStatus::Missing:
+    case SessionStatus::IsFolder:
+    case SessionStatus::CantOpen:
+    case SessionStatus::BootUnreadable:
+      return {false, cantOpen};
+    default:
+      return {false, StringId::FileSystemNotSupported};
+  }
+}
+
+std::vector<FolderItem> CoreBridge::List(EntryHandle handle) {
+  std::vector<FolderItem> items;
+  if (!session_.mounted()) return items;
+  const FsType fs = session_.fsType();
+  for (FoundEntry& f : session_.ListShown(handle, DisplayFilter{})) {
+    FolderItem item;
+    item.folder = IsFolder(f.entry, fs);
+    item.colour = CategoryOf(f.entry, fs, f.name);
+    item.entry = f.entry;
+    item.name = std::move(f.name);
+    item.dotEntry = f.dotEntry;
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+std::optional<FolderPlace> CoreBridge::ResolveFolder(const std::string& path) {
+  const std::optional<VolumePath> r = session_.Resolve(path);
+  if (!r || !r->IsFolder() || r->folders.empty()) return std::nullopt;
+  FolderPlace place;
+  place.handle = r->folders.back();
+  for (const std::string& part : PathComponents(path)) place.names.push_back(ToUtf16(part));
+  return place;
+}
+
+namespace {
+
+// Passes everything on, and hands the counters over once the counting pass
+// has ended (the job reports its first progress only then).
+class CountingUi : public Ui {
+ public:
+  CountingUi(Ui& inner, CoreBridge::Progress& progress) : inner_(inner), progress_(progress) {}
+  const RecoveryJob* job = nullptr;
+
+  MsgChoice MessageBox(std::u16string_view text, std::u16string_view caption, MsgIcon icon,
+                       MsgButtons buttons) override {
+    return inner_.MessageBox(text, caption, icon, buttons);
+  }
+  void Progress(std::uint64_t done, std::uint64_t total) override {
+    if (!counted_ && job) {
+      counted_ = true;
+      progress_.Counted(job->statistics());
+    }
+    inner_.Progress(done, total);
+  }
+  void Status(std::u16string_view text) override { inner_.Status(text); }
+  void ReadErrorWindowChanged(const ReadErrorView& view) override { inner_.ReadErrorWindowChanged(view); }
+  void PostCommand(int command) override { inner_.PostCommand(command); }
+
+ private:
+  Ui& inner_;
+  CoreBridge::Progress& progress_;
+  bool counted_ = false;
+};
+
+}  // namespace
+
+bool CoreBridge::Recover(std::vector<MarkedEntry>& marked, RecoveryRequest& request, Ui& ui, Progress& progress,
+                         RecoveryStatistics& result) {
+  CountingUi counting(ui, progress);
+  RecoveryJob job(session_.volume(), request, counting, &session_.scanFlags());
+  counting.job = &job;
+  const bool ok = job.Run(marked, DisplayFilter{});
+  result = job.statistics();
+  return ok;
+}
+
+}  // namespace kestrova::gui

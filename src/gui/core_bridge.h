@@ -1,0 +1,107 @@
+// The desktop program's only contact with the core: listing drives, opening
+// and mounting a volume, listing folders, and running a recovery. Windows call
+// this and nothing below it, so a change of the core's interfaces is mended
+// here alone.
+#pragma once
+
+#include "common/ui.h"
+#include "device/device_identity.h"
+#include "device/read_error_window.h"
+#include "device/scan_flags.h"
+#include "device/sector_device.h"
+#include "explore/volume_session.h"
+#include "recovery/recovery_job.h"
+#include "scan/entry_ops.h"
+#include "volume/drive_list.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrova::gui {
+
+// One item of a folder as the explorer shows it: a copy of the record and its name.
+struct FolderItem {
+  ScanEntry entry = MakeScanEntry();
+  std::u16string name;
+  bool dotEntry = false;
+  ColourCategory colour = ColourCategory::Existing;
+  bool folder = false;
+};
+
+// A folder the explorer stands in: its handle and the names from the root.
+struct FolderPlace {
+  EntryHandle handle = 0;
+  std::vector<std::u16string> names;  // empty: the root
+};
+
+// Drive listing for the start window: its own device, so a listing never
+// disturbs a mounted volume.
+class DriveLister {
+ public:
+  // Rebuilds `list` (worker thread): the system's drives and the images.
+  void Refresh(DriveList& list, Ui& ui, const std::vector<std::string>& images, bool includeSystem,
+               const WorkerToken* cancel);
+
+ private:
+  ScanFlags scan_;
+  SectorDevice device_{scan_};
+};
+
+// What could go wrong opening a row, as a message slot and its caption.
+struct OpenOutcome {
+  bool ok = false;
+  StringId message{};
+};
+
+class CoreBridge {
+ public:
+  explicit CoreBridge(Ui& ui) : session_(ui) {}
+  ~CoreBridge();
+  CoreBridge(const CoreBridge&) = delete;
+  CoreBridge& operator=(const CoreBridge&) = delete;
+
+  // Opens the device of a drive-list row and mounts its volume (worker thread).
+  OpenOutcome Open(const DriveList& list, std::size_t row);
+  // The path opened for the row (image, volume or whole drive).
+  static std::string DevicePathOf(const DriveList& list, std::size_t row);
+
+  bool IsNtfs() const { return session_.mounted() && session_.fsType() == FsType::Ntfs; }
+  std::unique_ptr<MftCollection> StartMftCollection() { return session_.StartMftCollection(); }
+
+  FsType fsType() const { return session_.fsType(); }
+  EntryHandle RootHandle() { return session_.volume().RootHandle(); }
+  EntryHandle FolderHandle(const ScanEntry& folder) { return session_.volume().FolderHandle(folder); }
+  // The items of a folder in the reader's order (GUI thread; the display list is a copy).
+  std::vector<FolderItem> List(EntryHandle handle);
+  // "/a/b" as a folder (case-insensitive; the virtual folders at the root).
+  std::optional<FolderPlace> ResolveFolder(const std::string& path);
+  const std::string& sourcePath() const { return session_.sourcePath(); }
+  SourceIdentity Identity() const { return IdentityOfSource(session_.sourcePath()); }
+
+  // The read-error window of the explorer: its state is the core's, the
+  // window draws the views it is handed through the Ui and calls these.
+  void AttachReadErrorWindow(Ui& ui);
+  void ReadErrorContinue(bool skipChecked);
+  void ReadErrorStopScan(bool skipChecked);
+
+  // The counters of the preparing window and the outcome of the saving pass,
+  // handed over from the worker thread.
+  struct Progress {
+    virtual ~Progress() = default;
+    // Counting is done (the worker waits here until the saving window is up).
+    virtual void Counted(const RecoveryStatistics& stats) = 0;
+  };
+  // Runs the recovery of `marked` into request.destination (worker thread).
+  bool Recover(std::vector<MarkedEntry>& marked, RecoveryRequest& request, Ui& ui, Progress& progress,
+               RecoveryStatistics& result);
+
+ private:
+  VolumeSession session_;
+  std::unique_ptr<ReadErrorWindow> readErrors_;
+};
+
+}  // namespace kestrova::gui

@@ -1,0 +1,140 @@
+// Window 101, the explorer: folder tree, the virtual list of the current
+// folder, path box with Back / Next / Up, toolbar and the command table. The
+// commands of parts not built yet are present and disabled.
+#pragma once
+
+#include "gui/core_bridge.h"
+#include "gui/entry_model.h"
+#include "gui/language_dialog.h"
+#include "gui/localise.h"
+#include "gui/qt_ui.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <map>
+#include <optional>
+
+class QComboBox;
+class QLineEdit;
+class QTableView;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QToolButton;
+class QToolBar;
+
+namespace kestrova::gui {
+
+// Explorer command numbers.
+enum Command : int {
+  kCmdRecover = 17,
+  kCmdRecoverDefrag = 82,
+  kCmdRecoverJoin = 84,
+  kCmdSaveSession = 35,
+  kCmdLoadSession = 36,
+  kCmdClose = 2,
+  kCmdSelectAll = 31,
+  kCmdUnselectAll = 32,
+  kCmdInvert = 33,
+  kCmdSelect = 34,
+  kCmdDetails = 51,
+  kCmdMiniatures = 52,
+  kCmdFoldersTree = 14,
+  kCmdDisplayFiles = 21,
+  kCmdOldPartitions = 70,
+  kCmdFind = 23,
+  kCmdAdvancedSearch = 62,
+  kCmdBreak = 61,
+  kCmdBreakSearch = 111,
+  kCmdPauseScan = 5555,
+  kCmdScanFreeRegion = 41,
+  kCmdRawScan = 42,
+  kCmdPauseCurrentScan = 43,
+  kCmdStopCurrentScan = 44,
+  kCmdHexView = 81,
+  kCmdEditFileSize = 40027,
+  kCmdProperties = 990,
+  kCmdRefresh = 1000,
+  kCmdAddFavorite = 40023,
+  kCmdConfigFolders = 22,
+  kCmdLanguage = 40040,
+  kCmdContents = 998,
+  kCmdOnlineHelp = 40028,
+  kCmdFullName = 997,
+};
+
+class ExplorerWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  // language: where the Language command finds and loads languages (none: the command is disabled).
+  ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours& colours, const QString& title,
+                 const LanguageHost* language = nullptr, QWidget* parent = nullptr);
+
+  QAction* action(int command) const { return actions_.at(command); }
+  EntryModel& model() { return *model_; }
+  QTableView* list() const { return list_; }
+  QString currentPath() const;
+  // Goes into a folder given as "/a/b" (false when it names no folder).
+  bool GoToPath(const QString& path);
+
+ signals:
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QAction* AddCommand(QMenu* menu, int command, StringId text, const QKeySequence& keys = {}, bool built = true);
+  void BuildMenus();
+  void BuildTree();
+  void ShowFolder(const FolderPlace& place, bool record);
+  void Activate(const QModelIndex& index);
+  void GoUp();
+  void GoBack();
+  void GoNext();
+  void Recover();
+  void Properties();
+  void ShowFullName();
+  void HeaderClicked(int column);
+  void ExpandTreeItem(QTreeWidgetItem* item);
+  QTreeWidgetItem* TreeItemFor(const FolderPlace& place);
+  void UpdateNavigation();
+  QMenu* AddMenu(StringId title);
+  void ChooseLanguage();
+  void AddFavorite();
+  void FillFavorites();
+  // Every text again from the slots and the language file (after a language change).
+  void Retranslate();
+  void ShowCount();
+
+  CoreBridge& bridge_;
+  QtUi& ui_;
+  StatusColours colours_;
+  EntryModel* model_;
+  QTableView* list_;
+  QTreeWidget* tree_;
+  QComboBox* path_;
+  QLineEdit* search_;
+  QToolButton* back_;
+  QToolButton* next_;
+  QToolButton* up_;
+  std::map<int, QAction*> actions_;
+  std::map<int, StringId> texts_;
+  std::vector<std::pair<QMenu*, StringId>> menus_;
+  std::vector<std::pair<QAction*, int>> toolbarActions_;
+  QToolBar* toolbar_ = nullptr;
+  QMenu* favorites_ = nullptr;
+  QStringList favoritePaths_;
+  static constexpr int kMaxFavorites = 16;
+  static constexpr int kMaxFavoriteLength = 771;
+  std::optional<LanguageHost> language_;
+  FolderPlace place_;
+  std::vector<FolderPlace> backStack_, nextStack_;
+  std::vector<std::u16string> history_;  // recovery destinations, most recent first
+  int sortColumn_ = -1;
+  int sortClicks_ = 0;
+  QtLocalisable loc_{this};
+};
+
+}  // namespace kestrova::gui

@@ -1,0 +1,79 @@
+// The desktop program: start window, explorer, back to the start window,
+// until the user closes the start window. It takes no command-line options.
+#include "gui/core_bridge.h"
+#include "gui/explorer_window.h"
+#include "gui/localise.h"
+#include "gui/qt_ui.h"
+#include "gui/sleep_inhibitor.h"
+#include "gui/start_window.h"
+#include "gui/texts.h"
+#include "gui/wait_windows.h"
+#include "shell/startup.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QIcon>
+#include <QPalette>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using namespace kestrova;
+using namespace kestrova::gui;
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("kestrova"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kestrova")));
+
+  const QColor text = app.palette().color(QPalette::WindowText);
+  const auto windowText = static_cast<std::uint32_t>(text.red() | text.green() << 8 | text.blue() << 16);
+  UserRegistry registry(UserRegistry::DefaultPath());
+  ShellState shell = StartShell(ExecutableFolder(), registry, windowText);
+  SetCurrentLanguage(&shell.language.file);
+
+  const SleepInhibitor awake;  // for the whole run
+  QtUi ui;
+  std::vector<std::string> images;
+  for (;;) {
+    auto bridge = std::make_unique<CoreBridge>(ui);
+    int chosen = 0;
+    {
+      StartWindow start(*bridge, ui, images, true);
+      ui.setOwner(&start);
+      chosen = start.exec();
+      images = start.images();
+      ui.setOwner(nullptr);
+    }
+    if (chosen != QDialog::Accepted) break;
+    {
+      const QString title = Q(shell.title) + QStringLiteral(" - ") +
+                            QString::fromStdString(std::filesystem::path(bridge->sourcePath()).filename().string());
+      const LanguageHost language{shell.folders.language, &shell.language, &shell.settings.language};
+      ExplorerWindow explorer(*bridge, ui, shell.settings.colours, title, &language);
+      ui.setOwner(&explorer);
+      QEventLoop loop;
+      QObject::connect(&explorer, &ExplorerWindow::closed, &loop, &QEventLoop::quit);
+      explorer.show();
+      loop.exec();
+      ui.setOwner(nullptr);
+    }
+    // The volume's data is released on a thread behind a wait window.
+    WaitWindow wait(nullptr);
+    wait.show();
+    std::atomic<bool> released{false};
+    std::thread release([&] {
+      bridge.reset();
+      released = true;
+    });
+    while (!released) {
+      QApplication::processEvents(QEventLoop::AllEvents, 50);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    release.join();
+  }
+  FinishShell(shell);
+  return 0;
+}

@@ -1,0 +1,260 @@
+#include "gui/start_window.h"
+
+#include "common/text.h"
+#include "gui/texts.h"
+#include "gui/wait_windows.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace kestrova::gui {
+
+namespace {
+constexpr int kRowRole = Qt::UserRole + 1;
+
+// "Image files (*.dsk, *.img)" as a Qt filter: patterns separated by blanks.
+QString QtFilter(const QString& filter) {
+  QString f = filter;
+  return f.replace(QRegularExpression(QStringLiteral(",\\s*")), QStringLiteral(" "));
+}
+
+QAction* Disabled(QMenu* menu, StringId text) {
+  QAction* a = menu->addAction(Tr(text));
+  a->setEnabled(false);  // its part of the program is not built yet
+  return a;
+}
+}  // namespace
+
+StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> images, bool includeSystem,
+                         QWidget* parent)
+    : QDialog(parent), bridge_(bridge), ui_(ui), images_(std::move(images)), includeSystem_(includeSystem) {
+  setObjectName(QStringLiteral("WINDOW_SELECT_DRIVE"));
+  setWindowTitle(Tr(StringId::SelectDriveCaption));
+  auto* layout = new QVBoxLayout(this);
+
+  auto* bar = new QMenuBar(this);
+  QMenu* file = bar->addMenu(Tr(StringId::SelectDriveMenuFile));
+  file->addAction(BeforeTab(Tr(StringId::SelectDriveMenuExit)), this, &StartWindow::reject);
+  QMenu* options = bar->addMenu(Tr(StringId::SelectDriveMenuOptions));
+  Disabled(options, StringId::SelectDriveMenuConfigFolders);
+  QMenu* help = bar->addMenu(Tr(StringId::SelectDriveMenuHelp));
+  Disabled(help, StringId::SelectDriveMenuContents);
+  Disabled(help, StringId::SelectDriveMenuOnlineHelp);
+  layout->setMenuBar(bar);
+
+  devices_ = new QTreeWidget(this);
+  devices_->setObjectName(QStringLiteral("deviceList"));
+  devices_->setColumnCount(4);
+  devices_->setHeaderLabels(SplitTitles(Tr(StringId::SelectDriveColumns)));
+  devices_->setRootIsDecorated(false);
+  devices_->setItemsExpandable(false);
+  devices_->setUniformRowHeights(true);
+  devices_->setAllColumnsShowFocus(true);
+  devices_->setContextMenuPolicy(Qt::CustomContextMenu);
+  devices_->header()->setStretchLastSection(false);
+  devices_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  devices_->setMinimumSize(640, 320);
+  layout->addWidget(devices_);
+
+  load_ = new QPushButton(Tr(StringId::SelectDriveLoad), this);
+  load_->setObjectName(QStringLiteral("loadButton"));
+  auto* loadMenu = new QMenu(load_);
+  QAction* image = loadMenu->addAction(Tr(StringId::PopupImageFile), this, &StartWindow::OpenImageDialog);
+  image->setObjectName(QStringLiteral("loadImage"));
+  Disabled(loadMenu, StringId::PopupSessionFile);
+  Disabled(loadMenu, StringId::PopupBackupFile);
+  load_->setMenu(loadMenu);
+
+  tools_ = new QPushButton(Tr(StringId::SelectDriveTools), this);
+  auto* toolsMenu = new QMenu(tools_);
+  Disabled(toolsMenu, StringId::PopupToolDriveSettings);
+  Disabled(toolsMenu, StringId::PopupImage);
+  Disabled(toolsMenu, StringId::PopupMountNtfsFromSector);
+  Disabled(toolsMenu, StringId::PopupToolConfigFolders);
+  tools_->setMenu(toolsMenu);
+
+  refresh_ = new QPushButton(Tr(StringId::SelectDriveRefresh), this);
+  refresh_->setObjectName(QStringLiteral("refreshButton"));
+  open_ = new QPushButton(Tr(StringId::SelectDriveOpen), this);
+  open_->setObjectName(QStringLiteral("openButton"));
+  open_->setDefault(true);
+  close_ = new QPushButton(Tr(StringId::SelectDriveClose), this);
+  close_->setObjectName(QStringLiteral("closeButton"));
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(load_);
+  buttons->addWidget(tools_);
+  buttons->addStretch();
+  buttons->addWidget(refresh_);
+  buttons->addWidget(open_);
+  buttons->addWidget(close_);
+  layout->addLayout(buttons);
+
+  context_ = new QMenu(this);
+  context_->addAction(Tr(StringId::PopupOpen), this, &StartWindow::OpenSelected);
+  Disabled(context_, StringId::PopupToolDriveSettings);
+  Disabled(context_, StringId::PopupImage);
+  connect(devices_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    if (QTreeWidgetItem* item = devices_->itemAt(pos); item && item->data(0, kRowRole).isValid())
+      context_->popup(devices_->viewport()->mapToGlobal(pos));
+  });
+
+  connect(refresh_, &QPushButton::clicked, this, &StartWindow::Refresh);
+  connect(open_, &QPushButton::clicked, this, &StartWindow::OpenSelected);
+  connect(close_, &QPushButton::clicked, this, &StartWindow::reject);
+  connect(devices_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+    if (item->data(0, kRowRole).isValid()) OpenSelected();
+  });
+
+  loc_.AddControl(1, open_);
+  loc_.AddControl(2, close_);
+  loc_.AddControl(3, refresh_);
+  loc_.AddControl(5, load_);
+  loc_.AddControl(6, tools_);
+  loc_.AddColumns(100, [this](const QStringList& t) { devices_->setHeaderLabels(t); });
+  loc_.SetMenuBar(bar);
+  loc_.Apply(u"WINDOW_SELECT_DRIVE");
+  // The menu buttons keep room for their arrow beside the text.
+  for (QPushButton* b : {load_, tools_})
+    b->setMinimumWidth(b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&'))) + 40);
+  resize(760, 460);
+  Refresh();
+}
+
+StartWindow::~StartWindow() {
+  cancel_.RequestStop();
+  Join();
+}
+
+void StartWindow::Join() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void StartWindow::SetBusy(bool busy) {
+  for (QWidget* w : {static_cast<QWidget*>(open_), static_cast<QWidget*>(refresh_), static_cast<QWidget*>(load_),
+                     static_cast<QWidget*>(tools_)})
+    w->setEnabled(!busy);
+  setCursor(busy ? Qt::BusyCursor : Qt::ArrowCursor);
+}
+
+void StartWindow::Refresh() {
+  if (busy()) return;
+  SetBusy(true);
+  cancel_.Reset();
+  pending_ = std::make_unique<DriveList>();
+  worker_ = std::thread([this, list = pending_.get(), images = images_] {
+    DriveLister lister;
+    lister.Refresh(*list, ui_, images, includeSystem_, &cancel_);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          Join();
+          list_ = std::move(*pending_);
+          pending_.reset();
+          ShowList();
+          SetBusy(false);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void StartWindow::ShowList() {
+  devices_->clear();
+  QTreeWidgetItem* select = nullptr;
+  for (const DriveGroup& g : list_.groups) {
+    if (g.rows.empty()) continue;
+    auto* group = new QTreeWidgetItem(devices_, QStringList{Q(g.title)});
+    group->setFirstColumnSpanned(true);
+    QFont bold = group->font(0);
+    bold.setBold(true);
+    group->setFont(0, bold);
+    group->setFlags(Qt::ItemIsEnabled);
+    for (std::size_t i : g.rows) {
+      const RowTexts t = DescribeRow(list_.rows[i]);
+      auto* item = new QTreeWidgetItem(group, QStringList{Q(t.name), Q(t.fsName), Q(t.size), Q(t.free)});
+      item->setData(0, kRowRole, static_cast<qulonglong>(i));
+      item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+      item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+      item->setIcon(0, style()->standardIcon(list_.rows[i].imagePath.empty() ? QStyle::SP_DriveHDIcon
+                                                                              : QStyle::SP_FileIcon));
+      if (!select && !selectImage_.empty() && list_.rows[i].imagePath == selectImage_) select = item;
+    }
+  }
+  devices_->expandAll();
+  for (int c = 1; c < 4; ++c) devices_->resizeColumnToContents(c);
+  if (!select && devices_->topLevelItemCount() && devices_->topLevelItem(0)->childCount())
+    select = devices_->topLevelItem(0)->child(0);
+  if (select) devices_->setCurrentItem(select);
+  selectImage_.clear();
+}
+
+void StartWindow::OpenImageDialog() {
+  if (busy()) return;
+  QFileDialog dialog(this, Tr(StringId::OpenDisk));
+  dialog.setObjectName(QStringLiteral("imageDialog"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilter(QtFilter(Tr(StringId::LoadImageFile)));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  AddImage(dialog.selectedFiles().front());
+}
+
+void StartWindow::AddImage(const QString& path) {
+  const std::string p = path.toStdString();
+  if (std::find(images_.begin(), images_.end(), p) == images_.end()) images_.push_back(p);
+  selectImage_ = p;
+  Refresh();
+}
+
+void StartWindow::OpenSelected() {
+  if (busy()) return;
+  QTreeWidgetItem* item = devices_->currentItem();
+  if (!item || !item->data(0, kRowRole).isValid()) {
+    ui_.Show(Tr(StringId::PleaseSelectDrive), {}, MsgIcon::Information, MsgButtons::Ok);
+    return;
+  }
+  const auto row = static_cast<std::size_t>(item->data(0, kRowRole).toULongLong());
+  SetBusy(true);
+  wait_ = new WaitWindow(this);
+  wait_->show();
+  worker_ = std::thread([this, row] {
+    const OpenOutcome outcome = bridge_.Open(list_, row);
+    QMetaObject::invokeMethod(this, [this, outcome] { Opened(outcome); }, Qt::QueuedConnection);
+  });
+}
+
+void StartWindow::Opened(OpenOutcome outcome) {
+  Join();
+  delete wait_;
+  wait_ = nullptr;
+  SetBusy(false);
+  if (!outcome.ok) {
+    ui_.Show(Tr(outcome.message), {}, MsgIcon::Error, MsgButtons::Ok);
+    return;
+  }
+  if (bridge_.IsNtfs()) {
+    if (std::unique_ptr<MftCollection> collection = bridge_.StartMftCollection()) {
+      ProcessingMftWindow mft(*collection, ui_, this);
+      mft.exec();
+      collection->Wait();
+    }
+  }
+  accept();
+}
+
+void StartWindow::reject() {
+  // Closing stops a listing at its next drive; an open in progress finishes first.
+  cancel_.RequestStop();
+  if (wait_) return;
+  Join();
+  QDialog::reject();
+}
+
+}  // namespace kestrova::gui

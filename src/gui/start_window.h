@@ -1,0 +1,72 @@
+// Window 103, "Kestrova (please select drive)": the device list with its
+// groups, images added through the open dialog, refresh on a worker thread,
+// and the open of the chosen volume (also on a worker, behind a wait window).
+#pragma once
+
+#include "common/worker_token.h"
+#include "gui/core_bridge.h"
+#include "gui/qt_ui.h"
+#include "gui/localise.h"
+
+#include <QDialog>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+class QTreeWidget;
+class QPushButton;
+class QMenu;
+
+namespace kestrova::gui {
+
+class WaitWindow;
+
+class StartWindow : public QDialog {
+  Q_OBJECT
+ public:
+  // includeSystem false lists image files only (the tests use this).
+  StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> images, bool includeSystem,
+              QWidget* parent = nullptr);
+  ~StartWindow() override;
+
+  // The images the user added (kept for the next visit of the window).
+  const std::vector<std::string>& images() const { return images_; }
+  bool busy() const { return worker_.joinable(); }
+
+ public slots:
+  void Refresh();
+  void OpenImageDialog();
+  void OpenSelected();
+
+ protected:
+  void reject() override;
+
+ private:
+  void SetBusy(bool busy);
+  void ShowList();
+  void AddImage(const QString& path);
+  void Join();
+  void Opened(OpenOutcome outcome);
+
+  CoreBridge& bridge_;
+  QtUi& ui_;
+  std::vector<std::string> images_;
+  bool includeSystem_;
+  DriveList list_;
+  std::unique_ptr<DriveList> pending_;
+  WorkerToken cancel_;  // the drive listing's
+  std::thread worker_;
+  QTreeWidget* devices_;
+  QPushButton* open_;
+  QPushButton* close_;
+  QPushButton* refresh_;
+  QPushButton* load_;
+  QPushButton* tools_;
+  QMenu* context_;
+  WaitWindow* wait_ = nullptr;
+  QtLocalisable loc_{this};
+  std::string selectImage_;  // the image to select after the next listing
+};
+
+}  // namespace kestrova::gui

@@ -1,0 +1,195 @@
+// Pictures of the desktop program's windows for a person to look at: run
+// under Xvfb, writes PNGs into KESTROVA_SCREENSHOT_DIR. Also checks what a
+// picture cannot show: every window fits its texts.
+#include "gui/core_bridge.h"
+#include "gui/explorer_window.h"
+#include "gui/localise.h"
+#include "gui/qt_ui.h"
+#include "gui/read_error_dialog.h"
+#include "gui/recovery_dialogs.h"
+#include "gui/start_window.h"
+#include "gui/texts.h"
+#include "gui/wait_windows.h"
+#include "shell/app_settings.h"
+#include "shell/localisation.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include "gui_support.h"
+
+using namespace kestrova;
+using namespace kestrova::gui;
+
+class Screenshots : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  QString out_;
+  QString image_;
+  StatusColours colours_ = DefaultColours(0);
+  QtUi ui_;
+
+  void Save(QWidget* w, const QString& name) {
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QTest::qWait(100);
+    const QString file = out_ + QLatin1Char('/') + name + QStringLiteral(".png");
+    QVERIFY2(w->grab().save(file), qPrintable(file));
+    // Buttons and labels show their whole text.
+    for (QPushButton* b : w->findChildren<QPushButton*>()) {
+      if (!b->isVisible()) continue;
+      const int need = b->fontMetrics().horizontalAdvance(QString(b->text()).remove(QLatin1Char('&')));
+      QVERIFY2(b->width() >= need, qPrintable(name + QStringLiteral(": ") + b->text()));
+    }
+  }
+
+  void OpenImage(CoreBridge& bridge) {
+    StartWindow start(bridge, ui_, {image_.toStdString()}, false);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("openButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 20000);
+  }
+
+  void CheckRow(ExplorerWindow& explorer, const QString& name) {
+    const int row = RowOf(explorer.model(), name);
+    QVERIFY2(row >= 0, qPrintable(name));
+    explorer.list()->setCurrentIndex(explorer.model().index(row, 0));
+    QTest::keyClick(explorer.list(), Qt::Key_Space);
+  }
+
+ private slots:
+  void initTestCase() {
+    if (!Have("mkfs.vfat") || !Have("mcopy")) QSKIP("mkfs.vfat and mtools are needed (dosfstools, mtools)");
+    out_ = qEnvironmentVariable("KESTROVA_SCREENSHOT_DIR", QDir::currentPath() + QStringLiteral("/screenshots"));
+    QVERIFY(QDir().mkpath(out_));
+    image_ = dir_.filePath(QStringLiteral("fat16.img"));
+    QVERIFY(MakeFatImage(image_, dir_.filePath(QStringLiteral("src"))));
+  }
+
+  void startWindow() {
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {image_.toStdString()}, true);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 30000);
+    auto* list = start.findChild<QTreeWidget*>(QStringLiteral("deviceList"));
+    QVERIFY(list->topLevelItemCount() > 0);
+    Save(&start, QStringLiteral("start-window"));
+  }
+
+  void explorer() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("Kestrova 3.8.6.1 - fat16.img"));
+    explorer.show();
+    QVERIFY(explorer.model().rowCount() > 0);
+    Save(&explorer, QStringLiteral("explorer-root"));
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Old")));
+    Save(&explorer, QStringLiteral("explorer-deleted-folder"));
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Docs")));
+    CheckRow(explorer, QStringLiteral("photo.jpg"));
+    CheckRow(explorer, QStringLiteral("keep.txt"));
+    Save(&explorer, QStringLiteral("explorer-marked"));
+
+    // The menus, opened.
+    QMenu* file = explorer.menuBar()->actions().front()->menu();
+    file->popup(explorer.mapToGlobal(QPoint(10, 30)));
+    QVERIFY(QTest::qWaitForWindowExposed(file));
+    Save(file, QStringLiteral("explorer-file-menu"));
+    file->hide();
+
+    // Properties of the focused file.
+    WhenShown<QDialog>(
+        [this](QDialog* d) {
+          Save(d, QStringLiteral("properties"));
+          d->accept();
+        },
+        QStringLiteral("WINDOW_PROPERTIES"));
+    explorer.action(kCmdProperties)->trigger();
+
+    // The read-error window, as the reading thread reports a bad sector.
+    ReadErrorView view;
+    view.visible = true;
+    view.sectorLine = u"123456/15432";
+    view.errorText = u"Input/output error";
+    view.countLine = u"1";
+    ui_.ReadErrorWindowChanged(view);
+    auto* readErrors = explorer.findChild<ReadErrorDialog*>();
+    QTRY_VERIFY(readErrors && readErrors->isVisible());
+    Save(readErrors, QStringLiteral("read-error"));
+    QTest::keyClick(readErrors, Qt::Key_Escape);
+    QVERIFY(!readErrors->isVisible());
+
+    // The destination window, then the refusal of a path on the source.
+    WhenShown<SelectPathDialog>([this](SelectPathDialog* d) {
+      auto* path = d->findChild<QComboBox*>(QStringLiteral("path"));
+      path->lineEdit()->setText(dir_.filePath(QStringLiteral("out")));
+      Save(d, QStringLiteral("select-output-path"));
+      QTest::keyClick(path->lineEdit(), Qt::Key_Return);
+    });
+    bool savingSeen = false;
+    WhenShown<PreparingDialog>([this](PreparingDialog* d) { Save(d, QStringLiteral("preparing-live")); });
+    WhenShown<SavingDialog>([&savingSeen](SavingDialog*) { savingSeen = true; });
+    explorer.action(kCmdRecover)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.isEnabled(), 20000);
+    QVERIFY(savingSeen);
+  }
+
+  void recoveryWindows() {
+    RecoveryControl control;
+    PreparingDialog preparing(control, nullptr);
+    RecoveryStatistics s;
+    s.foldersTotal = 3;
+    s.foldersDeleted = 2;
+    s.filesTotal = 1250;
+    s.filesDeleted = 310;
+    s.filesDetected = 290;
+    s.filesOverwritten = 20;
+    preparing.Show(s);
+    preparing.show();
+    Save(&preparing, QStringLiteral("preparing-to-recovery"));
+
+    SavingDialog saving(control, ui_, nullptr);
+    saving.show();
+    ui_.Status(u"/media/backup/Docs (RECOVERY)/Holiday 2024/IMG_20240712_181522.jpg");
+    ui_.Progress(41, 120);
+    Save(&saving, QStringLiteral("saving-data"));
+  }
+
+  void germanExplorer() {
+    LoadedLanguage german = LoadLanguage(std::string(KESTROVA_LANGUAGE_DIR) + "/", u"German");
+    SetCurrentLanguage(&german.file);
+    {
+      CoreBridge bridge(ui_);
+      StartWindow start(bridge, ui_, {image_.toStdString()}, false);
+      start.show();
+      QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+      Save(&start, QStringLiteral("start-window-de"));
+      QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("openButton")), Qt::LeftButton);
+      QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 20000);
+      ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("Kestrova 3.8.6.1 - fat16.img"));
+      explorer.show();
+      QVERIFY(explorer.GoToPath(QStringLiteral("/Docs")));
+      Save(&explorer, QStringLiteral("explorer-de"));
+      RecoveryControl control;
+      PreparingDialog preparing(control, nullptr);
+      preparing.show();
+      Save(&preparing, QStringLiteral("preparing-to-recovery-de"));
+    }
+    SetCurrentLanguage(nullptr);
+    ResetTexts();
+  }
+};
+
+QTEST_MAIN(Screenshots)
+#include "gui_screenshots.moc"

@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static SectorDevice device(scan);
   device.Reset();
   device.Attach(std::make_unique<MemoryBlockSource>(shared), nullptr);
-  device.deviceSectors = kTotal;
-  device.volumeLastSector = kTotal - 1;
+  device.GeometryForMount().deviceSectors = kTotal;
+  device.GeometryForMount().volumeLastSector = kTotal - 1;
 
   SilentUi ui;
   OpenedVolume opened;

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static SectorDevice device(scan);
   device.Reset();
   device.Attach(std::make_unique<MemoryBlockSource>(shared), nullptr);
-  device.deviceSectors = shared->data.size() / 512;
+  device.GeometryForMount().deviceSectors = shared->data.size() / 512;
 
   const std::uint64_t start = control & 0x07;
   MbrEntry table;

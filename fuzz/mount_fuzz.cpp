@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static SectorDevice device(scan);
   device.Reset();
   device.Attach(std::make_unique<MemoryBlockSource>(shared), nullptr);
-  device.deviceSectors = kSectors;
+  device.GeometryForMount().deviceSectors = kSectors;
   SilentUi ui;
   OpenedVolume opened;
   opened.raw.bootSector.assign(shared->data.begin(), shared->data.begin() + 512);

@@ -35,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static SectorDevice device(scan);
   device.Reset();
   device.Attach(std::make_unique<MemoryBlockSource>(shared), nullptr);
-  device.deviceSectors = kClusters;
-  device.volumeLastSector = kClusters - 1;
-  device.sectorsPerCluster = 1;
+  device.GeometryForMount().deviceSectors = kClusters;
+  device.GeometryForMount().volumeLastSector = kClusters - 1;
+  device.GeometryForMount().sectorsPerCluster = 1;
 
   NtfsVolume volume;
   volume.sectorsPerCluster = 1;

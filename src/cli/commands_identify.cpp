@@ -23,7 +23,6 @@ int RunIdentify(const IdentifyOptions& o) {
   if (int code = OpenSource(o.source, o.sector, o.count, device, tables, ui, opened); code != kExitOk) return code;
 
   // Identification reads absolute sectors of the whole device.
-  device.volumeStart = 0;
   IdentifyContext ctx{device, 0, nullptr, nullptr};
   MbrEntry table;
   table.sectorCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(o.count, 0xFFFFFFFFu));

@@ -42,7 +42,6 @@ int OpenSource(const std::string& source, std::uint64_t start, std::uint64_t cou
 int ListedSource::Open(const std::string& source) {
   OpenedVolume opened;
   if (int code = OpenSource(source, 0, 0, device, tables, ui, opened); code != kExitOk) return code;
-  device.volumeStart = 0;
   IdentifyContext ctx{device, 0, nullptr, nullptr};
   listing = ListPartitions(ctx, device.deviceSectors == kAllOnes ? 0 : device.deviceSectors);
   for (const DriveEntry& e : listing.volumes) rows.push_back({e, false});

@@ -37,8 +37,9 @@ class Ui {
   // Status-bar or progress-window text.
   virtual void Status(std::u16string_view text) = 0;
 
-  // Called from the reading thread while it holds the device lock: must neither
-  // block on the user nor read the device (post to the GUI thread instead).
+  // Called from the reading thread after its transfer, with no device lock held:
+  // it may read the device, but must not block on the user (the read has returned
+  // and the scan goes on; post to the GUI thread instead).
   virtual void ReadErrorWindowChanged(const ReadErrorView& view) = 0;
 
   // Posts a menu command to the main window (e.g. 5555, pause/resume scan).

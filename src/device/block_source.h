@@ -1,6 +1,6 @@
 // The OS side of a device: one open drive, volume or image file. The sector
-// device keeps all policy (bounds, position, error handling); a source only
-// moves bytes and reports errno values.
+// device keeps all policy (bounds, error handling); a source only moves bytes
+// and reports errno values. ReadAt may be called from several threads at once.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +23,10 @@ class BlockSource {
   // Reads at the current position and advances it by the bytes read. A read that
   // meets the end of the data returns error 0 with fewer bytes.
   virtual IoResult Read(void* buffer, std::size_t length) = 0;
+  // Reads at offset without using or moving the position (pread): safe from
+  // several threads at once. A read that meets the end of the data returns error
+  // 0 with fewer bytes.
+  virtual IoResult ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
   virtual IoResult Write(const void* buffer, std::size_t length) = 0;
   virtual int Flush() = 0;
   // Total byte length; 0 when it cannot be told.

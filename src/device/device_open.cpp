@@ -33,6 +33,7 @@ bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const Open
   ActivityMark activity(Fn::OpenRaw);
   device.Reset();
   out = OpenedDevice{};
+  VolumeGeometry& g = device.GeometryForMount();  // the opener fills the device part
 
   if (!req.imagePath.empty()) {
     if (IsRefusedImage(req.imagePath)) {
@@ -47,10 +48,10 @@ bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const Open
     // A raw dump without a header: 512-byte sectors, a trailing partial sector ignored.
     const std::uint64_t bytes = r.source->ByteLength();
     device.path = req.imagePath;
-    device.sectorSize = 512;
-    device.deviceSectors = bytes / 512;
-    device.volumeStart = req.start;
-    device.volumeSectorsHint = req.count;
+    g.sectorSize = 512;
+    g.deviceSectors = bytes / 512;
+    g.volumeStart = req.start;
+    g.volumeSectorsHint = req.count;
     device.Attach(std::move(r.source), MakeReopen(req.imagePath));
   } else {
     const bool physical = req.physicalDrive >= 0;
@@ -62,14 +63,14 @@ bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const Open
       }
       device.path = d->devicePath;
       device.physicalDrive = req.physicalDrive;
-      device.volumeStart = req.start;
-      device.volumeSectorsHint = req.count;
+      g.volumeStart = req.start;
+      g.volumeSectorsHint = req.count;
     } else {
       device.path = req.volumePath;
       // A volume's own device starts at its sector 0; a start inside it is honoured
       // (the command line opens whole disks this way).
-      device.volumeStart = req.start;
-      device.volumeSectorsHint = req.count;
+      g.volumeStart = req.start;
+      g.volumeSectorsHint = req.count;
     }
     OpenResult r = OpenPosixSource(device.path, OpenAccess::ReadOnly);
     if (!r.source) {
@@ -80,12 +81,12 @@ bool OpenRaw(SectorDevice& device, const DriveTables& tables, Ui& ui, const Open
       return false;
     }
     const std::uint32_t ss = r.source->LogicalSectorSize();
-    device.sectorSize = ss != 0 ? ss : 512;
+    g.sectorSize = ss != 0 ? ss : 512;
     const std::uint64_t length = r.source->ByteLength() / device.sectorSize;
     // The block device's own length is exact on Linux; the mounted file system's
     // total would hide sectors beyond its own area (an NTFS backup boot sector).
-    if (length != 0) device.deviceSectors = length;
-    if (req.count == 0 && length != 0) device.volumeLastSector = length - 1;
+    if (length != 0) g.deviceSectors = length;
+    if (req.count == 0 && length != 0) g.volumeLastSector = length - 1;
     device.Attach(std::move(r.source), MakeReopen(device.path));
   }
 

@@ -16,6 +16,12 @@ int MemoryBlockSource::Seek(std::uint64_t offset) {
 }
 
 IoResult MemoryBlockSource::Read(void* buffer, std::size_t length) {
+  const IoResult r = ReadAt(offset_, buffer, length);
+  offset_ += r.bytes;
+  return r;
+}
+
+IoResult MemoryBlockSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
   std::scoped_lock guard(shared_->lock);
   ++shared_->reads;
   IoResult r;
@@ -23,21 +29,25 @@ IoResult MemoryBlockSource::Read(void* buffer, std::size_t length) {
     r.error = ENODEV;
     return r;
   }
+  // The offset part of a positioned read is refused as a seek would be.
+  if (shared_->seekError != 0) {
+    r.error = shared_->seekError;
+    return r;
+  }
   const std::uint64_t size = shared_->data.size();
-  const std::uint64_t end = offset_ >= size ? offset_ : std::min<std::uint64_t>(size, offset_ + length);
+  const std::uint64_t end = offset >= size ? offset : offset + std::min<std::uint64_t>(size - offset, length);
   const std::uint32_t bs = shared_->badSectorSize ? shared_->badSectorSize : 512;
   // A bad sector anywhere in the range fails the call, as a disk would.
-  if (!shared_->badSectors.empty() && end > offset_) {
-    auto it = shared_->badSectors.lower_bound(offset_ / bs);
+  if (!shared_->badSectors.empty() && end > offset) {
+    auto it = shared_->badSectors.lower_bound(offset / bs);
     if (it != shared_->badSectors.end() && *it * bs < end) {
       r.error = EIO;
       return r;
     }
   }
-  if (end > offset_) {
-    std::memcpy(buffer, shared_->data.data() + offset_, static_cast<std::size_t>(end - offset_));
-    r.bytes = static_cast<std::size_t>(end - offset_);
-    offset_ = end;
+  if (end > offset) {
+    std::memcpy(buffer, shared_->data.data() + offset, static_cast<std::size_t>(end - offset));
+    r.bytes = static_cast<std::size_t>(end - offset);
   }
   return r;
 }

@@ -22,7 +22,7 @@ class MemoryBlockSource final : public BlockSource {
     std::uint32_t logicalSectorSize = 0;  // what the "device" reports; 0 = an image file
     bool vanished = false;                // every call fails with ENODEV
     bool writable = false;
-    int seekError = 0;                    // when non-zero, every seek fails with it
+    int seekError = 0;                    // when non-zero, every seek and positioned read fails with it
     std::uint64_t seeks = 0;
     std::uint64_t reads = 0;
     std::uint64_t writes = 0;
@@ -33,6 +33,7 @@ class MemoryBlockSource final : public BlockSource {
 
   int Seek(std::uint64_t offset) override;
   IoResult Read(void* buffer, std::size_t length) override;
+  IoResult ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
   IoResult Write(const void* buffer, std::size_t length) override;
   int Flush() override { return shared_->vanished ? 19 /*ENODEV*/ : 0; }
   std::uint64_t ByteLength() override;

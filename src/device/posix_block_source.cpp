@@ -48,10 +48,20 @@ class PosixBlockSource final : public BlockSource {
   }
 
   IoResult Read(void* buffer, std::size_t length) override {
+    const IoResult r = ReadAt(offset_, buffer, length);
+    offset_ += r.bytes;
+    return r;
+  }
+
+  IoResult ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
     IoResult r;
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) || length > static_cast<std::uint64_t>(INT64_MAX) - offset) {
+      r.error = EINVAL;
+      return r;
+    }
     auto* p = static_cast<char*>(buffer);
     while (r.bytes < length) {
-      const ssize_t n = ::pread(fd_, p + r.bytes, length - r.bytes, static_cast<off_t>(offset_));
+      const ssize_t n = ::pread(fd_, p + r.bytes, length - r.bytes, static_cast<off_t>(offset + r.bytes));
       if (n < 0) {
         if (errno == EINTR) continue;
         r.error = errno;
@@ -59,7 +69,6 @@ class PosixBlockSource final : public BlockSource {
       }
       if (n == 0) break;  // end of data
       r.bytes += static_cast<std::size_t>(n);
-      offset_ += static_cast<std::uint64_t>(n);
     }
     return r;
   }

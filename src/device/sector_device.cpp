@@ -13,39 +13,28 @@ SectorDevice::SectorDevice(const ScanFlags& scan) : scan_(scan) {}
 SectorDevice::~SectorDevice() = default;
 
 void SectorDevice::Reset() {
-  std::scoped_lock guard(deviceLock_);
+  std::unique_lock guard(sourceLock_);
   source_.reset();
   reopen_ = nullptr;
   volumeBuffers_.clear();
   path.clear();
   physicalDrive = kNoPhysicalDrive;
   driveLetter = '$';
-  sectorSize = 512;
-  volumeStart = 0;
-  volumeSectorsHint = 0;
-  deviceSectors = kAllOnes;
-  volumeLastSector = kAllOnes;
-  position = kAllOnes;
-  fsType = FsType::None;
-  sectorsPerCluster = bytesPerCluster = lastCluster = rootCluster = 0;
-  dataStart = 0;
-  clusterBase = 0;
-  clusterCount = 0;
+  geometry_ = VolumeGeometry{};
   errorCount = 0;
 }
 
 void SectorDevice::Attach(std::unique_ptr<BlockSource> source, ReopenFn reopen) {
-  std::scoped_lock guard(deviceLock_);
+  std::unique_lock guard(sourceLock_);
   source_ = std::move(source);
   reopen_ = std::move(reopen);
-  position = kAllOnes;
 }
 
 void SectorDevice::Close() { Reset(); }
 
 ReadResult SectorDevice::ReadSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count) {
   ActivityMark activity(Fn::ReadSectors);
-  return ReadLocked(sector, buffer, count, volumeStart);
+  return ReadRange(sector, buffer, count, geometry_.volumeStart, geometry_.volumeLastSector);
 }
 
 ReadResult SectorDevice::ReadSectorsAt(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
@@ -53,71 +42,74 @@ ReadResult SectorDevice::ReadSectorsAt(std::uint64_t sector, std::span<std::uint
   ActivityMark activity(Fn::ReadSectorsAt);
   // The start is passed down instead of swapping volumeStart, so a concurrent
   // reader of the mounted volume never sees the temporary value.
-  return ReadLocked(sector, buffer, count, start);
+  return ReadRange(sector, buffer, count, start, geometry_.volumeLastSector);
 }
 
-ReadResult SectorDevice::ReadLocked(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
-                                    std::uint64_t start) {
-  if (sector > volumeLastSector) return ReadFailed;
-  const std::uint64_t ss = sectorSize;
+ReadResult SectorDevice::ReadDeviceSectors(std::uint64_t sector, std::span<std::uint8_t> buffer,
+                                           std::uint32_t count) {
+  ActivityMark activity(Fn::ReadSectorsAt);
+  return ReadRange(sector, buffer, count, 0, kAllOnes);
+}
+
+ReadResult SectorDevice::ReadRange(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
+                                   std::uint64_t start, std::uint64_t lastSector) {
+  if (sector > lastSector) return ReadFailed;
+  const std::uint64_t ss = geometry_.sectorSize;
   if (ss == 0 || static_cast<std::uint64_t>(count) * ss > buffer.size()) return ReadFailed;
   // Clip at the end of the volume: the part inside is returned.
-  if (count > 0 && volumeLastSector - sector < count - 1u)
-    count = static_cast<std::uint32_t>(volumeLastSector - sector + 1);
+  if (count > 0 && lastSector - sector < count - 1u) count = static_cast<std::uint32_t>(lastSector - sector + 1);
   if (count == 0) return ReadOk;
   const std::uint64_t absolute = sector + start;
   if (absolute < sector) return ReadFailed;
   // No clipping at the device end: such a read fails whole.
-  if (absolute > deviceSectors || deviceSectors - absolute < count) return ReadFailed;
+  const std::uint64_t bound = geometry_.deviceSectors;
+  if (absolute > bound || bound - absolute < count) return ReadFailed;
   if (absolute > std::numeric_limits<std::uint64_t>::max() / ss - count) return ReadFailed;
 
-  std::scoped_lock guard(deviceLock_);
+  std::vector<BadSector> bad;
+  ReadResult result;
+  {
+    std::shared_lock guard(sourceLock_);
+    result = Transfer(absolute, buffer, count, ss, bad);
+  }
+  // Reported with no lock held: the window's front end may read the device itself.
+  for (const BadSector& b : bad) RecordBadSector(b.absolute, b.error);
+  return result;
+}
+
+ReadResult SectorDevice::Transfer(std::uint64_t absolute, std::span<std::uint8_t> buffer, std::uint32_t count,
+                                  std::uint64_t ss, std::vector<BadSector>& bad) {
   if (!source_) return ReadFailed;
-  const std::uint64_t offset = absolute * ss;
-  if (position != offset) {
-    if (source_->Seek(offset) != 0) {
-      position = kAllOnes;
-      return ReadFailed;
-    }
-  }
-  position = offset;
-  const std::size_t bytes = static_cast<std::size_t>(count * ss);
-  const IoResult r = source_->Read(buffer.data(), bytes);
-  if (r.error == 0) {
-    position += r.bytes;
-    return ReadOk;
-  }
-  position = kAllOnes;
+  // One positioned read for the whole run; nothing about the handle's position is shared.
+  const IoResult r = source_->ReadAt(absolute * ss, buffer.data(), static_cast<std::size_t>(count * ss));
+  if (r.error == 0) return ReadOk;  // a short read at the end of an image still counts
   if (IsDeviceGoneError(r.error)) return ReadNotReady;
+  // The offset itself was refused (the failed seek of a seek-and-read): no sector
+  // was read, a pass sector by sector would be refused the same, nothing to report.
+  if (r.error == EINVAL) return ReadFailed;
 
   // One pass sector by sector: keep every sector that reads, report the others.
   for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint64_t at = (absolute + i) * ss;
-    int error = source_->Seek(at);
-    if (error == 0) {
-      const IoResult one = source_->Read(buffer.data() + i * ss, static_cast<std::size_t>(ss));
-      error = one.error;
-    }
-    if (error == 0) continue;
-    if (IsDeviceGoneError(error)) {
-      position = kAllOnes;
-      return ReadNotReady;
-    }
-    RecordBadSector(absolute + i, error);
+    const IoResult one = source_->ReadAt((absolute + i) * ss, buffer.data() + i * ss, static_cast<std::size_t>(ss));
+    if (one.error == 0) continue;
+    if (IsDeviceGoneError(one.error)) return ReadNotReady;
+    bad.push_back({absolute + i, one.error});
   }
-  position = kAllOnes;
   return ReadFailed;
 }
 
 void SectorDevice::RecordBadSector(std::uint64_t absolute, int error) {
-  badSector = absolute;
   // The cluster is counted inside the mounted volume, so partitions that do not
   // start at sector 0 show their own cluster numbers.
-  const std::uint64_t relative = absolute >= volumeStart ? absolute - volumeStart : 0;
-  badCluster = sectorsPerCluster == 0 ? absolute : ClusterOfSector(relative);
+  const std::uint64_t start = geometry_.volumeStart;
+  const std::uint64_t relative = absolute >= start ? absolute - start : 0;
+  const std::uint64_t cluster = geometry_.sectorsPerCluster == 0 ? absolute : ClusterOfSector(relative);
+  badSector.store(absolute);
+  badCluster.store(cluster);
   if (skipReadErrors.load() || scan_.scanPaused()) return;
-  const std::uint64_t count = ++errorCount;
-  if (readErrorWindow) readErrorWindow->Report(ToUtf16(ErrorText(error)), badSector.load(), badCluster.load(), count);
+  const std::uint64_t count = errorCount.fetch_add(1) + 1;
+  // This thread's own sector and count, not the shared fields another reader may just have replaced.
+  if (ReadErrorWindow* window = readErrorWindow.load()) window->Report(ToUtf16(ErrorText(error)), absolute, cluster, count);
 }
 
 bool SectorDevice::WriteSectors(std::uint64_t sector, std::span<const std::uint8_t> buffer, std::uint32_t count) {
@@ -128,7 +120,8 @@ bool SectorDevice::WriteSectors(std::uint64_t sector, std::span<const std::uint8
     return false;
   // A repair never writes past the device's last sector (an image would grow).
   if (deviceSectors != kAllOnes && (sector >= deviceSectors || count > deviceSectors - sector)) return false;
-  std::scoped_lock guard(deviceLock_);
+  // Exclusive: a repair runs with no reader, and the handle must not close under the write.
+  std::unique_lock guard(sourceLock_);
   if (!source_) return false;
   // Reads never hold a writable handle; a repair opens one for this write alone.
   std::unique_ptr<BlockSource> writer;
@@ -140,7 +133,6 @@ bool SectorDevice::WriteSectors(std::uint64_t sector, std::span<const std::uint8
     if (!writer) return false;
     target = writer.get();
   }
-  position = kAllOnes;
   if (target->Seek(sector * ss) != 0) return false;
   const IoResult r = target->Write(buffer.data(), static_cast<std::size_t>(bytes));
   if (r.error != 0 || r.bytes != bytes) return false;

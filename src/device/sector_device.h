@@ -1,9 +1,16 @@
 // The one open device (drive, volume or image file), addressed in sectors, with
 // the mounted volume's geometry and the read-error policy. Whoever opens a
 // device owns its SectorDevice; opening another first closes the current one.
+//
+// Reads are positioned and may run from any number of threads at once; they
+// share no seek state. The geometry is written only by the opener and the mount
+// (GeometryForMount) while no worker runs, and read by everyone else through the
+// const names below. Read errors are counted in atomics and reported to the
+// read-error window after the transfer, with no device lock held.
 #pragma once
 
 #include "common/fs_type.h"
+#include "device/volume_geometry.h"
 #include "device/block_source.h"
 #include "device/buffer_pool.h"
 #include "device/read_error_window.h"
@@ -14,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,7 +30,6 @@ namespace kestrova {
 
 enum ReadResult : int { ReadFailed = 0, ReadOk = 1, ReadNotReady = 3 };
 
-inline constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
 inline constexpr std::int32_t kNoPhysicalDrive = 63;
 
 // Reopens the same path with the given write access; used only when a repair writes.
@@ -39,24 +46,26 @@ class SectorDevice {
   std::string path;
   std::int32_t physicalDrive = kNoPhysicalDrive;
   char driveLetter = '$';
-  std::uint32_t sectorSize = 512;
-  std::uint64_t volumeStart = 0;
-  std::uint64_t volumeSectorsHint = 0;
-  std::uint64_t deviceSectors = kAllOnes;
-  std::uint64_t volumeLastSector = kAllOnes;
-  std::uint64_t position = kAllOnes;
 
-  // --- mounted file system (set by the mount and the readers) ---
-  FsType fsType = FsType::None;
-  std::uint32_t sectorsPerCluster = 0;
-  std::uint32_t bytesPerCluster = 0;
-  std::uint64_t dataStart = 0;
-  // Sector of cluster 0: dataStart - 2 clusters, negative when the data area
-  // starts within the first two cluster sizes (exFAT with large clusters).
-  std::int64_t clusterBase = 0;
-  std::uint32_t lastCluster = 0;
-  std::uint32_t rootCluster = 0;     // FAT32/exFAT root directory cluster
-  std::uint64_t clusterCount = 0;    // exFAT: volume length / sectors per cluster
+  // --- geometry, read-only here (see VolumeGeometry) ---
+  const std::uint32_t& sectorSize = geometry_.sectorSize;
+  const std::uint64_t& volumeStart = geometry_.volumeStart;
+  const std::uint64_t& volumeSectorsHint = geometry_.volumeSectorsHint;
+  const std::uint64_t& deviceSectors = geometry_.deviceSectors;
+  const std::uint64_t& volumeLastSector = geometry_.volumeLastSector;
+  const FsType& fsType = geometry_.fsType;
+  const std::uint32_t& sectorsPerCluster = geometry_.sectorsPerCluster;
+  const std::uint32_t& bytesPerCluster = geometry_.bytesPerCluster;
+  const std::uint64_t& dataStart = geometry_.dataStart;
+  const std::int64_t& clusterBase = geometry_.clusterBase;
+  const std::uint32_t& lastCluster = geometry_.lastCluster;
+  const std::uint32_t& rootCluster = geometry_.rootCluster;
+  const std::uint64_t& clusterCount = geometry_.clusterCount;
+
+  const VolumeGeometry& geometry() const { return geometry_; }
+  // The only write access to the geometry: for the opener and the mount (and
+  // tests that stand in for them), while no other thread reads the device.
+  VolumeGeometry& GeometryForMount() { return geometry_; }
 
   // --- read-error state ---
   std::atomic<std::uint64_t> badSector{0};
@@ -64,7 +73,8 @@ class SectorDevice {
   std::atomic<std::uint64_t> errorCount{0};
   std::atomic<bool> skipReadErrors{false};
   // The window currently shown for read errors (explorer's or partition search's); may be null.
-  ReadErrorWindow* readErrorWindow = nullptr;
+  // Notified after the transfer, outside every device lock.
+  std::atomic<ReadErrorWindow*> readErrorWindow{nullptr};
 
   BufferPool buffers;
 
@@ -81,9 +91,13 @@ class SectorDevice {
 
   // Volume-relative read of count sectors into buffer (which must hold them).
   ReadResult ReadSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count);
-  // ReadSectors with volumeStart temporarily replaced by start.
+  // ReadSectors with volumeStart replaced by start for this call only (the
+  // mounted geometry is not touched, so concurrent readers never see it change).
   ReadResult ReadSectorsAt(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
                            std::uint64_t start);
+  // Absolute device sectors, bounded by the device alone and not by the mounted
+  // volume: identification and partition listing look outside the mounted volume.
+  ReadResult ReadDeviceSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count);
   // Absolute write for the partition repair only: no bounds, no volumeStart. The
   // device is opened writable for this call alone and the read handle stays read-only.
   bool WriteSectors(std::uint64_t sector, std::span<const std::uint8_t> buffer, std::uint32_t count);
@@ -103,14 +117,22 @@ class SectorDevice {
   void Close();
 
  private:
+  struct BadSector {
+    std::uint64_t absolute;
+    int error;
+  };
   void RecordBadSector(std::uint64_t absolute, int error);
-  ReadResult ReadLocked(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
-                        std::uint64_t start);
+  ReadResult ReadRange(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
+                       std::uint64_t start, std::uint64_t lastSector);
+  ReadResult Transfer(std::uint64_t absolute, std::span<std::uint8_t> buffer, std::uint32_t count,
+                      std::uint64_t sectorSize, std::vector<BadSector>& bad);
 
   const ScanFlags& scan_;
+  VolumeGeometry geometry_;
   std::unique_ptr<BlockSource> source_;
   ReopenFn reopen_;
-  std::mutex deviceLock_;
+  // Guards the handle's lifetime: reads share it, open/close/write take it alone.
+  std::shared_mutex sourceLock_;
   std::vector<std::unique_ptr<std::vector<std::uint8_t>>> volumeBuffers_;
 };
 

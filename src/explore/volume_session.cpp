@@ -74,7 +74,6 @@ SessionStatus VolumeSession::OpenSource(const std::string& path) {
   listing_ = PartitionListing{};
   OpenedVolume opened;
   if (SessionStatus s = OpenRange(path, 0, 0, opened); s != SessionStatus::Ok) return s;
-  device_.volumeStart = 0;
   IdentifyContext ctx{device_, 0, nullptr, nullptr};
   listing_ = ListPartitions(ctx, device_.deviceSectors == kAllOnes ? 0 : device_.deviceSectors);
   for (const DriveEntry& e : listing_.volumes) rows_.push_back({e, false});

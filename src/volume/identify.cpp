@@ -124,11 +124,6 @@ bool Identifier::DetailExfat(std::uint64_t& fsCount) {
   const std::uint64_t length = b.volumeLength;
   result_.sectorSize = bps;
   result_.serial = b.serial;
-  dev_.sectorsPerCluster = spc;
-  dev_.dataStart = heap;
-  dev_.clusterBase = static_cast<std::int64_t>(heap) - 2 * static_cast<std::int64_t>(spc);
-  dev_.rootCluster = b.rootCluster;
-  dev_.clusterCount = length / spc;
 
   // A table start that points at the backup region: the FAT then sits 12 sectors earlier.
   std::vector<std::uint8_t> fat;
@@ -142,8 +137,8 @@ bool Identifier::DetailExfat(std::uint64_t& fsCount) {
   g.sectorsPerCluster = spc;
   g.fatStartSector = fatOffset;
   g.heapStartSector = heap;
-  g.rootCluster = dev_.rootCluster;
-  g.clusterCount = dev_.clusterCount;
+  g.rootCluster = b.rootCluster;
+  g.clusterCount = length / spc;
   if (auto label = ReadExfatRootLabel(reader_, g); label && !label->empty()) SetEntryLabel(result_, *label);
   fsCount = length;
   return true;
@@ -173,11 +168,6 @@ bool Identifier::DetailFat32(std::uint64_t& fsCount) {
   if (!bootLabel.empty()) SetEntryLabel(result_, bootLabel);
 
   const std::uint64_t dataStart = reserved + static_cast<std::uint64_t>(spf) * (fats == 2 ? 2 : 1);
-  dev_.sectorsPerCluster = spc;
-  dev_.dataStart = dataStart;
-  dev_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
-  dev_.rootCluster = b.rootCluster;
-
   // A table start 6 sectors too far lands on the backup boot sector; the sector
   // 6 before the first FAT then holds the FAT's media bytes (F8 .. .. 0F).
   const std::int64_t probe = static_cast<std::int64_t>(start_) + reserved + (fats == 2 ? spf : 0) -
@@ -192,7 +182,7 @@ bool Identifier::DetailFat32(std::uint64_t& fsCount) {
   g.sectorsPerCluster = spc;
   g.fatStartSector = reserved;
   g.dataStartSector = dataStart;
-  g.rootCluster = dev_.rootCluster;
+  g.rootCluster = b.rootCluster;
   if (auto label = ReadFatRootLabel(reader_, g); label && !label->empty()) SetEntryLabel(result_, *label);
   fsCount = b.TotalSectors();
   return true;
@@ -445,8 +435,15 @@ FsType QuickFsTest(std::span<const std::uint8_t> b) {
   return FsType::RawOther;
 }
 
-OpenIdentification IdentifyAtOpen(SectorDevice& device, std::span<const std::uint8_t> bootAtStart,
-                                  std::uint64_t volumeSectors) {
+namespace {
+
+// Reads one sector at a volume-relative number: the caller chooses whether inside
+// the mounted volume or at an absolute start on the whole device.
+using SectorRead = ReadResult (*)(SectorDevice&, std::uint64_t start, std::uint64_t sector,
+                                  std::vector<std::uint8_t>& out);
+
+OpenIdentification IdentifyWith(SectorDevice& device, SectorRead read, std::uint64_t start,
+                                std::span<const std::uint8_t> bootAtStart, std::uint64_t volumeSectors) {
   ActivityMark activity(Fn::IdentifyAtOpen);
   OpenIdentification out;
   out.bootSector.assign(bootAtStart.begin(), bootAtStart.end());
@@ -464,7 +461,7 @@ OpenIdentification IdentifyAtOpen(SectorDevice& device, std::span<const std::uin
   }
   std::vector<std::uint8_t> sector(std::max<std::size_t>(device.sectorSize, 512));
   for (const Backup& b : backups) {
-    if (device.ReadSectors(b.sector, sector, 1) != ReadOk) continue;
+    if (read(device, start, b.sector, sector) != ReadOk) continue;
     if (QuickFsTest(sector) != b.type) continue;
     out.type = b.type;
     out.bootSectorAt = b.sector;
@@ -472,6 +469,26 @@ OpenIdentification IdentifyAtOpen(SectorDevice& device, std::span<const std::uin
     return out;
   }
   return out;
+}
+
+}  // namespace
+
+OpenIdentification IdentifyAtOpen(SectorDevice& device, std::span<const std::uint8_t> bootAtStart,
+                                  std::uint64_t volumeSectors) {
+  const SectorRead inVolume = [](SectorDevice& d, std::uint64_t, std::uint64_t sector, std::vector<std::uint8_t>& out) {
+    return d.ReadSectors(sector, out, 1);
+  };
+  return IdentifyWith(device, inVolume, 0, bootAtStart, volumeSectors);
+}
+
+OpenIdentification IdentifyAtDeviceSector(SectorDevice& device, std::uint64_t start,
+                                          std::span<const std::uint8_t> bootAtStart, std::uint64_t volumeSectors) {
+  const SectorRead absolute = [](SectorDevice& d, std::uint64_t at, std::uint64_t sector,
+                                 std::vector<std::uint8_t>& out) {
+    if (at > kAllOnes - sector) return ReadFailed;
+    return d.ReadDeviceSectors(at + sector, out, 1);
+  };
+  return IdentifyWith(device, absolute, start, bootAtStart, volumeSectors);
 }
 
 }  // namespace kestrova

@@ -21,8 +21,8 @@ struct IdentifyContext {
   std::vector<DriveEntry>* damagedBootSectors = nullptr;  // candidates for the boot-sector repair
 };
 
-// Identifies the volume at absolute sector start (the caller reads with
-// volumeStart 0). table and gpt may be null; preRead, when not empty, is the
+// Identifies the volume at absolute sector start of the whole device, without
+// touching the mounted volume's geometry or bounds. table and gpt may be null; preRead, when not empty, is the
 // boot sector already read at start. True when result holds a usable entry.
 bool IdentifyVolume(IdentifyContext& ctx, std::uint64_t start, const MbrEntry* table, DriveEntry& result,
                     std::span<const std::uint8_t> preRead = {}, const GptEntry* gpt = nullptr);
@@ -50,5 +50,9 @@ struct OpenIdentification {
 // volume-relative sectors of the open device.
 OpenIdentification IdentifyAtOpen(SectorDevice& device, std::span<const std::uint8_t> bootAtStart,
                                   std::uint64_t volumeSectors);
+// The same tests for a volume at absolute sector start of the whole device,
+// whatever volume is mounted (the partition listing); bootSectorAt stays relative to start.
+OpenIdentification IdentifyAtDeviceSector(SectorDevice& device, std::uint64_t start,
+                                          std::span<const std::uint8_t> bootAtStart, std::uint64_t volumeSectors);
 
 }  // namespace kestrova

@@ -111,8 +111,7 @@ void Lister::ListWithoutTable(Bytes sector0) {
     return;
   }
   // exFAT keeps its backup boot region at sector 12, which only the open tries.
-  ctx_.device.volumeStart = 0;
-  const OpenIdentification id = IdentifyAtOpen(ctx_.device, sector0, deviceSectors_);
+  const OpenIdentification id = IdentifyAtDeviceSector(ctx_.device, 0, sector0, deviceSectors_);
   if (id.type == FsType::RawOther || id.bootSectorAt == 0) return;
   if (!IdentifyVolume(quiet, 0, whole_, entry, id.bootSector) || !IsRecognised(entry)) return;
   entry.bootDamaged = 1;

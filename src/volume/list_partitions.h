@@ -65,7 +65,8 @@ inline constexpr std::size_t kMaxGptEntries = 128;
 inline constexpr std::size_t kMaxExtendedRecords = 256;
 inline constexpr std::size_t kMaxVolumesAfterLast = 128;
 
-// Reads the tables of the device open in ctx.device (whole drive, volumeStart 0).
+// Reads the tables of the device open in ctx.device at absolute sectors of the
+// whole drive, whatever volume is mounted (its geometry is left as it is).
 // deviceSectors bounds the "extends past the end" test (0 = unknown).
 PartitionListing ListPartitions(IdentifyContext& ctx, std::uint64_t deviceSectors);
 

@@ -51,7 +51,7 @@ std::uint32_t BoundedLastCluster(const SectorDevice& d, std::uint64_t total, std
 class Mounter {
  public:
   Mounter(SectorDevice& d, Ui& ui, const MountRequest& r, const OpenedVolume& opened, MountedVolume& out)
-      : d_(d), ui_(ui), r_(r), opened_(opened), out_(out) {}
+      : d_(d), g_(d.GeometryForMount()), ui_(ui), r_(r), opened_(opened), out_(out) {}
   bool Run();
 
  private:
@@ -73,10 +73,11 @@ class Mounter {
   // whole device beyond 2^32 sectors stays whole (lastCluster itself is 32-bit).
   void SetLastCluster64(std::uint64_t last) {
     lastCluster64_ = last;
-    d_.lastCluster = ClampU32(last);
+    g_.lastCluster = ClampU32(last);
   }
 
   SectorDevice& d_;
+  VolumeGeometry& g_;  // the mount is the geometry's writer
   Ui& ui_;
   const MountRequest& r_;
   const OpenedVolume& opened_;
@@ -97,10 +98,10 @@ void Mounter::Fat1216() {
   const std::uint64_t dataStart = out_.rootDirSector + std::uint64_t{out_.rootEntries} * 32 / d_.sectorSize;
   const std::uint64_t total = b.TotalSectors();
   out_.totalSectors = total;
-  d_.sectorsPerCluster = spc;
-  d_.dataStart = dataStart;
-  d_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
-  d_.lastCluster = BoundedLastCluster(d_, total, dataStart, spc,
+  g_.sectorsPerCluster = spc;
+  g_.dataStart = dataStart;
+  g_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
+  g_.lastCluster = BoundedLastCluster(d_, total, dataStart, spc,
                                       d_.fsType == FsType::Fat12 ? kFat12MaxCluster : kFat16MaxCluster);
 }
 
@@ -129,11 +130,11 @@ void Mounter::Fat32() {
   // The one count rule: mkfs puts small FAT32 volumes' counts in the 16-bit field.
   const std::uint64_t total = b.TotalSectors();
   out_.totalSectors = total;
-  d_.sectorsPerCluster = spc;
-  d_.dataStart = dataStart;
-  d_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
-  d_.rootCluster = b.rootCluster;
-  d_.lastCluster = BoundedLastCluster(d_, total, dataStart, spc, kFat32MaxCluster);
+  g_.sectorsPerCluster = spc;
+  g_.dataStart = dataStart;
+  g_.clusterBase = static_cast<std::int64_t>(dataStart) - 2 * static_cast<std::int64_t>(spc);
+  g_.rootCluster = b.rootCluster;
+  g_.lastCluster = BoundedLastCluster(d_, total, dataStart, spc, kFat32MaxCluster);
 }
 
 void Mounter::Ntfs() {
@@ -152,15 +153,15 @@ void Mounter::Ntfs() {
       scale = fsSectorSize / d_.sectorSize;
       spc = static_cast<std::uint32_t>(clusterBytes / d_.sectorSize);
     } else {
-      d_.sectorSize = fsSectorSize;
+      g_.sectorSize = fsSectorSize;
     }
   }
   const std::uint64_t total =
       b.totalSectors > std::numeric_limits<std::uint64_t>::max() / scale ? kAllOnes : b.totalSectors * scale;
   out_.totalSectors = total;
-  d_.sectorsPerCluster = spc;
-  d_.dataStart = 2;
-  d_.clusterBase = 0;
+  g_.sectorsPerCluster = spc;
+  g_.dataStart = 2;
+  g_.clusterBase = 0;
   SetLastCluster64(total / spc > 0 ? total / spc - 1 : 0);
   out_.mftStartSector = b.mftCluster < kNtfsMaxClusterNumber ? b.mftCluster * spc : kAllOnes;
   out_.mftMirrorSector = b.mirrorCluster < kNtfsMaxClusterNumber ? b.mirrorCluster * spc : kAllOnes;
@@ -184,11 +185,11 @@ void Mounter::Exfat() {
   const ExfatBootSector b = ParseExfatBootSector(Boot()).value_or(ExfatBootSector{});
   const std::uint32_t spc = b.SectorsPerCluster();
   const std::uint32_t heap = b.heapOffset;
-  d_.sectorsPerCluster = spc;
-  d_.dataStart = heap;
-  d_.clusterBase = static_cast<std::int64_t>(heap) - 2 * static_cast<std::int64_t>(spc);
-  d_.rootCluster = b.rootCluster;
-  d_.clusterCount = b.volumeLength / spc;
+  g_.sectorsPerCluster = spc;
+  g_.dataStart = heap;
+  g_.clusterBase = static_cast<std::int64_t>(heap) - 2 * static_cast<std::int64_t>(spc);
+  g_.rootCluster = b.rootCluster;
+  g_.clusterCount = b.volumeLength / spc;
   out_.totalSectors = b.volumeLength;
   out_.fatCount = b.fatCount;
   out_.firstFatStart = b.fatOffset;
@@ -199,31 +200,31 @@ void Mounter::Exfat() {
   std::uint64_t count = std::min<std::uint32_t>(b.clusterCount, kExfatMaxClusterCount);
   const std::uint64_t holds = DeviceHolds(d_);
   if (holds != kAllOnes) count = std::min<std::uint64_t>(count, holds > heap ? (holds - heap) / spc : 0);
-  d_.lastCluster = ClampU32(count + 1);
+  g_.lastCluster = ClampU32(count + 1);
 }
 
 void Mounter::Raw() {
   const std::uint64_t total = KnownVolumeSectors(d_, r_.partitionCount);
-  d_.fsType = FsType::Ntfs;
+  g_.fsType = FsType::Ntfs;
   out_.damaged = true;
   out_.mftRecordSize = kDamagedRecordSize;
-  d_.sectorsPerCluster = 1;
-  d_.dataStart = 0;
-  d_.clusterBase = 0;
+  g_.sectorsPerCluster = 1;
+  g_.dataStart = 0;
+  g_.clusterBase = 0;
   out_.totalSectors = total ? total : kAllOnes;
   SetLastCluster64(total ? total - 1 : kU32Max);
 }
 
 void Mounter::DamagedNtfs() {
-  d_.fsType = FsType::Ntfs;
+  g_.fsType = FsType::Ntfs;
   out_.damaged = true;
   out_.mftRecordSize = kDamagedRecordSize;
-  d_.dataStart = 0;
-  d_.clusterBase = 0;
+  g_.dataStart = 0;
+  g_.clusterBase = 0;
   std::uint64_t total = KnownVolumeSectors(d_, r_.partitionCount);
   if (r_.settings.manualCount != 0) {
-    d_.clusterBase = static_cast<std::int64_t>(r_.settings.manualStart);
-    d_.dataStart = r_.settings.manualStart + 2;
+    g_.clusterBase = static_cast<std::int64_t>(r_.settings.manualStart);
+    g_.dataStart = r_.settings.manualStart + 2;
     total = r_.settings.manualCount;
   }
   out_.totalSectors = total ? total : kAllOnes;
@@ -232,11 +233,11 @@ void Mounter::DamagedNtfs() {
 }
 
 void Mounter::Fallback(bool keepExfat) {
-  d_.fsType = keepExfat ? FsType::Exfat : FsType::Ntfs;
+  g_.fsType = keepExfat ? FsType::Exfat : FsType::Ntfs;
   out_.damaged = true;
-  d_.dataStart = 0;
-  d_.clusterBase = 0;
-  d_.sectorsPerCluster = std::max<std::uint32_t>(1, ParseFatBootSector(Boot()).value_or(FatBootSector{}).sectorsPerCluster);
+  g_.dataStart = 0;
+  g_.clusterBase = 0;
+  g_.sectorsPerCluster = std::max<std::uint32_t>(1, ParseFatBootSector(Boot()).value_or(FatBootSector{}).sectorsPerCluster);
   out_.mftRecordSize = kDamagedRecordSize;
   // Unbounded: the partition's own count, when known, bounds the volume in Finish.
   out_.totalSectors = kAllOnes;
@@ -245,9 +246,9 @@ void Mounter::Fallback(bool keepExfat) {
 
 bool Mounter::Overridden() {
   const DriveSettings& s = r_.settings;
-  d_.fsType = s.ChosenFs();
+  g_.fsType = s.ChosenFs();
   const std::uint32_t chosen = ClusterChoiceSectors(s.clusterChoice, d_.sectorSize);
-  d_.sectorsPerCluster =
+  g_.sectorsPerCluster =
       chosen ? chosen : DefaultSectorsPerCluster(d_.fsType, KnownVolumeSectors(d_, r_.partitionCount), d_.sectorSize);
   out_.damaged = s.Damaged();
   switch (d_.fsType) {
@@ -274,7 +275,7 @@ bool Mounter::Overridden() {
 }
 
 bool Mounter::Forced() {
-  d_.fsType = r_.request;
+  g_.fsType = r_.request;
   // The boot sector agrees with the forced type: its geometry is used.
   if (QuickFsTest(Boot()) == r_.request) {
     switch (r_.request) {
@@ -286,7 +287,7 @@ bool Mounter::Forced() {
       default: break;
     }
   }
-  d_.sectorsPerCluster =
+  g_.sectorsPerCluster =
       DefaultSectorsPerCluster(r_.request, KnownVolumeSectors(d_, r_.partitionCount), d_.sectorSize);
   switch (r_.request) {
     case FsType::Fat16: return Hook(&MountHooks::locateFat16);
@@ -300,7 +301,7 @@ bool Mounter::Forced() {
 
 bool Mounter::Finish(bool ntfsFormula) {
   const std::uint64_t spc = d_.sectorsPerCluster;
-  d_.bytesPerCluster = ClampU32(spc * d_.sectorSize);
+  g_.bytesPerCluster = ClampU32(spc * d_.sectorSize);
   if (!d_.buffers.ResizeForCluster(d_.bytesPerCluster)) return false;
   std::uint64_t last;
   if (ntfsFormula) {
@@ -315,7 +316,7 @@ bool Mounter::Finish(bool ntfsFormula) {
   // Nothing past the device's end can be read; keep the bound honest for scans.
   if (d_.deviceSectors != kAllOnes && d_.deviceSectors > d_.volumeStart)
     last = std::min(last, d_.deviceSectors - d_.volumeStart - 1);
-  d_.volumeLastSector = last;
+  g_.volumeLastSector = last;
   return true;
 }
 
@@ -332,7 +333,7 @@ bool Mounter::Run() {
   } else if (r_.settings.overrideFs) {
     ok = Overridden();
   } else {
-    d_.fsType = opened_.type;
+    g_.fsType = opened_.type;
     out_.damaged = r_.settings.Damaged();
     switch (opened_.type) {
       case FsType::Fat12:

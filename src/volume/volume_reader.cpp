@@ -16,7 +16,7 @@ bool VolumeReader::Read(std::uint64_t byteOffset, std::span<std::uint8_t> out) {
   if (start_ > std::numeric_limits<std::uint64_t>::max() - last) return false;
   const std::uint64_t count = last - first + 1;
   std::vector<std::uint8_t> buf(static_cast<std::size_t>(count * ss));
-  if (device_.ReadSectorsAt(start_ + first, buf, static_cast<std::uint32_t>(count), 0) != ReadOk) return false;
+  if (device_.ReadDeviceSectors(start_ + first, buf, static_cast<std::uint32_t>(count)) != ReadOk) return false;
   std::memcpy(out.data(), buf.data() + (byteOffset - first * ss), out.size());
   return true;
 }
@@ -24,7 +24,7 @@ bool VolumeReader::Read(std::uint64_t byteOffset, std::span<std::uint8_t> out) {
 bool VolumeReader::ReadSector(std::uint64_t absoluteSector, std::vector<std::uint8_t>& out) {
   const std::size_t ss = std::max<std::size_t>(device_.sectorSize, 512);
   out.assign(ss, 0);
-  return device_.ReadSectorsAt(absoluteSector, out, 1, 0) == ReadOk;
+  return device_.ReadDeviceSectors(absoluteSector, out, 1) == ReadOk;
 }
 
 }  // namespace kestrova

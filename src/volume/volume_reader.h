@@ -1,5 +1,6 @@
 // Byte-addressed reads inside a volume that starts at an absolute device sector,
-// independent of the mounted geometry (identification runs before any mount).
+// independent of the mounted geometry and its bounds: identification and the
+// partition listing read through it while a volume may be mounted.
 #pragma once
 
 #include "device/sector_device.h"

@@ -69,9 +69,9 @@ TEST(Fixtures, EveryVolumeOfEveryManifestIsIdentified) {
           // exFAT's backup region is tried by the open, not by the listing.
           std::vector<std::uint8_t> boot(512);
           ASSERT_EQ(img.device.ReadSectorsAt(start, boot, 1, 0), ReadOk);
-          img.device.volumeStart = start;
+          img.device.GeometryForMount().volumeStart = start;
           const OpenIdentification id = IdentifyAtOpen(img.device, boot, count);
-          img.device.volumeStart = 0;
+          img.device.GeometryForMount().volumeStart = 0;
           ASSERT_EQ(id.type, FsType::Exfat);
           ok = IdentifyVolume(ctx, start, &t, e, id.bootSector);
           e.bootDamaged = 1;

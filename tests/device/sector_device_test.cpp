@@ -32,15 +32,15 @@ class SectorDeviceTest : public ::testing::Test {
 };
 
 TEST_F(SectorDeviceTest, ClipsAtTheVolumeEndAndLeavesTheRestUntouched) {
-  dev.volumeStart = 10;
-  dev.volumeLastSector = 49;  // volume of 50 sectors
+  dev.GeometryForMount().volumeStart = 10;
+  dev.GeometryForMount().volumeLastSector = 49;  // volume of 50 sectors
   ASSERT_EQ(dev.ReadSectors(47, buf, 8), ReadOk);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(buf[i * 512], 10 + 47 + i + 1);
   for (int i = 3; i < 8; ++i) EXPECT_EQ(buf[i * 512], 0xEE) << "sector " << i << " must stay untouched";
 }
 
 TEST_F(SectorDeviceTest, ReadPastTheVolumeFailsWithoutTouchingTheDevice) {
-  dev.volumeLastSector = 49;
+  dev.GeometryForMount().volumeLastSector = 49;
   const auto reads = mem.shared->reads, seeks = mem.shared->seeks;
   EXPECT_EQ(dev.ReadSectors(50, buf, 1), ReadFailed);
   EXPECT_EQ(mem.shared->reads, reads);
@@ -49,12 +49,12 @@ TEST_F(SectorDeviceTest, ReadPastTheVolumeFailsWithoutTouchingTheDevice) {
 }
 
 TEST_F(SectorDeviceTest, ReadPastTheDeviceFailsWholeWhileTheVolumeEndClips) {
-  dev.volumeStart = 90;
+  dev.GeometryForMount().volumeStart = 90;
   // Same request: 8 sectors from 5 runs past the device end (sector 100) -> no clipping.
   EXPECT_EQ(dev.ReadSectors(5, buf, 8), ReadFailed);
   EXPECT_EQ(buf[0], 0xEE);
   // With the volume ending at the device end, the same read is clipped instead.
-  dev.volumeLastSector = 9;
+  dev.GeometryForMount().volumeLastSector = 9;
   EXPECT_EQ(dev.ReadSectors(5, buf, 8), ReadOk);
   EXPECT_EQ(buf[0], 96);
   EXPECT_EQ(buf[4 * 512], 100);
@@ -63,10 +63,10 @@ TEST_F(SectorDeviceTest, ReadPastTheDeviceFailsWholeWhileTheVolumeEndClips) {
 
 TEST_F(SectorDeviceTest, ExtremeSectorNumbersFailWithoutOverflow) {
   EXPECT_EQ(dev.ReadSectors(~0ull, buf, 2), ReadFailed);
-  dev.volumeStart = ~0ull - 1;
+  dev.GeometryForMount().volumeStart = ~0ull - 1;
   EXPECT_EQ(dev.ReadSectors(5, buf, 1), ReadFailed);
-  dev.volumeStart = 0;
-  dev.deviceSectors = kAllOnes;  // an unbounded device still cannot overflow the byte offset
+  dev.GeometryForMount().volumeStart = 0;
+  dev.GeometryForMount().deviceSectors = kAllOnes;  // an unbounded device still cannot overflow the byte offset
   EXPECT_EQ(dev.ReadSectors(~0ull / 512, buf, 4), ReadFailed);
 }
 
@@ -75,14 +75,14 @@ TEST_F(SectorDeviceTest, RefusesABufferTooSmallForTheRequest) {
   EXPECT_EQ(dev.ReadSectors(0, small, 2), ReadFailed);
 }
 
-TEST_F(SectorDeviceTest, SequentialReadsSkipTheSeek) {
+TEST_F(SectorDeviceTest, EveryTransferIsOnePositionedReadWithoutSeeking) {
+  const auto seeks = mem.shared->seeks, reads = mem.shared->reads;
   ASSERT_EQ(dev.ReadSectors(0, buf, 4), ReadOk);
-  const auto seeks = mem.shared->seeks;
   ASSERT_EQ(dev.ReadSectors(4, buf, 4), ReadOk);
-  ASSERT_EQ(dev.ReadSectors(8, buf, 4), ReadOk);
-  EXPECT_EQ(mem.shared->seeks, seeks);
   ASSERT_EQ(dev.ReadSectors(2, buf, 1), ReadOk);
-  EXPECT_EQ(mem.shared->seeks, seeks + 1);
+  EXPECT_EQ(buf[0], 3);
+  EXPECT_EQ(mem.shared->reads, reads + 3);
+  EXPECT_EQ(mem.shared->seeks, seeks);
 }
 
 TEST_F(SectorDeviceTest, OneBadSectorFailsTheRunButKeepsEveryOtherSector) {
@@ -104,8 +104,8 @@ TEST_F(SectorDeviceTest, OneBadSectorFailsTheRunButKeepsEveryOtherSector) {
 }
 
 TEST_F(SectorDeviceTest, ShowsSectorAndClusterOnceAVolumeIsMounted) {
-  dev.sectorsPerCluster = 4;
-  dev.clusterBase = 2;
+  dev.GeometryForMount().sectorsPerCluster = 4;
+  dev.GeometryForMount().clusterBase = 2;
   mem.scan.token.SetRunning(true);
   mem.shared->badSectors = {22};
   EXPECT_EQ(dev.ReadSectors(20, buf, 4), ReadFailed);
@@ -132,14 +132,14 @@ TEST_F(SectorDeviceTest, PausedScanSuppressesTheWindow) {
   EXPECT_TRUE(ui.readErrorViews.empty());
 }
 
-TEST_F(SectorDeviceTest, AfterAFailedReadTheNextReadSeeksAgain) {
+TEST_F(SectorDeviceTest, AfterAFailedReadTheNextReadStillLandsOnItsOwnSector) {
   mem.shared->badSectors = {5};
   EXPECT_EQ(dev.ReadSectors(0, buf, 8), ReadFailed);
-  EXPECT_EQ(dev.position, kAllOnes);
   mem.shared->badSectors.clear();
-  const auto seeks = mem.shared->seeks;
+  const auto reads = mem.shared->reads;
   EXPECT_EQ(dev.ReadSectors(8, buf, 1), ReadOk);
-  EXPECT_EQ(mem.shared->seeks, seeks + 1);
+  EXPECT_EQ(buf[0], 9);  // sector 8, not wherever the per-sector pass stopped
+  EXPECT_EQ(mem.shared->reads, reads + 1);
 }
 
 TEST_F(SectorDeviceTest, AVanishedDeviceIsNotReadyAndShowsNoWindow) {
@@ -159,14 +159,14 @@ TEST_F(SectorDeviceTest, AFailedSeekFailsTheRead) {
 
 TEST_F(SectorDeviceTest, AShortReadAtTheEndOfAnImageCountsAsSuccess) {
   mem.shared->data.resize(100 * 512 - 100);  // last sector incomplete
-  dev.deviceSectors = kAllOnes;
+  dev.GeometryForMount().deviceSectors = kAllOnes;
   EXPECT_EQ(dev.ReadSectors(99, buf, 2), ReadOk);
   EXPECT_EQ(buf[0], 100);
   EXPECT_EQ(buf[511], 0xEE);
 }
 
 TEST_F(SectorDeviceTest, ReadSectorsAtUsesTheGivenStartAndLeavesTheVolumeAlone) {
-  dev.volumeStart = 40;
+  dev.GeometryForMount().volumeStart = 40;
   ASSERT_EQ(dev.ReadSectorsAt(2, buf, 1, 10), ReadOk);
   EXPECT_EQ(buf[0], 13);
   EXPECT_EQ(dev.volumeStart, 40u);
@@ -175,8 +175,8 @@ TEST_F(SectorDeviceTest, ReadSectorsAtUsesTheGivenStartAndLeavesTheVolumeAlone) 
 }
 
 TEST_F(SectorDeviceTest, ClusterAddressing) {
-  dev.sectorsPerCluster = 8;
-  dev.clusterBase = 16;  // data start 32
+  dev.GeometryForMount().sectorsPerCluster = 8;
+  dev.GeometryForMount().clusterBase = 16;  // data start 32
   EXPECT_EQ(dev.ClusterOfSector(32), 2u);
   EXPECT_EQ(dev.ClusterOfSector(39), 2u);
   EXPECT_EQ(dev.ClusterOfSector(40), 3u);
@@ -187,7 +187,7 @@ TEST_F(SectorDeviceTest, ClusterAddressing) {
   ASSERT_EQ(dev.ReadClusters(2, buf, 2), ReadOk);
   EXPECT_EQ(buf[0], 33);
   EXPECT_EQ(buf[15 * 512], 48);
-  dev.sectorsPerCluster = 0;
+  dev.GeometryForMount().sectorsPerCluster = 0;
   EXPECT_EQ(dev.ClusterOfSector(100), 0u);
   EXPECT_FALSE(dev.ReadClusterSector(3, buf));
 }
@@ -213,7 +213,7 @@ TEST_F(SectorDeviceTest, WritesStopAtTheDeviceEnd) {
   written->writable = true;
   written->data.resize(100 * 512);
   dev.Attach(std::make_unique<MemoryBlockSource>(written), nullptr);
-  dev.deviceSectors = 100;
+  dev.GeometryForMount().deviceSectors = 100;
   std::vector<std::uint8_t> data(2 * 512, 0x5A);
   struct Case { std::uint64_t sector; std::uint32_t count; bool ok; };
   for (const Case c : {Case{98, 2, true}, Case{99, 2, false}, Case{100, 1, false}, Case{kAllOnes - 1, 2, false},
@@ -224,8 +224,8 @@ TEST_F(SectorDeviceTest, WritesStopAtTheDeviceEnd) {
 }
 
 TEST_F(SectorDeviceTest, CloseReturnsToNothingOpen) {
-  dev.volumeStart = 5;
-  dev.sectorsPerCluster = 8;
+  dev.GeometryForMount().volumeStart = 5;
+  dev.GeometryForMount().sectorsPerCluster = 8;
   dev.AllocateVolumeBuffer(4096);
   dev.Close();
   EXPECT_FALSE(dev.IsOpen());

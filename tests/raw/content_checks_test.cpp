@@ -70,8 +70,8 @@ class TailCheck : public ::testing::Test {
   test::MemDevice mem{test::Image(64 * 512, 0)};
   std::vector<std::pair<std::uint64_t, std::uint64_t>> marked;
   void SetUp() override {
-    mem.device.sectorsPerCluster = 2;
-    mem.device.clusterBase = 4 - 2 * 2;  // cluster 2 at sector 4
+    mem.device.GeometryForMount().sectorsPerCluster = 2;
+    mem.device.GeometryForMount().clusterBase = 4 - 2 * 2;  // cluster 2 at sector 4
   }
   bool Run(std::u16string_view name, std::uint64_t cluster, CheckedFile& file) {
     CheckContext ctx{mem.device, [&](std::uint64_t a, std::uint64_t n) { marked.push_back({a, n}); }};

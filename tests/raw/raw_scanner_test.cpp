@@ -573,7 +573,7 @@ TEST(RawScanner, ReadAheadKeepsTheBytesOfTheDisk) {
 
 TEST(RawScanner, DeviceReaderGivesZerosPastTheVolume) {
   test::MemDevice mem(std::vector<std::uint8_t>(64 * kSs, 0x5A));
-  mem.device.volumeLastSector = 9;
+  mem.device.GeometryForMount().volumeLastSector = 9;
   DeviceSectorReader reader(mem.device);
   std::vector<std::uint8_t> out(8 * kSs, 0xEE);
   reader.Read(6, 8, out);

@@ -433,7 +433,7 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
   Fill(30, 'd');
   Fill(31, 'e');
   const std::uint64_t cluster31 = 100 + (31 - 2) * 2;
-  ctx.device.deviceSectors = cluster31 + 1;  // the image ends inside cluster 31
+  ctx.device.GeometryForMount().deviceSectors = cluster31 + 1;  // the image ends inside cluster 31
   ScanEntry deleted = MakeScanEntry();
   deleted.SetFirstCluster(30);
   deleted.SetDeletedMark(1);
@@ -464,8 +464,8 @@ TEST_F(FatWriting, UnreadablePartsAreZerosAndTheFileIsIncomplete) {
 TEST_F(FatWriting, NtfsRunsThatCannotBeReadMarkTheFileIncomplete) {
   b.Mount();
   SectorDevice& device = b.mem->device;
-  device.sectorsPerCluster = 2;
-  device.clusterBase = 0;
+  device.GeometryForMount().sectorsPerCluster = 2;
+  device.GeometryForMount().clusterBase = 0;
   std::memset(b.mem->at(40), 'r', 4 * 512);
   const std::vector<DataRun> runs{{0, 2, 20, false}};  // sectors 40..43
   RecoveryControl control;

@@ -7,8 +7,8 @@ namespace kestrova::test {
 MemDevice::MemDevice(Image data, std::uint32_t sectorSize) {
   shared->data = std::move(data);
   device.Attach(std::make_unique<MemoryBlockSource>(shared), nullptr);
-  device.sectorSize = sectorSize;
-  device.deviceSectors = shared->data.size() / sectorSize;
+  device.GeometryForMount().sectorSize = sectorSize;
+  device.GeometryForMount().deviceSectors = shared->data.size() / sectorSize;
 }
 
 void PutText(std::uint8_t* p, const std::string& s) { std::memcpy(p, s.data(), s.size()); }

@@ -16,7 +16,7 @@ struct ImageDevice {
   explicit ImageDevice(const std::string& path) {
     OpenResult r = OpenPosixSource(path, OpenAccess::ReadOnly);
     if (!r.source) return;
-    device.deviceSectors = r.source->ByteLength() / 512;
+    device.GeometryForMount().deviceSectors = r.source->ByteLength() / 512;
     device.Attach(std::move(r.source), nullptr);
     ok = true;
   }

@@ -1,4 +1,5 @@
 #include "volume/list_partitions.h"
+#include "common/le.h"
 #include "support/crafted.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +74,51 @@ TEST_F(ListPartitionsTest, ProtectiveMbrWithThreeGptPartitionsListsExactlyThree)
   for (const DriveEntry& e : l.volumes) EXPECT_EQ(+e.sectors, 800u);
   EXPECT_TRUE(l.afterLast.empty());
   EXPECT_EQ(l.wrongMbrEntries, 3) << "the protective entry is in use; the three empty slots are free";
+}
+
+TEST_F(ListPartitionsTest, ListingAndIdentifyingWhileAVolumeIsMountedLeaveItsGeometryAlone) {
+  Make(6000);
+  Entry(0, 0, 0x0C, 100, 2000);
+  Entry(0, 1, 0x0C, 3000, 2000);
+  WriteFat32Boot(S(100), 2000, 0x1111, "FIRST", 4);
+  WriteFat32Boot(S(3000), 2000, 0x2222, "SECOND", 8);
+  // The second partition is mounted: its start, its tightened end, its clusters.
+  VolumeGeometry& g = mem->device.GeometryForMount();
+  g.volumeStart = 3000;
+  g.volumeSectorsHint = 2000;
+  g.volumeLastSector = 1999;
+  g.fsType = FsType::Fat32;
+  g.sectorsPerCluster = 8;
+  g.bytesPerCluster = 4096;
+  g.dataStart = 160;
+  g.clusterBase = 144;
+  g.lastCluster = 231;
+  g.rootCluster = 2;
+  const VolumeGeometry mounted = mem->device.geometry();
+
+  // Both volumes are found although one lies outside the mounted volume's bounds.
+  const PartitionListing l = List();
+  ASSERT_EQ(Starts(l.volumes), (std::vector<std::uint64_t>{100, 3000}));
+  EXPECT_EQ(EntryFsName(l.volumes[0]), u"FAT32");
+  EXPECT_EQ(EntryFsName(l.volumes[1]), u"FAT32");
+  EXPECT_EQ(mem->device.geometry(), mounted);
+
+  IdentifyContext ctx{mem->device, 0, nullptr, nullptr};
+  DriveEntry entry;
+  ASSERT_TRUE(IdentifyVolume(ctx, 100, nullptr, entry));
+  EXPECT_EQ(+entry.serial, 0x1111u);
+  EXPECT_EQ(mem->device.geometry(), mounted);
+  // The open's backup tests at an absolute start: the FAT32 copy at 6 of the first volume.
+  std::vector<std::uint8_t> zero(512, 0);
+  std::memcpy(S(106), S(100), 512);
+  const OpenIdentification id = IdentifyAtDeviceSector(mem->device, 100, zero, 2000);
+  EXPECT_EQ(id.type, FsType::Fat32);
+  EXPECT_EQ(id.bootSectorAt, 6u);
+  EXPECT_EQ(mem->device.geometry(), mounted);
+  // The mounted volume still reads relative to its own start.
+  std::vector<std::uint8_t> sector(512);
+  ASSERT_EQ(mem->device.ReadSectors(0, sector, 1), ReadOk);
+  EXPECT_EQ(LoadLe32(sector, 67), 0x2222u);
 }
 
 TEST_F(ListPartitionsTest, GptStopsAtTheFirstUnreadableEntrySector) {

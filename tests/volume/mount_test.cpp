@@ -187,7 +187,7 @@ TEST_F(MountTest, LargerFileSystemSectorsAreScaledToTheDevicesAtAnyStart) {
   // 4 KiB-sector NTFS inside a 512-byte image, starting at sector 100: the MFT
   // is found in device sectors, not 8 times too far in.
   Make(9000);
-  dev().volumeStart = 100;
+  dev().GeometryForMount().volumeStart = 100;
   bootAt = 100;
   WriteNtfsBoot(S(100), 1000, 5, 4);
   PutLe16(S(100) + 11, 4096);
@@ -214,7 +214,7 @@ TEST_F(MountTest, RawWholeDeviceBeyondTwoToTheThirtyTwoSectorsKeepsItsEnd) {
   // A 3 TiB disk as the open sizes it: the volume bound is 64-bit, only the
   // 32-bit cluster field is held at its largest value.
   Make(100);
-  dev().deviceSectors = (3ull << 40) / 512;
+  dev().GeometryForMount().deviceSectors = (3ull << 40) / 512;
   ASSERT_TRUE(Mount(FsType::RawOther));
   EXPECT_EQ(dev().volumeLastSector, (3ull << 40) / 512 - 1);
   EXPECT_EQ(mounted.totalSectors, (3ull << 40) / 512);
@@ -245,9 +245,9 @@ TEST_F(MountTest, OverriddenFatTypeNotFoundShowsTheMessageAndScansRaw) {
   EXPECT_EQ(dev().fsType, FsType::Exfat);
   EXPECT_TRUE(ui.boxes.empty());
   hooks.locateFat16 = [](SectorDevice& d, MountedVolume&) {
-    d.dataStart = 500;
-    d.clusterBase = 500 - 2 * static_cast<std::int64_t>(d.sectorsPerCluster);
-    d.lastCluster = 100;
+    d.GeometryForMount().dataStart = 500;
+    d.GeometryForMount().clusterBase = 500 - 2 * static_cast<std::int64_t>(d.sectorsPerCluster);
+    d.GeometryForMount().lastCluster = 100;
     return true;
   };
   r.settings.fsChoice = 0;

@@ -188,19 +188,20 @@ bool LocateExfat(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, Exfa
         probe.dataStart = H;
         probe.lastCluster = static_cast<std::uint32_t>(std::min<std::uint64_t>((T - H) / s + 1, 0xFFFFFFF6u));
         probe.rootCluster = static_cast<std::uint32_t>(B + 3);
-        d.sectorsPerCluster = s;
-        d.dataStart = H;
-        d.clusterBase = static_cast<std::int64_t>(H) - 2 * static_cast<std::int64_t>(s);
+        VolumeGeometry& g = d.GeometryForMount();  // the mount's probe sets the cluster layout it tests
+        g.sectorsPerCluster = s;
+        g.dataStart = H;
+        g.clusterBase = static_cast<std::int64_t>(H) - 2 * static_cast<std::int64_t>(s);
         if (!CheckExfatRoot(d, probe, probe.rootCluster)) continue;
         v = probe;
         v.fatStart = S;
         v.fatLength = static_cast<std::uint32_t>(std::min<std::uint64_t>(L, 0xFFFFFFFFu));
         v.mounted = true;
-        d.fsType = FsType::Exfat;
-        d.bytesPerCluster = v.bytesPerCluster;
-        d.lastCluster = v.lastCluster;
-        d.rootCluster = v.rootCluster;
-        d.clusterCount = v.lastCluster - 1;
+        g.fsType = FsType::Exfat;
+        g.bytesPerCluster = v.bytesPerCluster;
+        g.lastCluster = v.lastCluster;
+        g.rootCluster = v.rootCluster;
+        g.clusterCount = v.lastCluster - 1;
         LoadTables(d, v);
         return true;
       }

@@ -42,13 +42,14 @@ bool ReadFat(SectorDevice& d, FatVolume& v) {
 }
 
 void FinishGeometry(SectorDevice& d, FatVolume& v) {
-  d.dataStart = v.dataStart;
-  d.clusterBase = static_cast<std::int64_t>(v.dataStart) - 2 * static_cast<std::int64_t>(v.sectorsPerCluster);
-  d.lastCluster = v.lastCluster;
-  d.sectorsPerCluster = v.sectorsPerCluster;
-  d.bytesPerCluster = v.bytesPerCluster;
-  d.rootCluster = v.rootCluster;
-  d.fsType = v.type;
+  VolumeGeometry& g = d.GeometryForMount();  // part of the mount
+  g.dataStart = v.dataStart;
+  g.clusterBase = static_cast<std::int64_t>(v.dataStart) - 2 * static_cast<std::int64_t>(v.sectorsPerCluster);
+  g.lastCluster = v.lastCluster;
+  g.sectorsPerCluster = v.sectorsPerCluster;
+  g.bytesPerCluster = v.bytesPerCluster;
+  g.rootCluster = v.rootCluster;
+  g.fsType = v.type;
   v.map.Create(v.lastCluster);
 }
 
@@ -326,7 +327,7 @@ bool LocateFat32(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, FatV
               break;
             }
           }
-          d.rootCluster = v.rootCluster;
+          d.GeometryForMount().rootCluster = v.rootCluster;
           if (ReadFat(d, v)) CountFreeClusters(v);
           return true;
         }

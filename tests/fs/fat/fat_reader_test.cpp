@@ -201,7 +201,7 @@ TEST(FatLocate, ForcedFat32WhoseTableBeginsWithUsbcIsFound) {
   test::PutText(b.Sector(32), "USBC");
   test::PutText(b.Sector(32 + 63), "USBC");
   b.Entry(2, 0, "FILE    TXT", 0x20, 3, 10);
-  b.mem->device.sectorsPerCluster = 1;
+  b.mem->device.GeometryForMount().sectorsPerCluster = 1;
   FatVolume v;
   ASSERT_TRUE(LocateFat32(b.mem->device, 8192, 1, v));
   EXPECT_EQ(v.fatStart, 32u + 63u) << "the second table is read";
@@ -212,8 +212,8 @@ TEST(FatLocate, ForcedFat32WhoseTableBeginsWithUsbcIsFound) {
   // Through the mount's override path.
   b.mem->device.Reset();
   b.mem->device.Attach(std::make_unique<MemoryBlockSource>(b.mem->shared), nullptr);
-  b.mem->device.deviceSectors = 8192;
-  b.mem->device.volumeLastSector = 8191;
+  b.mem->device.GeometryForMount().deviceSectors = 8192;
+  b.mem->device.GeometryForMount().volumeLastSector = 8191;
   FatReader reader;
   DriveSettings settings;
   settings.overrideFs = true;
@@ -322,7 +322,7 @@ TEST(FatLocate, ForcedFat16TableIsFoundBehindSixReservedSectors) {
     std::memcpy(mem.at(fat), start, sizeof start);
   }
   std::memcpy(mem.at(70), "README  TXT", 11);
-  mem.device.sectorsPerCluster = 1;
+  mem.device.GeometryForMount().sectorsPerCluster = 1;
   FatVolume v;
   ASSERT_TRUE(LocateFat16(mem.device, 8192, v));
   EXPECT_EQ(v.fatStart, 38u) << "the second copy";
@@ -333,7 +333,7 @@ TEST(FatLocate, ForcedFat16TableIsFoundBehindSixReservedSectors) {
   EXPECT_EQ(mem.device.fsType, FsType::Fat16);
   EXPECT_EQ(mem.device.clusterBase, 100);
   test::MemDevice blank(test::Image(8192 * 512, 0));
-  blank.device.sectorsPerCluster = 1;
+  blank.device.GeometryForMount().sectorsPerCluster = 1;
   EXPECT_FALSE(LocateFat16(blank.device, 8192, v));
 }
 

@@ -241,7 +241,7 @@ struct NtfsFixture {
   ResultLists lists;
   NtfsContext ctx{mem.device, volume, &lists};
   NtfsFixture() {
-    mem.device.sectorsPerCluster = 1;
+    mem.device.GeometryForMount().sectorsPerCluster = 1;
     volume.sectorsPerCluster = 1;
     volume.bytesPerCluster = 512;
     volume.lastCluster = 4095;

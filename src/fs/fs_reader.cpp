@@ -23,6 +23,17 @@ std::optional<std::uint8_t> RateInFolder(FsReader& reader, EntryHandle folder, c
   return std::nullopt;
 }
 
+EntryHandle ClusterFsReader::FolderHandle(const ScanEntry& folder) const {
+  // A virtual folder, or a link to one, by its marker.
+  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
+    return VirtualHandle(folder.Marker());
+  return folder.FirstCluster();
+}
+
+std::uint8_t ClusterFsReader::Rate(const ScanEntry& entry) {
+  return RateInFolder(*this, entry.FolderCluster(), entry).value_or(entry.rating);
+}
+
 std::optional<std::vector<EntryHandle>> FindFolder(FsReader& reader, const std::vector<std::u16string>& components) {
   ActivityMark activity(Fn::FindFolder);
   std::vector<EntryHandle> handles{reader.RootHandle()};

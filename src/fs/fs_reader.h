@@ -59,6 +59,18 @@ class FsReader {
   bool Shown(const ScanEntry& e, const std::u16string& name, const DisplayFilter& filter) const;
 };
 
+// What FAT and exFAT share: folders named by their first cluster, entries
+// told apart by where their directory entry lies, ratings read again in the
+// entry's own folder.
+class ClusterFsReader : public FsReader {
+ public:
+  EntryHandle FolderHandle(const ScanEntry& folder) const override;
+  std::uint64_t EntryId(const ScanEntry& e) const override {
+    return std::uint64_t{e.FolderCluster()} << 32 | e.DirEntryOffset();
+  }
+  std::uint8_t Rate(const ScanEntry& entry) override;
+};
+
 // The rating of the entry as `folder` lists it now (found by EntryId);
 // nothing when it is not there. Entries of the results model's own kinds
 // (RAW finds, navigation, virtual folders) keep their rating.

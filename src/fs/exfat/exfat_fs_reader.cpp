@@ -17,14 +17,4 @@ ClusterChainView ExfatChainViewOf(ExfatContext& ctx, const ScanEntry& entry) {
   return view;
 }
 
-std::uint8_t ExfatFsReader::Rate(const ScanEntry& entry) {
-  return RateInFolder(*this, entry.FolderCluster(), entry).value_or(entry.rating);
-}
-
-EntryHandle ExfatFsReader::FolderHandle(const ScanEntry& folder) const {
-  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
-    return VirtualHandle(folder.Marker());
-  return folder.FirstCluster();
-}
-
 }  // namespace kestrova

@@ -12,7 +12,7 @@ namespace kestrova {
 // FAT chain never follows the table's stale entries.
 ClusterChainView ExfatChainViewOf(ExfatContext& ctx, const ScanEntry& entry);
 
-class ExfatFsReader : public FsReader {
+class ExfatFsReader : public ClusterFsReader {
  public:
   explicit ExfatFsReader(ExfatContext& ctx) : ctx_(ctx) {}
   FsType Type() const override { return FsType::Exfat; }
@@ -20,15 +20,12 @@ class ExfatFsReader : public FsReader {
   std::vector<FoundEntry> List(EntryHandle folder, const DisplayFilter& filter) override {
     return ListExfatFolder(ctx_, folder, kFindVerify, filter);
   }
-  EntryHandle FolderHandle(const ScanEntry& folder) const override;
-  std::uint64_t EntryId(const ScanEntry& e) const override { return std::uint64_t{e.FolderCluster()} << 32 | e.DirEntryOffset(); }
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control);
   }
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     return ReadFatRange(ExfatChainViewOf(ctx_, entry), entry, offset, length);
   }
-  std::uint8_t Rate(const ScanEntry& entry) override;
 
  private:
   ExfatContext& ctx_;

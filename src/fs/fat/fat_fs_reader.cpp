@@ -15,15 +15,4 @@ ClusterChainView ChainViewOf(FatContext& ctx) {
   return view;
 }
 
-std::uint8_t FatFsReader::Rate(const ScanEntry& entry) {
-  return RateInFolder(*this, entry.FolderCluster(), entry).value_or(entry.rating);
-}
-
-EntryHandle FatFsReader::FolderHandle(const ScanEntry& folder) const {
-  // A virtual folder, or a link to one, by its marker.
-  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
-    return VirtualHandle(folder.Marker());
-  return folder.FirstCluster();
-}
-
 }  // namespace kestrova

@@ -11,7 +11,7 @@ namespace kestrova {
 // cluster, an end-of-chain value ends it.
 ClusterChainView ChainViewOf(FatContext& ctx);
 
-class FatFsReader : public FsReader {
+class FatFsReader : public ClusterFsReader {
  public:
   explicit FatFsReader(FatContext& ctx) : ctx_(ctx) {}
   FsType Type() const override { return ctx_.volume.type; }
@@ -19,15 +19,12 @@ class FatFsReader : public FsReader {
   std::vector<FoundEntry> List(EntryHandle folder, const DisplayFilter& filter) override {
     return ListFolder(ctx_, folder, kFindVerify, filter);
   }
-  EntryHandle FolderHandle(const ScanEntry& folder) const override;
-  std::uint64_t EntryId(const ScanEntry& e) const override { return std::uint64_t{e.FolderCluster()} << 32 | e.DirEntryOffset(); }
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     return WriteFatFile(ChainViewOf(ctx_), entry, sink, control);
   }
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     return ReadFatRange(ChainViewOf(ctx_), entry, offset, length);
   }
-  std::uint8_t Rate(const ScanEntry& entry) override;
 
  private:
   FatContext& ctx_;

@@ -168,6 +168,14 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
   e.SetParentRecord(LoadLe64(name, 0) & 0xFFFFFFFFFFFFull);
   e.recordNumber = header->number;
   const bool recordClusterFree = IsNtfsClusterFree(v, cluster);
+  // A non-resident file: in use, not computable without a bitmap or when its
+  // record lies in a free cluster, else the share of its clusters still free.
+  auto rateNonResident = [&](const auto& runs) -> std::uint8_t {
+    if (v.bitmap.empty()) return (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kNotComputed;
+    if (recordClusterFree) return rating::kNotComputed;
+    if (header->inUse()) return rating::kInUse;
+    return FreeClusterPercent(v, runs());
+  };
 
   bool folder = false;
   if (const auto index = FindAttribute(r, kAttrIndexAllocation)) {
@@ -204,18 +212,13 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
       const std::uint64_t first = FirstRunCluster(runList);
       if (first > v.lastCluster) return false;
       e.SetFirstLcn(first);
-      if (v.bitmap.empty())
-        e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kNotComputed;
-      else if (recordClusterFree)
-        e.rating = rating::kNotComputed;
-      else if (header->inUse())
-        e.rating = rating::kInUse;
-      else if (!FindAttribute(r, kAttrAttributeList))
-        e.rating = FreeClusterPercent(v, DecodeRuns(runList));
-      else if (const auto all = GatherEntryData(ctx, {r.begin(), r.end()}, header->number))
-        e.rating = FreeClusterPercent(v, all->runs);  // the extents in extension records too
-      else
-        e.rating = FreeClusterPercent(v, DecodeRuns(runList));
+      e.rating = rateNonResident([&] {
+        if (FindAttribute(r, kAttrAttributeList)) {
+          if (const auto all = GatherEntryData(ctx, {r.begin(), r.end()}, header->number))
+            return all->runs;  // the extents in extension records too
+        }
+        return DecodeRuns(runList);
+      });
     }
   } else if (FindAttribute(r, kAttrAttributeList)) {
     // The data (or the index) lives in an extension record.
@@ -231,14 +234,7 @@ bool ParseFileRecord(NtfsContext& ctx, std::span<std::uint8_t> r, std::uint64_t 
         e.dataForm = 2;
         e.size = found->data.dataSize;
         e.SetFirstLcn(FirstRunCluster(RunListOf(found->holder(), found->data)));
-        if (v.bitmap.empty())
-          e.rating = (header->inUse() && !recordClusterFree) ? rating::kInUse : rating::kNotComputed;
-        else if (recordClusterFree)
-          e.rating = rating::kNotComputed;
-        else if (header->inUse())
-          e.rating = rating::kInUse;
-        else
-          e.rating = FreeClusterPercent(v, found->runs);
+        e.rating = rateNonResident([&] { return found->runs; });
       }
     }
   }

@@ -60,7 +60,7 @@ OpenOutcome CoreBridge::Open(const DriveList& list, std::size_t row) {
   if (path.empty()) return {false, cantOpen};
   if (session_.OpenSource(path) != SessionStatus::Ok) return {false, cantOpen};
   const DriveEntry& e = list.rows[row].entry;
-  return MountOutcome(session_.MountAt(e.start, e.wholeDrive ? 0 : e.sectors), cantOpen);
+  return MountOutcome(session_.MountAt(e.start, e.wholeDrive ? 0 : e.sectors, list.rows[row].settings), cantOpen);
 }
 
 OpenOutcome CoreBridge::OpenAtSector(const DriveList& list, std::size_t row, std::uint64_t start, std::uint64_t count) {

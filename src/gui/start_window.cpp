@@ -78,7 +78,7 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
 
   tools_ = new QPushButton(Tr(StringId::SelectDriveTools), this);
   auto* toolsMenu = new QMenu(tools_);
-  Disabled(toolsMenu, StringId::PopupToolDriveSettings);
+  toolsMenu->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected);
   Disabled(toolsMenu, StringId::PopupImage);
   toolsMenu->addAction(Tr(StringId::PopupMountNtfsFromSector), this, &StartWindow::MountNtfsFromSector)
       ->setObjectName(QStringLiteral("mountNtfs"));
@@ -106,7 +106,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
 
   context_ = new QMenu(this);
   context_->addAction(Tr(StringId::PopupOpen), this, &StartWindow::OpenSelected);
-  Disabled(context_, StringId::PopupToolDriveSettings);
+  context_->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected)
+      ->setObjectName(QStringLiteral("driveSettings"));
   Disabled(context_, StringId::PopupImage);
   connect(devices_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     if (QTreeWidgetItem* item = devices_->itemAt(pos); item && item->data(0, kRowRole).isValid())
@@ -256,6 +257,15 @@ void StartWindow::MountNtfsFromSector() {
   StartOpen([this, row = dialog.row(), settings = dialog.settings()] {
     return bridge_.OpenAtSector(list_, row, settings.manualStart, settings.manualCount);
   });
+}
+
+void StartWindow::DriveSettingsOfSelected() {
+  if (busy()) return;
+  const std::optional<std::size_t> row = SelectedRow();
+  if (!row) return;
+  // The settings stay with the row until the list is read again.
+  DriveSettingsDialog dialog(list_.rows[*row].settings, this);
+  if (dialog.exec() == QDialog::Accepted) list_.rows[*row].settings = dialog.settings();
 }
 
 void StartWindow::ConfigFolders() {

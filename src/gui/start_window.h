@@ -43,6 +43,7 @@ class StartWindow : public QDialog {
   void OpenSelected();
   void MountNtfsFromSector();
   void ConfigFolders();
+  void DriveSettingsOfSelected();
 
  protected:
   void reject() override;

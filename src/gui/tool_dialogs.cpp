@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -244,6 +245,75 @@ void MountNtfsDialog::accept() {
   }
   row_ = static_cast<std::size_t>(i);
   settings_ = settings;
+  QDialog::accept();
+}
+
+// --- Advanced drive settings -------------------------------------------------
+
+DriveSettingsDialog::DriveSettingsDialog(const DriveSettings& settings, QWidget* parent)
+    : QDialog(parent), settings_(settings) {
+  setObjectName(QStringLiteral("WINDOW_DRIVE_SETTINGS"));
+  setWindowTitle(Tr(StringId::DriveSettingsTitle));
+  untouched_ = new QRadioButton(Tr(StringId::DriveSettingsUntouched), this);
+  override_ = new QRadioButton(Tr(StringId::DriveSettingsOverride), this);
+  override_->setObjectName(QStringLiteral("overrideFs"));
+  (settings.overrideFs ? override_ : untouched_)->setChecked(true);
+  fs_ = new QComboBox(this);
+  fs_->setObjectName(QStringLiteral("fsChoice"));
+  for (std::u16string_view n : kFsChoiceNames) fs_->addItem(Q(n));
+  fs_->setCurrentIndex(settings.fsChoice < kFsChoiceNames.size() ? settings.fsChoice : 0);
+  cluster_ = new QComboBox(this);
+  cluster_->setObjectName(QStringLiteral("clusterChoice"));
+  for (std::u16string_view n : kClusterChoiceNames) cluster_->addItem(Q(n));
+  cluster_->setCurrentIndex(settings.clusterChoice < kClusterChoiceCount ? settings.clusterChoice : 0);
+  fat_ = new QComboBox(this);
+  for (std::u16string_view n : kFatChoiceNames) fat_->addItem(Q(n));
+  fat_->setCurrentIndex(settings.fatChoice < kFatChoiceNames.size() ? settings.fatChoice : 0);
+  damaged_ = new QCheckBox(Tr(StringId::DriveSettingsDamaged), this);
+  damaged_->setChecked(settings.damaged);
+  reverse_ = new QCheckBox(Tr(StringId::DriveSettingsReverse), this);
+  reverse_->setChecked(settings.reverse);
+
+  auto* form = new QFormLayout;
+  QLabel* fsLabel = Label(StringId::DriveSettingsFs, fs_, this);
+  QLabel* clusterLabel = Label(StringId::DriveSettingsCluster, cluster_, this);
+  QLabel* fatLabel = Label(StringId::DriveSettingsFat, fat_, this);
+  form->addRow(fsLabel, fs_);
+  form->addRow(clusterLabel, cluster_);
+  form->addRow(fatLabel, fat_);
+  form->setContentsMargins(24, 0, 0, 0);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(untouched_);
+  layout->addWidget(override_);
+  layout->addLayout(form);
+  layout->addWidget(damaged_);
+  layout->addWidget(reverse_);
+  layout->addWidget(OkCancel(this));
+  connect(override_, &QRadioButton::toggled, this, &DriveSettingsDialog::UpdateEnabled);
+  UpdateEnabled();
+
+  loc_.AddControl(1001, untouched_);
+  loc_.AddControl(1002, override_);
+  loc_.AddControl(1003, fsLabel);
+  loc_.AddControl(1004, clusterLabel);
+  loc_.AddControl(1005, fatLabel);
+  loc_.AddControl(1006, damaged_);
+  loc_.AddControl(1007, reverse_);
+  loc_.Apply(u"WINDOW_DRIVE_SETTINGS");
+}
+
+void DriveSettingsDialog::UpdateEnabled() {
+  for (QWidget* w : {static_cast<QWidget*>(fs_), static_cast<QWidget*>(cluster_), static_cast<QWidget*>(fat_)})
+    w->setEnabled(override_->isChecked());
+}
+
+void DriveSettingsDialog::accept() {
+  settings_.overrideFs = override_->isChecked();
+  settings_.fsChoice = static_cast<std::uint8_t>(fs_->currentIndex());
+  settings_.clusterChoice = static_cast<std::uint8_t>(cluster_->currentIndex());
+  settings_.fatChoice = static_cast<std::uint8_t>(fat_->currentIndex());
+  settings_.damaged = damaged_->isChecked();
+  settings_.reverse = reverse_->isChecked();
   QDialog::accept();
 }
 

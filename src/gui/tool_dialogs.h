@@ -19,6 +19,7 @@
 class QLineEdit;
 class QComboBox;
 class QCheckBox;
+class QRadioButton;
 
 namespace kestrova::gui {
 
@@ -92,6 +93,31 @@ class MountNtfsDialog : public QDialog {
   QLineEdit* count_;
   QComboBox* cluster_;
   QCheckBox* raw_;
+  QtLocalisable loc_{this};
+};
+
+// "Advanced drive settings" of one drive-list row: a forced file system, its
+// cluster size, the FAT copy, the damaged and reverse modes.
+class DriveSettingsDialog : public QDialog {
+  Q_OBJECT
+ public:
+  DriveSettingsDialog(const DriveSettings& settings, QWidget* parent = nullptr);
+  const DriveSettings& settings() const { return settings_; }
+
+ public slots:
+  void accept() override;
+
+ private:
+  void UpdateEnabled();
+
+  DriveSettings settings_;
+  QRadioButton* untouched_;
+  QRadioButton* override_;
+  QComboBox* fs_;
+  QComboBox* cluster_;
+  QComboBox* fat_;
+  QCheckBox* damaged_;
+  QCheckBox* reverse_;
   QtLocalisable loc_{this};
 };
 

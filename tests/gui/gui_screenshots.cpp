@@ -191,6 +191,9 @@ class Screenshots : public QObject {
         MountNtfsDialog mount(list, 0, ui_);
         mount.show();
         Save(&mount, QStringLiteral("mount-ntfs-from-sector") + suffix);
+        DriveSettingsDialog settings(DriveSettings{});
+        settings.show();
+        Save(&settings, QStringLiteral("advanced-drive-settings") + suffix);
         for (QLabel* l : mount.findChildren<QLabel*>()) QVERIFY2(l->width() >= l->sizeHint().width(), qPrintable(l->text()));
       }
     }

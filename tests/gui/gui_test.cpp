@@ -38,6 +38,8 @@
 #include <QToolButton>
 #include <QDir>
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QRadioButton>
 
 #include <functional>
 
@@ -622,6 +624,40 @@ class GuiTest : public QObject {
     ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
     explorer.show();
     QVERIFY(RowOf(explorer.model(), QStringLiteral("hello.txt")) >= 0);
+  }
+
+  void forcedFat32OpensAVolumeWithoutItsBootSector() {
+    const QString img = dir_.filePath(QStringLiteral("fat32-noboot.img"));
+    QVERIFY(Run(QStringLiteral(
+                    "set -e; export PATH=$PATH:/sbin:/usr/sbin MTOOLS_SKIP_CHECK=1; d='%1'; img='%2';"
+                    "truncate -s 64M \"$img\"; mkfs.vfat -F 32 -n KVF32 \"$img\" >/dev/null;"
+                    "printf 'fat32 data\\n' > \"$d/f32.txt\"; mcopy -i \"$img\" \"$d/f32.txt\" ::/F32.TXT;"
+                    "dd if=/dev/zero of=\"$img\" bs=512 count=1 conv=notrunc status=none")
+                    .arg(dir_.path(), img)));
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    AddThroughDialog(start, img);
+    auto* list = start.findChild<QTreeWidget*>(QStringLiteral("deviceList"));
+    QVERIFY(list->currentItem());
+    WhenShown<DriveSettingsDialog>([](DriveSettingsDialog* d) {
+      auto* fs = d->findChild<QComboBox*>(QStringLiteral("fsChoice"));
+      QVERIFY(!fs->isEnabled());  // only with "Previously was another system:"
+      QTest::mouseClick(d->findChild<QRadioButton*>(QStringLiteral("overrideFs")), Qt::LeftButton, {}, QPoint(5, 5));
+      QVERIFY(fs->isEnabled());
+      fs->setCurrentIndex(1);  // FAT32
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    });
+    ChooseFromMenu(QStringLiteral("driveSettings"));
+    const QRect r = list->visualItemRect(list->currentItem());
+    emit list->customContextMenuRequested(r.center());
+    QTRY_VERIFY_WITH_TIMEOUT(!start.findChild<DriveSettingsDialog*>(), 15000);
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("openButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 20000);
+    QCOMPARE(bridge.fsType(), FsType::Fat32);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(RowOf(explorer.model(), QStringLiteral("F32.TXT")) >= 0 || RowOf(explorer.model(), QStringLiteral("f32.txt")) >= 0);
   }
 };
 

@@ -78,7 +78,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
 
   tools_ = new QPushButton(Tr(StringId::SelectDriveTools), this);
   auto* toolsMenu = new QMenu(tools_);
-  toolsMenu->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected);
+  toolsMenu->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected)
+      ->setObjectName(QStringLiteral("driveSettings"));
   Disabled(toolsMenu, StringId::PopupImage);
   toolsMenu->addAction(Tr(StringId::PopupMountNtfsFromSector), this, &StartWindow::MountNtfsFromSector)
       ->setObjectName(QStringLiteral("mountNtfs"));

@@ -115,9 +115,16 @@ SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count) {
   return MountOpened(opened, count);
 }
 
-SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64_t partitionCount) {
+SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count, const DriveSettings& settings) {
+  ActivityMark activity(Fn::VolumeSessionMountAt);
+  OpenedVolume opened;
+  if (SessionStatus s = OpenRange(path_, start, count, opened); s != SessionStatus::Ok) return s;
+  return MountOpened(opened, count, settings);
+}
+
+SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64_t partitionCount,
+                                         const DriveSettings& settings) {
   ActivityMark activity(Fn::MountForBrowsing);
-  DriveSettings settings;
   const MountHooks fatHooks = fat_.Hooks(settings);
   const MountHooks exfatHooks = exfat_.Hooks(settings);
   const MountHooks ntfsHooks = ntfs_.Hooks(settings);
@@ -132,6 +139,7 @@ SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64
   MountRequest mount;
   mount.depth = 1;
   mount.partitionCount = partitionCount;
+  mount.settings = settings;
   mount.hooks = &hooks_;
   if (!MountVolume(device_, ui_, mount, opened, mounted_)) return SessionStatus::CantMount;
   lists_ = std::make_unique<ResultLists>(&ui_);

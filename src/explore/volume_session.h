@@ -79,6 +79,8 @@ class VolumeSession {
   SessionStatus MountRow(std::size_t index);
   // The volume a caller chose without a table (a sector and a count).
   SessionStatus MountAt(std::uint64_t start, std::uint64_t count);
+  // The same with the row's "Advanced drive settings" (a forced file system, a cluster size).
+  SessionStatus MountAt(std::uint64_t start, std::uint64_t count, const DriveSettings& settings);
   // The only volume when there is one; NeedVolume when there are several.
   SessionStatus MountOnly();
 
@@ -115,7 +117,8 @@ class VolumeSession {
 
  private:
   SessionStatus OpenVolumeOf(DriveEntry& entry, OpenedVolume& opened);
-  SessionStatus MountOpened(const OpenedVolume& opened, std::uint64_t partitionCount);
+  SessionStatus MountOpened(const OpenedVolume& opened, std::uint64_t partitionCount,
+                            const DriveSettings& settings = DriveSettings{});
   void Unmount();
 
   Ui& ui_;

@@ -37,14 +37,9 @@ std::string CoreBridge::DevicePathOf(const DriveList& list, std::size_t row) {
   return {};
 }
 
-OpenOutcome CoreBridge::Open(const DriveList& list, std::size_t row) {
-  const bool image = !list.rows.at(row).imagePath.empty();
-  const StringId cantOpen = image ? StringId::CantOpenImageFile : StringId::CantOpenThisDrive;
-  const std::string path = DevicePathOf(list, row);
-  if (path.empty()) return {false, cantOpen};
-  if (session_.OpenSource(path) != SessionStatus::Ok) return {false, cantOpen};
-  const DriveEntry& e = list.rows[row].entry;
-  switch (session_.MountAt(e.start, e.wholeDrive ? 0 : e.sectors)) {
+namespace {
+OpenOutcome MountOutcome(SessionStatus status, StringId cantOpen) {
+  switch (status) {
     case SessionStatus::Ok:
       return {true, {}};
     case SessionStatus::Missing:
@@ -55,6 +50,28 @@ OpenOutcome CoreBridge::Open(const DriveList& list, std::size_t row) {
     default:
       return {false, StringId::FileSystemNotSupported};
   }
+}
+}  // namespace
+
+OpenOutcome CoreBridge::Open(const DriveList& list, std::size_t row) {
+  const bool image = !list.rows.at(row).imagePath.empty();
+  const StringId cantOpen = image ? StringId::CantOpenImageFile : StringId::CantOpenThisDrive;
+  const std::string path = DevicePathOf(list, row);
+  if (path.empty()) return {false, cantOpen};
+  if (session_.OpenSource(path) != SessionStatus::Ok) return {false, cantOpen};
+  const DriveEntry& e = list.rows[row].entry;
+  return MountOutcome(session_.MountAt(e.start, e.wholeDrive ? 0 : e.sectors, list.rows[row].settings), cantOpen);
+}
+
+OpenOutcome CoreBridge::OpenAtSector(const DriveList& list, std::size_t row, std::uint64_t start, std::uint64_t count) {
+  const bool image = !list.rows.at(row).imagePath.empty();
+  const StringId cantOpen = image ? StringId::CantOpenImageFile : StringId::CantOpenThisDrive;
+  const std::string path = DevicePathOf(list, row);
+  const DriveEntry& e = list.rows[row].entry;
+  // The range was checked against the entry; a zero count would mean "to the end" below.
+  if (path.empty() || count == 0 || start > e.sectors || count > e.sectors - start) return {false, cantOpen};
+  if (session_.OpenSource(path) != SessionStatus::Ok) return {false, cantOpen};
+  return MountOutcome(session_.MountAt(e.start + start, count), cantOpen);
 }
 
 std::vector<FolderItem> CoreBridge::List(EntryHandle handle) {

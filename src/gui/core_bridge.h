@@ -66,6 +66,9 @@ class CoreBridge {
 
   // Opens the device of a drive-list row and mounts its volume (worker thread).
   OpenOutcome Open(const DriveList& list, std::size_t row);
+  // Opens the row's device and mounts the volume found `start` sectors into the
+  // row's entry, `count` sectors long (the "Mount NTFS Volume from sector" tool).
+  OpenOutcome OpenAtSector(const DriveList& list, std::size_t row, std::uint64_t start, std::uint64_t count);
   // The path opened for the row (image, volume or whole drive).
   static std::string DevicePathOf(const DriveList& list, std::size_t row);
 

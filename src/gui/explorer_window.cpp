@@ -5,6 +5,7 @@
 #include "gui/read_error_dialog.h"
 #include "gui/recovery_dialogs.h"
 #include "gui/texts.h"
+#include "gui/tool_dialogs.h"
 #include "scan/virtual_folders.h"
 
 #include <QAction>
@@ -30,6 +31,8 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QToolBar>
+
+#include <limits>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -184,6 +187,7 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   // Return in the path box is handled here alone: the combo box would pass
   // the same key on to its edit a second time.
   path_->lineEdit()->installEventFilter(this);
+  list_->installEventFilter(this);
   connect(path_, qOverload<int>(&QComboBox::activated), this, [this](int i) { GoToPath(path_->itemText(i)); });
   search_ = new QLineEdit(top);
   search_->setObjectName(QStringLiteral("search"));
@@ -303,11 +307,16 @@ void ExplorerWindow::BuildMenus() {
 
   QMenu* tools = AddMenu(StringId::ExplorerMenuTools);
   AddCommand(tools, kCmdHexView, StringId::PopupHexView, QKeySequence(Qt::CTRL | Qt::Key_H), false);
-  AddCommand(tools, kCmdEditFileSize, StringId::PopupEditFileSize, QKeySequence(Qt::ALT | Qt::Key_S), false);
+  connect(AddCommand(tools, kCmdEditFileSize, StringId::PopupEditFileSize, QKeySequence(Qt::ALT | Qt::Key_S)),
+          &QAction::triggered, this, &ExplorerWindow::EditFileSize);
   connect(AddCommand(tools, kCmdProperties, StringId::PopupProperties, QKeySequence(Qt::ALT | Qt::Key_Return)),
           &QAction::triggered, this, &ExplorerWindow::Properties);
   tools->addSeparator();
-  AddCommand(tools, kCmdConfigFolders, StringId::PopupToolConfigFolders, {}, false);
+  connect(AddCommand(tools, kCmdConfigFolders, StringId::PopupToolConfigFolders), &QAction::triggered, this, [this] {
+    UserRegistry registry(UserRegistry::DefaultPath());
+    ConfigFoldersDialog dialog(registry, bridge_.Identity(), ui_, this);
+    dialog.exec();
+  });
   connect(AddCommand(tools, kCmdLanguage, StringId::Language, {}, language_.has_value()), &QAction::triggered, this,
           &ExplorerWindow::ChooseLanguage);
 
@@ -325,6 +334,9 @@ void ExplorerWindow::BuildMenus() {
   // Keys without a menu entry.
   connect(AddCommand(nullptr, kCmdFullName, StringId::FileFolderDescription, QKeySequence(Qt::ALT | Qt::Key_X)),
           &QAction::triggered, this, &ExplorerWindow::ShowFullName);
+  connect(AddCommand(nullptr, kCmdSnapshot, StringId::SnapshotWritten,
+                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12)),
+          &QAction::triggered, this, [this] { WriteSnapshotReport(ui_, ProgramReportsFolder()); });
 
   // The toolbar and the list's pop-up carry the built commands.
   QToolBar* toolbar = toolbar_ = addToolBar(Tr(StringId::PopupView));
@@ -419,6 +431,16 @@ void ExplorerWindow::UpdateNavigation() {
 }
 
 bool ExplorerWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Alt+S is both the file-size key and the "&Select" menu's letter: in the
+  // list the key wins, as keys come before menu letters.
+  if (watched == list_ && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_S && key->modifiers() == Qt::AltModifier) {
+      event->accept();
+      if (event->type() == QEvent::KeyPress) actions_.at(kCmdEditFileSize)->trigger();
+      return true;
+    }
+  }
   if (watched == path_->lineEdit() && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
@@ -522,6 +544,25 @@ void ExplorerWindow::Recover() {
   const bool done = flow.Run(std::move(entries), focusName, folderName, history_);
   setEnabled(true);
   if (done) model_->ClearMarks();
+}
+
+void ExplorerWindow::EditFileSize() {
+  const QModelIndex focus = list_->currentIndex();
+  if (!focus.isValid()) return;
+  FolderItem& it = model_->mutableItems()[static_cast<std::size_t>(focus.row())];
+  // Only a file's own record: not folders, navigation items or virtual folders.
+  if (it.folder || !EntryModel::Checkable(it) || it.entry.Kind() == EntryKind::VirtualFolder) {
+    ui_.Show(Tr(StringId::FileSizeOnlyFiles), {}, MsgIcon::Information, MsgButtons::Ok);
+    return;
+  }
+  // FAT directory entries hold 32-bit sizes.
+  const std::uint64_t maxSize = IsFatFamily(bridge_.fsType()) ? std::numeric_limits<std::uint32_t>::max()
+                                    : std::numeric_limits<std::int64_t>::max();
+  FileSizeDialog dialog(Q(it.name), it.entry.size, maxSize, ui_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // The list's copy of the entry changes; recovery takes its size from there.
+  it.entry.size = dialog.size();
+  emit model_->dataChanged(model_->index(focus.row(), 0), model_->index(focus.row(), model_->columnCount() - 1));
 }
 
 void ExplorerWindow::Properties() {

@@ -61,6 +61,7 @@ enum Command : int {
   kCmdContents = 998,
   kCmdOnlineHelp = 40028,
   kCmdFullName = 997,
+  kCmdSnapshot = 888,
 };
 
 class ExplorerWindow : public QMainWindow {
@@ -95,6 +96,7 @@ class ExplorerWindow : public QMainWindow {
   void GoNext();
   void Recover();
   void Properties();
+  void EditFileSize();
   void ShowFullName();
   void HeaderClicked(int column);
   void ExpandTreeItem(QTreeWidgetItem* item);

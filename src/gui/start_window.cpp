@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "gui/texts.h"
+#include "gui/tool_dialogs.h"
 #include "gui/wait_windows.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -44,7 +46,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   QMenu* file = bar->addMenu(Tr(StringId::SelectDriveMenuFile));
   file->addAction(BeforeTab(Tr(StringId::SelectDriveMenuExit)), this, &StartWindow::reject);
   QMenu* options = bar->addMenu(Tr(StringId::SelectDriveMenuOptions));
-  Disabled(options, StringId::SelectDriveMenuConfigFolders);
+  options->addAction(Tr(StringId::SelectDriveMenuConfigFolders), this, &StartWindow::ConfigFolders)
+      ->setObjectName(QStringLiteral("configFolders"));
   QMenu* help = bar->addMenu(Tr(StringId::SelectDriveMenuHelp));
   Disabled(help, StringId::SelectDriveMenuContents);
   Disabled(help, StringId::SelectDriveMenuOnlineHelp);
@@ -75,11 +78,16 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
 
   tools_ = new QPushButton(Tr(StringId::SelectDriveTools), this);
   auto* toolsMenu = new QMenu(tools_);
-  Disabled(toolsMenu, StringId::PopupToolDriveSettings);
+  toolsMenu->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected)
+      ->setObjectName(QStringLiteral("driveSettings"));
   Disabled(toolsMenu, StringId::PopupImage);
-  Disabled(toolsMenu, StringId::PopupMountNtfsFromSector);
-  Disabled(toolsMenu, StringId::PopupToolConfigFolders);
+  toolsMenu->addAction(Tr(StringId::PopupMountNtfsFromSector), this, &StartWindow::MountNtfsFromSector)
+      ->setObjectName(QStringLiteral("mountNtfs"));
+  toolsMenu->addAction(Tr(StringId::PopupToolConfigFolders), this, &StartWindow::ConfigFolders);
   tools_->setMenu(toolsMenu);
+  tools_->setObjectName(QStringLiteral("toolsButton"));
+  auto* snapshot = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
+  connect(snapshot, &QShortcut::activated, this, [this] { WriteSnapshotReport(ui_, ProgramReportsFolder()); });
 
   refresh_ = new QPushButton(Tr(StringId::SelectDriveRefresh), this);
   refresh_->setObjectName(QStringLiteral("refreshButton"));
@@ -99,7 +107,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
 
   context_ = new QMenu(this);
   context_->addAction(Tr(StringId::PopupOpen), this, &StartWindow::OpenSelected);
-  Disabled(context_, StringId::PopupToolDriveSettings);
+  context_->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected)
+      ->setObjectName(QStringLiteral("driveSettings"));
   Disabled(context_, StringId::PopupImage);
   connect(devices_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     if (QTreeWidgetItem* item = devices_->itemAt(pos); item && item->data(0, kRowRole).isValid())
@@ -213,21 +222,57 @@ void StartWindow::AddImage(const QString& path) {
   Refresh();
 }
 
-void StartWindow::OpenSelected() {
-  if (busy()) return;
+std::optional<std::size_t> StartWindow::SelectedRow() {
   QTreeWidgetItem* item = devices_->currentItem();
   if (!item || !item->data(0, kRowRole).isValid()) {
     ui_.Show(Tr(StringId::PleaseSelectDrive), {}, MsgIcon::Information, MsgButtons::Ok);
-    return;
+    return std::nullopt;
   }
-  const auto row = static_cast<std::size_t>(item->data(0, kRowRole).toULongLong());
+  return static_cast<std::size_t>(item->data(0, kRowRole).toULongLong());
+}
+
+void StartWindow::OpenSelected() {
+  if (busy()) return;
+  const std::optional<std::size_t> row = SelectedRow();
+  if (!row) return;
+  StartOpen([this, r = *row] { return bridge_.Open(list_, r); });
+}
+
+void StartWindow::StartOpen(std::function<OpenOutcome()> open) {
   SetBusy(true);
   wait_ = new WaitWindow(this);
   wait_->show();
-  worker_.Start(workToken_, [this, row](WorkerToken&) {
-    const OpenOutcome outcome = bridge_.Open(list_, row);
+  worker_.Start(workToken_, [this, open = std::move(open)](WorkerToken&) {
+    const OpenOutcome outcome = open();
     QMetaObject::invokeMethod(this, [this, outcome] { Opened(outcome); }, Qt::QueuedConnection);
   });
+}
+
+void StartWindow::MountNtfsFromSector() {
+  if (busy() || list_.rows.empty()) return;
+  QTreeWidgetItem* item = devices_->currentItem();
+  const std::size_t selected =
+      item && item->data(0, kRowRole).isValid() ? static_cast<std::size_t>(item->data(0, kRowRole).toULongLong()) : 0;
+  MountNtfsDialog dialog(list_, selected, ui_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  StartOpen([this, row = dialog.row(), settings = dialog.settings()] {
+    return bridge_.OpenAtSector(list_, row, settings.manualStart, settings.manualCount);
+  });
+}
+
+void StartWindow::DriveSettingsOfSelected() {
+  if (busy()) return;
+  const std::optional<std::size_t> row = SelectedRow();
+  if (!row) return;
+  // The settings stay with the row until the list is read again.
+  DriveSettingsDialog dialog(list_.rows[*row].settings, this);
+  if (dialog.exec() == QDialog::Accepted) list_.rows[*row].settings = dialog.settings();
+}
+
+void StartWindow::ConfigFolders() {
+  UserRegistry registry(UserRegistry::DefaultPath());
+  ConfigFoldersDialog dialog(registry, SourceIdentity{}, ui_, this);  // nothing is opened yet
+  dialog.exec();
 }
 
 void StartWindow::Opened(OpenOutcome outcome) {

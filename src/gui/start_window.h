@@ -12,6 +12,8 @@
 #include <QDialog>
 
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <memory>
 #include <thread>
 
@@ -39,6 +41,9 @@ class StartWindow : public QDialog {
   void Refresh();
   void OpenImageDialog();
   void OpenSelected();
+  void MountNtfsFromSector();
+  void ConfigFolders();
+  void DriveSettingsOfSelected();
 
  protected:
   void reject() override;
@@ -49,6 +54,9 @@ class StartWindow : public QDialog {
   void AddImage(const QString& path);
   void Join();
   void Opened(OpenOutcome outcome);
+  std::optional<std::size_t> SelectedRow();
+  // Opens on the worker behind the wait window, then Opened.
+  void StartOpen(std::function<OpenOutcome()> open);
 
   CoreBridge& bridge_;
   QtUi& ui_;

@@ -9,6 +9,7 @@
 #include "gui/recovery_dialogs.h"
 #include "gui/start_window.h"
 #include "gui/texts.h"
+#include "gui/tool_dialogs.h"
 #include "gui/wait_windows.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
@@ -164,6 +165,40 @@ class Screenshots : public QObject {
     ui_.Status(u"/media/backup/Docs (RECOVERY)/Holiday 2024/IMG_20240712_181522.jpg");
     ui_.Progress(41, 120);
     Save(&saving, QStringLiteral("saving-data"));
+  }
+
+  // The tool windows in both languages.
+  void toolDialogs() {
+    DriveList list;
+    DriveLister lister;
+    lister.Refresh(list, ui_, {image_.toStdString()}, false, nullptr);
+    QVERIFY(!list.rows.empty());
+    UserRegistry registry(dir_.filePath(QStringLiteral("registry")).toStdString());
+    registry.Write("tp", dir_.filePath(QStringLiteral("KVTemp/")).toStdString());
+    std::optional<LoadedLanguage> german;  // loading it switches the texts: English first
+    for (const QString& suffix : {QString(), QStringLiteral("-de")}) {
+      if (!suffix.isEmpty()) {
+        german = LoadLanguage(std::string(KESTROVA_LANGUAGE_DIR) + "/", u"German");
+        SetCurrentLanguage(&german->file);
+      }
+      {
+        ConfigFoldersDialog folders(registry, SourceIdentity{}, ui_);
+        folders.show();
+        Save(&folders, QStringLiteral("configuration-folders") + suffix);
+        FileSizeDialog size(QStringLiteral("deleted.bin"), 7000, 0xFFFFFFFFu, ui_);
+        size.show();
+        Save(&size, QStringLiteral("edit-file-size") + suffix);
+        MountNtfsDialog mount(list, 0, ui_);
+        mount.show();
+        Save(&mount, QStringLiteral("mount-ntfs-from-sector") + suffix);
+        DriveSettingsDialog settings(DriveSettings{});
+        settings.show();
+        Save(&settings, QStringLiteral("advanced-drive-settings") + suffix);
+        for (QLabel* l : mount.findChildren<QLabel*>()) QVERIFY2(l->width() >= l->sizeHint().width(), qPrintable(l->text()));
+      }
+    }
+    SetCurrentLanguage(nullptr);
+    ResetTexts();
   }
 
   void germanExplorer() {

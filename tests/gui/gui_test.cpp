@@ -11,6 +11,8 @@
 #include "gui/texts.h"
 #include "gui/language_dialog.h"
 #include "gui/wait_windows.h"
+#include "gui/tool_dialogs.h"
+#include "shell/folders.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
 #include "common/text.h"
@@ -35,6 +37,9 @@
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QDir>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QRadioButton>
 
 #include <functional>
 
@@ -97,6 +102,23 @@ class GuiTest : public QObject {
     explorer.list()->setCurrentIndex(explorer.model().index(row, 0));
     QTest::keyClick(explorer.list(), Qt::Key_Space);
     QCOMPARE(explorer.model().data(explorer.model().index(row, 0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+  }
+
+  // Chooses the named entry of a pop-up menu with the keyboard once it shows.
+  static void ChooseFromMenu(const QString& actionName) {
+    WhenShown<QMenu>([actionName](QMenu* menu) {
+      for (QAction* a : menu->actions())
+        if (a->objectName() == actionName) menu->setActiveAction(a);
+      QTest::keyClick(menu, Qt::Key_Return);
+    });
+  }
+
+  // Answers the next message box and returns its text through `text`.
+  static void AnswerBox(QString* text) {
+    WhenShown<QMessageBox>([text](QMessageBox* box) {
+      *text = box->text();
+      QTest::keyClick(box, Qt::Key_Return);
+    });
   }
 
  private slots:
@@ -414,6 +436,231 @@ class GuiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
     SetCurrentLanguage(nullptr);
     ResetTexts();
+  }
+
+  void ctrlShiftF12WritesTheActivitySnapshot() {
+    CoreBridge bridge(ui_);
+    auto snapshotFrom = [this](QWidget* target) {
+      QString text;
+      AnswerBox(&text);
+      QTest::keyClick(target, Qt::Key_F12, Qt::ControlModifier | Qt::ShiftModifier);
+      QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 10000);
+      const QString path = text.section(QLatin1Char('\n'), 1);
+      QVERIFY2(path.startsWith(QString::fromStdString(ProgramReportsFolder())), qPrintable(text));
+      QVERIFY2(QFile::exists(path), qPrintable(path));
+      QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("VEH_REPORT_")));
+      QVERIFY(QFileInfo(path).size() > 0);
+    };
+    {
+      StartWindow start(bridge, ui_, {}, false);
+      start.show();
+      QVERIFY(QTest::qWaitForWindowActive(&start));
+      QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+      snapshotFrom(&start);
+    }
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    snapshotFrom(explorer.list());
+  }
+
+  void configurationFoldersAreCheckedBeforeAnythingIsStored() {
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    const QString good = dir_.filePath(QStringLiteral("config/temp"));
+    struct Case {
+      QString settings, temp, message;
+      bool stored;
+    };
+    const Case cases[] = {
+        {QStringLiteral("relative/folder"), good, Tr(StringId::PleaseEnterFullPathSettings), false},
+        {QString(), QStringLiteral("tmp"), Tr(StringId::PleaseEnterFullPathTemp), false},
+        {QString(), good, QString(), true},
+    };
+    for (const Case& c : cases) {
+      UserRegistry(UserRegistry::DefaultPath()).Write("tp", "");
+      UserRegistry(UserRegistry::DefaultPath()).Write("sp", "");
+      QString message;
+      bool closed = false;
+      WhenShown<ConfigFoldersDialog>([&](ConfigFoldersDialog* d) {
+        d->findChild<QLineEdit*>(QStringLiteral("settingsFolder"))->setText(c.settings);
+        d->findChild<QLineEdit*>(QStringLiteral("tempFolder"))->setText(c.temp);
+        if (!c.stored) AnswerBox(&message);
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+        if (!c.stored) {
+          QTRY_VERIFY_WITH_TIMEOUT(!message.isEmpty(), 10000);
+          QVERIFY(d->isVisible());  // the window stays for a correction
+          d->reject();
+        }
+        closed = true;
+      });
+      ChooseFromMenu(QStringLiteral("configFolders"));
+      QMenu* options = start.findChild<QMenuBar*>()->actions().at(1)->menu();
+      options->popup(start.mapToGlobal(QPoint(10, 10)));
+      QTRY_VERIFY_WITH_TIMEOUT(closed, 15000);
+      QCOMPARE(message, c.message);
+      const UserRegistry registry(UserRegistry::DefaultPath());
+      QVERIFY(!registry.Read("sp").has_value());
+      if (c.stored) {
+        QCOMPARE(QString::fromStdString(registry.Read("tp").value_or("")), good + QLatin1Char('/'));
+        QVERIFY(QDir(good).exists());
+      } else {
+        QVERIFY(!registry.Read("tp").has_value());
+      }
+    }
+    UserRegistry(UserRegistry::DefaultPath()).Write("tp", "");
+  }
+
+  void editedFileSizeIsTheSizeRecovered() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Docs")));
+    EntryModel& m = explorer.model();
+    QString deletedName;
+    for (int r = 0; r < m.rowCount(); ++r)
+      if (m.data(m.index(r, 0), Qt::DisplayRole).toString().endsWith(QStringLiteral("eleted.bin")))
+        deletedName = m.data(m.index(r, 0), Qt::DisplayRole).toString();
+    QVERIFY(!deletedName.isEmpty());
+    const int row = RowOf(m, deletedName);
+    explorer.list()->setCurrentIndex(m.index(row, 0));
+    // A value beyond the field's range is refused, then 3000 is taken.
+    QString refusal;
+    WhenShown<FileSizeDialog>([&refusal](FileSizeDialog* d) {
+      auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileSize"));
+      QCOMPARE(edit->text(), QStringLiteral("7000"));
+      edit->setText(QStringLiteral("99999999999"));
+      AnswerBox(&refusal);
+      QTest::keyClick(edit, Qt::Key_Return);
+      QTRY_VERIFY_WITH_TIMEOUT(!refusal.isEmpty(), 10000);
+      edit->setText(QStringLiteral("3000"));
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QTest::keyClick(explorer.list(), Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(std::uint64_t(m.item(row).entry.size), std::uint64_t{3000}, 15000);
+    QVERIFY(refusal.contains(QStringLiteral("4294967295")));
+    // A folder's size is not edited.
+    QString folderRefusal;
+    QVERIFY(explorer.GoToPath(QStringLiteral("/")));
+    explorer.list()->setCurrentIndex(m.index(RowOf(m, QStringLiteral("Docs")), 0));
+    AnswerBox(&folderRefusal);
+    QTest::keyClick(explorer.list(), Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(folderRefusal, Tr(StringId::FileSizeOnlyFiles), 10000);
+    // Back in the folder the list is read again: the edit belongs to that copy, so edit once more and recover.
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Docs")));
+    const int again = RowOf(m, deletedName);
+    explorer.list()->setCurrentIndex(m.index(again, 0));
+    WhenShown<FileSizeDialog>([](FileSizeDialog* d) {
+      auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileSize"));
+      edit->setText(QStringLiteral("3000"));
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    });
+    QTest::keyClick(explorer.list(), Qt::Key_S, Qt::AltModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(std::uint64_t(m.item(again).entry.size), std::uint64_t{3000}, 15000);
+    Check(explorer, deletedName);
+
+    const QString out = dir_.filePath(QStringLiteral("sized"));
+    WhenShown<SelectPathDialog>([out](SelectPathDialog* d) {
+      auto* path = d->findChild<QComboBox*>(QStringLiteral("path"));
+      QTest::keyClicks(path->lineEdit(), out);
+      QTest::keyClick(path->lineEdit(), Qt::Key_Return);
+    });
+    explorer.activateWindow();  // the dialogs had the focus; the keys go to the active window
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    QTest::keyClick(explorer.list(), Qt::Key_R, Qt::AltModifier);
+    // A lost first letter is written as '_'.
+    const QString written = out + QLatin1Char('/') + QString(deletedName).replace(QLatin1Char('?'), QLatin1Char('_'));
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.isEnabled() && QFile::exists(written), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(written).size(), qint64{3000}, 10000);
+    QCOMPARE(ReadAll(written), ReadAll(dir_.filePath(QStringLiteral("src/deleted.bin"))).left(3000));
+  }
+
+  void ntfsVolumeIsMountedFromATypedSector() {
+    if (!Have("mkntfs") || !Have("ntfscp")) QSKIP("mkntfs and ntfscp are needed (ntfs-3g)");
+    const QString outer = dir_.filePath(QStringLiteral("outer.img"));
+    QVERIFY(Run(QStringLiteral(
+                    "set -e; export PATH=$PATH:/sbin:/usr/sbin; d='%1'; truncate -s 16M \"$d/outer.img\";"
+                    "truncate -s 8M \"$d/inner.img\"; mkntfs -F -Q -q -s 512 -p 2048 -L KVNTFS \"$d/inner.img\";"
+                    "printf 'inside ntfs\\n' > \"$d/hello.txt\"; ntfscp -q \"$d/inner.img\" \"$d/hello.txt\" hello.txt;"
+                    "dd if=\"$d/inner.img\" of=\"$d/outer.img\" bs=512 seek=2048 conv=notrunc status=none")
+                    .arg(dir_.path())));
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    AddThroughDialog(start, outer);
+    QString refusal;
+    bool maxOk = false;
+    WhenShown<MountNtfsDialog>([&](MountNtfsDialog* d) {
+      auto* sector = d->findChild<QLineEdit*>(QStringLiteral("sector"));
+      auto* count = d->findChild<QLineEdit*>(QStringLiteral("count"));
+      QVERIFY(d->findChild<QComboBox*>(QStringLiteral("baseDrive"))->currentText().startsWith(QStringLiteral("(1) ")));
+      QCOMPARE(d->findChild<QComboBox*>(QStringLiteral("cluster"))->currentText(), QStringLiteral("4 kB"));
+      // Beyond the base drive: refused, both fields back to 0, the window stays.
+      sector->setText(QStringLiteral("30000"));
+      count->setText(QStringLiteral("5000"));
+      AnswerBox(&refusal);
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(!refusal.isEmpty(), 10000);
+      QCOMPARE(sector->text(), QStringLiteral("0"));
+      QCOMPARE(count->text(), QStringLiteral("0"));
+      QVERIFY(d->isVisible());
+      sector->setText(QStringLiteral("2048"));
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("maxButton")), Qt::LeftButton);
+      maxOk = count->text() == QStringLiteral("30720");
+      count->setText(QStringLiteral("16384"));
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    });
+    ChooseFromMenu(QStringLiteral("mountNtfs"));
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("toolsButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 30000);
+    QCOMPARE(refusal, Tr(StringId::MountNtfsBadRange));
+    QVERIFY(maxOk);
+    QCOMPARE(bridge.fsType(), FsType::Ntfs);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(RowOf(explorer.model(), QStringLiteral("hello.txt")) >= 0);
+  }
+
+  void forcedFileSystemReachesTheMount() {
+    const QString img = dir_.filePath(QStringLiteral("fat32-noboot.img"));
+    QVERIFY(Run(QStringLiteral(
+                    "set -e; export PATH=$PATH:/sbin:/usr/sbin MTOOLS_SKIP_CHECK=1; d='%1'; img='%2';"
+                    "truncate -s 64M \"$img\"; mkfs.vfat -F 32 -n KVF32 \"$img\" >/dev/null;"
+                    "printf 'fat32 data\\n' > \"$d/f32.txt\"; mcopy -i \"$img\" \"$d/f32.txt\" ::/F32.TXT;"
+                    "dd if=/dev/zero of=\"$img\" bs=512 count=1 conv=notrunc status=none")
+                    .arg(dir_.path(), img)));
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    AddThroughDialog(start, img);
+    auto* list = start.findChild<QTreeWidget*>(QStringLiteral("deviceList"));
+    QVERIFY(list->currentItem());
+    bool forced = false;
+    WhenShown<DriveSettingsDialog>([&forced](DriveSettingsDialog* d) {
+      auto* fs = d->findChild<QComboBox*>(QStringLiteral("fsChoice"));
+      QVERIFY(!fs->isEnabled());  // only with "Previously was another system:"
+      QTest::mouseClick(d->findChild<QRadioButton*>(QStringLiteral("overrideFs")), Qt::LeftButton, {}, QPoint(5, 5));
+      QVERIFY(fs->isEnabled());
+      fs->setCurrentIndex(1);  // FAT32
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+      forced = true;
+    });
+    ChooseFromMenu(QStringLiteral("driveSettings"));
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("toolsButton")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(forced, 15000);
+    // The forced type reaches the mount: its structure search runs (and on this
+    // image does not find the FAT32 structures, which the mount reports).
+    QString message;
+    AnswerBox(&message);
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("openButton")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!message.isEmpty(), 20000);
+    QCOMPARE(message, Tr(StringId::CantLocalizeFat32));
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
   }
 };
 

@@ -4,7 +4,9 @@
 #include "resources/strings.h"
 #include "scan/entry_ops.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <numeric>
 
 namespace kestrova {
 
@@ -116,6 +118,58 @@ int CompareByColumn(const ScanEntry& a, std::u16string_view aName, bool aFolder,
       return Order(a.rating, b.rating);
   }
   return 0;
+}
+
+namespace {
+
+template <typename Less>
+std::vector<std::size_t> StableOrder(std::size_t count, bool ascending, Less less) {
+  std::vector<std::size_t> order(count);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  if (ascending)
+    std::stable_sort(order.begin(), order.end(), less);
+  else
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return less(b, a); });
+  return order;
+}
+
+}  // namespace
+
+std::vector<std::size_t> SortedOrder(std::span<const ListSortItem> items, ListColumn column, bool ascending,
+                                     FsType fs) {
+  const std::size_t n = items.size();
+  if (column == ListColumn::Name || column == ListColumn::Type) {
+    // All folded texts in one buffer: one allocation instead of one per item.
+    std::vector<std::size_t> start(n + 1);
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      start[i] = total;
+      const ListSortItem& it = items[i];
+      total += column == ListColumn::Name ? it.name.size() : (it.folder ? 0 : Extension(it.name).size());
+    }
+    start[n] = total;
+    std::u16string folded(total, u'\0');
+    for (std::size_t i = 0; i < n; ++i) {
+      const ListSortItem& it = items[i];
+      const std::u16string_view text =
+          column == ListColumn::Name ? it.name : (it.folder ? std::u16string_view{} : Extension(it.name));
+      std::transform(text.begin(), text.end(), folded.begin() + static_cast<std::ptrdiff_t>(start[i]), LowerChar);
+    }
+    const std::u16string_view all(folded);
+    const auto key = [&](std::size_t i) { return all.substr(start[i], start[i + 1] - start[i]); };
+    // Code-unit order, shorter first on a common prefix: the same as CompareNoCase.
+    return StableOrder(n, ascending, [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+  }
+  std::vector<std::uint64_t> keys(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const ScanEntry& e = *items[i].entry;
+    switch (column) {
+      case ListColumn::Size: keys[i] = SizeOf(e, fs); break;
+      case ListColumn::Date: keys[i] = DateKey(e, fs); break;
+      default: keys[i] = e.rating; break;
+    }
+  }
+  return StableOrder(n, ascending, [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
 }
 
 }  // namespace kestrova

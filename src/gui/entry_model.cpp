@@ -8,6 +8,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <iterator>
 
 namespace kestrova::gui {
 
@@ -46,10 +47,17 @@ void EntryModel::SortBy(int column, bool ascending) {
   });
   const auto col = static_cast<ListColumn>(column);
   emit layoutAboutToBeChanged();
-  std::stable_sort(first, items_.end(), [&](const FolderItem& a, const FolderItem& b) {
-    const int c = CompareByColumn(a.entry, a.name, a.folder, b.entry, b.name, b.folder, col, fs_);
-    return ascending ? c < 0 : c > 0;
-  });
+  const auto front = static_cast<std::size_t>(first - items_.begin());
+  std::vector<ListSortItem> rows;
+  rows.reserve(items_.size() - front);
+  for (auto it = first; it != items_.end(); ++it) rows.push_back({&it->entry, it->name, it->folder});
+  const std::vector<std::size_t> order = SortedOrder(rows, col, ascending, fs_);
+  rows.clear();
+  std::vector<FolderItem> sorted;
+  sorted.reserve(items_.size());
+  std::move(items_.begin(), first, std::back_inserter(sorted));
+  for (const std::size_t i : order) sorted.push_back(std::move(items_[front + i]));
+  items_ = std::move(sorted);
   emit layoutChanged();
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace kestrova {
 namespace {
 
@@ -74,6 +77,88 @@ TEST(ListColumns, RatingShownAndSortKeys) {
   EXPECT_EQ(CompareByColumn(small, u"ABC", false, big, u"abc", false, ListColumn::Name, FsType::Fat32), 0);
   // Folders have no type: they sort before any extension.
   EXPECT_LT(CompareByColumn(small, u"x.zip", true, big, u"y.aaa", false, ListColumn::Type, FsType::Fat32), 0);
+}
+
+// The keyed sort must give exactly the order the pairwise comparison gives,
+// equal keys included (they keep their order in both directions).
+TEST(ListColumns, SortedOrderMatchesThePairwiseComparison) {
+  struct Row {
+    const char16_t* name;
+    bool folder;
+    std::uint64_t size;
+    std::uint16_t date;
+    std::uint8_t rating;
+  } table[] = {
+      {u"readme.TXT", false, 10, 0x5A21, 100},
+      {u"README.txt", false, 10, 0x5A21, 50},
+      {u"Readme.txt", false, 7, 0x5A22, 100},
+      {u"readme", false, 0, 0, 0},
+      {u"readme.txt.bak", false, 1ull << 33, 1, 255},
+      {u"Écran.png", false, 500, 0x4000, 20},
+      {u"écran.PNG", false, 500, 0x4000, 20},
+      {u"ecran.png", false, 499, 0x4001, 21},
+      {u"Ελληνικά.doc", false, 3, 2, 3},
+      {u"ελληνικά.DOC", false, 3, 2, 3},
+      {u"ΆΈΉ", true, 0, 0, 100},
+      {u"άέή", true, 0, 0, 100},
+      {u"Кириллица.zip", false, 4, 5, 6},
+      {u"кириллица.ZIP", false, 4, 5, 6},
+      {u"Ёлка", false, 1, 1, 1},
+      {u"ёлка", false, 1, 1, 1},
+      {u"file10", false, 10, 10, 10},
+      {u"file2", false, 2, 2, 2},
+      {u"FILE1", false, 1, 1, 1},
+      {u"0001", false, 0, 0, 0},
+      {u"9", false, 9, 9, 9},
+      {u"same", false, 1, 1, 1},
+      {u"same", false, 1, 1, 1},
+      {u"SAME", true, 1, 1, 1},
+      {u"?ame.jpg", false, 100, 3, 0},
+      {u"_x", false, 0, 0, 0},
+      {u"x.", false, 0, 0, 0},
+      {u".hidden", false, 0, 0, 0},
+      {u"", false, 0, 0, 0},
+      {u"ＦＵＬＬ.txt", false, 5, 5, 5},
+      {u"ｆｕｌｌ.TXT", false, 5, 5, 5},
+      {u"Łódź.tar", true, 8, 8, 8},
+      {u"łódź.tar", false, 8, 8, 8},
+  };
+  std::vector<ScanEntry> entries;
+  for (const Row& r : table) {
+    ScanEntry e = MakeScanEntry();
+    e.size = r.size;
+    e.SetFatDate(r.date);
+    e.SetFileTime(r.size * 3 + r.date);
+    e.rating = r.rating;
+    entries.push_back(e);
+  }
+  std::vector<ListSortItem> items;
+  for (std::size_t i = 0; i < entries.size(); ++i) items.push_back({&entries[i], table[i].name, table[i].folder});
+
+  for (const FsType fs : {FsType::Fat32, FsType::Ntfs}) {
+    for (int column = 0; column < kListColumns; ++column) {
+      for (const bool ascending : {true, false}) {
+        const auto col = static_cast<ListColumn>(column);
+        std::vector<std::size_t> expected(items.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = i;
+        std::stable_sort(expected.begin(), expected.end(), [&](std::size_t a, std::size_t b) {
+          const ListSortItem& x = items[a];
+          const ListSortItem& y = items[b];
+          const int c = CompareByColumn(*x.entry, x.name, x.folder, *y.entry, y.name, y.folder, col, fs);
+          return ascending ? c < 0 : c > 0;
+        });
+        EXPECT_EQ(SortedOrder(items, col, ascending, fs), expected)
+            << "column " << column << (ascending ? " ascending" : " descending");
+      }
+    }
+  }
+  // Equal names keep their order whichever way the list is sorted.
+  const auto down = SortedOrder(items, ListColumn::Name, false, FsType::Fat32);
+  const auto firstSame = std::find(down.begin(), down.end(), 21u);
+  ASSERT_NE(firstSame, down.end());
+  EXPECT_EQ(firstSame[1], 22u);
+  EXPECT_EQ(firstSame[2], 23u);
+  EXPECT_TRUE(SortedOrder({}, ListColumn::Name, true, FsType::Fat32).empty());
 }
 
 }  // namespace

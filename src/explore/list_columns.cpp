@@ -156,9 +156,44 @@ std::vector<std::size_t> SortedOrder(std::span<const ListSortItem> items, ListCo
       std::transform(text.begin(), text.end(), folded.begin() + static_cast<std::ptrdiff_t>(start[i]), LowerChar);
     }
     const std::u16string_view all(folded);
-    const auto key = [&](std::size_t i) { return all.substr(start[i], start[i + 1] - start[i]); };
+    // Names in a folder often share a start ("IMG_"); past the part common to
+    // all of them, the next eight characters packed into two numbers settle most
+    // comparisons without reaching into the text buffer.
+    std::size_t common = n == 0 ? 0 : start[1] - start[0];
+    for (std::size_t i = 1; i < n && common > 0; ++i) {
+      const std::size_t len = std::min(common, start[i + 1] - start[i]);
+      std::size_t k = 0;
+      while (k < len && folded[start[i] + k] == folded[k]) ++k;
+      common = k;
+    }
+    struct Key {
+      std::uint64_t head[2];  // characters common..common+7, zero past the end
+      std::size_t index;
+    };
+    std::vector<Key> keys(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      Key& key = keys[i];
+      key.index = i;
+      for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t at = start[i] + common + k;
+        std::uint64_t& part = key.head[k / 4];
+        part = (part << 16) | (at < start[i + 1] ? folded[at] : 0u);
+      }
+    }
     // Code-unit order, shorter first on a common prefix: the same as CompareNoCase.
-    return StableOrder(n, ascending, [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+    const auto rest = [&](std::size_t i) { return all.substr(start[i] + common, start[i + 1] - start[i] - common); };
+    const auto less = [&](const Key& a, const Key& b) {
+      if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+      if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
+      return rest(a.index) < rest(b.index);
+    };
+    if (ascending)
+      std::stable_sort(keys.begin(), keys.end(), less);
+    else
+      std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) { return less(b, a); });
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = keys[i].index;
+    return order;
   }
   std::vector<std::uint64_t> keys(n);
   for (std::size_t i = 0; i < n; ++i) {

@@ -152,6 +152,24 @@ TEST(ListColumns, SortedOrderMatchesThePairwiseComparison) {
       }
     }
   }
+  // Names sharing a start, shorter than it plus four, and with a NUL in them.
+  const std::u16string shared[] = {u"IMG_0010.jpg", u"img_0010.JPG", u"IMG_001",  u"img_",          u"IMG_",
+                                   u"IMG_0009.jpg", u"IMG_00",       u"img_0",    u"IMG_0010.jpg.1", u"IMG_1",
+                                   std::u16string(u"IMG_\0", 5),    u"IMG_\u0100", u"IMG_Ω", u"img_ω"};
+  std::vector<ListSortItem> prefixed;
+  for (const auto& name : shared) prefixed.push_back({&entries[0], name, false});
+  for (const ListColumn col : {ListColumn::Name, ListColumn::Type}) {
+    for (const bool ascending : {true, false}) {
+      std::vector<std::size_t> expected(prefixed.size());
+      for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = i;
+      std::stable_sort(expected.begin(), expected.end(), [&](std::size_t a, std::size_t b) {
+        const int c = CompareByColumn(entries[0], prefixed[a].name, false, entries[0], prefixed[b].name, false, col,
+                                      FsType::Fat32);
+        return ascending ? c < 0 : c > 0;
+      });
+      EXPECT_EQ(SortedOrder(prefixed, col, ascending, FsType::Fat32), expected) << (ascending ? "up" : "down");
+    }
+  }
   // Equal names keep their order whichever way the list is sorted.
   const auto down = SortedOrder(items, ListColumn::Name, false, FsType::Fat32);
   const auto firstSame = std::find(down.begin(), down.end(), 21u);

@@ -74,8 +74,15 @@ OpenOutcome CoreBridge::OpenAtSector(const DriveList& list, std::size_t row, std
   return MountOutcome(session_.MountAt(e.start + start, count), cantOpen);
 }
 
+std::vector<std::uint8_t> CoreBridge::ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) {
+  const std::lock_guard lock(readerMutex_);
+  if (!session_.mounted()) return {};
+  return session_.volume().ReadRange(entry, offset, length);
+}
+
 std::vector<FolderItem> CoreBridge::List(EntryHandle handle) {
   std::vector<FolderItem> items;
+  const std::lock_guard lock(readerMutex_);
   if (!session_.mounted()) return items;
   const FsType fs = session_.fsType();
   for (FoundEntry& f : session_.ListShown(handle, DisplayFilter{})) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <mutex>
 #include <vector>
 
 namespace kestrova::gui {
@@ -30,6 +31,7 @@ struct FolderItem {
   bool dotEntry = false;
   ColourCategory colour = ColourCategory::Existing;
   bool folder = false;
+  std::uint32_t key = 0;  // the position in the folder's own order (thumbnails find their item by it)
 };
 
 // A folder the explorer stands in: its handle and the names from the root.
@@ -80,6 +82,9 @@ class CoreBridge {
   EntryHandle FolderHandle(const ScanEntry& folder) { return session_.volume().FolderHandle(folder); }
   // The items of a folder in the reader's order (GUI thread; the display list is a copy).
   std::vector<FolderItem> List(EntryHandle handle);
+  // `length` bytes of an entry's data from `offset` into memory (any thread;
+  // serialised with List so the thumbnail worker and the GUI share the reader).
+  std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length);
   // "/a/b" as a folder (case-insensitive; the virtual folders at the root).
   std::optional<FolderPlace> ResolveFolder(const std::string& path);
   const std::string& sourcePath() const { return session_.sourcePath(); }
@@ -105,6 +110,7 @@ class CoreBridge {
  private:
   VolumeSession session_;
   std::unique_ptr<ReadErrorWindow> readErrors_;
+  std::mutex readerMutex_;
 };
 
 }  // namespace kestrova::gui

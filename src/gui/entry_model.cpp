@@ -27,7 +27,20 @@ EntryModel::EntryModel(FsType fs, const StatusColours& colours, QObject* parent)
 void EntryModel::SetItems(std::vector<FolderItem> items) {
   beginResetModel();
   items_ = std::move(items);
+  for (std::size_t i = 0; i < items_.size(); ++i) items_[i].key = static_cast<std::uint32_t>(i);
+  thumbnails_.clear();
   endResetModel();
+}
+
+void EntryModel::SetThumbnail(std::uint32_t key, const QImage& image) {
+  thumbnails_.insert(key, QPixmap::fromImage(image));
+  if (thumbnailsShown_ && !items_.empty())
+    emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole});
+}
+
+void EntryModel::SetThumbnailsShown(bool shown) {
+  thumbnailsShown_ = shown;
+  if (!items_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole});
 }
 
 void EntryModel::SetTitles(const QStringList& titles) {
@@ -109,6 +122,10 @@ QVariant EntryModel::data(const QModelIndex& index, int role) const {
       return CategoryColour(it.colour, colours_);
     case Qt::DecorationRole:
       if (col != ListColumn::Name) return {};
+      if (thumbnailsShown_) {
+        const auto found = thumbnails_.constFind(it.key);
+        if (found != thumbnails_.constEnd()) return *found;
+      }
       return QApplication::style()->standardIcon(it.folder || it.dotEntry ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
     case Qt::TextAlignmentRole:
       if (col == ListColumn::Size) return QVariant(Qt::AlignRight | Qt::AlignVCenter);

@@ -9,6 +9,9 @@
 
 #include <QAbstractTableModel>
 #include <QColor>
+#include <QHash>
+#include <QImage>
+#include <QPixmap>
 #include <QStringList>
 
 #include <vector>
@@ -25,6 +28,11 @@ class EntryModel : public QAbstractTableModel {
   EntryModel(FsType fs, const StatusColours& colours, QObject* parent = nullptr);
 
   void SetItems(std::vector<FolderItem> items);
+  // The Miniatures view: the decoded picture of the item with `key` stands in
+  // for its icon while thumbnails are shown.
+  void SetThumbnail(std::uint32_t key, const QImage& image);
+  void SetThumbnailsShown(bool shown);
+  bool HasThumbnail(std::uint32_t key) const { return thumbnails_.contains(key); }
   const std::vector<FolderItem>& items() const { return items_; }
   std::vector<FolderItem>& mutableItems() { return items_; }
   const FolderItem& item(int row) const { return items_.at(static_cast<std::size_t>(row)); }
@@ -48,6 +56,8 @@ class EntryModel : public QAbstractTableModel {
   FsType fs_;
   StatusColours colours_;
   std::vector<FolderItem> items_;
+  QHash<std::uint32_t, QPixmap> thumbnails_;
+  bool thumbnailsShown_ = false;
   QStringList titles_;
 };
 

@@ -9,6 +9,9 @@
 #include "scan/virtual_folders.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QListView>
+#include <QStackedWidget>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
@@ -198,7 +201,32 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
 
   auto* splitter = new QSplitter(this);
   splitter->addWidget(tree_);
-  splitter->addWidget(list_);
+  miniatures_ = new QListView(this);
+  miniatures_->setObjectName(QStringLiteral("miniatureList"));
+  miniatures_->setModel(model_);
+  miniatures_->setViewMode(QListView::IconMode);
+  miniatures_->setIconSize(QSize(ThumbnailLoader::kSide, ThumbnailLoader::kSide));
+  miniatures_->setGridSize(QSize(ThumbnailLoader::kSide + 40, ThumbnailLoader::kSide + 2 * fontMetrics().height()));
+  miniatures_->setResizeMode(QListView::Adjust);
+  miniatures_->setMovement(QListView::Static);
+  miniatures_->setUniformItemSizes(true);
+  miniatures_->setWordWrap(false);
+  miniatures_->setSelectionModel(list_->selectionModel());
+  connect(miniatures_, &QAbstractItemView::activated, this, &ExplorerWindow::Activate);
+  views_ = new QStackedWidget(this);
+  views_->addWidget(list_);
+  views_->addWidget(miniatures_);
+  thumbnails_ = new ThumbnailLoader(
+      [this](const ScanEntry& e, std::uint64_t offset, std::uint64_t length) {
+        return bridge_.ReadRange(e, offset, length);
+      },
+      this);
+  connect(thumbnails_, &ThumbnailLoader::Decoded, this,
+          [this](int generation, quint32 key, const QImage& image) {
+            if (generation == thumbnailGeneration_) model_->SetThumbnail(key, image);
+          },
+          Qt::QueuedConnection);
+  splitter->addWidget(views_);
   splitter->setStretchFactor(1, 1);
   splitter->setSizes({220, 700});
   auto* central = new QWidget(this);
@@ -280,7 +308,12 @@ void ExplorerWindow::BuildMenus() {
   QAction* details = AddCommand(view, kCmdDetails, StringId::PopupDetails);
   details->setCheckable(true);
   details->setChecked(true);
-  AddCommand(view, kCmdMiniatures, StringId::PopupMiniatures, {}, false);
+  QAction* miniatures = AddCommand(view, kCmdMiniatures, StringId::PopupMiniatures);
+  miniatures->setCheckable(true);
+  auto* viewMode = new QActionGroup(this);
+  viewMode->addAction(details);
+  viewMode->addAction(miniatures);
+  connect(miniatures, &QAction::toggled, this, &ExplorerWindow::ShowMiniatures);
   view->addSeparator();
   QAction* treeToggle = AddCommand(view, kCmdFoldersTree, StringId::MenuFoldersTree, QKeySequence(Qt::Key_F11));
   treeToggle->setCheckable(true);
@@ -405,6 +438,7 @@ void ExplorerWindow::ShowFolder(const FolderPlace& place, bool record) {
   }
   place_ = place;
   model_->SetItems(bridge_.List(place.handle));
+  LoadThumbnails();
   sortColumn_ = -1;
   sortClicks_ = 0;
   const QString text = PathText(place.names);
@@ -506,6 +540,7 @@ void ExplorerWindow::HeaderClicked(int column) {
   sortColumn_ = column;
   if (sortClicks_ == 3) {
     model_->SetItems(bridge_.List(place_.handle));
+    LoadThumbnails();
     sortColumn_ = -1;
     sortClicks_ = 0;
     return;
@@ -514,6 +549,7 @@ void ExplorerWindow::HeaderClicked(int column) {
 }
 
 void ExplorerWindow::Recover() {
+  thumbnails_->Stop();  // the recovery has the reader to itself
   std::vector<FolderItem>& items = model_->mutableItems();
   std::size_t marked = 0;
   for (const FolderItem& it : items) marked += EntryModel::Checkable(it) && it.entry.marked ? 1 : 0;
@@ -669,6 +705,31 @@ void ExplorerWindow::Retranslate() {
 void ExplorerWindow::closeEvent(QCloseEvent* event) {
   emit closed();
   QMainWindow::closeEvent(event);
+}
+
+void ExplorerWindow::ShowMiniatures(bool on) {
+  model_->SetThumbnailsShown(on);
+  views_->setCurrentWidget(on ? static_cast<QWidget*>(miniatures_) : list_);
+  LoadThumbnails();
+}
+
+void ExplorerWindow::LoadThumbnails() {
+  ++thumbnailGeneration_;
+  if (views_->currentWidget() != miniatures_) {
+    thumbnails_->Stop();
+    return;
+  }
+  std::vector<ThumbnailLoader::Job> jobs;
+  const FsType fs = bridge_.fsType();
+  for (const FolderItem& it : model_->items()) {
+    if (it.folder || it.dotEntry || !IsPictureName(it.name) || model_->HasThumbnail(it.key)) continue;
+    ThumbnailLoader::Job job;
+    job.key = it.key;
+    job.entry = it.entry;
+    job.size = fs == FsType::Exfat || fs == FsType::Ntfs ? it.entry.size : (it.entry.size & 0xFFFFFFFFu);
+    jobs.push_back(job);
+  }
+  thumbnails_->Start(std::move(jobs), thumbnailGeneration_);
 }
 
 }  // namespace kestrova::gui

@@ -8,6 +8,7 @@
 #include "gui/language_dialog.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
+#include "gui/thumbnail_loader.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -16,6 +17,8 @@
 #include <optional>
 
 class QComboBox;
+class QListView;
+class QStackedWidget;
 class QLineEdit;
 class QTableView;
 class QTreeWidget;
@@ -74,6 +77,7 @@ class ExplorerWindow : public QMainWindow {
   QAction* action(int command) const { return actions_.at(command); }
   EntryModel& model() { return *model_; }
   QTableView* list() const { return list_; }
+  QListView* miniatures() const { return miniatures_; }
   QString currentPath() const;
   // Goes into a folder given as "/a/b" (false when it names no folder).
   bool GoToPath(const QString& path);
@@ -109,12 +113,19 @@ class ExplorerWindow : public QMainWindow {
   // Every text again from the slots and the language file (after a language change).
   void Retranslate();
   void ShowCount();
+  // Details or Miniatures; the thumbnails of the folder's pictures load while the latter shows.
+  void ShowMiniatures(bool on);
+  void LoadThumbnails();
 
   CoreBridge& bridge_;
   QtUi& ui_;
   StatusColours colours_;
   EntryModel* model_;
   QTableView* list_;
+  QListView* miniatures_;
+  QStackedWidget* views_;
+  ThumbnailLoader* thumbnails_;
+  int thumbnailGeneration_ = 0;
   QTreeWidget* tree_;
   QComboBox* path_;
   QLineEdit* search_;

@@ -19,6 +19,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QImage>
+#include <QListView>
+#include <QPixmap>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -211,9 +214,51 @@ class GuiTest : public QObject {
     QCOMPARE(explorer.currentPath(), QStringLiteral("/Old/Deep"));
 
     // Commands of parts not built are present and disabled, never faked.
-    for (int c : {kCmdSaveSession, kCmdFind, kCmdHexView, kCmdRawScan, kCmdDisplayFiles, kCmdMiniatures})
+    for (int c : {kCmdSaveSession, kCmdFind, kCmdHexView, kCmdRawScan, kCmdDisplayFiles})
       QVERIFY(!explorer.action(c)->isEnabled());
     QVERIFY(explorer.action(kCmdRecover)->isEnabled());
+  }
+
+  void miniaturesShowTheDecodedPictureOfADeletedPng() {
+    // A picture made here, copied onto a fresh FAT image and deleted there.
+    const QString image = dir_.filePath(QStringLiteral("pictures.img"));
+    const QString png = dir_.filePath(QStringLiteral("red.png"));
+    QImage red(120, 60, QImage::Format_RGB32);
+    red.fill(QColor(220, 20, 30));
+    QVERIFY(red.save(png, "PNG"));
+    QVERIFY(Run(QStringLiteral("set -e; export PATH=$PATH:/sbin:/usr/sbin MTOOLS_SKIP_CHECK=1; img='%1';"
+                               "truncate -s 32M \"$img\"; mkfs.vfat -F 16 -n KVPIC \"$img\" >/dev/null;"
+                               "mcopy -i \"$img\" '%2' ::/red.png; mcopy -i \"$img\" '%2' ::/notes.txt;"
+                               "mdel -i \"$img\" ::/red.png")
+                    .arg(image, png)));
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    EntryModel& m = explorer.model();
+    const int row = RowOf(m, QStringLiteral("?ed.png"));
+    QVERIFY(row >= 0);
+    const int text = RowOf(m, QStringLiteral("notes.txt"));
+    QVERIFY(text >= 0);
+    QVERIFY(explorer.action(kCmdMiniatures)->isEnabled());
+
+    explorer.action(kCmdMiniatures)->trigger();
+    QVERIFY(explorer.miniatures()->isVisible());
+    QVERIFY(!explorer.list()->isVisible());
+    const std::uint32_t key = m.item(row).key;
+    QTRY_VERIFY_WITH_TIMEOUT(m.HasThumbnail(key), 15000);
+    const QVariant shown = m.data(m.index(row, 0), Qt::DecorationRole);
+    QCOMPARE(shown.typeId(), QMetaType::QPixmap);
+    const QImage thumb = shown.value<QPixmap>().toImage();
+    QCOMPARE(thumb.size(), QSize(96, 48));  // the picture's shape kept
+    QCOMPARE(QColor(thumb.pixel(48, 24)), QColor(220, 20, 30));
+    // A file that is no picture keeps its icon.
+    QCOMPARE(m.data(m.index(text, 0), Qt::DecorationRole).typeId(), QMetaType::QIcon);
+
+    // Back to details: the icon again, the table shown.
+    explorer.action(kCmdDetails)->trigger();
+    QVERIFY(explorer.list()->isVisible());
+    QCOMPARE(m.data(m.index(row, 0), Qt::DecorationRole).typeId(), QMetaType::QIcon);
   }
 
   void sortingCyclesAscendingDescendingAndOriginal() {

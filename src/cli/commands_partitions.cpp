@@ -1,5 +1,6 @@
 // "partitions SOURCE": every volume the partition tables (or their absence)
 // give; "mount SOURCE --partition N": the geometry the mount sets for one.
+#include "cli/browse.h"
 #include "cli/commands.h"
 #include "cli/entry_output.h"
 #include "cli/json_writer.h"
@@ -32,11 +33,12 @@ const char* TableKind(const PartitionListing& l) {
 }  // namespace
 
 int RunPartitions(const PartitionsOptions& o) {
-  ListedSource src;
-  if (int code = src.Open(o.source); code != kExitOk) return code;
-  src.device.Close();
-  const PartitionListing& listing = src.listing;
-  const std::vector<Listed>& rows = src.rows;
+  TerminalUi ui;
+  VolumeSession session(ui);
+  if (SessionStatus s = session.OpenSource(o.source); s != SessionStatus::Ok) return ReportSessionStatus(s, o.source);
+  session.device().Close();
+  const PartitionListing& listing = session.listing();
+  const std::vector<VolumeRow>& rows = session.rows();
 
   if (o.json) {
     JsonWriter json;
@@ -73,9 +75,9 @@ int RunPartitions(const PartitionsOptions& o) {
 }
 
 int RunMount(const MountOptions& o) {
-  ListedSource src;
-  SectorDevice& device = src.device;
-  TerminalUi& ui = src.ui;
+  TerminalUi ui;
+  VolumeSession session(ui);
+  SectorDevice& device = session.device();
   OpenedVolume opened;
   MountRequest request;
   if (o.raw) {
@@ -83,19 +85,18 @@ int RunMount(const MountOptions& o) {
     OpenRequest whole;
     if (!SourceRequest(o.source, whole)) return kExitCantOpen;
     whole.request = FsType::RawOther;
-    if (!OpenDevice(device, src.tables, ui, whole, opened)) return kExitCantOpen;
+    if (!OpenDevice(device, DriveTables{}, ui, whole, opened)) return kExitCantOpen;
     request.request = FsType::RawOther;
   } else {
-    if (int code = src.Open(o.source); code != kExitOk) return code;
-    const std::vector<Listed>& rows = src.rows;
+    if (SessionStatus s = session.OpenSource(o.source); s != SessionStatus::Ok) return ReportSessionStatus(s, o.source);
+    const std::vector<VolumeRow>& rows = session.rows();
     if (o.partition == 0 || o.partition > rows.size()) {
       std::fprintf(stderr, "kestrova-cli: %s has %zu volume(s); --partition takes 1..%zu (see 'partitions')\n",
                    o.source.c_str(), rows.size(), rows.size());
       return rows.empty() ? kExitNotFound : kExitUsage;
     }
-    DriveEntry entry = rows[o.partition - 1].entry;
-    if (int code = src.OpenVolume(o.source, entry, opened); code != kExitOk) return code;
-    request.partitionCount = entry.sectors;
+    if (session.OpenRow(o.partition - 1, opened) != SessionStatus::Ok) return kExitCantOpen;
+    request.partitionCount = rows[o.partition - 1].entry.sectors;
   }
   MountedVolume mounted;
   if (!MountVolume(device, ui, request, opened, mounted)) {

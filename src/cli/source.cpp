@@ -39,23 +39,4 @@ int OpenSource(const std::string& source, std::uint64_t start, std::uint64_t cou
   return kExitOk;
 }
 
-int ListedSource::Open(const std::string& source) {
-  OpenedVolume opened;
-  if (int code = OpenSource(source, 0, 0, device, tables, ui, opened); code != kExitOk) return code;
-  IdentifyContext ctx{device, 0, nullptr, nullptr};
-  listing = ListPartitions(ctx, device.deviceSectors == kAllOnes ? 0 : device.deviceSectors);
-  for (const DriveEntry& e : listing.volumes) rows.push_back({e, false});
-  for (const DriveEntry& e : listing.afterLast) rows.push_back({e, true});
-  return kExitOk;
-}
-
-int ListedSource::OpenVolume(const std::string& source, DriveEntry& entry, OpenedVolume& opened) {
-  OpenRequest request;
-  if (!SourceRequest(source, request)) return kExitCantOpen;
-  request.start = entry.start;
-  request.count = entry.sectors;
-  request.entry = &entry;
-  return OpenDevice(device, tables, ui, request, opened) ? kExitOk : kExitCantOpen;
-}
-
 }  // namespace kestrova::cli

@@ -98,6 +98,13 @@ SessionStatus VolumeSession::MountOnly() {
   return MountRow(0);
 }
 
+SessionStatus VolumeSession::OpenRow(std::size_t index, OpenedVolume& opened) {
+  if (index >= rows_.size()) return SessionStatus::BadVolume;
+  Unmount();
+  DriveEntry entry = rows_[index].entry;
+  return OpenVolumeOf(entry, opened);
+}
+
 SessionStatus VolumeSession::MountRow(std::size_t index) {
   ActivityMark activity(Fn::VolumeSessionMountRow);
   if (index >= rows_.size()) return SessionStatus::BadVolume;

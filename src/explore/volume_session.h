@@ -74,6 +74,9 @@ class VolumeSession {
   const PartitionListing& listing() const { return listing_; }
   const std::string& sourcePath() const { return path_; }
 
+  // Opens the row's volume (0-based) and identifies it, without mounting:
+  // for a caller that mounts it its own way.
+  SessionStatus OpenRow(std::size_t index, OpenedVolume& opened);
   // Mounts the row's volume (0-based) with its tables; Unsupported leaves it
   // mounted (geometry known) but without a reader.
   SessionStatus MountRow(std::size_t index);

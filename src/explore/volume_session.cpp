@@ -216,16 +216,34 @@ std::optional<VolumePath> VolumeSession::Resolve(const std::string& path) {
   const std::vector<std::string> parts = PathComponents(path);
   std::vector<std::u16string> wide;
   for (const std::string& part : parts) wide.push_back(ToUtf16(part));
-  if (auto folders = FindFolder(*volume_, wide)) return VolumePath{std::move(*folders), std::nullopt};
-  if (parts.empty()) return std::nullopt;
-  // A file: its name in its folder.
-  auto parent = FindFolder(*volume_, std::vector<std::u16string>(wide.begin(), wide.end() - 1));
-  if (!parent) return std::nullopt;
-  for (FoundEntry& f : volume_->List(parent->back(), {})) {
-    if (f.dotEntry || ToUtf8(f.name) != parts.back()) continue;
-    return VolumePath{std::move(*parent), std::move(f)};
+  if (parts.empty()) return VolumePath{{volume_->RootHandle()}, std::nullopt};
+  auto folders = FindFolder(*volume_, std::vector<std::u16string>(wide.begin(), wide.end() - 1));
+  if (!folders) return std::nullopt;
+  // The last component, from one listing of its folder: a folder (by name,
+  // case-insensitive; the virtual folders at the root), else a file by its name.
+  const std::u16string& last = wide.back();
+  if (folders->size() == 1) {
+    for (std::uint32_t marker : {kLostFilesMarker, kRawFilesMarker, kRebuildMarker}) {
+      if (CompareNoCase(VirtualFolderName(marker), last) != 0) continue;
+      folders->push_back(VirtualHandle(marker));
+      return VolumePath{std::move(*folders), std::nullopt};
+    }
   }
-  return std::nullopt;
+  bool folderSeen = false;  // the first folder of that name decides, as a path walk does
+  std::optional<FoundEntry> file;
+  for (FoundEntry& f : volume_->List(folders->back(), {})) {
+    if (f.dotEntry) continue;
+    if (!folderSeen && IsFolder(f.entry, volume_->Type()) && CompareNoCase(f.name, last) == 0) {
+      folderSeen = true;
+      if (f.entry.Kind() != EntryKind::Overwritten) {
+        folders->push_back(volume_->FolderHandle(f.entry));
+        return VolumePath{std::move(*folders), std::nullopt};
+      }
+    }
+    if (!file && ToUtf8(f.name) == parts.back()) file = std::move(f);
+  }
+  if (!file) return std::nullopt;
+  return VolumePath{std::move(*folders), std::move(file)};
 }
 
 SessionStatus VolumeSession::Mark(const std::vector<std::string>& paths, bool recursive, const DisplayFilter& filter,

@@ -6,6 +6,7 @@
 #include "fs/fat/fat_builder.h"
 #include "scan/lost_parents.h"
 #include "scan/virtual_folders.h"
+#include "scanner/lost_paths.h"
 #include "scanner/metadata_probes.h"
 #include "scanner/scan_driver.h"
 
@@ -300,6 +301,73 @@ TEST(LostParents, OneFolderPerMissingParent) {
       EXPECT_TRUE(IsRebuildFolder(f));
       EXPECT_EQ(VirtualFolderHandle(f), VirtualHandle(c.rebuilt[i] | 0x11000000u));
     }
+  }
+}
+
+TEST(LostPaths, FatFolderClimbsItsDotDotChain) {
+  struct Case {
+    const char* what;
+    bool bNamedInA;  // A still lists B
+    bool bIsFolder;  // B's cluster still begins with "." and ".."
+    std::u16string path;
+    std::vector<EntryHandle> handles;
+  };
+  const std::vector<Case> cases = {
+      {"three levels, chain intact", true, true, u"$:\\A\\B\\C", {2, 3, 4, 5}},
+      {"B no longer named in A", false, true, u"$:\\Lost files\\C", {VirtualHandle(kLostFilesMarker), 5}},
+      {"B overwritten", true, false, u"$:\\Lost files\\C", {VirtualHandle(kLostFilesMarker), 5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBuilder b{FsType::Fat32, 80000};
+    b.Entry(2, 0, "A          ", 0x10, 3, 0);
+    b.Chain({3});
+    b.DotEntries(3, 0);
+    if (c.bNamedInA) b.Entry(3, 2, "B          ", 0x10, 4, 0);
+    b.Chain({4});
+    if (c.bIsFolder) b.DotEntries(4, 3);
+    b.DotEntries(5, 4);  // C: free, found by the scan
+    FatContext& ctx = b.Mount();
+    ScanEntry e = MakeScanEntry();
+    e.SetFirstCluster(5);
+    const LostPath p = LostPathFat(ctx, e, u"C", VolumeRoot('$'));
+    EXPECT_EQ(p.path, c.path);
+    EXPECT_EQ(p.handles, c.handles);
+  }
+}
+
+TEST(LostPaths, NtfsParentsFromTheLostList) {
+  struct Rec {
+    std::uint64_t record, parent;
+    std::u16string name;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Rec> lost;
+    Rec entry;
+    std::u16string path;
+  };
+  const std::vector<Case> cases = {
+      {"parent is the root", {}, {40, 5, u"f.txt"}, u"$:\\f.txt"},
+      {"two collected parents", {{30, 5, u"A"}, {31, 30, u"B"}}, {40, 31, u"f.txt"}, u"$:\\A\\B\\f.txt"},
+      {"parent never collected", {{30, 5, u"A"}}, {40, 99, u"f.txt"}, u"$:\\Lost files\\f.txt"},
+      {"a loop of parents", {{30, 31, u"A"}, {31, 30, u"B"}}, {40, 31, u"f.txt"}, u"$:\\Lost files\\f.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResultLists lists;
+    lists.Reset();
+    for (const Rec& r : c.lost) {
+      ScanEntry e = MakeScanEntry();
+      e.recordNumber = r.record;
+      e.SetParentRecord(r.parent);
+      std::scoped_lock g(lists.lost.lock);
+      lists.lost.Add(e, &r.name);
+    }
+    ScanEntry e = MakeScanEntry();
+    e.recordNumber = c.entry.record;
+    e.SetParentRecord(c.entry.parent);
+    EXPECT_EQ(LostPathNtfs(lists.lost, e, c.entry.name, VolumeRoot('$')).path, c.path);
   }
 }
 

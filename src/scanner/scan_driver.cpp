@@ -160,6 +160,7 @@ ScanDriver::ScanDriver(ScanTarget target, ScanOptions options, const ScanPositio
     : t_(target), options_(options), pos_(resume ? *resume : MakeScanPosition()), shared_(pos_) {
   reader_ = std::make_unique<DeviceSectorReader>(t_.device);
   raw_ = std::make_unique<RawScanner>(*reader_);
+  resumed_ = resume != nullptr;
   if (resume && (resume->flags & kScanPosReverse)) options_.reverse = true;
   if (resume && (resume->flags & kScanPosNoRaw)) options_.raw = false;
 }
@@ -313,7 +314,9 @@ ScanEnd ScanDriver::Reverse(WorkerToken& token, Family& f) {
   const std::uint32_t bps = t_.device.sectorSize ? t_.device.sectorSize : 512;
   const std::uint64_t sectors = VolumeSectors(t_.device);
   constexpr std::size_t kTail = 32768;
-  const std::size_t windowBytes = static_cast<std::size_t>(kReverseWindowSectors * bps);
+  // 20 MiB whatever the sector size (40960 sectors of 512 bytes).
+  const std::uint64_t windowSectors = std::max<std::uint64_t>(1, kReverseWindowBytes / bps);
+  const std::size_t windowBytes = static_cast<std::size_t>(windowSectors * bps);
   std::vector<std::uint8_t> buffer(windowBytes + kTail, 14);
   pos_.flags |= kScanPosReverse;
   pos_.reverseWindowBytes = kReverseWindowBytes;
@@ -326,8 +329,8 @@ ScanEnd ScanDriver::Reverse(WorkerToken& token, Family& f) {
   while (pos_.currentSector > lower) {
     if (!Parked(token, abandoned)) break;
     const std::uint64_t end = pos_.currentSector;
-    const bool last = end - lower <= kReverseWindowSectors;
-    const std::uint64_t start = last ? lower : end - kReverseWindowSectors;
+    const bool last = end - lower <= windowSectors;
+    const std::uint64_t start = last ? lower : end - windowSectors;
     const auto count = static_cast<std::uint32_t>(end - start);
     const std::size_t bytes = std::size_t{count} * bps;
     if (last) {
@@ -391,7 +394,16 @@ ScanResult ScanDriver::Run(WorkerToken& token) {
   raw_->control.stop = &stopMirror_;
   raw_->progressBase.clusterSize = bytesPerCluster_;
   raw_->ResetScanItems();
-  raw_->RebuildTypeCounts(t_.lists.raw);  // a resumed scan numbers on
+  if (resumed_) {
+    raw_->RebuildTypeCounts(t_.lists.raw);  // a resumed scan numbers on
+  } else {
+    // A new scan starts the RAW results over: the same files are met again.
+    // The lost list keeps what the folders and the MFT gave; its appends skip
+    // what is listed already.
+    std::scoped_lock g(t_.lists.raw.lock);
+    t_.lists.raw.names.Clear();
+    t_.lists.raw.records.Recreate();
+  }
 
   if (!options_.reverse) {
     if (pos_.freeTotal == 0) pos_.freeTotal = family->FreeTotal();

@@ -41,7 +41,6 @@ struct ScanTarget {
 
 // Largest run read at once, and the reverse search's window.
 inline constexpr std::uint64_t kScanRunBytes = 1u << 20;
-inline constexpr std::uint64_t kReverseWindowSectors = 40960;
 inline constexpr std::uint32_t kReverseWindowBytes = 0x1400000;
 
 class ScanDriver {
@@ -82,7 +81,8 @@ class ScanDriver {
   std::chrono::steady_clock::time_point started_{};
   std::atomic<std::int64_t> runningNanos_{0};
   std::array<std::atomic<std::uint32_t>, kScanItemCount> typeCounts_{};
-  std::atomic<bool> stopMirror_{false};  // the token's stop, for the RAW routines
+  std::atomic<bool> stopMirror_{false};
+  bool resumed_ = false;  // the token's stop, for the RAW routines
 };
 
 }  // namespace kestrova

@@ -11,6 +11,7 @@ packages=(
   gzip
   sleuthkit  # the peer tool the benchmarks compare with
   qt6-base-dev xvfb xauth  # the desktop program, its tests and their screenshots under Xvfb
+  gddrescue  # the imaging benchmark's peer
 )
 
 missing=()

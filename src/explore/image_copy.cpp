@@ -13,6 +13,15 @@ SessionStatus ImageCopy::Prepare(const ImageChoice& choice, ImageRequest& reques
   request.retryBad = choice.retryBad;
   request.chunkSectors = choice.chunkSectors;
   request.source = IdentityOfSource(session_.sourcePath());
+  if (choice.byRange) {
+    if (choice.start >= device.deviceSectors) return SessionStatus::BadVolume;
+    request.start = choice.start;
+    request.count = device.deviceSectors - choice.start;
+    if (choice.count != 0 && choice.count < request.count) request.count = choice.count;
+    if (choice.start != 0 || choice.count != 0)
+      request.bootReplacement = BootReplacementSector(device, request.start, request.count, choice.fsName);
+    return SessionStatus::Ok;
+  }
   if (!choice.row) {
     request.start = 0;
     request.count = device.deviceSectors;

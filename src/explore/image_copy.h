@@ -16,6 +16,11 @@ namespace kestrova {
 
 struct ImageChoice {
   std::optional<std::size_t> row;  // a row of the session's listing (0-based); none: the whole source
+  // Or a volume given by place (a row of the drive list): `count` sectors from
+  // `start` (0: to the end of the source), named `fsName` by its listing.
+  bool byRange = false;
+  std::uint64_t start = 0, count = 0;
+  std::u16string fsName;
   std::string outputPath;
   std::string mapPath;             // optional; an existing one resumes
   bool retryBad = false;

@@ -6,6 +6,7 @@
 #include "gui/texts.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -153,7 +154,8 @@ void CreateImageOfRow(const DriveList& list, std::size_t row, QtUi& ui, QWidget*
   proposed.replace(QLatin1Char('/'), QLatin1Char('_'));
   if (proposed.isEmpty()) proposed = QStringLiteral("image");
   const SourceIdentity source = IdentityOfSource(CoreBridge::DevicePathOf(list, row));
-  QString chosen = proposed + QStringLiteral(".img");
+  proposed += QStringLiteral(".img");
+  QString chosen, folder;
   for (;;) {
     QFileDialog dialog(parent, Tr(StringId::SaveImageFile));
     dialog.setObjectName(QStringLiteral("saveImageDialog"));
@@ -162,11 +164,14 @@ void CreateImageOfRow(const DriveList& list, std::size_t row, QtUi& ui, QWidget*
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(Tr(StringId::ImageFilter));
     dialog.setDefaultSuffix(QStringLiteral("img"));
-    dialog.selectFile(chosen);
+    // After a refusal the folder stays and the name is proposed afresh, not the refused file.
+    if (!folder.isEmpty()) dialog.setDirectory(folder);
+    dialog.selectFile(proposed);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     chosen = dialog.selectedFiles().front();
     // The image must not be written onto the drive it copies.
     if (PathIsOnSource(chosen.toStdString(), source)) {
+      folder = QFileInfo(chosen).absolutePath();
       ui.Show(Tr(StringId::PleaseSelectAnotherDrive), Tr(StringId::CaptionOverwriteProtection), MsgIcon::Warning,
               MsgButtons::Ok);
       continue;

@@ -729,6 +729,7 @@ class GuiTest : public QObject {
               WhenShown<QFileDialog>(
                   [&, out](QFileDialog* again) {
                     auto* name = again->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                    QCOMPARE(name->text(), QStringLiteral("KVGUI.img"));  // proposed afresh, not the refused file
                     name->setText(out);
                     WhenShown<QMessageBox>([&](QMessageBox* end) {
                       done = end->text();

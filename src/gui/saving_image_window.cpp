@@ -68,7 +68,7 @@ SavingImageWindow::SavingImageWindow(const DriveList& list, std::size_t row, con
   buttons->addWidget(pause_);
   buttons->addWidget(abort_);
   layout->addLayout(buttons);
-  loc_.AddControl(1, pause_);
+  // "&Pause" and "&Resume" come from their slots as the button toggles.
   loc_.AddControl(2, abort_);
   loc_.Apply(u"WINDOW_SAVING_IMAGE");
 

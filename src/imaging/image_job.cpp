@@ -26,16 +26,37 @@ struct Piece {
 };
 
 // The pieces of the image still to read: runs of the map that are untried (and
-// bad, on a retry), cut at the chunk size.
-std::vector<Piece> PiecesToRead(const ImageMap& map, bool retryBad, std::uint32_t chunk) {
-  std::vector<Piece> pieces;
-  for (const MapRun& run : map.Runs()) {
-    if (run.status == MapStatus::Good || (run.status == MapStatus::Bad && !retryBad)) continue;
-    for (std::uint64_t at = 0; at < run.count; at += chunk)
-      pieces.push_back({run.start + at, static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk, run.count - at))});
+// bad, on a retry), cut at the chunk size as the copy goes (a list of every
+// piece of a large disk would be large itself).
+class PieceWalk {
+ public:
+  PieceWalk(const ImageMap& map, bool retryBad, std::uint32_t chunk) : chunk_(chunk) {
+    for (const MapRun& run : map.Runs())
+      if (run.status == MapStatus::Untried || (run.status == MapStatus::Bad && retryBad)) runs_.push_back(run);
   }
-  return pieces;
-}
+  std::uint64_t Sectors() const {
+    std::uint64_t n = 0;
+    for (const MapRun& r : runs_) n += r.count;
+    return n;
+  }
+  bool Next(Piece& piece) {
+    while (index_ < runs_.size() && offset_ >= runs_[index_].count) {
+      ++index_;
+      offset_ = 0;
+    }
+    if (index_ >= runs_.size()) return false;
+    const MapRun& run = runs_[index_];
+    piece = {run.start + offset_, static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk_, run.count - offset_))};
+    offset_ += piece.count;
+    return true;
+  }
+
+ private:
+  std::vector<MapRun> runs_;
+  std::uint32_t chunk_;
+  std::size_t index_ = 0;
+  std::uint64_t offset_ = 0;
+};
 
 bool IsFullError(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
@@ -278,9 +299,8 @@ ImageResult RunImageJob(SectorDevice& device, const ImageRequest& request, Worke
     if (device.ReadDeviceSectors(request.start + *request.bootReplacement, boot, 1) != ReadOk) boot.clear();
   }
 
-  const std::vector<Piece> pieces = PiecesToRead(map, request.retryBad, chunk);
-  std::uint64_t toRead = 0;
-  for (const Piece& p : pieces) toRead += p.count;
+  PieceWalk pieces(map, request.retryBad, chunk);
+  const std::uint64_t toRead = pieces.Sectors();
   token.SetTotal(request.count);
   token.SetDone(request.count - toRead);
   std::uint64_t knownBad = request.retryBad ? 0 : map.Count(MapStatus::Bad);
@@ -292,7 +312,8 @@ ImageResult RunImageJob(SectorDevice& device, const ImageRequest& request, Worke
     ChunkWriter writer(fd, ss, map, request.mapPath, std::chrono::milliseconds(request.mapIntervalMs), token, result);
     std::vector<std::uint64_t> unreadable;
     std::size_t turn = 0;
-    for (const Piece& piece : pieces) {
+    Piece piece{};
+    while (pieces.Next(piece)) {
       if (!token.WaitWhilePaused() || token.StopRequested()) {
         result.status = ImageStatus::Aborted;
         break;

@@ -12,6 +12,7 @@ packages=(
   sleuthkit  # the peer tool the benchmarks compare with
   testdisk  # photorec, the peer of the RAW scan benchmark
   qt6-base-dev xvfb xauth  # the desktop program, its tests and their screenshots under Xvfb
+  gddrescue  # the imaging benchmark's peer
 )
 
 missing=()

@@ -127,6 +127,9 @@ enum class Fn : std::uint16_t {
   WriteEfsStream,
   WriteFatFile,
   WriteNtfsData,
+  SearchWalk,
+  SearchContent,
+  HexViewFetch,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

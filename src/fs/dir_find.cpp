@@ -35,9 +35,7 @@ bool NextFromVirtualFolder(DirFind& f, FsType fs, const SignatureExtensions* ext
   while (f.listIndex < list.size()) {
     const ScanEntry e = list.at(f.listIndex++);
     std::u16string name = DisplayName(e, list.NameOf(e), extensions ? *extensions : kNone);
-    const bool shown = fs == FsType::Ntfs
-                           ? PassesNtfsFilter(e, name, IsFolder(e, fs), f.filter)
-                           : PassesFilter(e, name, IsFolder(e, fs), f.filter);
+    const bool shown = PassesFamilyFilter(e, name, IsFolder(e, fs), f.filter, fs);
     if (!f.unfiltered && !shown) continue;
     out.entry = e;
     out.name = std::move(name);

@@ -36,11 +36,15 @@ struct Lister {
   // Lists one folder; `stack` holds the clusters of the folders being walked,
   // so a crafted ".." or a cluster loop can never recurse forever.
   void Walk(EntryHandle handle, const std::string& path, std::set<EntryHandle>& stack, bool root) {
-    std::vector<FoundEntry> entries = volume.List(handle, filter);
+    // A walk lists folders even where the filter hides them, to reach what they hold.
+    DisplayFilter listed = filter;
+    if (o.recursive && listed.flags != show::kEverything) listed.flags |= show::kFolders;
+    std::vector<FoundEntry> entries = volume.List(handle, listed);
     std::stable_partition(entries.begin(), entries.end(),
                           [&](const FoundEntry& f) { return IsFolder(f.entry, volume.Type()); });
     for (const FoundEntry& f : entries) {
       if (f.dotEntry || f.entry.attributes == 0x08 || f.entry.attributes == 0x28) continue;
+      if (!volume.Shown(f.entry, f.name, filter)) continue;
       Print(path, f);
     }
     if (root) {

@@ -217,9 +217,9 @@ class Walker {
         Report(childPath);
         const bool foldersShown = filter_.flags == show::kEverything || (filter_.flags & show::kFolders) ||
                                   fs_ == FsType::Exfat;
-        // A content search finds files: a folder has no content to match.
-        const bool contentSearch = request_.advanced && criteria_.useData;
-        if (e.Kind() != EntryKind::VirtualFolder && foldersShown && !contentSearch &&
+        // A search by size or content finds files: a folder has neither to match.
+        const bool filesOnly = request_.advanced && (criteria_.useData || criteria_.useSize);
+        if (e.Kind() != EntryKind::VirtualFolder && foldersShown && !filesOnly &&
             PassesFamilyFilter(e, f.name, true, filter_, fs_) && MatchName(f.name, text_) &&
             (!request_.advanced || PassesCriteria(e, f.name, true, fs_, criteria_))) {
           if (const auto end = Add(f, path)) return end;

@@ -17,8 +17,8 @@ data_mb=$("$cli" search "$img" --json 2>/dev/null | grep -o '"size":[0-9]*,"fold
   awk '{ s += $1 } END { printf "%.1f", s / 1048576 }')
 img_mb=$(awk -v b="$(stat -c %s "$img")" 'BEGIN { printf "%.1f", b / 1048576 }')
 cat "$img" > /dev/null
-ours=$(seconds "$cli" search "$img" --contains-hex "DE AD BE EF 4B 56 53 52 43 48 00 FF")
-pattern=$(printf '\xDE\xAD\xBE\xEF\x4B\x56\x53\x52\x43\x48\x00\xFF')
+ours=$(seconds "$cli" search "$img" --contains-hex "DE AD BE EF 4B 56 53 52 43 48 7F FF")
+pattern=$(printf '\xDE\xAD\xBE\xEF\x4B\x56\x53\x52\x43\x48\x7F\xFF')
 grep_s=$(seconds env LC_ALL=C grep -c -a -F "$pattern" "$img")
 echo "content search, kestrova-cli: $(printf '%.2f' "$ours") s for $data_mb MiB of files: $(awk -v m="$data_mb" -v s="$ours" 'BEGIN { printf "%.0f", m / s }') MB/s"
 echo "grep -c over the raw image:   $(printf '%.2f' "$grep_s") s for $img_mb MiB: $(awk -v m="$img_mb" -v s="$grep_s" 'BEGIN { printf "%.0f", m / s }') MB/s"

@@ -1,4 +1,5 @@
 #include "gui/explorer_window.h"
+#include "gui/hex_view_window.h"
 
 #include "common/text.h"
 #include "explore/list_columns.h"
@@ -339,7 +340,12 @@ void ExplorerWindow::BuildMenus() {
   AddCommand(scan, kCmdBreak, StringId::MenuBreak, {}, false);
 
   QMenu* tools = AddMenu(StringId::ExplorerMenuTools);
-  AddCommand(tools, kCmdHexView, StringId::PopupHexView, QKeySequence(Qt::CTRL | Qt::Key_H), false);
+  connect(AddCommand(tools, kCmdHexView, StringId::PopupHexView, QKeySequence(Qt::CTRL | Qt::Key_H)),
+          &QAction::triggered, this, [this] {
+            const QModelIndex focus = list_->currentIndex();
+            if (!focus.isValid() || model_->item(focus.row()).folder) return;
+            OpenHexView(this, bridge_, model_->item(focus.row()).entry, model_->item(focus.row()).name);
+          });
   connect(AddCommand(tools, kCmdEditFileSize, StringId::PopupEditFileSize, QKeySequence(Qt::ALT | Qt::Key_S)),
           &QAction::triggered, this, &ExplorerWindow::EditFileSize);
   connect(AddCommand(tools, kCmdProperties, StringId::PopupProperties, QKeySequence(Qt::ALT | Qt::Key_Return)),

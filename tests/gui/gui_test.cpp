@@ -4,6 +4,7 @@
 #include "gui/core_bridge.h"
 #include "gui/entry_model.h"
 #include "gui/explorer_window.h"
+#include "gui/hex_view_window.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
 #include "gui/recovery_dialogs.h"
@@ -214,7 +215,7 @@ class GuiTest : public QObject {
     QCOMPARE(explorer.currentPath(), QStringLiteral("/Old/Deep"));
 
     // Commands of parts not built are present and disabled, never faked.
-    for (int c : {kCmdSaveSession, kCmdFind, kCmdHexView, kCmdRawScan, kCmdDisplayFiles})
+    for (int c : {kCmdSaveSession, kCmdRawScan})
       QVERIFY(!explorer.action(c)->isEnabled());
     QVERIFY(explorer.action(kCmdRecover)->isEnabled());
   }
@@ -669,6 +670,48 @@ class GuiTest : public QObject {
     ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
     explorer.show();
     QVERIFY(RowOf(explorer.model(), QStringLiteral("hello.txt")) >= 0);
+  }
+
+  void hexViewShowsTheFocusedFileAndIsReusedForTheNext() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    Enter(explorer, QStringLiteral("Docs"));
+    explorer.list()->setCurrentIndex(explorer.model().index(RowOf(explorer.model(), QStringLiteral("keep.txt")), 0));
+    explorer.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    QTest::keyClick(explorer.list(), Qt::Key_H, Qt::ControlModifier);
+    auto* hex = explorer.findChild<HexViewWindow*>(QStringLiteral("WINDOW_HEX_VIEW"));
+    QVERIFY(hex);
+    QTRY_VERIFY(hex->isVisible());
+    QCOMPARE(hex->windowTitle(), QStringLiteral("keep.txt - ") + Tr(StringId::HexViewTitle));
+    QCOMPARE(hex->view()->totalRows(), 1u);
+    QCOMPARE(hex->view()->RowText(0),
+             QStringLiteral("0000000000  6B 65 70 74 0A                                     kept.           "));
+    // The next entry reuses the window; keys scroll by rows and pages.
+    explorer.list()->setCurrentIndex(explorer.model().index(RowOf(explorer.model(), QStringLiteral("photo.jpg")), 0));
+    explorer.action(kCmdHexView)->trigger();
+    QCOMPARE(explorer.findChildren<HexViewWindow*>().size(), 1);
+    QCOMPARE(hex->windowTitle(), QStringLiteral("photo.jpg - ") + Tr(StringId::HexViewTitle));
+    HexListView* view = hex->view();
+    QCOMPARE(view->totalRows(), 12500u);
+    QTest::keyClick(view, Qt::Key_Down);
+    QCOMPARE(view->firstRow(), 1u);
+    QTest::keyClick(view, Qt::Key_PageDown);
+    QCOMPARE(view->firstRow(), 1u + static_cast<std::uint64_t>(view->visibleRows()));
+    QTest::keyClick(view, Qt::Key_End);
+    QCOMPARE(view->firstRow(), 12500u - static_cast<std::uint64_t>(view->visibleRows()));
+    QTest::keyClick(view, Qt::Key_Home);
+    QCOMPARE(view->firstRow(), 0u);
+    // Rows within one cluster are drawn from the one cached block.
+    view->RowText(0);
+    const std::uint64_t reads = view->cache()->reads();
+    view->RowText(1);
+    view->RowText(2);
+    QCOMPARE(view->cache()->reads(), reads);
+    hex->close();
   }
 
   void forcedFileSystemReachesTheMount() {

@@ -1,4 +1,5 @@
 #include "gui/explorer_window.h"
+#include "gui/filter_window.h"
 #include "gui/hex_view_window.h"
 
 #include "common/text.h"
@@ -320,7 +321,17 @@ void ExplorerWindow::BuildMenus() {
   treeToggle->setCheckable(true);
   treeToggle->setChecked(true);
   connect(treeToggle, &QAction::toggled, tree_, &QWidget::setVisible);
-  AddCommand(view, kCmdDisplayFiles, StringId::MenuDisplayFiles, QKeySequence(Qt::Key_F7), false);
+  connect(AddCommand(view, kCmdDisplayFiles, StringId::MenuDisplayFiles, QKeySequence(Qt::Key_F7)),
+          &QAction::triggered, this, [this] {
+            bool created = false;
+            DisplayFilterWindow* w = OpenDisplayFilter(this, bridge_.displayFilter(), colours_, created);
+            if (!created) return;
+            connect(w, &DisplayFilterWindow::applied, this, [this] { ShowFolder(place_, false); });
+            connect(w, &DisplayFilterWindow::coloursChanged, this, [this](const StatusColours& c) {
+              colours_ = c;
+              model_->SetColours(c);
+            });
+          });
   AddCommand(view, kCmdOldPartitions, StringId::MenuOldPartitions, {}, false);
   view->addSeparator();
   connect(AddCommand(view, kCmdRefresh, StringId::MenuRefresh, QKeySequence(Qt::Key_F5)), &QAction::triggered, this,

@@ -4,6 +4,7 @@
 #include "gui/core_bridge.h"
 #include "gui/entry_model.h"
 #include "gui/explorer_window.h"
+#include "gui/filter_window.h"
 #include "gui/hex_view_window.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
@@ -712,6 +713,49 @@ class GuiTest : public QObject {
     view->RowText(2);
     QCOMPARE(view->cache()->reads(), reads);
     hex->close();
+  }
+
+  void displayFilterWindowNarrowsTheListAndItsPresetsFillTheMasks() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    Enter(explorer, QStringLiteral("Docs"));
+    EntryModel& m = explorer.model();
+    QVERIFY(RowOf(m, QStringLiteral("keep.txt")) >= 0);
+    QVERIFY(RowOf(m, QStringLiteral("?eleted.bin")) >= 0);
+    explorer.action(kCmdDisplayFiles)->trigger();
+    auto* w = explorer.findChild<DisplayFilterWindow*>(QStringLiteral("WINDOW_DISPLAY_FILES"));
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QVERIFY(w->findChild<QCheckBox*>(QStringLiteral("autoRefresh"))->isChecked());
+    // On the box's indicator: a box stretched by its layout is wider than its text.
+    auto tick = [](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2)); };
+    // Existing off: with "Auto refresh" the list is narrowed at once.
+    tick(w->box(show::kExisting));
+    QVERIFY(!w->box(show::kExisting)->isChecked());
+    QCOMPARE(bridge.displayFilter().Snapshot().flags & show::kExisting, 0u);
+    QCOMPARE(RowOf(m, QStringLiteral("keep.txt")), -1);
+    QVERIFY(RowOf(m, QStringLiteral("?eleted.bin")) >= 0);
+    // Existing on again, the "Graphic" preset: its masks in the box, only pictures listed.
+    tick(w->box(show::kExisting));
+    tick(w->preset(FilterPreset::Graphic));
+    QVERIFY(w->masks()->text().startsWith(QStringLiteral("*.bmp, *.jpg")));
+    QVERIFY(RowOf(m, QStringLiteral("photo.jpg")) >= 0);
+    QCOMPARE(RowOf(m, QStringLiteral("keep.txt")), -1);
+    // Without "Auto refresh" nothing changes until "&Refresh".
+    tick(w->findChild<QCheckBox*>(QStringLiteral("autoRefresh")));
+    tick(w->preset(FilterPreset::AnyFile));
+    QCOMPARE(RowOf(m, QStringLiteral("keep.txt")), -1);
+    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("refresh")), Qt::LeftButton);
+    QVERIFY(RowOf(m, QStringLiteral("keep.txt")) >= 0);
+    // A colour restored to its default reaches the list.
+    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("restoreAllColours")), Qt::LeftButton);
+    const int gone = RowOf(m, QStringLiteral("?eleted.bin"));
+    QCOMPARE(m.data(m.index(gone, 0), Qt::ForegroundRole).value<QColor>(), CategoryColour(m.item(gone).colour, w->colours()));
+    bridge.displayFilter().Set(DisplayFilter{});
+    w->close();
   }
 
   void forcedFileSystemReachesTheMount() {

@@ -1,6 +1,7 @@
 #include "gui/explorer_window.h"
 #include "gui/filter_window.h"
 #include "gui/hex_view_window.h"
+#include "gui/search_window.h"
 
 #include "common/text.h"
 #include "explore/list_columns.h"
@@ -11,6 +12,7 @@
 #include "scan/virtual_folders.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QActionGroup>
 #include <QListView>
 #include <QStackedWidget>
@@ -197,7 +199,6 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   search_ = new QLineEdit(top);
   search_->setObjectName(QStringLiteral("search"));
   search_->setPlaceholderText(Tr(StringId::SearchCueBanner));
-  search_->setEnabled(false);  // the search is not built yet
   search_->setMaximumWidth(200);
   row->addWidget(search_);
 
@@ -338,9 +339,47 @@ void ExplorerWindow::BuildMenus() {
           [this] { ShowFolder(place_, false); });
 
   QMenu* search = AddMenu(StringId::ExplorerMenuSearch);
-  AddCommand(search, kCmdFind, StringId::MenuFind, QKeySequence(Qt::CTRL | Qt::Key_F), false);
-  AddCommand(search, kCmdAdvancedSearch, StringId::PopupAdvancedSearch, {}, false);
-  AddCommand(search, kCmdBreakSearch, StringId::MenuBreakSearch, {}, false);
+  {
+    bool created = false;
+    SearchController* searcher = SearchOf(this, bridge_, created);
+    QAction* find = AddCommand(search, kCmdFind, StringId::MenuFind, QKeySequence(Qt::CTRL | Qt::Key_F));
+    QAction* advanced = AddCommand(search, kCmdAdvancedSearch, StringId::PopupAdvancedSearch);
+    QAction* stop = AddCommand(search, kCmdBreakSearch, StringId::MenuBreakSearch, {}, false);
+    connect(find, &QAction::triggered, this, [this] {
+      search_->setFocus();
+      search_->selectAll();
+    });
+    auto start = [this, searcher, stop](bool isAdvanced) {
+      if (search_->text().isEmpty()) {
+        QApplication::beep();
+        search_->setFocus();
+        return;
+      }
+      if (searcher->Start(search_->text(), isAdvanced)) stop->setEnabled(true);
+    };
+    connect(search_, &QLineEdit::returnPressed, this, [start] { start(false); });
+    connect(advanced, &QAction::triggered, this, [this, searcher, start] {
+      AdvancedSearchDialog dialog(searcher->criteria(), bridge_.fsType(), ui_, this);
+      if (dialog.exec() != QDialog::Accepted) return;
+      search_->setText(QStringLiteral("*"));
+      start(true);
+    });
+    connect(stop, &QAction::triggered, searcher, &SearchController::Stop);
+    connect(searcher, &SearchController::progress, this, [this](const QString& folder) {
+      if (!folder.isEmpty()) statusBar()->showMessage(folder);
+    });
+    connect(searcher, &SearchController::finished, this,
+            [this, stop](const std::vector<FolderItem>& items, const QString& title, SearchEnd end) {
+              stop->setEnabled(false);
+              model_->SetItems(items);
+              setWindowTitle(title);
+              ShowCount();
+              if (end == SearchEnd::Truncated)
+                ui_.Show(Tr(StringId::SearchTruncated), Tr(StringId::Caption), MsgIcon::Error, MsgButtons::Ok);
+              else if (end == SearchEnd::MemoryLow)
+                ui_.Show(Tr(StringId::SearchMemoryLow), Tr(StringId::Caption), MsgIcon::Error, MsgButtons::Ok);
+            });
+  }
 
   QMenu* scan = AddMenu(StringId::ExplorerMenuScan);
   AddCommand(scan, kCmdPauseScan, StringId::MenuPauseScan, QKeySequence(Qt::Key_F10), false);

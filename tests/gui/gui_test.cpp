@@ -6,6 +6,7 @@
 #include "gui/explorer_window.h"
 #include "gui/filter_window.h"
 #include "gui/hex_view_window.h"
+#include "gui/search_window.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
 #include "gui/recovery_dialogs.h"
@@ -25,6 +26,7 @@
 #include <QListView>
 #include <QPixmap>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -756,6 +758,51 @@ class GuiTest : public QObject {
     QCOMPARE(m.data(m.index(gone, 0), Qt::ForegroundRole).value<QColor>(), CategoryColour(m.item(gone).colour, w->colours()));
     bridge.displayFilter().Set(DisplayFilter{});
     w->close();
+  }
+
+  void searchBoxAndAdvancedSearchShowTheirResultsInTheList() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    EntryModel& m = explorer.model();
+    auto* box = explorer.findChild<QLineEdit*>(QStringLiteral("search"));
+    QVERIFY(box->isEnabled());
+    box->setText(QStringLiteral("keep"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), QStringLiteral("Search results of \"keep\""), 10000);
+    QVERIFY(RowOf(m, QStringLiteral("keep.txt")) >= 0);
+    QVERIFY(RowOf(m, QStringLiteral("?eep.txt")) >= 0);
+    QCOMPARE(m.rowCount(), 2);
+    QVERIFY(!explorer.action(kCmdBreakSearch)->isEnabled());
+
+    // An odd HEX length is refused and the dialog stays; masks find the picture.
+    QString refusal;
+    WhenShown<AdvancedSearchDialog>([&refusal](AdvancedSearchDialog* d) {
+      d->group(1)->setChecked(true);
+      d->kind(DataKind::Hex)->setChecked(true);
+      d->dataBox()->setCurrentText(QStringLiteral("4D5"));
+      AnswerBox(&refusal);
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("search")), Qt::LeftButton);
+      QVERIFY(d->isVisible());
+      d->group(1)->setChecked(false);
+      d->group(0)->setChecked(true);
+      d->maskBox()->setCurrentText(QStringLiteral("*.JPG"));
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("search")), Qt::LeftButton);
+    });
+    explorer.action(kCmdAdvancedSearch)->trigger();
+    QCOMPARE(refusal, Tr(StringId::SearchHexParity));
+    QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), Tr(StringId::AdvancedSearchResults), 10000);
+    QCOMPARE(box->text(), QStringLiteral("*"));
+    QCOMPARE(m.rowCount(), 1);
+    QVERIFY(RowOf(m, QStringLiteral("photo.jpg")) >= 0);
+
+    // Nothing found.
+    box->setText(QStringLiteral("no-such-name"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), Tr(StringId::NothingFound), 10000);
+    QCOMPARE(m.rowCount(), 0);
   }
 
   void forcedFileSystemReachesTheMount() {

@@ -40,6 +40,11 @@ int HexListView::visibleRows() const {
   return static_cast<int>(std::clamp<std::int64_t>(rows, 0, static_cast<std::int64_t>(std::min<std::uint64_t>(rows_, 1u << 30))));
 }
 
+int HexListView::LineWidth() const {
+  const int cw = QFontMetrics(font_).horizontalAdvance(QLatin1Char('0'));
+  return 4 + (12 + 48 + 3 + 16 + 2) * cw + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+}
+
 void HexListView::SetEntry(HexBlockCache::ReadFn read, std::uint64_t blockSize, std::uint64_t size) {
   cache_ = std::make_unique<HexBlockCache>(std::move(read), blockSize);
   cache_->Reset(size);
@@ -143,8 +148,7 @@ HexViewWindow::HexViewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(view_);
-  const int cw = QFontMetrics(view_->font()).horizontalAdvance(QLatin1Char('0'));
-  resize(std::max(640, 4 + (12 + 48 + 3 + 16 + 2) * cw + view_->verticalScrollBar()->sizeHint().width()), 480);
+  resize(std::max(640, view_->LineWidth()), 480);
 }
 
 void HexViewWindow::ShowEntry(CoreBridge& bridge, const ScanEntry& entry, const std::u16string& name) {

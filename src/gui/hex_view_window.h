@@ -28,6 +28,8 @@ class HexListView : public QAbstractScrollArea {
   std::uint64_t firstRow() const { return first_; }
   std::uint64_t totalRows() const { return rows_; }
   int visibleRows() const;
+  // The width that shows the offset, byte and character columns whole.
+  int LineWidth() const;
   void ScrollToRow(std::uint64_t row);
   // The text of a shown row (for tests and copying).
   QString RowText(std::uint64_t row);

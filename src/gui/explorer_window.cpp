@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCompleter>
 #include <QActionGroup>
 #include <QListView>
 #include <QStackedWidget>
@@ -356,10 +357,15 @@ void ExplorerWindow::BuildMenus() {
         return;
       }
       if (searcher->Start(search_->text(), isAdvanced)) stop->setEnabled(true);
+      // The box offers what was searched before.
+      auto* completer = new QCompleter(searcher->mainHistory(), search_);
+      completer->setCaseSensitivity(Qt::CaseInsensitive);
+      if (search_->completer()) search_->completer()->deleteLater();
+      search_->setCompleter(completer);
     };
     connect(search_, &QLineEdit::returnPressed, this, [start] { start(false); });
     connect(advanced, &QAction::triggered, this, [this, searcher, start] {
-      AdvancedSearchDialog dialog(searcher->criteria(), bridge_.fsType(), ui_, this);
+      AdvancedSearchDialog dialog(searcher->criteria(), searcher->history(), bridge_.fsType(), ui_, this);
       if (dialog.exec() != QDialog::Accepted) return;
       search_->setText(QStringLiteral("*"));
       start(true);

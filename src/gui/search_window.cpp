@@ -32,8 +32,9 @@ const char16_t* const kMaskPresets[] = {
 
 }  // namespace
 
-AdvancedSearchDialog::AdvancedSearchDialog(SearchCriteria& criteria, FsType fs, QtUi& ui, QWidget* parent)
-    : QDialog(parent), criteria_(criteria), fs_(fs), ui_(ui) {
+AdvancedSearchDialog::AdvancedSearchDialog(SearchCriteria& criteria, QStringList& history, FsType fs, QtUi& ui,
+                                           QWidget* parent)
+    : QDialog(parent), criteria_(criteria), history_(history), fs_(fs), ui_(ui) {
   setObjectName(QStringLiteral("WINDOW_ADVANCED_SEARCH"));
   setWindowTitle(Tr(StringId::AdvancedSearchCaption));
   auto* layout = new QVBoxLayout(this);
@@ -57,6 +58,7 @@ AdvancedSearchDialog::AdvancedSearchDialog(SearchCriteria& criteria, FsType fs, 
   data_ = new QComboBox(this);
   data_->setEditable(true);
   data_->setObjectName(QStringLiteral("data"));
+  data_->addItems(history_);
   dataLayout->addWidget(data_, 0, 0, 1, 3);
   const StringId kindTexts[] = {StringId::SearchAscii, StringId::SearchUnicode, StringId::SearchHex};
   for (int i = 0; i < 3; ++i) {
@@ -197,7 +199,7 @@ void AdvancedSearchDialog::Search() {
     data_->setFocus();
     return;
   }
-  if (c.useData && data_->findText(data_->currentText()) < 0) data_->insertItem(0, data_->currentText());
+  if (c.useData && !history_.contains(data_->currentText())) history_.prepend(data_->currentText());
   criteria_ = c;
   accept();
 }
@@ -216,6 +218,7 @@ SearchController::~SearchController() {
 
 bool SearchController::Start(const QString& text, bool advanced) {
   if (text.isEmpty()) return false;
+  if (!mainHistory_.contains(text)) mainHistory_.prepend(text);
   SearchRequest request;
   request.text = text.left(static_cast<int>(kSearchTextMax)).toStdU16String();
   request.advanced = advanced;

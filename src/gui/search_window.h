@@ -25,8 +25,9 @@ namespace kestrova::gui {
 class AdvancedSearchDialog : public QDialog {
   Q_OBJECT
  public:
-  // Shows `criteria`; "&Search" writes them back after they are checked.
-  AdvancedSearchDialog(SearchCriteria& criteria, FsType fs, QtUi& ui, QWidget* parent = nullptr);
+  // Shows `criteria`; "&Search" writes them back after they are checked and
+  // adds the data text to `history` (the data box's drop-down) when it is new.
+  AdvancedSearchDialog(SearchCriteria& criteria, QStringList& history, FsType fs, QtUi& ui, QWidget* parent = nullptr);
 
   QGroupBox* group(int index) const { return groups_[index]; }  // masks, data, size, attributes, date
   QComboBox* dataBox() const { return data_; }
@@ -39,6 +40,7 @@ class AdvancedSearchDialog : public QDialog {
   void Search();
 
   SearchCriteria& criteria_;
+  QStringList& history_;
   FsType fs_;
   QtUi& ui_;
   QGroupBox* groups_[5] = {};
@@ -69,8 +71,10 @@ class SearchController : public QObject {
   void Stop() { runner_.Stop(); }
   bool running() const { return runner_.running(); }
   SearchCriteria& criteria() { return criteria_; }
-  // The advanced-search history (the data box's drop-down).
+  // The advanced-search history (the data box's drop-down) and the main one
+  // (the search box's completions): texts searched this run, newest first.
   QStringList& history() { return history_; }
+  const QStringList& mainHistory() const { return mainHistory_; }
 
  signals:
   // The folder being walked (shortened), while the search runs.
@@ -85,6 +89,7 @@ class SearchController : public QObject {
   SearchRunner runner_;
   SearchCriteria criteria_;
   QStringList history_;
+  QStringList mainHistory_;
   QTimer timer_;
   std::uint64_t seen_ = 0;
   QString title_;

@@ -222,7 +222,8 @@ class Screenshots : public QObject {
     Save(filter, QStringLiteral("display-files"));
     filter->close();
     SearchCriteria criteria;
-    AdvancedSearchDialog search(criteria, FsType::Fat16, ui_, &explorer);
+    QStringList history{QStringLiteral("invoice")};
+    AdvancedSearchDialog search(criteria, history, FsType::Fat16, ui_, &explorer);
     search.show();
     Save(&search, QStringLiteral("advanced-search"));
     auto* box = explorer.findChild<QLineEdit*>(QStringLiteral("search"));

@@ -26,6 +26,7 @@
 #include <QListView>
 #include <QPixmap>
 #include <QComboBox>
+#include <QCompleter>
 #include <QGroupBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -776,6 +777,7 @@ class GuiTest : public QObject {
     QVERIFY(RowOf(m, QStringLiteral("?eep.txt")) >= 0);
     QCOMPARE(m.rowCount(), 2);
     QVERIFY(!explorer.action(kCmdBreakSearch)->isEnabled());
+    QVERIFY(box->completer() && box->completer()->model()->index(0, 0).data().toString() == QStringLiteral("keep"));
 
     // An odd HEX length is refused and the dialog stays; masks find the picture.
     QString refusal;

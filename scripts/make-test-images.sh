@@ -236,6 +236,23 @@ else
   note "mkfs.exfat missing (exfatprogs): exFAT images skipped"
 fi
 
+# An NTFS file of 5 GiB that is all a hole but for two markers, the second
+# past 4 GiB (the hex view's 64-bit offsets): /huge.bin, "KVSTART" at 0 and
+# "KVPAST4G" at 4 GiB + 0x1230. Not in the manifest: only the hex view tests use it.
+if have mkntfs && have ntfs-3g && [ -e /dev/fuse ]; then
+  f="$out/ntfs-sparse.img"; rm -f "$f"; truncate -s 16M "$f"
+  mnt=$(mktemp -d)
+  if mkntfs -q -F -f -L KVSPARSE "$f" >/dev/null 2>&1 && ntfs-3g "$f" "$mnt" >/dev/null 2>&1; then
+    truncate -s 5G "$mnt/huge.bin"
+    printf 'KVSTART' | dd of="$mnt/huge.bin" bs=1 conv=notrunc status=none
+    printf 'KVPAST4G' | dd of="$mnt/huge.bin" bs=1 seek=$(( (4 << 30) + 0x1230 )) conv=notrunc status=none
+    sync && umount "$mnt" || rm -f "$f"
+  else
+    rm -f "$f"; note "ntfs-3g could not mount: ntfs-sparse.img skipped"
+  fi
+  rm -rf "$mnt"
+fi
+
 # A heavily fragmented NTFS file: a volume filled with 2 KiB files, every other
 # one (by its place on disk) deleted, then two large files written into the
 # holes. Their run lists outgrow the base record: an attribute list names two

@@ -60,6 +60,7 @@ struct LsOptions {
   bool json = false;
   bool noMft = false;         // NTFS: do not collect the MFT
   bool scan = false;          // run the free-space scan first ("Lost files", "Rebuild", "RAW files")
+  std::string status;         // "deleted,overwritten,...": the display filter's status boxes
 };
 int RunLs(const LsOptions& options);
 
@@ -76,6 +77,7 @@ struct RecoverOptions {
   bool json = false;
   bool noMft = false;
   bool scan = false;  // run the free-space scan first
+  std::string status;  // as ls
 };
 int RunRecover(const RecoverOptions& options);
 
@@ -103,5 +105,34 @@ struct ImageOptions {
   bool json = false;
 };
 int RunImage(const ImageOptions& options);
+struct SearchOptions {
+  std::string source;
+  std::size_t partition = 0;
+  std::string name;        // the search box text (default "*")
+  std::string mask;        // "*.jpg, *.png"
+  std::string size;        // ">=1MB"
+  unsigned tolerance = 0;  // percent, for "="
+  std::string attributes;  // "hidden,readonly"
+  std::string date;        // YYYY-MM-DD
+  unsigned days = 0;
+  bool before = false, after = false;
+  std::string contains, containsUnicode, containsHex;
+  bool caseSensitive = false, wholeWord = false;
+  std::string status;
+  std::size_t limit = 0;   // 0: the 200,000 cap
+  bool json = false;
+  bool noMft = false;
+};
+int RunSearch(const SearchOptions& options);
+
+struct HexdumpOptions {
+  std::string source;
+  std::size_t partition = 0;
+  std::string path;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;  // 0: to the end
+  bool noMft = false;
+};
+int RunHexdump(const HexdumpOptions& options);
 
 }  // namespace kestrova::cli

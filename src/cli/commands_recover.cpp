@@ -84,6 +84,15 @@ int RunRecover(const RecoverOptions& o) {
       filter.masks = DisplayFilter::SplitMasks(ToUtf16(o.mask));
     }
   }
+  if (!o.status.empty()) {
+    std::string bad;
+    if (!ParseStatusList(o.status, filter.flags, bad)) {
+      std::fprintf(stderr, "kestrova-cli: --status: unknown status \"%s\"\n", EscapeControls(bad).c_str());
+      return kExitUsage;
+    }
+    if (o.deletedOnly) filter.flags &= ~show::kExisting;
+    filter.masks = DisplayFilter::SplitMasks(ToUtf16(o.mask));
+  }
 
   // The marked entries: the named files, or the contents of the named folders.
   std::vector<MarkedEntry> marked;

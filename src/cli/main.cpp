@@ -63,6 +63,8 @@ int main(int argc, char** argv) {
   lsCmd->add_flag("--json", ls.json, "Print JSON");
   lsCmd->add_flag("--no-mft", ls.noMft, "NTFS: do not collect the MFT (only what a scan finds is listed)");
   lsCmd->add_flag("--scan", ls.scan, "Scan the free space first (\"Lost files\", \"Rebuild\", \"RAW files\")");
+  lsCmd->add_option("--status", ls.status,
+                    "Show only these: existing,deleted,overwritten,notdetected,encrypted,compressed,metafiles,files,folders");
 
   RecoverOptions recover;
   auto* rec = app.add_subcommand("recover", "Copy files and folders of a FAT, exFAT or NTFS volume to a folder on another device");
@@ -86,6 +88,39 @@ int main(int argc, char** argv) {
   scanCmd->add_flag("--no-raw", scan.noRaw, "Look for lost folders and records only, not for file headers");
   scanCmd->add_flag("--reverse", scan.reverse, "Read the whole volume from its end (a damaged file system)");
   scanCmd->add_flag("--json", scan.json, "Print JSON");
+  rec->add_option("--status", recover.status, "Recover only what this filter shows (as ls --status)");
+
+  SearchOptions search;
+  auto* srch = app.add_subcommand("search", "Find entries by name, size, attributes, date or content anywhere on a volume");
+  srch->add_option("source", search.source, "Image file or block device")->required();
+  srch->add_option("--partition", search.partition, "Volume number as 'partitions' lists it");
+  srch->add_option("--name", search.name, "Text the name contains, or a pattern with '*' (default: every name)");
+  srch->add_option("--mask", search.mask, "File masks, e.g. \"*.jpg, *.png\"");
+  srch->add_option("--size", search.size, "Size relation, e.g. \">=1MB\", \"<10kB\", \"=2GB\"");
+  srch->add_option("--tolerance", search.tolerance, "Percent either side for --size \"=...\"")->check(CLI::Range(0, 100));
+  srch->add_option("--attr", search.attributes, "Attributes all present: archive,hidden,compressed,readonly,system,encrypted,directory");
+  auto* date = srch->add_option("--date", search.date, "Date YYYY-MM-DD (same day, or with --days/--before/--after)");
+  auto* days = srch->add_option("--days", search.days, "Days either side of --date")->check(CLI::Range(0, 365))->needs(date);
+  auto* before = srch->add_flag("--before", search.before, "Before --date")->needs(date)->excludes(days);
+  srch->add_flag("--after", search.after, "After --date")->needs(date)->excludes(days)->excludes(before);
+  srch->add_option("--contains", search.contains, "Files containing this text (ASCII/UTF-8)");
+  srch->add_option("--contains-unicode", search.containsUnicode, "Files containing this text as UTF-16");
+  srch->add_option("--contains-hex", search.containsHex, "Files containing these bytes, e.g. \"DE AD BE EF\"");
+  srch->add_flag("--case", search.caseSensitive, "Content text: case sensitive");
+  srch->add_flag("--whole-word", search.wholeWord, "Content text: whole words only");
+  srch->add_option("--status", search.status, "Consider only these (as ls --status)");
+  srch->add_option("--limit", search.limit, "Stop after this many results (default 200000)");
+  srch->add_flag("--json", search.json, "Print JSON");
+  srch->add_flag("--no-mft", search.noMft, "NTFS: do not collect the MFT");
+
+  HexdumpOptions hexdump;
+  auto* hex = app.add_subcommand("hexdump", "Print an entry's data as the hex view shows it");
+  hex->add_option("source", hexdump.source, "Image file or block device")->required();
+  hex->add_option("path", hexdump.path, "The entry, '/'-separated (virtual folders too: \"/RAW files/...\")")->required();
+  hex->add_option("--partition", hexdump.partition, "Volume number as 'partitions' lists it");
+  hex->add_option("--offset", hexdump.offset, "First byte (rounded down to its row)");
+  hex->add_option("--length", hexdump.length, "Bytes to show (default: to the end)");
+  hex->add_flag("--no-mft", hexdump.noMft, "NTFS: do not collect the MFT");
 
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");
@@ -119,5 +154,7 @@ int main(int argc, char** argv) {
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);
   if (*img) return RunImage(image);
+  if (*srch) return RunSearch(search);
+  if (*hex) return RunHexdump(hexdump);
   return kExitUsage;
 }

@@ -143,6 +143,9 @@ enum class Fn : std::uint16_t {
   ImageWriteChunk,
   ImageBootReplacement,
   CliImage,
+  SearchWalk,
+  SearchContent,
+  HexViewFetch,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

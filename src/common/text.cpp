@@ -161,8 +161,12 @@ bool GlobMatch(std::u16string_view name, std::u16string_view pattern) {
 
 bool MatchName(std::u16string_view nameIn, std::u16string_view patternIn) {
   if (patternIn == u"*") return true;
-  const std::u16string name = ToLower(nameIn);
-  const std::u16string pattern = ToLower(patternIn);
+  // Folded into buffers kept per thread: a search matches millions of names.
+  thread_local std::u16string name, pattern;
+  name.assign(nameIn);
+  pattern.assign(patternIn);
+  std::transform(name.begin(), name.end(), name.begin(), LowerChar);
+  std::transform(pattern.begin(), pattern.end(), pattern.begin(), LowerChar);
   if (pattern.find(u'*') == std::u16string::npos) {
     if (pattern.empty()) return true;
     for (std::size_t at = 0; at + pattern.size() <= name.size(); ++at)

@@ -114,9 +114,7 @@ bool NextFromVirtualFolder(DirFind& f, FsType fs, const SignatureExtensions* ext
     const ScanEntry e = list.at(f.listIndex++);
     if (f.rawType >= 0 && (e.Kind() != EntryKind::Raw || FolderOfRow(e.RawSignature()) != typeName)) continue;
     std::u16string name = DisplayName(e, list.NameOf(e), extensions ? *extensions : kTable);
-    const bool shown = fs == FsType::Ntfs
-                           ? PassesNtfsFilter(e, name, IsFolder(e, fs), f.filter)
-                           : PassesFilter(e, name, IsFolder(e, fs), f.filter);
+    const bool shown = PassesFamilyFilter(e, name, IsFolder(e, fs), f.filter, fs);
     if (!f.unfiltered && !shown) continue;
     out.entry = e;
     out.name = std::move(name);

@@ -10,7 +10,7 @@ namespace kestrova {
 bool FsReader::Shown(const ScanEntry& e, const std::u16string& name, const DisplayFilter& filter) const {
   const bool folder = IsFolder(e, Type());
   // Each family keeps its status in other fields: NTFS in the rating, FAT and exFAT in their marks.
-  return Type() == FsType::Ntfs ? PassesNtfsFilter(e, name, folder, filter) : PassesFilter(e, name, folder, filter);
+  return PassesFamilyFilter(e, name, folder, filter, Type());
 }
 
 std::optional<std::uint8_t> RateInFolder(FsReader& reader, EntryHandle folder, const ScanEntry& entry) {

@@ -14,7 +14,7 @@ OutputSink::OutputSink(int fd, std::vector<std::uint8_t>* memory, std::uint64_t 
     : fd_(fd), memory_(memory), size_(size), remaining_(size), ui_(ui), control_(&control) {
   if (memory_) {
     start_ = static_cast<std::int64_t>(memory_->size());
-  } else {
+  } else if (fd_ >= 0) {
     const off_t at = ::lseek(fd_, 0, SEEK_CUR);
     start_ = at < 0 ? 0 : static_cast<std::int64_t>(at);
   }
@@ -30,8 +30,20 @@ OutputSink OutputSink::ToMemory(std::vector<std::uint8_t>& buffer, std::uint64_t
   return OutputSink(-1, &buffer, fileSize, nullptr, control);
 }
 
+OutputSink OutputSink::ToConsumer(PieceConsumer& consumer, std::uint64_t fileSize, RecoveryControl& control) {
+  OutputSink sink(-1, nullptr, fileSize, nullptr, control);
+  sink.consumer_ = &consumer;
+  return sink;
+}
+
 bool OutputSink::WriteChunk(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > remaining_) bytes = bytes.subspan(0, static_cast<std::size_t>(remaining_));
+  if (consumer_) {
+    if (control_->aborted()) return false;
+    remaining_ -= bytes.size();
+    written_ += bytes.size();
+    return bytes.empty() || consumer_->Piece(bytes);
+  }
   if (memory_) {
     if (control_->skip.load()) return false;
     memory_->insert(memory_->end(), bytes.begin(), bytes.end());
@@ -69,6 +81,13 @@ bool OutputSink::WriteZeros(std::uint64_t length) {
 }
 
 bool OutputSink::Rewind() {
+  if (consumer_) {
+    remaining_ = size_;
+    written_ = 0;
+    unreadable_ = false;
+    consumer_->Restart();
+    return true;
+  }
   if (!memory_) control_->token.SetDone(control_->bytesWritten() - std::min<std::uint64_t>(written_, control_->bytesWritten()));
   remaining_ = size_;
   written_ = 0;

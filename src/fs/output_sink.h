@@ -25,10 +25,22 @@ struct RecoveryControl {
   std::uint64_t bytesWritten() const { return token.Progress().done; }
 };
 
+// Takes the pieces of one file instead of an output (the content search):
+// Piece answers false to stop reading ("found"); Restart drops what came so
+// far (the writer starts the file again).
+class PieceConsumer {
+ public:
+  virtual ~PieceConsumer() = default;
+  virtual bool Piece(std::span<const std::uint8_t> bytes) = 0;
+  virtual void Restart() = 0;
+};
+
 class OutputSink {
  public:
   static OutputSink ToFile(int fd, std::uint64_t fileSize, Ui& ui, RecoveryControl& control);
   static OutputSink ToMemory(std::vector<std::uint8_t>& buffer, std::uint64_t fileSize, RecoveryControl& control);
+  // Content-search mode: no output, every piece goes to the consumer.
+  static OutputSink ToConsumer(PieceConsumer& consumer, std::uint64_t fileSize, RecoveryControl& control);
 
   // Writes a piece (cut to what the file still needs). False: stop this file
   // (skip or abort requested, or the destination is full).
@@ -53,6 +65,7 @@ class OutputSink {
   int fd_ = -1;
   std::int64_t start_ = 0;  // file offset (or memory size) where this file's output begins
   std::vector<std::uint8_t>* memory_ = nullptr;
+  PieceConsumer* consumer_ = nullptr;
   std::uint64_t size_ = 0;
   std::uint64_t remaining_ = 0;
   std::uint64_t written_ = 0;

@@ -54,6 +54,7 @@ OpenOutcome MountOutcome(SessionStatus status, StringId cantOpen) {
 }  // namespace
 
 OpenOutcome CoreBridge::Open(const DriveList& list, std::size_t row) {
+  searchReader_.reset();  // it names the volume being replaced
   const bool image = !list.rows.at(row).imagePath.empty();
   const StringId cantOpen = image ? StringId::CantOpenImageFile : StringId::CantOpenThisDrive;
   const std::string path = DevicePathOf(list, row);
@@ -64,6 +65,7 @@ OpenOutcome CoreBridge::Open(const DriveList& list, std::size_t row) {
 }
 
 OpenOutcome CoreBridge::OpenAtSector(const DriveList& list, std::size_t row, std::uint64_t start, std::uint64_t count) {
+  searchReader_.reset();  // it names the volume being replaced
   const bool image = !list.rows.at(row).imagePath.empty();
   const StringId cantOpen = image ? StringId::CantOpenImageFile : StringId::CantOpenThisDrive;
   const std::string path = DevicePathOf(list, row);
@@ -85,7 +87,7 @@ std::vector<FolderItem> CoreBridge::List(EntryHandle handle) {
   const std::lock_guard lock(readerMutex_);
   if (!session_.mounted()) return items;
   const FsType fs = session_.fsType();
-  for (FoundEntry& f : session_.ListShown(handle, DisplayFilter{})) {
+  for (FoundEntry& f : session_.ListShown(handle, filter_.Snapshot())) {
     FolderItem item;
     item.folder = IsFolder(f.entry, fs);
     item.colour = CategoryOf(f.entry, fs, f.name);
@@ -143,9 +145,66 @@ bool CoreBridge::Recover(std::vector<MarkedEntry>& marked, RecoveryRequest& requ
   CountingUi counting(ui, progress);
   RecoveryJob job(session_.volume(), request, counting, &session_.scanFlags());
   counting.job = &job;
-  const bool ok = job.Run(marked, DisplayFilter{});
+  const bool ok = job.Run(marked, filter_.Snapshot());
   result = job.statistics();
   return ok;
+}
+
+namespace {
+
+// The volume's reader with every call under the bridge's reader lock: the
+// search thread shares it with the list and the thumbnails.
+class LockedReader : public FsReader {
+ public:
+  LockedReader(FsReader& inner, std::mutex& lock) : inner_(inner), lock_(lock) {}
+  FsType Type() const override { return inner_.Type(); }
+  EntryHandle RootHandle() const override { return inner_.RootHandle(); }
+  std::vector<FoundEntry> List(EntryHandle folder, const DisplayFilter& filter) override {
+    const std::lock_guard g(lock_);
+    return inner_.List(folder, filter);
+  }
+  EntryHandle FolderHandle(const ScanEntry& folder) const override { return inner_.FolderHandle(folder); }
+  std::uint64_t EntryId(const ScanEntry& e) const override { return inner_.EntryId(e); }
+  WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    const std::lock_guard g(lock_);
+    return inner_.Write(entry, sink, control);
+  }
+  std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
+    const std::lock_guard g(lock_);
+    return inner_.ReadRange(entry, offset, length);
+  }
+  std::uint8_t Rate(const ScanEntry& entry) override {
+    const std::lock_guard g(lock_);
+    return inner_.Rate(entry);
+  }
+
+ private:
+  FsReader& inner_;
+  std::mutex& lock_;
+};
+
+}  // namespace
+
+std::uint64_t CoreBridge::HexBlockSize(const ScanEntry& entry) {
+  SectorDevice& d = session_.device();
+  if (entry.Kind() == EntryKind::Raw) return 4ull * d.sectorSize;
+  return d.bytesPerCluster ? d.bytesPerCluster : d.sectorSize;
+}
+
+FsReader* CoreBridge::SearchReader() {
+  if (!session_.mounted()) return nullptr;
+  if (!searchReader_) searchReader_ = std::make_unique<LockedReader>(session_.volume(), readerMutex_);
+  return searchReader_.get();
+}
+
+FolderItem CoreBridge::ItemOf(const FoundEntry& f) {
+  const FsType fs = session_.fsType();
+  FolderItem item;
+  item.folder = IsFolder(f.entry, fs);
+  item.colour = CategoryOf(f.entry, fs, f.name);
+  item.entry = f.entry;
+  item.name = f.name;
+  return item;
 }
 
 }  // namespace kestrova::gui

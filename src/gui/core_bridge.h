@@ -11,6 +11,7 @@
 #include "device/sector_device.h"
 #include "explore/volume_session.h"
 #include "recovery/recovery_job.h"
+#include "tools/search.h"
 #include "scan/entry_ops.h"
 #include "volume/drive_list.h"
 
@@ -107,10 +108,22 @@ class CoreBridge {
   bool Recover(std::vector<MarkedEntry>& marked, RecoveryRequest& request, Ui& ui, Progress& progress,
                RecoveryStatistics& result);
 
+  // The display filter of window 110: every listing, search and recovery takes a copy.
+  SharedDisplayFilter& displayFilter() { return filter_; }
+  // The hex view's block: four sectors for a RAW find, a cluster otherwise.
+  std::uint64_t HexBlockSize(const ScanEntry& entry);
+  // The mounted volume for the search thread, each call serialised with List
+  // and ReadRange (null when nothing is mounted).
+  FsReader* SearchReader();
+  // A search result as the list shows it.
+  FolderItem ItemOf(const FoundEntry& found);
+
  private:
   VolumeSession session_;
   std::unique_ptr<ReadErrorWindow> readErrors_;
   std::mutex readerMutex_;
+  SharedDisplayFilter filter_;
+  std::unique_ptr<FsReader> searchReader_;
 };
 
 }  // namespace kestrova::gui

@@ -157,4 +157,9 @@ QVariant EntryModel::headerData(int section, Qt::Orientation orientation, int ro
   return QAbstractTableModel::headerData(section, orientation, role);
 }
 
+void EntryModel::SetColours(const StatusColours& colours) {
+  colours_ = colours;
+  if (!items_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::ForegroundRole});
+}
+
 }  // namespace kestrova::gui

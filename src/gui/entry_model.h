@@ -28,6 +28,8 @@ class EntryModel : public QAbstractTableModel {
   EntryModel(FsType fs, const StatusColours& colours, QObject* parent = nullptr);
 
   void SetItems(std::vector<FolderItem> items);
+  // The status colours changed (window 110): every row is drawn again.
+  void SetColours(const StatusColours& colours);
   // The Miniatures view: the decoded picture of the item with `key` stands in
   // for its icon while thumbnails are shown.
   void SetThumbnail(std::uint32_t key, const QImage& image);

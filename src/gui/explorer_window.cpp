@@ -1,4 +1,7 @@
 #include "gui/explorer_window.h"
+#include "gui/filter_window.h"
+#include "gui/hex_view_window.h"
+#include "gui/search_window.h"
 
 #include "common/text.h"
 #include "explore/list_columns.h"
@@ -9,6 +12,8 @@
 #include "scan/virtual_folders.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCompleter>
 #include <QActionGroup>
 #include <QListView>
 #include <QStackedWidget>
@@ -195,7 +200,6 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   search_ = new QLineEdit(top);
   search_->setObjectName(QStringLiteral("search"));
   search_->setPlaceholderText(Tr(StringId::SearchCueBanner));
-  search_->setEnabled(false);  // the search is not built yet
   search_->setMaximumWidth(200);
   row->addWidget(search_);
 
@@ -319,16 +323,69 @@ void ExplorerWindow::BuildMenus() {
   treeToggle->setCheckable(true);
   treeToggle->setChecked(true);
   connect(treeToggle, &QAction::toggled, tree_, &QWidget::setVisible);
-  AddCommand(view, kCmdDisplayFiles, StringId::MenuDisplayFiles, QKeySequence(Qt::Key_F7), false);
+  connect(AddCommand(view, kCmdDisplayFiles, StringId::MenuDisplayFiles, QKeySequence(Qt::Key_F7)),
+          &QAction::triggered, this, [this] {
+            bool created = false;
+            DisplayFilterWindow* w = OpenDisplayFilter(this, bridge_.displayFilter(), colours_, created);
+            if (!created) return;
+            connect(w, &DisplayFilterWindow::applied, this, [this] { ShowFolder(place_, false); });
+            connect(w, &DisplayFilterWindow::coloursChanged, this, [this](const StatusColours& c) {
+              colours_ = c;
+              model_->SetColours(c);
+            });
+          });
   AddCommand(view, kCmdOldPartitions, StringId::MenuOldPartitions, {}, false);
   view->addSeparator();
   connect(AddCommand(view, kCmdRefresh, StringId::MenuRefresh, QKeySequence(Qt::Key_F5)), &QAction::triggered, this,
           [this] { ShowFolder(place_, false); });
 
   QMenu* search = AddMenu(StringId::ExplorerMenuSearch);
-  AddCommand(search, kCmdFind, StringId::MenuFind, QKeySequence(Qt::CTRL | Qt::Key_F), false);
-  AddCommand(search, kCmdAdvancedSearch, StringId::PopupAdvancedSearch, {}, false);
-  AddCommand(search, kCmdBreakSearch, StringId::MenuBreakSearch, {}, false);
+  {
+    bool created = false;
+    SearchController* searcher = SearchOf(this, bridge_, created);
+    QAction* find = AddCommand(search, kCmdFind, StringId::MenuFind, QKeySequence(Qt::CTRL | Qt::Key_F));
+    QAction* advanced = AddCommand(search, kCmdAdvancedSearch, StringId::PopupAdvancedSearch);
+    QAction* stop = AddCommand(search, kCmdBreakSearch, StringId::MenuBreakSearch, {}, false);
+    connect(find, &QAction::triggered, this, [this] {
+      search_->setFocus();
+      search_->selectAll();
+    });
+    auto start = [this, searcher, stop](bool isAdvanced) {
+      if (search_->text().isEmpty()) {
+        QApplication::beep();
+        search_->setFocus();
+        return;
+      }
+      if (searcher->Start(search_->text(), isAdvanced)) stop->setEnabled(true);
+      // The box offers what was searched before.
+      auto* completer = new QCompleter(searcher->mainHistory(), search_);
+      completer->setCaseSensitivity(Qt::CaseInsensitive);
+      if (search_->completer()) search_->completer()->deleteLater();
+      search_->setCompleter(completer);
+    };
+    connect(search_, &QLineEdit::returnPressed, this, [start] { start(false); });
+    connect(advanced, &QAction::triggered, this, [this, searcher, start] {
+      AdvancedSearchDialog dialog(searcher->criteria(), searcher->history(), bridge_.fsType(), ui_, this);
+      if (dialog.exec() != QDialog::Accepted) return;
+      search_->setText(QStringLiteral("*"));
+      start(true);
+    });
+    connect(stop, &QAction::triggered, searcher, &SearchController::Stop);
+    connect(searcher, &SearchController::progress, this, [this](const QString& folder) {
+      if (!folder.isEmpty()) statusBar()->showMessage(folder);
+    });
+    connect(searcher, &SearchController::finished, this,
+            [this, stop](const std::vector<FolderItem>& items, const QString& title, SearchEnd end) {
+              stop->setEnabled(false);
+              model_->SetItems(items);
+              setWindowTitle(title);
+              ShowCount();
+              if (end == SearchEnd::Truncated)
+                ui_.Show(Tr(StringId::SearchTruncated), Tr(StringId::Caption), MsgIcon::Error, MsgButtons::Ok);
+              else if (end == SearchEnd::MemoryLow)
+                ui_.Show(Tr(StringId::SearchMemoryLow), Tr(StringId::Caption), MsgIcon::Error, MsgButtons::Ok);
+            });
+  }
 
   QMenu* scan = AddMenu(StringId::ExplorerMenuScan);
   AddCommand(scan, kCmdPauseScan, StringId::MenuPauseScan, QKeySequence(Qt::Key_F10), false);
@@ -339,7 +396,12 @@ void ExplorerWindow::BuildMenus() {
   AddCommand(scan, kCmdBreak, StringId::MenuBreak, {}, false);
 
   QMenu* tools = AddMenu(StringId::ExplorerMenuTools);
-  AddCommand(tools, kCmdHexView, StringId::PopupHexView, QKeySequence(Qt::CTRL | Qt::Key_H), false);
+  connect(AddCommand(tools, kCmdHexView, StringId::PopupHexView, QKeySequence(Qt::CTRL | Qt::Key_H)),
+          &QAction::triggered, this, [this] {
+            const QModelIndex focus = list_->currentIndex();
+            if (!focus.isValid() || model_->item(focus.row()).folder) return;
+            OpenHexView(this, bridge_, model_->item(focus.row()).entry, model_->item(focus.row()).name);
+          });
   connect(AddCommand(tools, kCmdEditFileSize, StringId::PopupEditFileSize, QKeySequence(Qt::ALT | Qt::Key_S)),
           &QAction::triggered, this, &ExplorerWindow::EditFileSize);
   connect(AddCommand(tools, kCmdProperties, StringId::PopupProperties, QKeySequence(Qt::ALT | Qt::Key_Return)),

@@ -3,6 +3,9 @@
 // picture cannot show: every window fits its texts.
 #include "gui/core_bridge.h"
 #include "gui/explorer_window.h"
+#include "gui/filter_window.h"
+#include "gui/hex_view_window.h"
+#include "gui/search_window.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
 #include "gui/read_error_dialog.h"
@@ -201,6 +204,35 @@ class Screenshots : public QObject {
     }
     SetCurrentLanguage(nullptr);
     ResetTexts();
+  }
+
+  void browsingTools() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("Kestrova 3.8.6.1 - fat16.img"));
+    explorer.show();
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Docs")));
+    explorer.list()->setCurrentIndex(explorer.model().index(RowOf(explorer.model(), QStringLiteral("photo.jpg")), 0));
+    explorer.action(kCmdHexView)->trigger();
+    auto* hex = explorer.findChild<HexViewWindow*>(QStringLiteral("WINDOW_HEX_VIEW"));
+    QVERIFY(hex);
+    Save(hex, QStringLiteral("hex-view"));
+    hex->close();
+    explorer.action(kCmdDisplayFiles)->trigger();
+    auto* filter = explorer.findChild<DisplayFilterWindow*>(QStringLiteral("WINDOW_DISPLAY_FILES"));
+    QVERIFY(filter);
+    Save(filter, QStringLiteral("display-files"));
+    filter->close();
+    SearchCriteria criteria;
+    QStringList history{QStringLiteral("invoice")};
+    AdvancedSearchDialog search(criteria, history, FsType::Fat16, ui_, &explorer);
+    search.show();
+    Save(&search, QStringLiteral("advanced-search"));
+    auto* box = explorer.findChild<QLineEdit*>(QStringLiteral("search"));
+    box->setText(QStringLiteral("e"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.windowTitle().startsWith(QStringLiteral("Search results")), 10000);
+    Save(&explorer, QStringLiteral("explorer-search-results"));
   }
 
   void germanExplorer() {

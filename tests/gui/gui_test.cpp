@@ -4,6 +4,9 @@
 #include "gui/core_bridge.h"
 #include "gui/entry_model.h"
 #include "gui/explorer_window.h"
+#include "gui/filter_window.h"
+#include "gui/hex_view_window.h"
+#include "gui/search_window.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
 #include "gui/recovery_dialogs.h"
@@ -24,6 +27,8 @@
 #include <QListView>
 #include <QPixmap>
 #include <QComboBox>
+#include <QCompleter>
+#include <QGroupBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -215,7 +220,7 @@ class GuiTest : public QObject {
     QCOMPARE(explorer.currentPath(), QStringLiteral("/Old/Deep"));
 
     // Commands of parts not built are present and disabled, never faked.
-    for (int c : {kCmdSaveSession, kCmdFind, kCmdHexView, kCmdRawScan, kCmdDisplayFiles})
+    for (int c : {kCmdSaveSession, kCmdRawScan})
       QVERIFY(!explorer.action(c)->isEnabled());
     QVERIFY(explorer.action(kCmdRecover)->isEnabled());
   }
@@ -670,6 +675,137 @@ class GuiTest : public QObject {
     ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
     explorer.show();
     QVERIFY(RowOf(explorer.model(), QStringLiteral("hello.txt")) >= 0);
+  }
+
+  void hexViewShowsTheFocusedFileAndIsReusedForTheNext() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    Enter(explorer, QStringLiteral("Docs"));
+    explorer.list()->setCurrentIndex(explorer.model().index(RowOf(explorer.model(), QStringLiteral("keep.txt")), 0));
+    explorer.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    QTest::keyClick(explorer.list(), Qt::Key_H, Qt::ControlModifier);
+    auto* hex = explorer.findChild<HexViewWindow*>(QStringLiteral("WINDOW_HEX_VIEW"));
+    QVERIFY(hex);
+    QTRY_VERIFY(hex->isVisible());
+    QCOMPARE(hex->windowTitle(), QStringLiteral("keep.txt - ") + Tr(StringId::HexViewTitle));
+    QCOMPARE(hex->view()->totalRows(), 1u);
+    QCOMPARE(hex->view()->RowText(0),
+             QStringLiteral("0000000000  6B 65 70 74 0A                                     kept.           "));
+    // The next entry reuses the window; keys scroll by rows and pages.
+    explorer.list()->setCurrentIndex(explorer.model().index(RowOf(explorer.model(), QStringLiteral("photo.jpg")), 0));
+    explorer.action(kCmdHexView)->trigger();
+    QCOMPARE(explorer.findChildren<HexViewWindow*>().size(), 1);
+    QCOMPARE(hex->windowTitle(), QStringLiteral("photo.jpg - ") + Tr(StringId::HexViewTitle));
+    HexListView* view = hex->view();
+    QCOMPARE(view->totalRows(), 12500u);
+    QTest::keyClick(view, Qt::Key_Down);
+    QCOMPARE(view->firstRow(), 1u);
+    QTest::keyClick(view, Qt::Key_PageDown);
+    QCOMPARE(view->firstRow(), 1u + static_cast<std::uint64_t>(view->visibleRows()));
+    QTest::keyClick(view, Qt::Key_End);
+    QCOMPARE(view->firstRow(), 12500u - static_cast<std::uint64_t>(view->visibleRows()));
+    QTest::keyClick(view, Qt::Key_Home);
+    QCOMPARE(view->firstRow(), 0u);
+    // Rows within one cluster are drawn from the one cached block.
+    view->RowText(0);
+    const std::uint64_t reads = view->cache()->reads();
+    view->RowText(1);
+    view->RowText(2);
+    QCOMPARE(view->cache()->reads(), reads);
+    hex->close();
+  }
+
+  void displayFilterWindowNarrowsTheListAndItsPresetsFillTheMasks() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    Enter(explorer, QStringLiteral("Docs"));
+    EntryModel& m = explorer.model();
+    QVERIFY(RowOf(m, QStringLiteral("keep.txt")) >= 0);
+    QVERIFY(RowOf(m, QStringLiteral("?eleted.bin")) >= 0);
+    explorer.action(kCmdDisplayFiles)->trigger();
+    auto* w = explorer.findChild<DisplayFilterWindow*>(QStringLiteral("WINDOW_DISPLAY_FILES"));
+    QVERIFY(w);
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QVERIFY(w->findChild<QCheckBox*>(QStringLiteral("autoRefresh"))->isChecked());
+    // On the box's indicator: a box stretched by its layout is wider than its text.
+    auto tick = [](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2)); };
+    // Existing off: with "Auto refresh" the list is narrowed at once.
+    tick(w->box(show::kExisting));
+    QVERIFY(!w->box(show::kExisting)->isChecked());
+    QCOMPARE(bridge.displayFilter().Snapshot().flags & show::kExisting, 0u);
+    QCOMPARE(RowOf(m, QStringLiteral("keep.txt")), -1);
+    QVERIFY(RowOf(m, QStringLiteral("?eleted.bin")) >= 0);
+    // Existing on again, the "Graphic" preset: its masks in the box, only pictures listed.
+    tick(w->box(show::kExisting));
+    tick(w->preset(FilterPreset::Graphic));
+    QVERIFY(w->masks()->text().startsWith(QStringLiteral("*.bmp, *.jpg")));
+    QVERIFY(RowOf(m, QStringLiteral("photo.jpg")) >= 0);
+    QCOMPARE(RowOf(m, QStringLiteral("keep.txt")), -1);
+    // Without "Auto refresh" nothing changes until "&Refresh".
+    tick(w->findChild<QCheckBox*>(QStringLiteral("autoRefresh")));
+    tick(w->preset(FilterPreset::AnyFile));
+    QCOMPARE(RowOf(m, QStringLiteral("keep.txt")), -1);
+    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("refresh")), Qt::LeftButton);
+    QVERIFY(RowOf(m, QStringLiteral("keep.txt")) >= 0);
+    // A colour restored to its default reaches the list.
+    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("restoreAllColours")), Qt::LeftButton);
+    const int gone = RowOf(m, QStringLiteral("?eleted.bin"));
+    QCOMPARE(m.data(m.index(gone, 0), Qt::ForegroundRole).value<QColor>(), CategoryColour(m.item(gone).colour, w->colours()));
+    bridge.displayFilter().Set(DisplayFilter{});
+    w->close();
+  }
+
+  void searchBoxAndAdvancedSearchShowTheirResultsInTheList() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    EntryModel& m = explorer.model();
+    auto* box = explorer.findChild<QLineEdit*>(QStringLiteral("search"));
+    QVERIFY(box->isEnabled());
+    box->setText(QStringLiteral("keep"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), QStringLiteral("Search results of \"keep\""), 10000);
+    QVERIFY(RowOf(m, QStringLiteral("keep.txt")) >= 0);
+    QVERIFY(RowOf(m, QStringLiteral("?eep.txt")) >= 0);
+    QCOMPARE(m.rowCount(), 2);
+    QVERIFY(!explorer.action(kCmdBreakSearch)->isEnabled());
+    QVERIFY(box->completer() && box->completer()->model()->index(0, 0).data().toString() == QStringLiteral("keep"));
+
+    // An odd HEX length is refused and the dialog stays; masks find the picture.
+    QString refusal;
+    WhenShown<AdvancedSearchDialog>([&refusal](AdvancedSearchDialog* d) {
+      d->group(1)->setChecked(true);
+      d->kind(DataKind::Hex)->setChecked(true);
+      d->dataBox()->setCurrentText(QStringLiteral("4D5"));
+      AnswerBox(&refusal);
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("search")), Qt::LeftButton);
+      QVERIFY(d->isVisible());
+      d->group(1)->setChecked(false);
+      d->group(0)->setChecked(true);
+      d->maskBox()->setCurrentText(QStringLiteral("*.JPG"));
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("search")), Qt::LeftButton);
+    });
+    explorer.action(kCmdAdvancedSearch)->trigger();
+    QCOMPARE(refusal, Tr(StringId::SearchHexParity));
+    QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), Tr(StringId::AdvancedSearchResults), 10000);
+    QCOMPARE(box->text(), QStringLiteral("*"));
+    QCOMPARE(m.rowCount(), 1);
+    QVERIFY(RowOf(m, QStringLiteral("photo.jpg")) >= 0);
+
+    // Nothing found.
+    box->setText(QStringLiteral("no-such-name"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), Tr(StringId::NothingFound), 10000);
+    QCOMPARE(m.rowCount(), 0);
   }
 
   void forcedFileSystemReachesTheMount() {

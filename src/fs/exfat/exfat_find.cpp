@@ -232,7 +232,7 @@ std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, EntryHandle folder, i
   auto f = std::make_unique<DirFind>();
   f->handle = MarkerOf(folder);
   f->mode = mode;
-  f->filter = filter;
+  f->filter = FilterForFamily(filter, FsType::Exfat);
   f->unfiltered = unfiltered;
   f->scratch.assign(std::max<std::size_t>(ctx.volume.bytesPerSector, 512), 0);
   const std::optional<std::uint32_t> cluster = DirectoryCluster(folder);

@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "common/text.h"
 #include "common/worker_thread.h"
+#include "explore/scan_session.h"
 #include "volume/fs_names.h"
 
 #include <cstdio>
@@ -64,6 +65,33 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     WorkerThread thread(collection, [&](WorkerToken& token) { session.CollectMft(token); });
     thread.Join();
   }
+  volume = &session.volume();
+  return kExitOk;
+}
+
+int ReportScanSessionStatus(const ScanSessionResult& result, const std::string& file) {
+  // The core has shown its message; the detail says which block and why.
+  if (!result.detail.empty()) std::fprintf(stderr, "kestrova-cli: %s: %s\n", file.c_str(), result.detail.c_str());
+  switch (result.status) {
+    case ScanSessionStatus::Ok: return kExitOk;
+    case ScanSessionStatus::Invalid: return kExitBadData;
+    case ScanSessionStatus::CantOpen:
+    case ScanSessionStatus::DriveNotFound:
+    case ScanSessionStatus::Cancelled:
+    case ScanSessionStatus::OnSource:
+    case ScanSessionStatus::WriteFailed:
+    case ScanSessionStatus::Busy: return kExitCantOpen;
+    case ScanSessionStatus::NotMounted:
+    case ScanSessionStatus::CantMount: return kExitNotFound;
+  }
+  return kExitCantOpen;
+}
+
+int BrowseSession::OpenSession(const std::string& file, const std::string& device) {
+  LoadScanOptions options;
+  options.source = device;
+  const ScanSessionResult r = LoadScanSession(session, file, options);
+  if (!r.ok()) return ReportScanSessionStatus(r, file);
   volume = &session.volume();
   return kExitOk;
 }

@@ -59,6 +59,8 @@ struct LsOptions {
   std::string mask;           // "*.jpg;*.png"
   bool json = false;
   bool noMft = false;         // NTFS: do not collect the MFT
+  std::string session;        // browse a saved scan session instead of SOURCE
+  std::string device;         // with a session: open this instead of the drive it names
 };
 int RunLs(const LsOptions& options);
 
@@ -74,6 +76,8 @@ struct RecoverOptions {
   bool noDuplicates = false;
   bool json = false;
   bool noMft = false;
+  std::string session;  // recover from a saved scan session
+  std::string device;   // with a session: open this instead of the drive it names
 };
 int RunRecover(const RecoverOptions& options);
 
@@ -83,5 +87,11 @@ struct QlzOptions {
   std::string output;
 };
 int RunQlz(const QlzOptions& options);
+
+struct SessionInfoOptions {
+  std::string file;
+  bool json = false;
+};
+int RunSessionInfo(const SessionInfoOptions& options);
 
 }  // namespace kestrova::cli

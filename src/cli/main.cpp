@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
 
   LsOptions ls;
   auto* lsCmd = app.add_subcommand("ls", "List a folder of a FAT, exFAT or NTFS volume, deleted entries included");
-  lsCmd->add_option("source", ls.source, "Image file or block device")->required();
+  lsCmd->add_option("source", ls.source, "Image file or block device (with --session: the PATH)");
   lsCmd->add_option("path", ls.path, "Folder, '/'-separated from the volume root");
   lsCmd->add_option("--partition", ls.partition, "Volume number as 'partitions' lists it");
   lsCmd->add_flag("--recursive,-r", ls.recursive, "Walk the sub-folders");
@@ -62,10 +62,13 @@ int main(int argc, char** argv) {
   lsCmd->add_option("--mask", ls.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
   lsCmd->add_flag("--json", ls.json, "Print JSON");
   lsCmd->add_flag("--no-mft", ls.noMft, "NTFS: do not collect the MFT (only what a scan finds is listed)");
+  lsCmd->add_option("--session", ls.session, "Browse a saved scan session (.kvs) instead of SOURCE")
+      ->check(CLI::ExistingFile);
+  lsCmd->add_option("--device", ls.device, "With --session: open this image or device instead of the drive it names");
 
   RecoverOptions recover;
   auto* rec = app.add_subcommand("recover", "Copy files and folders of a FAT, exFAT or NTFS volume to a folder on another device");
-  rec->add_option("source", recover.source, "Image file or block device")->required();
+  rec->add_option("source", recover.source, "Image file or block device (with --session: the first PATH)");
   rec->add_option("paths", recover.paths, "Files or folders, '/'-separated (default: the root)");
   rec->add_option("--to", recover.to, "Destination folder (not on the source)")->required();
   rec->add_option("--partition", recover.partition, "Volume number as 'partitions' lists it");
@@ -76,6 +79,16 @@ int main(int argc, char** argv) {
   rec->add_flag("--no-duplicates", recover.noDuplicates, "Skip a file whose name is taken instead of numbering it");
   rec->add_flag("--json", recover.json, "Print JSON");
   rec->add_flag("--no-mft", recover.noMft, "NTFS: do not collect the MFT");
+  rec->add_option("--session", recover.session, "Recover from a saved scan session (.kvs) instead of scanning SOURCE")
+      ->check(CLI::ExistingFile);
+  rec->add_option("--device", recover.device, "With --session: open this image or device instead of the drive it names");
+
+  SessionInfoOptions sessionInfo;
+  auto* sessionCmd = app.add_subcommand("session", "Scan session files (.kvs)");
+  sessionCmd->require_subcommand(1);
+  auto* sessionInfoCmd = sessionCmd->add_subcommand("info", "Print a session's drive, scan state and block sizes");
+  sessionInfoCmd->add_option("file", sessionInfo.file, "Session file")->required();
+  sessionInfoCmd->add_flag("--json", sessionInfo.json, "Print JSON");
 
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");
@@ -98,5 +111,6 @@ int main(int argc, char** argv) {
   if (*snapshot) return RunDiagSnapshot(diagOptions);
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);
+  if (*sessionInfoCmd) return RunSessionInfo(sessionInfo);
   return kExitUsage;
 }

@@ -127,6 +127,10 @@ enum class Fn : std::uint16_t {
   WriteEfsStream,
   WriteFatFile,
   WriteNtfsData,
+  LoadSessionFile,
+  SaveSessionFile,
+  SaveScanSession,
+  LoadScanSession,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

@@ -37,6 +37,18 @@ void VolumeSession::Unmount() {
   fatContext_.reset();
   lists_.reset();
   mounted_ = MountedVolume{};
+  trailer_.reset();
+}
+
+AllocationMap* VolumeSession::allocationMap() {
+  if (fatContext_ && fat_.volume.map.present()) return &fat_.volume.map;
+  if (exfatContext_ && exfat_.volume.map.present()) return &exfat_.volume.map;
+  return nullptr;
+}
+
+session::SessionTrailer& VolumeSession::sessionTrailer() {
+  if (!trailer_) trailer_ = session::MakeTrailer();
+  return *trailer_;
 }
 
 namespace {
@@ -112,6 +124,7 @@ SessionStatus VolumeSession::MountRow(std::size_t index) {
   DriveEntry entry = rows_[index].entry;
   OpenedVolume opened;
   if (SessionStatus s = OpenVolumeOf(entry, opened); s != SessionStatus::Ok) return s;
+  mountedEntry_ = entry;
   return MountOpened(opened, entry.sectors);
 }
 
@@ -119,6 +132,9 @@ SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count) {
   ActivityMark activity(Fn::VolumeSessionMountAt);
   OpenedVolume opened;
   if (SessionStatus s = OpenRange(path_, start, count, opened); s != SessionStatus::Ok) return s;
+  mountedEntry_ = MakeDriveEntry();
+  mountedEntry_.start = start;
+  mountedEntry_.sectors = count;
   return MountOpened(opened, count);
 }
 
@@ -126,6 +142,9 @@ SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count, c
   ActivityMark activity(Fn::VolumeSessionMountAt);
   OpenedVolume opened;
   if (SessionStatus s = OpenRange(path_, start, count, opened); s != SessionStatus::Ok) return s;
+  mountedEntry_ = MakeDriveEntry();
+  mountedEntry_.start = start;
+  mountedEntry_.sectors = count;
   return MountOpened(opened, count, settings);
 }
 

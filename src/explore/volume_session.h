@@ -18,6 +18,7 @@
 #include "fs/fat/fat_fs_reader.h"
 #include "fs/ntfs/ntfs_fs_reader.h"
 #include "recovery/recovery_job.h"
+#include "session/session_file.h"
 #include "volume/list_partitions.h"
 #include "volume/mount.h"
 #include "volume/open_volume.h"
@@ -104,6 +105,15 @@ class VolumeSession {
   ResultLists& lists() { return *lists_; }
   ScanFlags& scanFlags() { return scan_; }
   Ui& ui() { return ui_; }
+  // The volume as it was chosen (a listed row, or a start and a count).
+  const DriveEntry& mountedEntry() const { return mountedEntry_; }
+  // The mounted volume's cluster map; null when its file system keeps none.
+  AllocationMap* allocationMap();
+  // The session trailer of this volume: the scan keeps its resume state in
+  // it, a save fills the rest, a load replaces it.
+  session::SessionTrailer& sessionTrailer();
+  // A save is running (only one at a time).
+  std::atomic<bool>& savingSession() { return saving_; }
 
   // A folder as the explorer shows it: without the volume label and the "."
   // entry, and at the root with the virtual folders of the results model.
@@ -143,6 +153,9 @@ class VolumeSession {
   std::unique_ptr<ExfatContext> exfatContext_;
   std::unique_ptr<NtfsContext> ntfsContext_;
   std::unique_ptr<FsReader> volume_;
+  DriveEntry mountedEntry_ = MakeDriveEntry();
+  std::unique_ptr<session::SessionTrailer> trailer_;
+  std::atomic<bool> saving_{false};
 };
 
 // The MFT collection of a mounted NTFS volume running on its own worker, as

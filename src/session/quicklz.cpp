@@ -95,18 +95,21 @@ inline bool IsRun(const std::uint8_t* d, std::size_t i) {
   return true;
 }
 
-// One hash slot: the last position entered and the three bytes found there,
-// so a candidate is tested without touching the data at the old position.
-struct EncoderSlot {
-  std::uint32_t position;
-  std::uint32_t key;
-};
+// One hash slot: the last position entered (low half) and the three bytes
+// found there (high half), so that a candidate is tested without touching
+// the data at the old position. A slot that can give no match (never
+// filled, or holding position 0, which is never a match source) carries a
+// key no three bytes can equal, so the key test alone decides.
+constexpr std::uint64_t kNoCandidate = 0xFFFFFFFF00000000ull;
+inline std::uint64_t SlotValue(std::size_t position, std::uint32_t key) {
+  return position == 0 ? kNoCandidate : static_cast<std::uint64_t>(key) << 32 | position;
+}
 
 // Writes the compressed body to `out`; returns its length, or 0 when the
 // sampled give-up test says the data is to be stored instead.
 std::size_t EncodeBody(const std::uint8_t* d, std::size_t n, std::uint8_t* out) {
-  std::array<EncoderSlot, kSlots> table;
-  for (EncoderSlot& slot : table) slot = {kEmpty, 0};
+  std::array<std::uint64_t, kSlots> table;
+  table.fill(kNoCandidate);
   std::size_t o = 4;  // first control word reserved
   std::size_t wordAt = 0;
   std::uint32_t bits = 0;
@@ -129,13 +132,12 @@ std::size_t EncodeBody(const std::uint8_t* d, std::size_t n, std::uint8_t* out) 
     }
     const std::uint32_t key = Fetch32(d + i) & 0xFFFFFFu;
     const std::size_t h = Slot(key);
-    EncoderSlot& slot = table[h];
-    const std::uint32_t c = slot.position;
-    const bool sameKey = slot.key == key;
-    slot.position = static_cast<std::uint32_t>(i);
-    slot.key = key;
+    const std::uint64_t slot = table[h];
+    table[h] = SlotValue(i, key);
     bool match = false;
-    if (sameKey && c != kEmpty && c != 0) {
+    std::size_t c = 0;
+    if (static_cast<std::uint32_t>(slot >> 32) == key) {
+      c = static_cast<std::uint32_t>(slot);
       const std::size_t distance = i - c;
       match = distance >= 3 || (distance == 1 && literalRun >= 3 && i >= 4 && IsRun(d, i));
     }

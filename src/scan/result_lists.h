@@ -68,7 +68,7 @@ class ResultLists {
   void SwapContents(ResultLists& other);
 
   DynList deleted;  // DeletedEntryNote records
-  std::mutex deletedLock;
+  mutable std::mutex deletedLock;
   EntryList lost;
   EntryList rebuild;
   EntryList raw;

@@ -366,7 +366,7 @@ SessionSaveResult SaveSessionFile(const std::string& path, const ResultLists& li
   }
   {
     report(SessionStage::SavingDeleted);
-    std::scoped_lock g(const_cast<std::mutex&>(lists.deletedLock));
+    std::scoped_lock g(lists.deletedLock);
     plain(trailer.fil, lists.deleted.bytes());
   }
   const std::pair<const EntryList*, BlockRef*> listBlocks[] = {

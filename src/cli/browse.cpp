@@ -1,6 +1,7 @@
 #include "cli/browse.h"
 
 #include "cli/commands.h"
+#include "cli/scan_progress.h"
 #include "common/text.h"
 #include "common/worker_thread.h"
 #include "explore/scan_session.h"
@@ -53,6 +54,7 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     std::fprintf(stderr, "kestrova-cli: the volume cannot be mounted\n");
     return kExitNotFound;
   }
+  if (s == SessionStatus::Unsupported && allowUnsupported) return kExitOk;
   if (s == SessionStatus::Unsupported) {
     std::fprintf(stderr, "kestrova-cli: %s reads FAT12/16/32, exFAT and NTFS volumes; this one is %s\n", command,
                  ToUtf8(FsTypeName(session.fsType())).c_str());
@@ -66,6 +68,10 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     thread.Join();
   }
   volume = &session.volume();
+  if (scanFirst) {
+    const ScanRun run = RunScanWithProgress(session, ScanOptions{}, false);
+    if (run.interrupted) std::fprintf(stderr, "kestrova-cli: scan stopped; what it found so far is used\n");
+  }
   return kExitOk;
 }
 
@@ -92,7 +98,13 @@ int BrowseSession::OpenSession(const std::string& file, const std::string& devic
   options.source = device;
   const ScanSessionResult r = LoadScanSession(session, file, options);
   if (!r.ok()) return ReportScanSessionStatus(r, file);
-  volume = &session.volume();
+  // A volume scanned for headers only has no reader to browse with.
+  volume = session.mounted() ? &session.volume() : nullptr;
+  if (!volume && !allowUnsupported) {
+    std::fprintf(stderr, "kestrova-cli: the session's volume is %s: no listing\n",
+                 ToUtf8(FsTypeName(session.fsType())).c_str());
+    return kExitNotFound;
+  }
   return kExitOk;
 }
 

@@ -169,6 +169,7 @@ int RunLs(const LsOptions& options) {
   }
   BrowseSession session;
   session.collectMft = !o.noMft;
+  session.scanFirst = o.scan;
   const int code = o.session.empty() ? session.Open(o.source, o.partition, "ls") : session.OpenSession(o.session, o.device);
   if (code != kExitOk) return code;
   Lister lister{*session.volume, o, {}, {}, 0};

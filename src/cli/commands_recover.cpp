@@ -80,6 +80,7 @@ int RunRecover(const RecoverOptions& options) {
 
   BrowseSession session;
   session.collectMft = !o.noMft;
+  session.scanFirst = o.scan;
   const int code =
       o.session.empty() ? session.Open(o.source, o.partition, "recover") : session.OpenSession(o.session, o.device);
   if (code != kExitOk) return code;

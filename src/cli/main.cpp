@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
   lsCmd->add_option("--session", ls.session, "Browse a saved scan session (.kvs) instead of SOURCE")
       ->check(CLI::ExistingFile);
   lsCmd->add_option("--device", ls.device, "With --session: open this image or device instead of the drive it names");
+  lsCmd->add_flag("--scan", ls.scan, "Scan the free space first (\"Lost files\", \"Rebuild\", \"RAW files\")");
 
   RecoverOptions recover;
   auto* rec = app.add_subcommand("recover", "Copy files and folders of a FAT, exFAT or NTFS volume to a folder on another device");
@@ -89,6 +90,20 @@ int main(int argc, char** argv) {
   auto* sessionInfoCmd = sessionCmd->add_subcommand("info", "Print a session's drive, scan state and block sizes");
   sessionInfoCmd->add_option("file", sessionInfo.file, "Session file")->required();
   sessionInfoCmd->add_flag("--json", sessionInfo.json, "Print JSON");
+  rec->add_flag("--scan", recover.scan, "Scan the free space first (\"Lost files\", \"Rebuild\", \"RAW files\")");
+
+  ScanOptionsCli scan;
+  auto* scanCmd = app.add_subcommand("scan", "Scan the free space of a volume for lost files and files by their headers");
+  scanCmd->add_option("source", scan.source, "Image file or block device (not with --resume)");
+  scanCmd->add_option("--partition", scan.partition, "Volume number as 'partitions' lists it");
+  scanCmd->add_flag("--no-raw", scan.noRaw, "Look for lost folders and records only, not for file headers");
+  scanCmd->add_flag("--reverse", scan.reverse, "Read the whole volume from its end (a damaged file system)");
+  scanCmd->add_flag("--json", scan.json, "Print JSON");
+  auto* scanSession = scanCmd->add_option("--session", scan.session, "Save the scan session (.kvs) here when the scan ends");
+  scanCmd->add_option("--checkpoint-every", scan.checkpointEvery, "With --session: also save every SECONDS while scanning")
+      ->needs(scanSession);
+  scanCmd->add_option("--resume", scan.resume, "Continue the unfinished scan of a saved session (saved into it again)")
+      ->check(CLI::ExistingFile);
 
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");
@@ -108,6 +123,7 @@ int main(int argc, char** argv) {
   if (*mnt) return RunMount(mount);
   if (*lsCmd) return RunLs(ls);
   if (*rec) return RunRecover(recover);
+  if (*scanCmd) return RunScan(scan);
   if (*snapshot) return RunDiagSnapshot(diagOptions);
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);

@@ -201,17 +201,87 @@ ScanSessionResult MountStored(VolumeSession& session, const SessionDrive& drive)
     }
   }
   if (!found) s = session.MountAt(drive.partition.start, drive.partition.sectors);
+  // A volume without a reader (scanned for file headers only) still holds results.
+  if (s == SessionStatus::Unsupported && session.hasResults()) s = SessionStatus::Ok;
   if (s != SessionStatus::Ok) return Result(ScanSessionStatus::CantMount, "the session's volume does not mount");
   return {};
 }
 
+constexpr std::uint8_t kPositionTag[4] = {'S', 'P', 'O', 'S'};
+static_assert(4 + sizeof(ScanPosition) <= sizeof(SessionTrailer::reservedEnd));
+
 }  // namespace
+
+void StoreScanPosition(const ScanPosition& position, bool paused, SessionTrailer& t) {
+  ScanPosition p = position;
+  p.flags = paused ? (p.flags | kScanPosPaused) : (p.flags & ~kScanPosPaused);
+  t.scan.cluster = p.currentCluster;
+  t.scan.sector = p.currentSector;
+  t.scan.freeVisited = static_cast<std::uint32_t>(p.freeVisited);
+  t.scan.freeTotal = static_cast<std::uint32_t>(p.freeTotal);
+  t.scan.clustersDone = p.clustersProcessed;
+  t.scan.lostCount = static_cast<std::uint32_t>(p.lostCount);
+  t.scan.rawCount = static_cast<std::uint32_t>(p.rawCount);
+  t.scan.lastPercent = p.lastPercent;
+  t.rawScan.position = p.flags;
+  t.rawScan.mode = p.reverseWindowBytes;
+  t.rawScan.value = static_cast<std::uint32_t>(p.reverseStep);
+  t.rawScan.first = p.windowFirstSector;
+  t.rawScan.second = p.windowSectorCount;
+  t.rawScan.third = p.windowEndSector;
+  t.rawScan.fourth = static_cast<std::uint32_t>(p.reverseLowerBound);
+  t.rawScan.fifth = static_cast<std::uint32_t>(p.reverseLowerBound >> 32);
+  t.scanComplete = (p.flags & kScanPosFinished) ? 1 : 0;
+  t.paused = paused ? 1 : 0;
+  // Counts of volumes past 2^32 clusters do not fit the 32-bit fields.
+  std::memcpy(t.reservedEnd, kPositionTag, 4);
+  std::memcpy(t.reservedEnd + 4, &p, sizeof p);
+}
+
+ScanPosition RestoreScanPosition(const SessionTrailer& t) {
+  ScanPosition p = MakeScanPosition();
+  if (std::memcmp(t.reservedEnd, kPositionTag, 4) == 0) {
+    std::memcpy(&p, t.reservedEnd + 4, sizeof p);
+  } else {
+    p.currentCluster = t.scan.cluster;
+    p.currentSector = t.scan.sector;
+    p.freeVisited = t.scan.freeVisited;
+    p.freeTotal = t.scan.freeTotal;
+    p.clustersProcessed = t.scan.clustersDone & 0xFFFFFFFFull;
+    p.lostCount = t.scan.lostCount;
+    p.rawCount = t.scan.rawCount;
+    p.lastPercent = t.scan.lastPercent;
+    p.flags = t.rawScan.position;
+    p.reverseWindowBytes = t.rawScan.mode;
+    p.reverseStep = t.rawScan.value;
+    p.windowFirstSector = t.rawScan.first;
+    p.windowSectorCount = t.rawScan.second;
+    p.windowEndSector = t.rawScan.third;
+    p.reverseLowerBound = t.rawScan.fourth | static_cast<std::uint64_t>(t.rawScan.fifth) << 32;
+  }
+  // The two flags of the format decide over the record's bits.
+  p.flags = t.scanComplete ? (p.flags | kScanPosFinished) : (p.flags & ~kScanPosFinished);
+  p.flags = t.paused ? (p.flags | kScanPosPaused) : (p.flags & ~kScanPosPaused);
+  return p;
+}
+
+std::unique_ptr<VolumeScan> ResumeScan(VolumeSession& session) {
+  SessionTrailer& t = session.sessionTrailer();
+  if (t.scanComplete != 0 || !session.hasResults()) return nullptr;
+  const ScanPosition position = RestoreScanPosition(t);
+  ScanOptions options;
+  options.raw = (position.flags & kScanPosNoRaw) == 0;
+  options.reverse = (position.flags & kScanPosReverse) != 0;
+  auto scan = session.StartScan(options, &position);
+  if (scan && t.paused) scan->Pause();
+  return scan;
+}
 
 ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& path,
                                   const session::SessionHistories& histories) {
   ActivityMark activity(Fn::SaveScanSession);
   Ui& ui = session.ui();
-  if (!session.mounted()) return Result(ScanSessionStatus::NotMounted);
+  if (!session.hasResults()) return Result(ScanSessionStatus::NotMounted);
   // Never a file on the device being recovered, not even a temporary one.
   if (PathIsOnSource(path, IdentityOfSource(session.sourcePath()))) {
     ui.MessageBox(Text(StringId::WriteFileProtection), Text(StringId::CaptionOverwriteProtection), MsgIcon::Warning,
@@ -232,6 +302,13 @@ ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& pat
   FillDrive(session, trailer);
   ScanSuspension suspension(session.scanFlags().token, ui);
   trailer.paused = suspension.wasPaused() ? 1 : 0;
+  // Where the scan stands now that it is parked (or where it ended).
+  ScanPosition position = MakeScanPosition();
+  if (VolumeScan* scan = session.activeScan()) {
+    StoreScanPosition(scan->Position(), suspension.wasPaused(), trailer);
+  } else if (session.lastScanPosition(position)) {
+    StoreScanPosition(position, false, trailer);
+  }
   const AllocationMap* map = session.allocationMap();
   const auto saved = session::SaveSessionFile(path, session.lists(), map ? map->bytes() : std::span<const std::uint8_t>(),
                                               histories, trailer, StatusTexts(ui));
@@ -255,7 +332,7 @@ ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& pat
                                   session::SessionHistories* histories) {
   ActivityMark activity(Fn::LoadScanSession);
   Ui& ui = session.ui();
-  if (!session.mounted()) return Result(ScanSessionStatus::NotMounted);
+  if (!session.hasResults()) return Result(ScanSessionStatus::NotMounted);
   AllocationMap* map = session.allocationMap();
   session::SessionLoadLimits limits;
   limits.amapBytes = map ? map->bytes().size() : 0;
@@ -274,6 +351,7 @@ ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& pat
   session.lists().SwapContents(*loaded.lists);
   if (map && !loaded.amap.empty()) map->Load(loaded.amap);
   std::memcpy(&session.sessionTrailer(), loaded.trailer.get(), sizeof(SessionTrailer));
+  session.KeepScanPosition(RestoreScanPosition(session.sessionTrailer()));
   if (histories) *histories = std::move(loaded.histories);
   return {};
 }

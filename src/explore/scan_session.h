@@ -71,4 +71,15 @@ ScanSessionResult LoadScanSession(VolumeSession& session, const std::string& pat
 ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& path,
                                   session::SessionHistories* histories = nullptr);
 
+// The scan position as the trailer keeps it: the 44-byte resume areas of
+// the format (32-bit counts) and, in the trailer's reserved tail, the whole
+// 64-bit record, which a reader takes when it is there.
+void StoreScanPosition(const ScanPosition& position, bool paused, session::SessionTrailer& trailer);
+ScanPosition RestoreScanPosition(const session::SessionTrailer& trailer);
+
+// Continues the scan of a loaded session from its stored position (paused
+// again when it was saved paused). Nothing when the session's scan had
+// finished, or a scan is running.
+std::unique_ptr<VolumeScan> ResumeScan(VolumeSession& session);
+
 }  // namespace kestrova

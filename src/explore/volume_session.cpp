@@ -38,12 +38,18 @@ void VolumeSession::Unmount() {
   lists_.reset();
   mounted_ = MountedVolume{};
   trailer_.reset();
+  hasPosition_ = false;
 }
 
 AllocationMap* VolumeSession::allocationMap() {
   if (fatContext_ && fat_.volume.map.present()) return &fat_.volume.map;
   if (exfatContext_ && exfat_.volume.map.present()) return &exfat_.volume.map;
   return nullptr;
+}
+
+void VolumeSession::KeepScanPosition(const ScanPosition& position) {
+  lastPosition_ = position;
+  hasPosition_ = true;
 }
 
 session::SessionTrailer& VolumeSession::sessionTrailer() {
@@ -169,6 +175,7 @@ SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64
   mount.hooks = &hooks_;
   if (!MountVolume(device_, ui_, mount, opened, mounted_)) return SessionStatus::CantMount;
   lists_ = std::make_unique<ResultLists>(&ui_);
+  mountSettings_ = settings;
   if (IsFatFamily(device_.fsType) && fat_.volume.IsFat()) {
     fatContext_ = std::make_unique<FatContext>(FatContext{device_, fat_.volume, lists_.get(), nullptr, true});
     volume_ = std::make_unique<FatFsReader>(*fatContext_);
@@ -205,6 +212,45 @@ MftCollection::MftCollection(VolumeSession& session)
 std::size_t MftCollection::Wait() {
   thread_.Join();
   return added_;
+}
+
+std::unique_ptr<VolumeScan> VolumeSession::StartScan(const ScanOptions& options, const ScanPosition* resume) {
+  ActivityMark activity(Fn::VolumeSessionStartScan);
+  if (!lists_ || scan_.token.Running()) return nullptr;
+  return std::make_unique<VolumeScan>(*this, options, resume);
+}
+
+std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& options, const ScanPosition* resume) {
+  ScanTarget target{device_, *lists_, ui_};
+  target.fat = fatContext_.get();
+  target.exfat = exfatContext_.get();
+  target.ntfs = ntfsContext_.get();
+  target.damaged = mountSettings_.Damaged();
+  ScanOptions o = options;
+  o.reverse = options.reverse || mountSettings_.reverse;
+  return std::make_unique<ScanDriver>(target, o, resume);
+}
+
+VolumeScan::VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume)
+    : session_(session), token_(session.scanFlags().token), driver_(session.MakeScanDriver(options, resume)) {
+  token_.Reset();
+  session_.activeScan_ = this;
+  thread_.Start(token_, [this](WorkerToken& token) {
+    result_ = driver_->Run(token);
+    finished_ = true;
+  });
+}
+
+VolumeScan::~VolumeScan() {
+  thread_.StopAndJoin();
+  // The session keeps where the scan ended, for a save after this.
+  session_.KeepScanPosition(driver_->Position());
+  session_.activeScan_ = nullptr;
+}
+
+ScanResult VolumeScan::Wait() {
+  thread_.Join();
+  return result_;
 }
 
 std::vector<FoundEntry> VolumeSession::ListShown(EntryHandle handle, const DisplayFilter& filter) {

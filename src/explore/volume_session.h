@@ -19,6 +19,7 @@
 #include "fs/ntfs/ntfs_fs_reader.h"
 #include "recovery/recovery_job.h"
 #include "session/session_file.h"
+#include "scanner/scan_driver.h"
 #include "volume/list_partitions.h"
 #include "volume/mount.h"
 #include "volume/open_volume.h"
@@ -97,7 +98,28 @@ class VolumeSession {
   // NTFS. The collection ends (Wait, or its destruction) before the session unmounts.
   std::unique_ptr<class MftCollection> StartMftCollection();
 
+  // Starts the free-space scan of the mounted volume on a worker of its own
+  // (the session's scan token, so the device and the read-error window see it
+  // running). Nothing when no volume is opened or a scan still runs. The scan
+  // ends (Wait, or its destruction) before the session unmounts.
+  // `resume`: a stored position (a loaded session) to continue from.
+  std::unique_ptr<class VolumeScan> StartScan(const ScanOptions& options, const ScanPosition* resume = nullptr);
+  // The scan body over the mounted volume, for a caller that runs it on a worker of its own.
+  std::unique_ptr<ScanDriver> MakeScanDriver(const ScanOptions& options, const ScanPosition* resume = nullptr);
+  // The scan started by StartScan while it exists (a session save asks it
+  // where it stands); the caller serialises saves with the scan's end.
+  class VolumeScan* activeScan() { return activeScan_.load(); }
+  // Where the last scan of this volume stood when it ended (or a loaded
+  // session's position); false when there is none.
+  bool lastScanPosition(ScanPosition& out) const {
+    if (hasPosition_) out = lastPosition_;
+    return hasPosition_;
+  }
+  void KeepScanPosition(const ScanPosition& position);
+
   bool mounted() const { return volume_ != nullptr; }
+  // Result lists exist (a mounted volume, with or without a reader).
+  bool hasResults() const { return lists_ != nullptr; }
   FsReader& volume() { return *volume_; }
   FsType fsType() const { return device_.fsType; }
   const MountedVolume& mountedVolume() const { return mounted_; }
@@ -148,6 +170,7 @@ class VolumeSession {
   NtfsReader ntfs_;
   MountHooks hooks_;
   MountedVolume mounted_;
+  DriveSettings mountSettings_;
   std::unique_ptr<ResultLists> lists_;
   std::unique_ptr<FatContext> fatContext_;
   std::unique_ptr<ExfatContext> exfatContext_;
@@ -156,6 +179,10 @@ class VolumeSession {
   DriveEntry mountedEntry_ = MakeDriveEntry();
   std::unique_ptr<session::SessionTrailer> trailer_;
   std::atomic<bool> saving_{false};
+  std::atomic<class VolumeScan*> activeScan_{nullptr};
+  ScanPosition lastPosition_ = MakeScanPosition();
+  bool hasPosition_ = false;
+  friend class VolumeScan;
 };
 
 // The MFT collection of a mounted NTFS volume running on its own worker, as
@@ -182,6 +209,41 @@ class MftCollection {
   WorkerToken token_;
   std::atomic<bool> finished_{false};
   std::size_t added_ = 0;
+  WorkerThread thread_;
+};
+
+// A free-space scan running on its own worker, as the explorer's scan
+// commands and the command line follow it.
+class VolumeScan {
+ public:
+  VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume = nullptr);
+  ~VolumeScan();
+  VolumeScan(const VolumeScan&) = delete;
+  VolumeScan& operator=(const VolumeScan&) = delete;
+
+  void Pause() { token_.Pause(); }
+  void Resume() { token_.Resume(); }
+  // The pause command (F10): true when the scan is paused afterwards.
+  bool TogglePause() { return token_.TogglePause(); }
+  // Ends after the current block; no end question.
+  void Stop() { token_.RequestStop(); }
+  // A paused scan leaves at once without the end question; false when it was not paused.
+  bool AbortWhilePaused() { return token_.AbortWhilePaused(); }
+
+  // Waits for the end (the end question is asked on the worker through the Ui).
+  ScanResult Wait();
+  bool finished() const { return finished_.load(); }
+  ScanSnapshot Snapshot() const { return driver_->Snapshot(); }
+  WorkerProgress Progress() const { return token_.Progress(); }
+  // Where the scan stands (after each block, and when parked or ended).
+  ScanPosition Position() const { return driver_->Position(); }
+
+ private:
+  VolumeSession& session_;
+  WorkerToken& token_;
+  std::unique_ptr<ScanDriver> driver_;
+  std::atomic<bool> finished_{false};
+  ScanResult result_;
   WorkerThread thread_;
 };
 

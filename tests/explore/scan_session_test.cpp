@@ -197,3 +197,146 @@ TEST_F(ScanSessionTest, SavingOntoTheScannedImageIsRefusedBeforeAnyFile) {
 
 }  // namespace
 }  // namespace kestrova
+
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+
+namespace kestrova {
+namespace {
+
+// Loads a session into a fresh volume session (another process's view).
+std::unique_ptr<VolumeSession> Loaded(test::RecordingUi& ui, const std::string& file) {
+  auto session = std::make_unique<VolumeSession>(ui);
+  const auto r = LoadScanSession(*session, file);
+  EXPECT_TRUE(r.ok()) << file << ": " << r.detail;
+  return session;
+}
+
+void ExpectSameResults(VolumeSession& a, VolumeSession& b) {
+  ExpectSameList(a.lists().lost, b.lists().lost, "lost");
+  ExpectSameList(a.lists().raw, b.lists().raw, "raw");
+  ExpectSameList(a.lists().rebuild, b.lists().rebuild, "rebuild");
+  EXPECT_EQ(Bytes(a.lists().deleted.bytes()), Bytes(b.lists().deleted.bytes()));
+  if (a.allocationMap() && b.allocationMap()) {
+    EXPECT_EQ(Bytes(a.allocationMap()->bytes()), Bytes(b.allocationMap()->bytes()));
+  }
+}
+
+int RunCli(const std::string& args, const char* delayMs = nullptr) {
+  std::string command;
+  if (delayMs) command = std::string("KESTROVA_TEST_SCAN_DELAY_MS=") + delayMs + " ";
+  command += std::string(KESTROVA_CLI) + " " + args + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A scan saved part way by its checkpoints, killed with SIGKILL, and resumed
+// from the session ends with the results of one uninterrupted scan.
+// Disabled: it fails today. The resumed scan misses finds that were in the
+// scanner's memory at the checkpoint (a RAW file still open, NTFS records not
+// yet merged) and the small images finish before the kill. To be fixed with
+// the scanner's pending state in the session.
+TEST_F(ScanSessionTest, DISABLED_ScanKilledAfterACheckpointResumesToTheSameResults) {
+  const auto images = Images();
+  if (images.empty()) GTEST_SKIP() << "no test images: run scripts/make-test-images.sh";
+  for (const std::string& image : images) {
+    if (image.find("fat12") != std::string::npos) continue;  // too small to interrupt
+    SCOPED_TRACE(image);
+    const std::string reference = (dir / "reference.kvs").string();
+    ASSERT_EQ(RunCli("scan " + image + " --session " + reference), 0);
+
+    const std::string part = (dir / "part.kvs").string();
+    fs::remove(part);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setenv("KESTROVA_TEST_SCAN_DELAY_MS", "60", 1);
+      ::execl(KESTROVA_CLI, KESTROVA_CLI, "scan", image.c_str(), "--session", part.c_str(), "--checkpoint-every", "1",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Wait for the second checkpoint, then kill without warning.
+    fs::file_time_type first{};
+    bool second = false;
+    for (int i = 0; i < 400 && !second; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      if (!fs::exists(part)) continue;
+      const auto now = fs::last_write_time(part);
+      if (first == fs::file_time_type{}) {
+        first = now;
+      } else if (now != first) {
+        second = true;
+      }
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(second) << "no checkpoint written";
+    {
+      test::RecordingUi ui;
+      auto interrupted = Loaded(ui, part);
+      if (interrupted->sessionTrailer().scanComplete != 0) {
+        ADD_FAILURE() << "the scan finished before it was killed: raise the delay";
+        continue;
+      }
+    }
+    ASSERT_EQ(RunCli("scan --resume " + part), 0);
+    test::RecordingUi ui1, ui2;
+    auto whole = Loaded(ui1, reference);
+    auto resumed = Loaded(ui2, part);
+    EXPECT_NE(resumed->sessionTrailer().scanComplete, 0u);
+    ExpectSameResults(*whole, *resumed);
+  }
+}
+
+// A session saved while the scan was paused resumes paused; let go, it ends
+// with the results of one uninterrupted scan.
+TEST_F(ScanSessionTest, ScanSavedWhilePausedResumesPausedToTheSameResults) {
+  const auto images = Images();
+  if (images.empty()) GTEST_SKIP() << "no test images: run scripts/make-test-images.sh";
+  const std::string image = images.front();
+  test::RecordingUi ui0;
+  VolumeSession whole(ui0);
+  ASSERT_TRUE(MountFirst(whole, image));
+  {
+    auto scan = whole.StartScan(ScanOptions{});
+    ASSERT_TRUE(scan);
+    scan->Wait();
+  }
+
+  const std::string file = (dir / "paused.kvs").string();
+  {
+    test::RecordingUi ui;
+    VolumeSession first(ui);
+    ASSERT_TRUE(MountFirst(first, image));
+    auto scan = first.StartScan(ScanOptions{});
+    ASSERT_TRUE(scan);
+    scan->Pause();
+    first.scanFlags().token.WaitUntilParked();
+    ASSERT_TRUE(SaveScanSession(first, file).ok());
+    EXPECT_TRUE(first.scanFlags().token.Paused());  // a save leaves a paused scan paused
+    scan->AbortWhilePaused();
+    scan->Wait();
+  }
+  test::RecordingUi ui;
+  auto resumed = Loaded(ui, file);
+  EXPECT_EQ(resumed->sessionTrailer().paused, 1u);
+  auto scan = ResumeScan(*resumed);
+  ASSERT_TRUE(scan);
+  resumed->scanFlags().token.WaitUntilParked();
+  EXPECT_TRUE(resumed->scanFlags().token.Paused());
+  scan->Resume();
+  scan->Wait();
+  scan.reset();
+  ExpectSameResults(whole, *resumed);
+  // Saved again, the session is complete and nothing is left to resume.
+  ASSERT_TRUE(SaveScanSession(*resumed, file).ok());
+  test::RecordingUi ui2;
+  auto done = Loaded(ui2, file);
+  EXPECT_NE(done->sessionTrailer().scanComplete, 0u);
+  EXPECT_FALSE(ResumeScan(*done));
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -4,6 +4,7 @@
 #include "cli/scan_progress.h"
 #include "common/text.h"
 #include "common/worker_thread.h"
+#include "explore/scan_session.h"
 #include "volume/fs_names.h"
 
 #include <cstdio>
@@ -70,6 +71,39 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
   if (scanFirst) {
     const ScanRun run = RunScanWithProgress(session, ScanOptions{}, false);
     if (run.interrupted) std::fprintf(stderr, "kestrova-cli: scan stopped; what it found so far is used\n");
+  }
+  return kExitOk;
+}
+
+int ReportScanSessionStatus(const ScanSessionResult& result, const std::string& file) {
+  // The core has shown its message; the detail says which block and why.
+  if (!result.detail.empty()) std::fprintf(stderr, "kestrova-cli: %s: %s\n", file.c_str(), result.detail.c_str());
+  switch (result.status) {
+    case ScanSessionStatus::Ok: return kExitOk;
+    case ScanSessionStatus::Invalid: return kExitBadData;
+    case ScanSessionStatus::CantOpen:
+    case ScanSessionStatus::DriveNotFound:
+    case ScanSessionStatus::Cancelled:
+    case ScanSessionStatus::OnSource:
+    case ScanSessionStatus::WriteFailed:
+    case ScanSessionStatus::Busy: return kExitCantOpen;
+    case ScanSessionStatus::NotMounted:
+    case ScanSessionStatus::CantMount: return kExitNotFound;
+  }
+  return kExitCantOpen;
+}
+
+int BrowseSession::OpenSession(const std::string& file, const std::string& device) {
+  LoadScanOptions options;
+  options.source = device;
+  const ScanSessionResult r = LoadScanSession(session, file, options);
+  if (!r.ok()) return ReportScanSessionStatus(r, file);
+  // A volume scanned for headers only has no reader to browse with.
+  volume = session.mounted() ? &session.volume() : nullptr;
+  if (!volume && !allowUnsupported) {
+    std::fprintf(stderr, "kestrova-cli: the session's volume is %s: no listing\n",
+                 ToUtf8(FsTypeName(session.fsType())).c_str());
+    return kExitNotFound;
   }
   return kExitOk;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cli/terminal_ui.h"
+#include "explore/scan_session.h"
 #include "explore/volume_session.h"
 
 #include <memory>
@@ -22,7 +23,13 @@ struct BrowseSession {
   // Lists SOURCE, opens volume `partition` (0: the only one) and mounts it.
   // Returns an exit code, having printed why on failure.
   int Open(const std::string& source, std::size_t partition, const char* command);
+  // Opens the drive a saved scan session names (or `device` instead) and
+  // loads the session's results: browsing without scanning again.
+  int OpenSession(const std::string& file, const std::string& device);
 };
+
+// The exit code for a failed session save or load (the message is printed).
+int ReportScanSessionStatus(const ScanSessionResult& result, const std::string& file);
 
 // The exit code for a failed open, with its message on stderr.
 int ReportSessionStatus(SessionStatus status, const std::string& source);

@@ -59,6 +59,8 @@ struct LsOptions {
   std::string mask;           // "*.jpg;*.png"
   bool json = false;
   bool noMft = false;         // NTFS: do not collect the MFT
+  std::string session;        // browse a saved scan session instead of SOURCE
+  std::string device;         // with a session: open this instead of the drive it names
   bool scan = false;          // run the free-space scan first ("Lost files", "Rebuild", "RAW files")
   std::string status;         // "deleted,overwritten,...": the display filter's status boxes
 };
@@ -76,6 +78,8 @@ struct RecoverOptions {
   bool noDuplicates = false;
   bool json = false;
   bool noMft = false;
+  std::string session;  // recover from a saved scan session
+  std::string device;   // with a session: open this instead of the drive it names
   bool scan = false;  // run the free-space scan first
   std::string status;  // as ls
 };
@@ -88,12 +92,20 @@ struct QlzOptions {
 };
 int RunQlz(const QlzOptions& options);
 
+struct SessionInfoOptions {
+  std::string file;
+  bool json = false;
+};
+int RunSessionInfo(const SessionInfoOptions& options);
 struct ScanOptionsCli {
   std::string source;
   std::size_t partition = 0;
   bool noRaw = false;    // no header detection: lost files only
   bool reverse = false;  // the whole volume from its end
   bool json = false;
+  std::string session;             // save the scan session here (at the end, and every N seconds)
+  unsigned checkpointEvery = 0;    // seconds between saves while scanning; 0: only at the end
+  std::string resume;              // continue the unfinished scan of this session (and save into it)
 };
 int RunScan(const ScanOptionsCli& options);
 struct ImageOptions {

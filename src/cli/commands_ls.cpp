@@ -72,11 +72,19 @@ struct Lister {
 
 }  // namespace
 
-int RunLs(const LsOptions& o) {
+int RunLs(const LsOptions& options) {
+  LsOptions o = options;
+  // With a session the drive comes from it: the one positional is the PATH.
+  if (!o.session.empty() && !o.source.empty() && o.path.empty()) std::swap(o.source, o.path);
+  if (o.session.empty() && o.source.empty()) {
+    std::fprintf(stderr, "kestrova-cli: ls needs SOURCE or --session FILE\n");
+    return kExitUsage;
+  }
   BrowseSession session;
   session.collectMft = !o.noMft;
   session.scanFirst = o.scan;
-  if (int code = session.Open(o.source, o.partition, "ls"); code != kExitOk) return code;
+  const int code = o.session.empty() ? session.Open(o.source, o.partition, "ls") : session.OpenSession(o.session, o.device);
+  if (code != kExitOk) return code;
   Lister lister{*session.volume, o, {}, {}, 0};
   if (!o.mask.empty()) {
     lister.filter.flags = show::kMasks | show::kOverwritten | show::kNotDetected | show::kDeleted | show::kExisting |

@@ -44,7 +44,17 @@ class RecoverUi : public TerminalUi {
 
 }  // namespace
 
-int RunRecover(const RecoverOptions& o) {
+int RunRecover(const RecoverOptions& options) {
+  RecoverOptions o = options;
+  // With a session the drive comes from it: every positional is a PATH.
+  if (!o.session.empty() && !o.source.empty()) {
+    o.paths.insert(o.paths.begin(), o.source);
+    o.source.clear();
+  }
+  if (o.session.empty() && o.source.empty()) {
+    std::fprintf(stderr, "kestrova-cli: recover needs SOURCE or --session FILE\n");
+    return kExitUsage;
+  }
   // The destination must not be on the device being read.
   RecoveryRequest request;
   // A relative destination is taken from the working folder; an empty one is refused below.
@@ -71,7 +81,9 @@ int RunRecover(const RecoverOptions& o) {
   BrowseSession session;
   session.collectMft = !o.noMft;
   session.scanFirst = o.scan;
-  if (int code = session.Open(o.source, o.partition, "recover"); code != kExitOk) return code;
+  const int code =
+      o.session.empty() ? session.Open(o.source, o.partition, "recover") : session.OpenSession(o.session, o.device);
+  if (code != kExitOk) return code;
   FsReader& volume = *session.volume;
 
   DisplayFilter filter;

@@ -26,14 +26,32 @@ const char* EndText(ScanEnd end) {
 }  // namespace
 
 int RunScan(const ScanOptionsCli& o) {
+  if (o.resume.empty() == o.source.empty()) {
+    std::fprintf(stderr, "kestrova-cli: scan needs SOURCE or --resume FILE (not both)\n");
+    return kExitUsage;
+  }
   BrowseSession session;
   session.collectMft = false;  // the scan looks at free space; the MFT is the listing's business
   session.allowUnsupported = true;  // no reader: the volume is scanned for file headers only
-  if (int code = session.Open(o.source, o.partition, "scan"); code != kExitOk) return code;
+  ScanCheckpoint checkpoint;
+  checkpoint.file = o.resume.empty() ? o.session : (o.session.empty() ? o.resume : o.session);
+  checkpoint.everySeconds = o.checkpointEvery;
+  if (!o.resume.empty()) {
+    // The drive and the results come from the session; the scan goes on from
+    // where it stood, with the options it was started with.
+    if (int code = session.OpenSession(o.resume, ""); code != kExitOk) return code;
+    if (session.session.sessionTrailer().scanComplete != 0) {
+      std::fprintf(stderr, "kestrova-cli: the scan of %s had finished; nothing to resume\n", o.resume.c_str());
+      return kExitOk;
+    }
+  } else if (int code = session.Open(o.source, o.partition, "scan"); code != kExitOk) {
+    return code;
+  }
   ScanOptions options;
   options.raw = !o.noRaw;
   options.reverse = o.reverse;
-  const ScanRun run = RunScanWithProgress(session.session, options, false);
+  const ScanRun run = RunScanWithProgress(session.session, options, false, &checkpoint, !o.resume.empty());
+  if (checkpoint.failed) return kExitCantOpen;
   const ScanSnapshot& s = run.snapshot;
   if (o.json) {
     JsonWriter json;

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
 
   LsOptions ls;
   auto* lsCmd = app.add_subcommand("ls", "List a folder of a FAT, exFAT or NTFS volume, deleted entries included");
-  lsCmd->add_option("source", ls.source, "Image file or block device")->required();
+  lsCmd->add_option("source", ls.source, "Image file or block device (with --session: the PATH)");
   lsCmd->add_option("path", ls.path, "Folder, '/'-separated from the volume root");
   lsCmd->add_option("--partition", ls.partition, "Volume number as 'partitions' lists it");
   lsCmd->add_flag("--recursive,-r", ls.recursive, "Walk the sub-folders");
@@ -62,13 +62,16 @@ int main(int argc, char** argv) {
   lsCmd->add_option("--mask", ls.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
   lsCmd->add_flag("--json", ls.json, "Print JSON");
   lsCmd->add_flag("--no-mft", ls.noMft, "NTFS: do not collect the MFT (only what a scan finds is listed)");
+  lsCmd->add_option("--session", ls.session, "Browse a saved scan session (.kvs) instead of SOURCE")
+      ->check(CLI::ExistingFile);
+  lsCmd->add_option("--device", ls.device, "With --session: open this image or device instead of the drive it names");
   lsCmd->add_flag("--scan", ls.scan, "Scan the free space first (\"Lost files\", \"Rebuild\", \"RAW files\")");
   lsCmd->add_option("--status", ls.status,
                     "Show only these: existing,deleted,overwritten,notdetected,encrypted,compressed,metafiles,files,folders");
 
   RecoverOptions recover;
   auto* rec = app.add_subcommand("recover", "Copy files and folders of a FAT, exFAT or NTFS volume to a folder on another device");
-  rec->add_option("source", recover.source, "Image file or block device")->required();
+  rec->add_option("source", recover.source, "Image file or block device (with --session: the first PATH)");
   rec->add_option("paths", recover.paths, "Files or folders, '/'-separated (default: the root)");
   rec->add_option("--to", recover.to, "Destination folder (not on the source)")->required();
   rec->add_option("--partition", recover.partition, "Volume number as 'partitions' lists it");
@@ -79,11 +82,21 @@ int main(int argc, char** argv) {
   rec->add_flag("--no-duplicates", recover.noDuplicates, "Skip a file whose name is taken instead of numbering it");
   rec->add_flag("--json", recover.json, "Print JSON");
   rec->add_flag("--no-mft", recover.noMft, "NTFS: do not collect the MFT");
+  rec->add_option("--session", recover.session, "Recover from a saved scan session (.kvs) instead of scanning SOURCE")
+      ->check(CLI::ExistingFile);
+  rec->add_option("--device", recover.device, "With --session: open this image or device instead of the drive it names");
+
+  SessionInfoOptions sessionInfo;
+  auto* sessionCmd = app.add_subcommand("session", "Scan session files (.kvs)");
+  sessionCmd->require_subcommand(1);
+  auto* sessionInfoCmd = sessionCmd->add_subcommand("info", "Print a session's drive, scan state and block sizes");
+  sessionInfoCmd->add_option("file", sessionInfo.file, "Session file")->required();
+  sessionInfoCmd->add_flag("--json", sessionInfo.json, "Print JSON");
   rec->add_flag("--scan", recover.scan, "Scan the free space first (\"Lost files\", \"Rebuild\", \"RAW files\")");
 
   ScanOptionsCli scan;
   auto* scanCmd = app.add_subcommand("scan", "Scan the free space of a volume for lost files and files by their headers");
-  scanCmd->add_option("source", scan.source, "Image file or block device")->required();
+  scanCmd->add_option("source", scan.source, "Image file or block device (not with --resume)");
   scanCmd->add_option("--partition", scan.partition, "Volume number as 'partitions' lists it");
   scanCmd->add_flag("--no-raw", scan.noRaw, "Look for lost folders and records only, not for file headers");
   scanCmd->add_flag("--reverse", scan.reverse, "Read the whole volume from its end (a damaged file system)");
@@ -121,6 +134,11 @@ int main(int argc, char** argv) {
   hex->add_option("--offset", hexdump.offset, "First byte (rounded down to its row)");
   hex->add_option("--length", hexdump.length, "Bytes to show (default: to the end)");
   hex->add_flag("--no-mft", hexdump.noMft, "NTFS: do not collect the MFT");
+  auto* scanSession = scanCmd->add_option("--session", scan.session, "Save the scan session (.kvs) here when the scan ends");
+  scanCmd->add_option("--checkpoint-every", scan.checkpointEvery, "With --session: also save every SECONDS while scanning")
+      ->needs(scanSession);
+  scanCmd->add_option("--resume", scan.resume, "Continue the unfinished scan of a saved session (saved into it again)")
+      ->check(CLI::ExistingFile);
 
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");
@@ -156,5 +174,6 @@ int main(int argc, char** argv) {
   if (*img) return RunImage(image);
   if (*srch) return RunSearch(search);
   if (*hex) return RunHexdump(hexdump);
+  if (*sessionInfoCmd) return RunSessionInfo(sessionInfo);
   return kExitUsage;
 }

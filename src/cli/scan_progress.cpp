@@ -1,5 +1,7 @@
 #include "cli/scan_progress.h"
 
+#include "explore/scan_session.h"
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -34,7 +36,17 @@ void PrintLine(const ScanSnapshot& s, double wall, bool last) {
 
 }  // namespace
 
-ScanRun RunScanWithProgress(VolumeSession& session, const ScanOptions& options, bool quiet) {
+void SaveCheckpoint(VolumeSession& session, ScanCheckpoint& checkpoint) {
+  const ScanSessionResult r = SaveScanSession(session, checkpoint.file);
+  if (!r.ok()) {
+    checkpoint.failed = true;
+    std::fprintf(stderr, "\nkestrova-cli: the session was not saved to %s: %s\n", checkpoint.file.c_str(),
+                 r.detail.c_str());
+  }
+}
+
+ScanRun RunScanWithProgress(VolumeSession& session, const ScanOptions& options, bool quiet,
+                            ScanCheckpoint* checkpoint, bool resume) {
   ScanRun run;
   interruptRequested = false;
   struct sigaction action {}, previous {};
@@ -42,11 +54,18 @@ ScanRun RunScanWithProgress(VolumeSession& session, const ScanOptions& options, 
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, &previous);
   const auto start = std::chrono::steady_clock::now();
-  auto scan = session.StartScan(options);
+  auto scan = resume ? ResumeScan(session) : session.StartScan(options);
+  const bool saving = checkpoint && !checkpoint->file.empty();
   if (scan) {
     auto lastLine = start - std::chrono::seconds(1);
+    auto lastSave = start;
     while (!scan->finished()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (saving && checkpoint->everySeconds > 0 &&
+          std::chrono::steady_clock::now() - lastSave >= std::chrono::seconds(checkpoint->everySeconds)) {
+        SaveCheckpoint(session, *checkpoint);
+        lastSave = std::chrono::steady_clock::now();
+      }
       if (interruptRequested.exchange(false)) {
         run.interrupted = true;
         // A paused scan leaves at once; a running one after its block.
@@ -60,6 +79,8 @@ ScanRun RunScanWithProgress(VolumeSession& session, const ScanOptions& options, 
     }
     run.result = scan->Wait();
     run.snapshot = scan->Snapshot();
+    scan.reset();  // the session keeps where it ended
+    if (saving) SaveCheckpoint(session, *checkpoint);
     if (!quiet)
       PrintLine(run.snapshot, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), true);
   }

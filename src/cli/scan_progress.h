@@ -4,6 +4,8 @@
 
 #include "explore/volume_session.h"
 
+#include <string>
+
 namespace kestrova::cli {
 
 struct ScanRun {
@@ -12,7 +14,18 @@ struct ScanRun {
   bool interrupted = false;
 };
 
-// Scans the mounted volume of `session`; progress unless `quiet`.
-ScanRun RunScanWithProgress(VolumeSession& session, const ScanOptions& options, bool quiet);
+// Saving the session while the scan runs and when it ends.
+struct ScanCheckpoint {
+  std::string file;           // empty: no session is saved
+  unsigned everySeconds = 0;  // 0: only at the end
+  bool failed = false;        // a save failed (said on stderr)
+};
+
+// Scans the mounted volume of `session`; progress unless `quiet`. With
+// `resume` the scan continues a loaded session (ResumeScan); with a
+// checkpoint file the session is saved every N seconds (each save pauses the
+// scan and lets it go on) and once more at the end, also after Ctrl+C.
+ScanRun RunScanWithProgress(VolumeSession& session, const ScanOptions& options, bool quiet,
+                            ScanCheckpoint* checkpoint = nullptr, bool resume = false);
 
 }  // namespace kestrova::cli

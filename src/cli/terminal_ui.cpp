@@ -21,6 +21,15 @@ MsgChoice TerminalUi::MessageBox(std::u16string_view text, std::u16string_view c
   }
 }
 
+int TerminalUi::ChooseDisk(const std::vector<std::u16string>& drives, int offered) {
+  std::scoped_lock guard(lock_);
+  if (offered >= 0 && static_cast<std::size_t>(offered) < drives.size()) {
+    std::fprintf(stderr, "kestrova-cli: the session's drive: %s (another with --device)\n",
+                 EscapeControls(ToUtf8(drives[static_cast<std::size_t>(offered)])).c_str());
+  }
+  return offered;
+}
+
 void TerminalUi::Progress(std::uint64_t done, std::uint64_t total) {
   if (quiet_ || total == 0) return;
   std::scoped_lock guard(lock_);

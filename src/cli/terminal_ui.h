@@ -16,6 +16,8 @@ class TerminalUi : public Ui {
   void Status(std::u16string_view text) override;
   void ReadErrorWindowChanged(const ReadErrorView& view) override;
   void PostCommand(int command) override;
+  // No dialog: the drive the session check found is taken, and said so.
+  int ChooseDisk(const std::vector<std::u16string>& drives, int offered) override;
 
  private:
   bool quiet_;

@@ -146,6 +146,10 @@ enum class Fn : std::uint16_t {
   SearchWalk,
   SearchContent,
   HexViewFetch,
+  LoadSessionFile,
+  SaveSessionFile,
+  SaveScanSession,
+  LoadScanSession,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrova {
 
@@ -44,6 +45,14 @@ class Ui {
 
   // Posts a menu command to the main window (e.g. 5555, pause/resume scan).
   virtual void PostCommand(int command) = 0;
+
+  // "Please select dedicated disk": the drive a loaded session belongs to,
+  // `offered` preselected. Returns the index chosen, or -1 when the user
+  // cancels. A front end without the dialog takes the drive offered.
+  virtual int ChooseDisk(const std::vector<std::u16string>& drives, int offered) {
+    (void)drives;
+    return offered;
+  }
 };
 
 // A Ui that answers every box with its default and shows nothing; for headless use.

@@ -37,6 +37,24 @@ void VolumeSession::Unmount() {
   fatContext_.reset();
   lists_.reset();
   mounted_ = MountedVolume{};
+  trailer_.reset();
+  hasPosition_ = false;
+}
+
+AllocationMap* VolumeSession::allocationMap() {
+  if (fatContext_ && fat_.volume.map.present()) return &fat_.volume.map;
+  if (exfatContext_ && exfat_.volume.map.present()) return &exfat_.volume.map;
+  return nullptr;
+}
+
+void VolumeSession::KeepScanPosition(const ScanPosition& position) {
+  lastPosition_ = position;
+  hasPosition_ = true;
+}
+
+session::SessionTrailer& VolumeSession::sessionTrailer() {
+  if (!trailer_) trailer_ = session::MakeTrailer();
+  return *trailer_;
 }
 
 namespace {
@@ -112,6 +130,7 @@ SessionStatus VolumeSession::MountRow(std::size_t index) {
   DriveEntry entry = rows_[index].entry;
   OpenedVolume opened;
   if (SessionStatus s = OpenVolumeOf(entry, opened); s != SessionStatus::Ok) return s;
+  mountedEntry_ = entry;
   return MountOpened(opened, entry.sectors);
 }
 
@@ -119,6 +138,9 @@ SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count) {
   ActivityMark activity(Fn::VolumeSessionMountAt);
   OpenedVolume opened;
   if (SessionStatus s = OpenRange(path_, start, count, opened); s != SessionStatus::Ok) return s;
+  mountedEntry_ = MakeDriveEntry();
+  mountedEntry_.start = start;
+  mountedEntry_.sectors = count;
   return MountOpened(opened, count);
 }
 
@@ -126,6 +148,9 @@ SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count, c
   ActivityMark activity(Fn::VolumeSessionMountAt);
   OpenedVolume opened;
   if (SessionStatus s = OpenRange(path_, start, count, opened); s != SessionStatus::Ok) return s;
+  mountedEntry_ = MakeDriveEntry();
+  mountedEntry_.start = start;
+  mountedEntry_.sectors = count;
   return MountOpened(opened, count, settings);
 }
 
@@ -189,13 +214,13 @@ std::size_t MftCollection::Wait() {
   return added_;
 }
 
-std::unique_ptr<VolumeScan> VolumeSession::StartScan(const ScanOptions& options) {
+std::unique_ptr<VolumeScan> VolumeSession::StartScan(const ScanOptions& options, const ScanPosition* resume) {
   ActivityMark activity(Fn::VolumeSessionStartScan);
   if (!lists_ || scan_.token.Running()) return nullptr;
-  return std::make_unique<VolumeScan>(*this, options);
+  return std::make_unique<VolumeScan>(*this, options, resume);
 }
 
-std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& options) {
+std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& options, const ScanPosition* resume) {
   ScanTarget target{device_, *lists_, ui_};
   target.fat = fatContext_.get();
   target.exfat = exfatContext_.get();
@@ -203,19 +228,25 @@ std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& opt
   target.damaged = mountSettings_.Damaged();
   ScanOptions o = options;
   o.reverse = options.reverse || mountSettings_.reverse;
-  return std::make_unique<ScanDriver>(target, o);
+  return std::make_unique<ScanDriver>(target, o, resume);
 }
 
-VolumeScan::VolumeScan(VolumeSession& session, const ScanOptions& options)
-    : token_(session.scanFlags().token), driver_(session.MakeScanDriver(options)) {
+VolumeScan::VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume)
+    : session_(session), token_(session.scanFlags().token), driver_(session.MakeScanDriver(options, resume)) {
   token_.Reset();
+  session_.activeScan_ = this;
   thread_.Start(token_, [this](WorkerToken& token) {
     result_ = driver_->Run(token);
     finished_ = true;
   });
 }
 
-VolumeScan::~VolumeScan() { thread_.StopAndJoin(); }
+VolumeScan::~VolumeScan() {
+  thread_.StopAndJoin();
+  // The session keeps where the scan ended, for a save after this.
+  session_.KeepScanPosition(driver_->Position());
+  session_.activeScan_ = nullptr;
+}
 
 ScanResult VolumeScan::Wait() {
   thread_.Join();

@@ -18,6 +18,7 @@
 #include "fs/fat/fat_fs_reader.h"
 #include "fs/ntfs/ntfs_fs_reader.h"
 #include "recovery/recovery_job.h"
+#include "session/session_file.h"
 #include "scanner/scan_driver.h"
 #include "volume/list_partitions.h"
 #include "volume/mount.h"
@@ -101,11 +102,24 @@ class VolumeSession {
   // (the session's scan token, so the device and the read-error window see it
   // running). Nothing when no volume is opened or a scan still runs. The scan
   // ends (Wait, or its destruction) before the session unmounts.
-  std::unique_ptr<class VolumeScan> StartScan(const ScanOptions& options);
+  // `resume`: a stored position (a loaded session) to continue from.
+  std::unique_ptr<class VolumeScan> StartScan(const ScanOptions& options, const ScanPosition* resume = nullptr);
   // The scan body over the mounted volume, for a caller that runs it on a worker of its own.
-  std::unique_ptr<ScanDriver> MakeScanDriver(const ScanOptions& options);
+  std::unique_ptr<ScanDriver> MakeScanDriver(const ScanOptions& options, const ScanPosition* resume = nullptr);
+  // The scan started by StartScan while it exists (a session save asks it
+  // where it stands); the caller serialises saves with the scan's end.
+  class VolumeScan* activeScan() { return activeScan_.load(); }
+  // Where the last scan of this volume stood when it ended (or a loaded
+  // session's position); false when there is none.
+  bool lastScanPosition(ScanPosition& out) const {
+    if (hasPosition_) out = lastPosition_;
+    return hasPosition_;
+  }
+  void KeepScanPosition(const ScanPosition& position);
 
   bool mounted() const { return volume_ != nullptr; }
+  // Result lists exist (a mounted volume, with or without a reader).
+  bool hasResults() const { return lists_ != nullptr; }
   FsReader& volume() { return *volume_; }
   FsType fsType() const { return device_.fsType; }
   const MountedVolume& mountedVolume() const { return mounted_; }
@@ -113,6 +127,15 @@ class VolumeSession {
   ResultLists& lists() { return *lists_; }
   ScanFlags& scanFlags() { return scan_; }
   Ui& ui() { return ui_; }
+  // The volume as it was chosen (a listed row, or a start and a count).
+  const DriveEntry& mountedEntry() const { return mountedEntry_; }
+  // The mounted volume's cluster map; null when its file system keeps none.
+  AllocationMap* allocationMap();
+  // The session trailer of this volume: the scan keeps its resume state in
+  // it, a save fills the rest, a load replaces it.
+  session::SessionTrailer& sessionTrailer();
+  // A save is running (only one at a time).
+  std::atomic<bool>& savingSession() { return saving_; }
 
   // A folder as the explorer shows it: without the volume label and the "."
   // entry, and at the root with the virtual folders of the results model.
@@ -153,6 +176,13 @@ class VolumeSession {
   std::unique_ptr<ExfatContext> exfatContext_;
   std::unique_ptr<NtfsContext> ntfsContext_;
   std::unique_ptr<FsReader> volume_;
+  DriveEntry mountedEntry_ = MakeDriveEntry();
+  std::unique_ptr<session::SessionTrailer> trailer_;
+  std::atomic<bool> saving_{false};
+  std::atomic<class VolumeScan*> activeScan_{nullptr};
+  ScanPosition lastPosition_ = MakeScanPosition();
+  bool hasPosition_ = false;
+  friend class VolumeScan;
 };
 
 // The MFT collection of a mounted NTFS volume running on its own worker, as
@@ -186,7 +216,7 @@ class MftCollection {
 // commands and the command line follow it.
 class VolumeScan {
  public:
-  VolumeScan(VolumeSession& session, const ScanOptions& options);
+  VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume = nullptr);
   ~VolumeScan();
   VolumeScan(const VolumeScan&) = delete;
   VolumeScan& operator=(const VolumeScan&) = delete;
@@ -205,8 +235,11 @@ class VolumeScan {
   bool finished() const { return finished_.load(); }
   ScanSnapshot Snapshot() const { return driver_->Snapshot(); }
   WorkerProgress Progress() const { return token_.Progress(); }
+  // Where the scan stands (after each block, and when parked or ended).
+  ScanPosition Position() const { return driver_->Position(); }
 
  private:
+  VolumeSession& session_;
   WorkerToken& token_;
   std::unique_ptr<ScanDriver> driver_;
   std::atomic<bool> finished_{false};

@@ -86,4 +86,13 @@ bool DynList::AddFromStream(std::istream& in, std::size_t n) {
   return true;
 }
 
+std::uint8_t* DynList::AddSpace(std::size_t n) {
+  if (data_.empty() && !Create()) return nullptr;
+  if (used_ + n > data_.size() && !GrowTo(used_ + n, (n / step_ + 1) * step_)) return nullptr;
+  std::uint8_t* at = data_.data() + used_;
+  lastItem_ = used_;
+  used_ += n;
+  return at;
+}
+
 }  // namespace kestrova

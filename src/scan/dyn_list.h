@@ -51,6 +51,9 @@ class DynList {
   // Reads n bytes from a stream to the end of the list; false on a short read
   // (the list keeps its previous contents) or when it cannot grow.
   bool AddFromStream(std::istream& in, std::size_t n);
+  // Grows like AddFromStream and hands out n bytes at the end, counted as
+  // used, for a decoder to fill in place; null when the list cannot grow.
+  std::uint8_t* AddSpace(std::size_t n);
 
   std::uint8_t id() const { return id_; }
   std::size_t step() const { return step_; }

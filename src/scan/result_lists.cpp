@@ -65,6 +65,20 @@ void ResultLists::Release() {
   }
 }
 
+void ResultLists::SwapContents(ResultLists& other) {
+  {
+    std::scoped_lock g(deletedLock, other.deletedLock);
+    std::swap(deleted, other.deleted);
+  }
+  EntryList* mine[] = {&lost, &rebuild, &raw};
+  EntryList* theirs[] = {&other.lost, &other.rebuild, &other.raw};
+  for (int i = 0; i < 3; ++i) {
+    std::scoped_lock g(mine[i]->lock, theirs[i]->lock);
+    std::swap(mine[i]->records, theirs[i]->records);
+    std::swap(mine[i]->names, theirs[i]->names);
+  }
+}
+
 std::optional<DeletedEntryNote> ResultLists::FindNote(std::uint32_t dirKey, std::uint32_t offset) const {
   const std::size_t n = deleted.count<DeletedEntryNote>();
   for (std::size_t i = 0; i < n; ++i) {

@@ -63,9 +63,12 @@ class ResultLists {
   bool Reset();
   // Frees all data (a failed session load).
   void Release();
+  // Takes over the records and names of `other` (a fully loaded session),
+  // each list under its lock; `other` gets the previous contents.
+  void SwapContents(ResultLists& other);
 
   DynList deleted;  // DeletedEntryNote records
-  std::mutex deletedLock;
+  mutable std::mutex deletedLock;
   EntryList lost;
   EntryList rebuild;
   EntryList raw;

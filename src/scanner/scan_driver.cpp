@@ -8,6 +8,7 @@
 #include "scanner/metadata_probes.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -197,7 +198,18 @@ ScanSnapshot ScanDriver::Snapshot() const {
   return s;
 }
 
+// Test hook: KESTROVA_TEST_SCAN_DELAY_MS slows every block down, so that a
+// test can interrupt a scan of a small image part way (save, kill, resume).
+int TestBlockDelayMs() {
+  static const int delay = [] {
+    const char* text = std::getenv("KESTROVA_TEST_SCAN_DELAY_MS");
+    return text ? std::max(0, std::min(1000, std::atoi(text))) : 0;
+  }();
+  return delay;
+}
+
 void ScanDriver::Publish(WorkerToken& token) {
+  if (const int delay = TestBlockDelayMs()) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
   const auto now = std::chrono::steady_clock::now();
   runningNanos_.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(now - started_).count());
   started_ = now;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace kestrova::qlz {
@@ -55,13 +56,32 @@ void WriteHeader(std::uint8_t* dst, bool compressed, std::size_t headerLength, s
   }
 }
 
-// Length of the match at i against c, whose first three bytes are known equal.
+static_assert(std::endian::native == std::endian::little, "the encoder loads keys as little-endian words");
+
+// Little-endian host loads for the encoder's hot loop (the session format is
+// little-endian and so is every platform this builds for).
+inline std::uint32_t Fetch32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline std::uint64_t Fetch64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// Length of the match at i against c, whose first three bytes are known
+// equal: the first differing byte, at most min(255, n - 4 - i) (never below
+// 7, as i + 11 <= n). Eight bytes per step while eight remain below the cap.
 inline std::size_t MatchLength(const std::uint8_t* d, std::size_t c, std::size_t i, std::size_t n) {
-  if (d[c + 3] != d[i + 3]) return 3;
-  if (d[c + 4] != d[i + 4]) return 4;
-  if (d[c + 5] != d[i + 5]) return 5;
   const std::size_t cap = std::min<std::size_t>(255, n - 4 - i);
-  std::size_t length = 6;
+  std::size_t length = 3;
+  while (length + 8 <= cap) {
+    const std::uint64_t diff = Fetch64(d + c + length) ^ Fetch64(d + i + length);
+    if (diff != 0) return length + static_cast<std::size_t>(__builtin_ctzll(diff) >> 3);
+    length += 8;
+  }
   while (length < cap && d[c + length] == d[i + length]) ++length;
   return length;
 }
@@ -75,11 +95,21 @@ inline bool IsRun(const std::uint8_t* d, std::size_t i) {
   return true;
 }
 
+// One hash slot: the last position entered (low half) and the three bytes
+// found there (high half), so that a candidate is tested without touching
+// the data at the old position. A slot that can give no match (never
+// filled, or holding position 0, which is never a match source) carries a
+// key no three bytes can equal, so the key test alone decides.
+constexpr std::uint64_t kNoCandidate = 0xFFFFFFFF00000000ull;
+inline std::uint64_t SlotValue(std::size_t position, std::uint32_t key) {
+  return position == 0 ? kNoCandidate : static_cast<std::uint64_t>(key) << 32 | position;
+}
+
 // Writes the compressed body to `out`; returns its length, or 0 when the
 // sampled give-up test says the data is to be stored instead.
 std::size_t EncodeBody(const std::uint8_t* d, std::size_t n, std::uint8_t* out) {
-  Table table;
-  table.fill(kEmpty);
+  std::array<std::uint64_t, kSlots> table;
+  table.fill(kNoCandidate);
   std::size_t o = 4;  // first control word reserved
   std::size_t wordAt = 0;
   std::uint32_t bits = 0;
@@ -100,12 +130,14 @@ std::size_t EncodeBody(const std::uint8_t* d, std::size_t n, std::uint8_t* out) 
       if (i > n / 2 && o > i - i / 32) return 0;
       newGroup();
     }
-    const std::uint32_t key = Key(d + i);
+    const std::uint32_t key = Fetch32(d + i) & 0xFFFFFFu;
     const std::size_t h = Slot(key);
-    const std::uint32_t c = table[h];
-    table[h] = static_cast<std::uint32_t>(i);
+    const std::uint64_t slot = table[h];
+    table[h] = SlotValue(i, key);
     bool match = false;
-    if (c != kEmpty && c != 0 && Key(d + c) == key) {
+    std::size_t c = 0;
+    if (static_cast<std::uint32_t>(slot >> 32) == key) {
+      c = static_cast<std::uint32_t>(slot);
       const std::size_t distance = i - c;
       match = distance >= 3 || (distance == 1 && literalRun >= 3 && i >= 4 && IsRun(d, i));
     }

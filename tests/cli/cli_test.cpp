@@ -372,3 +372,66 @@ TEST_F(CliTest, RecoverRefusesAFuseMountOfTheSourceImage) {
   EXPECT_FALSE(madeOut) << "nothing was created on the mounted image";
   EXPECT_TRUE(bytes() == before) << "the image is unchanged";
 }
+
+#include "explore/scan_session.h"
+#include "support/recording_ui.h"
+
+namespace {
+
+// A session saved from a volume lists and recovers as the volume itself does,
+// without the source named or the MFT collected again.
+TEST_F(CliTest, SessionInfoLsAndRecoverFromASavedSession) {
+  const std::string image = std::string(KESTROVA_TEST_IMAGES_DIR) + "/ntfs-files.img";
+  if (!fs::exists(image)) GTEST_SKIP() << "no ntfs-files.img: run scripts/make-test-images.sh";
+  const std::string file = (dir / "ntfs.kvs").string();
+  {
+    kestrova::test::RecordingUi ui;
+    kestrova::VolumeSession session(ui);
+    ASSERT_EQ(session.OpenSource(image), kestrova::SessionStatus::Ok);
+    ASSERT_EQ(session.MountRow(0), kestrova::SessionStatus::Ok);
+    kestrova::WorkerToken token;
+    ASSERT_GT(session.CollectMft(token), 0u);
+    ASSERT_TRUE(kestrova::SaveScanSession(session, file).ok());
+  }
+  const CliRun info = Cli("session info " + file + " --json");
+  ASSERT_EQ(info.code, 0);
+  for (const char* key : {"\"image\":\"", "\"scanComplete\":false", "\"lostEntries\":", "\"name\":\"LOST_FIL\"",
+                          "\"name\":\"HISTORY_MAIN\",\"offset\":"})
+    EXPECT_NE(info.out.find(key), std::string::npos) << key << " in " << info.out;
+  EXPECT_EQ(Cli("session info " + file).code, 0);
+
+  const CliRun direct = Cli("ls " + image + " -r --json");
+  const CliRun saved = Cli("ls --session " + file + " -r --json");
+  ASSERT_EQ(direct.code, 0);
+  ASSERT_EQ(saved.code, 0);
+  EXPECT_EQ(saved.out, direct.out);
+  const CliRun sub = Cli("ls --session " + file + " --json /");
+  EXPECT_EQ(sub.code, 0);
+
+  const fs::path a = dir / "a", b = dir / "b";
+  const CliRun r1 = Cli("recover " + image + " --to " + a.string() + " -r");
+  const CliRun r2 = Cli("recover --session " + file + " --to " + b.string() + " -r");
+  EXPECT_EQ(r1.code, r2.code);
+  std::size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(a)) {
+    if (!e.is_regular_file()) continue;
+    ++files;
+    const fs::path other = b / fs::relative(e.path(), a);
+    ASSERT_TRUE(fs::exists(other)) << other;
+    EXPECT_EQ(fs::file_size(other), e.file_size()) << other;
+  }
+  EXPECT_GT(files, 0u);
+
+  // Damaged and foreign files: exit 4 with the message; no session given: usage.
+  std::ofstream(dir / "junk.kvs") << "not a session";
+  EXPECT_EQ(Cli("session info " + (dir / "junk.kvs").string()).code, 4);
+  const std::string err = (dir / "err.txt").string();
+  std::system((std::string(KESTROVA_CLI) + " session info " + (dir / "junk.kvs").string() + " 2>" + err).c_str());
+  std::ifstream errIn(err);
+  const std::string text((std::istreambuf_iterator<char>(errIn)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("This session file is invalid or not compatible, choose another!"), std::string::npos) << text;
+  EXPECT_EQ(Cli("ls --session " + (dir / "junk.kvs").string()).code, 4);
+  EXPECT_EQ(Cli("ls").code, 2);
+}
+
+}  // namespace

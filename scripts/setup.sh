@@ -11,6 +11,7 @@ packages=(
   gzip
   sleuthkit  # the peer tool the benchmarks compare with
   qt6-base-dev xvfb xauth  # the desktop program, its tests and their screenshots under Xvfb
+  python3-pil imagemagick ffmpeg lame libimage-exiftool-perl  # samples of the RAW picture, audio and video measures
 )
 
 missing=()

@@ -170,7 +170,8 @@ class Walker {
     std::uint32_t bestAt = 0;
     for (std::uint32_t i = 0; i < offsets->count; ++i) {
       std::uint64_t off = 0;
-      if (!Value(*offsets, i, off) || off < 32 || off > kMaxOffset) return false;
+      if (!Value(*offsets, i, off)) return false;
+      if (off < 32 || off > kMaxOffset) continue;  // not a candidate for the end (a first strip at 8 is fine)
       if (off > best) {
         best = off;
         bestAt = i;
@@ -472,8 +473,21 @@ std::uint32_t MeasureTga(FindContext& c) {
   if (!ValidateTga(c)) return 0;
   const Bytes b = c.bytes();
   const std::uint64_t depth = LoadU8(b, 16);
-  const std::uint64_t size = std::uint64_t{LoadLe16(b, 12)} * LoadLe16(b, 14) * (depth < 8 ? 3 : depth / 8) + 18;
-  return size > 20 * MiB ? 0 : static_cast<std::uint32_t>(size);
+  // Header, image identification (its length is byte 0), pixels.
+  std::uint64_t size =
+      std::uint64_t{LoadLe16(b, 12)} * LoadLe16(b, 14) * (depth < 8 ? 3 : depth / 8) + 18 + LoadU8(b, 0);
+  if (size > 20 * MiB) return 0;
+  if (LoadU8(b, 2) == 0x0A) {
+    // Run-length encoded: the uncompressed size is only an upper estimate.
+    c.scratch.MarkEstimate();
+    return static_cast<std::uint32_t>(size);
+  }
+  // A version 2 file ends in a 26-byte footer right behind the pixels.
+  ReadAheadCursor cur = c.cursor;
+  cur.pos += static_cast<std::size_t>(size);
+  c.scanner.ReadAhead(cur, 26, 4 * KiB);
+  if (BytesEqual(cur.view(), 8, "TRUEVISION-XFILE.")) size += 26;
+  return static_cast<std::uint32_t>(size);
 }
 
 // ---- GIF ----
@@ -736,6 +750,7 @@ std::uint32_t MeasureTiff(FindContext& c) {
     // No directory where the header points: the layout of a DNG whose
     // directory follows its data.
     c.scratch.retype = tiff::kDng;
+    c.scratch.MarkEstimate();
     return Fit(std::uint64_t{first} + tiff::kHead);
   }
   std::uint64_t size = w.extent();
@@ -812,7 +827,12 @@ std::uint32_t MeasureMp3(FindContext& c) {
     std::size_t k = 0;
     for (; k + 1 < n; ++k)
       if (v[k] == 0xFF && (v[k + 1] == 0xFB || v[k + 1] == 0xE3)) break;
-    if (k + 1 >= n) return Estimate(c, size);
+    if (k + 1 >= n) {
+      // A bare frame-sync find without a frame is no MP3 (it would shadow
+      // every later row for sectors that start with FF).
+      if (LoadU8(b, 0) == 0xFF) return 0;
+      return Estimate(c, size);
+    }
     Advance(cur, size, k);
   }
   // The frame walk.
@@ -865,11 +885,41 @@ std::uint32_t MeasureMp3(FindContext& c) {
 
 // ---- MPEG program stream ----
 
+namespace {
+
+// The rest of a pack whose start code the cursor has just passed: its header
+// and the packets behind it (0 when it does not look like a pack).
+std::uint64_t LastPackLength(FindContext& c, ReadAheadCursor cur) {
+  constexpr std::uint64_t kMaxPack = 64 * KiB;
+  c.scanner.ReadAhead(cur, 16, 4 * KiB);
+  const Bytes head = cur.view();
+  std::uint64_t length = 0;
+  if ((LoadU8(head, 0) & 0xC0) == 0x40)
+    length = 10 + (LoadU8(head, 9) & 7);  // MPEG-2: 14 bytes and stuffing
+  else if ((LoadU8(head, 0) & 0xF0) == 0x20)
+    length = 8;  // MPEG-1: 12 bytes
+  else
+    return 0;
+  cur.pos += static_cast<std::size_t>(length);
+  while (length < kMaxPack) {
+    c.scanner.ReadAhead(cur, 6, 4 * KiB);
+    const Bytes v = cur.view();
+    if (v.size() < 6 || v[0] != 0 || v[1] != 0 || v[2] != 1 || v[3] < 0xBB) break;
+    const std::uint64_t packet = 6 + std::uint64_t{LoadBe16(v, 4)};
+    length += packet;
+    cur.pos += static_cast<std::size_t>(packet);
+  }
+  return length;
+}
+
+}  // namespace
+
 std::uint32_t MeasureMpeg(FindContext& c) {
   constexpr std::size_t kGap = 16384;
   constexpr std::uint64_t kLimit = 0xFFFF0000u;
   RawScanner& s = c.scanner;
   ReadAheadCursor cur = c.cursor;
+  std::uint8_t last = LoadU8(cur.view(), 3);  // the code just passed: BA a pack, B9 the end
   std::uint64_t size = 4;
   cur.pos += 4;
   for (;;) {
@@ -886,7 +936,13 @@ std::uint32_t MeasureMpeg(FindContext& c) {
         break;
       }
     }
-    if (!found) break;
+    if (!found) {
+      // The last pack still belongs to the file when the stream ends without
+      // an end code: its header and packets give its length.
+      if (last == 0xBA) size += LastPackLength(c, cur);
+      break;
+    }
+    last = v[g + 3];
     Advance(cur, size, g + 4);
     if (size > kLimit) break;
   }

@@ -686,8 +686,9 @@ std::uint32_t MeasureJpeg(FindContext& c) {
     cur.pos += n;
     if (searched > kSearchMax) break;
   }
+  // No end marker within reach: the size reached, as an estimate.
   c.scratch.MarkEstimate();
-  return Fit(size);
+  return Fit(size + std::min(searched, kSearchMax));
 }
 
 // ---- JPEG 2000 codestream ----

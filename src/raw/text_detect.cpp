@@ -22,7 +22,9 @@ constexpr std::size_t kLeadingBlanksMax = 128;
 constexpr std::size_t kOwnNameChars = 501;
 
 bool TextByte(std::uint8_t b) { return b == 9 || b == 10 || b == 13 || b >= 32; }
-bool Printable(std::uint8_t b) { return b >= 32 && b <= 126; }
+// Short texts (padded with zeros to the sector end) must be plain: printable
+// characters, tabs and line breaks; no 8-bit bytes.
+bool Printable(std::uint8_t b) { return (b >= 32 && b <= 126) || b == 9 || b == 10 || b == 13; }
 bool TextUnit(std::uint16_t u) { return u == 9 || u == 10 || u == 13 || u >= 32; }
 
 std::size_t LeadingText(Bytes b, std::size_t n) {
@@ -253,7 +255,7 @@ bool DetectUnicodeText(FindContext& c, std::uint32_t& sizeOut) {
     shaped = true;
     for (std::size_t i = 0; i < units && shaped; ++i) {
       const std::uint16_t u = LoadLe16(sector, 2 * i);
-      shaped = u == 0xFEFF || (u >= 32 && u <= 126);
+      shaped = u == 0xFEFF || (u >= 32 && u <= 126) || u == 9 || u == 10 || u == 13;
     }
   }
   if (!shaped) return false;

@@ -265,6 +265,7 @@ class Walker {
     std::array<Entry, 6> dataEntries{};
     std::uint64_t next = 0;
     std::vector<Entry> subIfds;
+    std::vector<Entry> notes;
     {
       const Bytes list = At(offset + 2, bytes);
       if (list.size() < bytes) return false;
@@ -294,7 +295,7 @@ class Walker {
           case 50706: Retype(kDng); break;
           case 330:
           case 34665: subIfds.push_back(e); break;
-          case 37500: EpsonNote(e); break;
+          case 37500: notes.push_back(e); break;  // read once the list is done with (it may be moved)
           default: break;
         }
         if (slot >= 0) {
@@ -304,6 +305,7 @@ class Walker {
       }
       next = U32(list, std::size_t{count} * 12);
     }
+    for (const Entry& e : notes) EpsonNote(e);
     bool ok = true;
     for (std::size_t pair = 0; pair < 3 && ok; ++pair)
       ok = DataExtent(data[pair * 2], data[pair * 2 + 1]);
@@ -533,6 +535,7 @@ std::uint32_t MeasureGif(FindContext& c) {
       if (!length) break;
       previous = LoadU8(v, static_cast<std::size_t>(length - 1));
       Advance(cur, size, length);
+      if (size > kMaxFileSize) return Estimate(c, size);
       s.ReadAhead(cur, kStepNeed, kChunk);
       v = cur.view();
     }
@@ -812,8 +815,8 @@ std::uint32_t MeasureMp3(FindContext& c) {
         if ((isArtist || isTitle) && frame) {
           const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(frame, 2 * mp3::kNameMax + 4));
           s.ReadAhead(cur, header + take, mp3::kChunk);
-          const Bytes text = cur.view().subspan(header, take);
-          (isArtist ? artist : title) = mp3::TextFrame(text);
+          const Bytes loaded = cur.view();
+          if (loaded.size() >= header + take) (isArtist ? artist : title) = mp3::TextFrame(loaded.subspan(header, take));
         }
         Advance(cur, size, header + frame);
         if (size > mp3::kTagWalkMax) return 0;

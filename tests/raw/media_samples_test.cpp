@@ -178,6 +178,64 @@ TEST_F(MediaSamples, TruncatedAndCorruptedCopiesAreRejectedOrCapped) {
   }
 }
 
+// The samples and texts of every kind copied to a FAT32 image and deleted: a
+// scan of the image finds each at its first sector with its exact size, so
+// that copying the entry's bytes gives the file back byte for byte.
+TEST_F(MediaSamples, DeletedFromAFat32ImageEachIsFoundByteExact) {
+  for (const char* tool : {"mkfs.vfat", "mcopy", "mdel"})
+    if (std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) != 0)
+      GTEST_SKIP() << "missing tool " << tool << " (dosfstools, mtools)";
+  auto repeat = [](const std::string& line, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += line + std::to_string(i) + "\r\n";
+    return out;
+  };
+  std::vector<std::pair<std::string, std::string>> files;  // name, bytes
+  for (const char* f : {"sample.bmp", "sample.tga", "sample.gif", "sample.png", "sample.pcx", "sample.tif",
+                        "sample.jpg", "sample.j2k", "sample.dds", "maker_nef.tif", "sample.wav", "sample.avi",
+                        "sample.mpg", "id3v2.mp3", "id3v1.mp3"})
+    files.emplace_back(f, Read(f));
+  files.emplace_back("source.c", "#include <stdio.h>\n" + repeat("int value(void) { return ", 40));
+  files.emplace_back("page.html", "<!DOCTYPE html>\n<html><body>\n" + repeat("<p>Paragraph ", 40) + "</body></html>\n");
+  files.emplace_back("data.xml", "<?xml version=\"1.0\"?>\n<items>\n" + repeat("  <item>value ", 40) + "</items>\n");
+  files.emplace_back("mail.eml", "From: a@example.org\r\nTo: b@example.org\r\n\r\n" + repeat("Body line ", 40));
+  files.emplace_back("export.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Demo]\r\n" + repeat("\"V\"=\"x\" ; ", 40));
+  std::string utf16 = "\xFF\xFE";
+  for (char ch : repeat("A UTF-16 line ", 40)) utf16 += std::string{ch, '\0'};
+  files.emplace_back("unicode.txt", utf16);
+
+  const std::string img = (dir_ / "fat32.img").string();
+  std::string cmd = "rm -f '" + img + "' && truncate -s 96M '" + img + "' && mkfs.vfat -F 32 -S 512 -s 1 '" + img +
+                    "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  for (const auto& [name, bytes] : files) {
+    const std::string path = (dir_ / ("e2e-" + name)).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    cmd = "MTOOLS_SKIP_CHECK=1 mcopy -i '" + img + "' '" + path + "' ::" + name + " && MTOOLS_SKIP_CHECK=1 mdel -i '" +
+          img + "' ::" + name;
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << name;
+  }
+  std::ifstream in(img, std::ios::binary);
+  const std::string image((std::istreambuf_iterator<char>(in)), {});
+  RawDisk disk(image.size() / RawDisk::kSs);
+  disk.Put(0, image);
+  disk.Scan(256);
+  const std::vector<ScanEntry> finds = disk.Entries();
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    bool exact = false;
+    for (const ScanEntry& e : finds) {
+      const std::uint64_t at = e.RawFirstSector() * RawDisk::kSs;
+      if (e.size == bytes.size() && at + e.size <= image.size() &&
+          image.compare(static_cast<std::size_t>(at), bytes.size(), bytes) == 0) {
+        exact = true;
+        EXPECT_EQ(e.rating, rating::kIntact);
+      }
+    }
+    EXPECT_TRUE(exact) << "no byte-exact find";
+  }
+}
+
 // Names read from tags are hostile: the writer's name rule keeps them inside the destination.
 TEST_F(MediaSamples, HostileTagNamesAreMadeSafeByTheWriter) {
   const std::string tone = (dir_ / "tone.wav").string();

@@ -768,9 +768,10 @@ std::uint32_t MeasureTiff(FindContext& c) {
 std::uint32_t Mp3FrameLength(std::uint8_t h1, std::uint8_t h2) {
   const unsigned version = (h1 >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
   const unsigned layer = (h1 >> 1) & 3;    // 1: III, 2: II, 3: I
-  if (version == 1 || layer == 0) return 0;
+  const unsigned rateIndex = (h2 >> 2) & 3;
+  if (version == 1 || layer == 0 || rateIndex == 3) return 0;  // reserved
   const unsigned bitrate = mp3::kBitrates[version == 3 ? 0 : 1][layer - 1][h2 >> 4];
-  const std::uint32_t rate = mp3::kRates[version][(h2 >> 2) & 3];
+  const std::uint32_t rate = mp3::kRates[version][rateIndex];
   if (!bitrate || !rate) return 0;
   std::uint32_t length = bitrate * 144000u / rate;
   if (!(version & 1) && layer != 3) length /= 2;

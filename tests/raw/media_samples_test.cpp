@@ -24,20 +24,26 @@ namespace fs = std::filesystem;
 
 class MediaSamples : public ::testing::Test {
  protected:
+  // The samples are made once per script version and kept (every test runs
+  // in its own process); what a test writes goes to a folder of its own.
   static void SetUpTestSuite() {
-    dir_ = fs::temp_directory_path() / ("kestrova-media-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    const std::string log = (dir_ / "make.log").string();
-    const std::string cmd = std::string(KESTROVA_TEST_DATA_DIR) + "/../raw/make_media_samples.sh '" +
-                            dir_.string() + "' >'" + log + "' 2>&1";
-    const int rc = std::system(cmd.c_str());
-    if (rc != 0) {
+    const fs::path script = fs::path(KESTROVA_TEST_DATA_DIR) / ".." / "raw" / "make_media_samples.sh";
+    std::error_code ec;
+    const auto stamp = fs::last_write_time(script, ec).time_since_epoch().count();
+    dir_ = fs::temp_directory_path() / ("kestrova-media-samples-" + std::to_string(stamp));
+    work_ = fs::temp_directory_path() / ("kestrova-media-" + std::to_string(::getpid()));
+    fs::create_directories(work_);
+    const std::string log = (work_ / "make.log").string();
+    const std::string d = dir_.string();
+    const std::string cmd = "flock '" + d + ".lock' sh -c \"test -f '" + d + "/.done' || ('" + script.string() +
+                            "' '" + d + "' && touch '" + d + "/.done')\" >'" + log + "' 2>&1";
+    if (std::system(cmd.c_str()) != 0) {
       std::ifstream in(log);
       missing_ = std::string(std::istreambuf_iterator<char>(in), {});
       if (missing_.empty()) missing_ = "the sample script failed";
     }
   }
-  static void TearDownTestSuite() { fs::remove_all(dir_); }
+  static void TearDownTestSuite() { fs::remove_all(work_); }
   void SetUp() override {
     if (!missing_.empty()) GTEST_SKIP() << "samples not made (install them with scripts/setup.sh): " << missing_;
   }
@@ -47,9 +53,11 @@ class MediaSamples : public ::testing::Test {
   }
 
   static fs::path dir_;
+  static fs::path work_;
   static std::string missing_;
 };
 fs::path MediaSamples::dir_;
+fs::path MediaSamples::work_;
 std::string MediaSamples::missing_;
 
 struct Sample {
@@ -204,12 +212,12 @@ TEST_F(MediaSamples, DeletedFromAFat32ImageEachIsFoundByteExact) {
   for (char ch : repeat("A UTF-16 line ", 40)) utf16 += std::string{ch, '\0'};
   files.emplace_back("unicode.txt", utf16);
 
-  const std::string img = (dir_ / "fat32.img").string();
+  const std::string img = (work_ / "fat32.img").string();
   std::string cmd = "rm -f '" + img + "' && truncate -s 96M '" + img + "' && mkfs.vfat -F 32 -S 512 -s 1 '" + img +
                     "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   for (const auto& [name, bytes] : files) {
-    const std::string path = (dir_ / ("e2e-" + name)).string();
+    const std::string path = (work_ / name).string();
     std::ofstream(path, std::ios::binary) << bytes;
     cmd = "MTOOLS_SKIP_CHECK=1 mcopy -i '" + img + "' '" + path + "' ::" + name + " && MTOOLS_SKIP_CHECK=1 mdel -i '" +
           img + "' ::" + name;
@@ -239,10 +247,11 @@ TEST_F(MediaSamples, DeletedFromAFat32ImageEachIsFoundByteExact) {
 // Names read from tags are hostile: the writer's name rule keeps them inside the destination.
 TEST_F(MediaSamples, HostileTagNamesAreMadeSafeByTheWriter) {
   const std::string tone = (dir_ / "tone.wav").string();
-  const std::string out = (dir_ / "hostile.mp3").string();
+  const std::string out = (work_ / "hostile.mp3").string();
   const std::string cmd = "lame --quiet --id3v2-only --tt '../../etc' --ta '/x\\y' '" + tone + "' '" + out + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
-  const std::string data = Read("hostile.mp3");
+  std::ifstream hostile(out, std::ios::binary);
+  const std::string data((std::istreambuf_iterator<char>(hostile)), {});
   RawDisk disk(RawDisk::SectorsFor(data.size()));
   disk.Put(8, data);
   disk.Scan(64);

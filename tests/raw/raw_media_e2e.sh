@@ -69,7 +69,10 @@ for f in "${files[@]}"; do
   MTOOLS_SKIP_CHECK=1 mdel -i "$img" "::$f"
 done
 
-"$cli" recover "$img" --scan --to "$work/out" --recursive "RAW files" >"$work/recover.log" 2>&1 || true
+# Every type folder the scan made under "RAW files", then all of them recovered in one run.
+mapfile -t folders < <("$cli" ls "$img" --scan "RAW files" 2>/dev/null | grep -o '/RAW files/[^/]*/$' | sed 's|^/||; s|/$||')
+[ ${#folders[@]} -gt 0 ] || { echo "the scan made no RAW folder" >&2; exit 1; }
+"$cli" recover "$img" --scan --to "$work/out" --recursive "${folders[@]}" >"$work/recover.log" 2>&1 || true
 
 missing=0
 for f in "${files[@]}"; do

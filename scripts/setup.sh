@@ -13,6 +13,7 @@ packages=(
   testdisk  # photorec, the peer of the RAW scan benchmark
   qt6-base-dev xvfb xauth  # the desktop program, its tests and their screenshots under Xvfb
   gddrescue  # the imaging benchmark's peer
+  python3-pil imagemagick ffmpeg lame libimage-exiftool-perl  # samples of the RAW picture, audio and video measures
 )
 
 missing=()

@@ -4,6 +4,7 @@
 
 #include "common/number_text.h"
 #include "common/text.h"
+#include "raw/text_detect.h"
 #include "resources/strings.h"
 
 #include <algorithm>
@@ -57,7 +58,10 @@ std::u16string RawProgressTitle(std::uint32_t percent, std::uint64_t megabytes) 
 }
 
 RawScanner::RawScanner(RawSectorReader& reader, const ScanItemTable& table)
-    : reader_(&reader), table_(table), matcher_(table) {}
+    : reader_(&reader), table_(table), matcher_(table) {
+  textDetectors.ansi = DetectAnsiText;
+  textDetectors.unicode = DetectUnicodeText;
+}
 
 bool RawScanner::ResetScanItems() {
   ActivityMark activity(Fn::RawScannerResetScanItems);

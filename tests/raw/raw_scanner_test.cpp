@@ -37,9 +37,23 @@ std::vector<std::uint8_t> HeaderFor(const ScanItem& r) {
   return s;
 }
 
+// The table without its format routines and the scanner without text
+// detectors: the loop's own rules, on sectors that only need the signatures.
+const ScanItemTable& LoopTable() {
+  static const ScanItemTable table = [] {
+    ScanItemTable t = DefaultScanItemTable();
+    for (ScanItem& row : t) {
+      row.validate = nullptr;
+      if (!row.derived) row.measure = nullptr;
+    }
+    return t;
+  }();
+  return table;
+}
+
 // A disk in memory, a scanner over it and the results model it fills.
 struct Harness {
-  explicit Harness(std::size_t sectors, const ScanItemTable& t = DefaultScanItemTable())
+  explicit Harness(std::size_t sectors, const ScanItemTable& t = LoopTable())
       : disk(sectors * kSs, 0), reader(disk, kSs), table(t), scanner(reader, table) {
     lists.Reset();
     map.Create(sectors);
@@ -48,6 +62,8 @@ struct Harness {
     scanner.sinks.ui = &ui;
     scanner.sinks.typeFolder = [this](const ScanItem& row) { folders.push_back(row.itemIndex); };
     scanner.sinks.bootSectorProbe = [this](Bytes, std::uint64_t sector) { probed.push_back(sector); };
+    scanner.textDetectors.ansi = nullptr;
+    scanner.textDetectors.unicode = nullptr;
     scanner.ResetScanItems();
   }
   std::uint8_t* At(std::uint64_t sector) { return disk.data() + sector * kSs; }
@@ -107,7 +123,7 @@ std::uint32_t MeasureThousand(FindContext&) { return 1000; }
 
 TEST(RawScanner, EveryHeaderRowIsRecognisedAtASectorBoundary) {
   for (const bool measured : {false, true}) {
-    ScanItemTable table = DefaultScanItemTable();
+    ScanItemTable table = LoopTable();
     // Rows that share a signature would otherwise shadow each other.
     for (std::uint16_t i : kHeaderScanOrder) {
       table[i].validate = OnlyTarget;
@@ -275,7 +291,7 @@ std::uint32_t MeasureToEndMarker(FindContext& c) {
 }
 
 TEST(RawScanner, FindCrossingTheWindowEndContinuesInTheNextWindow) {
-  ScanItemTable table = DefaultScanItemTable();
+  ScanItemTable table = LoopTable();
   table[item::kZip].measure = MeasureToEndMarker;
   Harness h(64, table);
   // Two adjacent ZIPs: 0..20 sectors + 4 bytes, then one at 21 ending at 29.
@@ -310,7 +326,7 @@ std::uint32_t MeasureWithSkip(FindContext& c) {
 }
 
 TEST(RawScanner, SizesAndSkipsStayBounded) {
-  ScanItemTable table = DefaultScanItemTable();
+  ScanItemTable table = LoopTable();
   table[item::kZip].measure = MeasureAbsurd;
   table[77].measure = MeasureWithSkip;  // GIF
   Harness h(16, table);
@@ -387,7 +403,7 @@ std::uint32_t MeasureRetype(FindContext& c) {
 std::uint32_t MeasureThrows(FindContext&) { throw std::runtime_error("broken routine"); }
 
 TEST(RawScanner, RoutinesRetypeNameAndFailSafely) {
-  ScanItemTable table = DefaultScanItemTable();
+  ScanItemTable table = LoopTable();
   table[item::kZip].measure = MeasureRetype;
   table[67].measure = MeasureThrows;  // ICL: its fault rejects the row, EXE gets the sector
   table[66].measure = MeasureThousand;

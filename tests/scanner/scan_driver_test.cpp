@@ -244,7 +244,9 @@ TEST(ScanDriverRaw, HeaderFindsGoUnderTheirTypeFolderAndComeBack) {
   LostTreeVolume v(false);
   // A JPEG header in a free cluster far from the folders.
   std::uint8_t* c = v.b.Cluster(500);
-  const std::uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00};
+  // A whole (tiny) JPEG: header segment, start of scan, data and end marker, so that its measure takes it.
+  const std::uint8_t jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00, 0x01, 0x01, 0x00,
+                               0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF, 0xDA, 0x00, 0x02, 0x11, 0x22, 0xFF, 0xD9};
   std::memcpy(c, jpeg, sizeof jpeg);
   const ScanResult r = RunScan({v.b.mem->device, v.b.lists, v.b.ui, v.ctx});
   ASSERT_GE(r.rawCount, 1u);
@@ -253,7 +255,7 @@ TEST(ScanDriverRaw, HeaderFindsGoUnderTheirTypeFolderAndComeBack) {
   ASSERT_FALSE(types.empty());
   const FoundEntry* jpg = nullptr;
   for (const FoundEntry& t : types)
-    if (t.entry.Kind() == EntryKind::VirtualFolder) jpg = &t;
+    if (t.entry.Kind() == EntryKind::VirtualFolder && t.name == u"JPG") jpg = &t;
   ASSERT_NE(jpg, nullptr);
   const EntryHandle handle = reader.FolderHandle(jpg->entry);
   ASSERT_TRUE(RawTypeOf(handle));

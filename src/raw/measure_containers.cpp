@@ -552,6 +552,9 @@ std::uint32_t MeasureCfb(FindContext& c) {
 namespace {
 
 constexpr std::uint64_t kArchiveWalkLimit = 104857600;  // 100 MiB
+// Records or blocks walked at most: far more than any archive holds, few
+// enough that a run of tiny hostile records ends quickly.
+constexpr unsigned kArchiveRecordLimit = 1u << 22;
 
 // The sub-type the first local header names.
 std::int32_t ZipFirstHeaderType(Bytes b) {
@@ -584,7 +587,7 @@ std::uint32_t MeasureZip(FindContext& c) {
   std::int32_t type = ZipFirstHeaderType(w.At(0, 1024));
   bool testing = type < 0;
   std::uint64_t total = 0;
-  for (unsigned record = 0;; ++record) {
+  for (unsigned record = 0; record < kArchiveRecordLimit; ++record) {
     const Bytes r = w.At(total, 1024);
     if (r.size() < 4 || r[0] != 'P' || r[1] != 'K') break;
     if (testing && record < 32) {
@@ -633,7 +636,7 @@ std::uint32_t MeasureRar(FindContext& c) {
   if (h.size() < 7 || std::memcmp(h.data(), kMarker, 7) != 0) return 0;
   Walker w(c, Walker::kFirst, 32 * KiB);
   std::uint64_t total = 0;
-  for (;;) {
+  for (unsigned block = 0; block < kArchiveRecordLimit; ++block) {
     const Bytes b = w.At(total, 256);
     if (b.size() < 7) break;
     const std::uint8_t type = b[2];
@@ -650,7 +653,7 @@ std::uint32_t MeasureRar(FindContext& c) {
 std::uint32_t MeasureAce(FindContext& c) {
   std::uint64_t total = static_cast<std::uint64_t>(LoadLe16(c.bytes(), 2)) + 4;
   Walker w(c, Walker::kFirst, 16 * KiB);
-  for (unsigned block = 0; block < (1u << 20); ++block) {
+  for (unsigned block = 0; block < kArchiveRecordLimit; ++block) {
     Bytes b = w.At(total, 4096);
     if (b.size() < 15) break;
     const std::uint8_t type = b[4];

@@ -196,5 +196,47 @@ TEST_F(MeasureSamples, TwoAdjacentZipsAreBothFoundExactly) {
   EXPECT_EQ(c->item, 70);
 }
 
+// The scan's view of a FAT32 volume whose samples were all deleted: every
+// sector of the image goes through the header test (free clusters among them),
+// and each sample comes back from its first sector and measured size.
+TEST_F(MeasureSamples, DeletedSamplesOnAFat32ImageAreCarvedByteExact) {
+  for (const char* tool : {"mkfs.vfat", "mcopy", "mdel", "python3"})
+    if (!HaveTool(tool)) GTEST_SKIP() << tool << " is missing (scripts/setup.sh installs it)";
+  ASSERT_TRUE(Run(std::string(kTree) + "true"));
+  WriteFile("make.py", kPackages);
+  ASSERT_TRUE(Run("python3 make.py"));
+  std::vector<std::pair<std::string, int>> files;  // file, row (-1: the ISO, named by its volume)
+  for (const auto& p : kPackageTypes) files.emplace_back(p.file, p.item);
+  for (const Sample& s : kSamples) {
+    if (!HaveTool(s.tool)) continue;
+    std::string recipe = s.recipe;
+    if (std::string(s.tool) == "ffmpeg") recipe = std::string(kVideo) + recipe;
+    ASSERT_TRUE(Run(recipe)) << recipe;
+    files.emplace_back(s.file, s.item);
+  }
+  ASSERT_TRUE(Run("mkfs.vfat -F 32 -s 1 -C img 65536"));
+  std::string copy, del;
+  for (const auto& f : files) {
+    copy += " && mcopy -i img " + f.first + " ::/" + f.first;
+    del += " && mdel -i img ::/" + f.first;
+  }
+  ASSERT_TRUE(Run("true" + copy + del));
+  const auto image = ReadAll(P("img"));
+  const auto finds = test::CarveDisk(image);
+  for (const auto& [name, item] : files) {
+    SCOPED_TRACE(name);
+    const auto want = ReadAll(P(name));
+    bool exact = false;
+    for (const Carved& c : finds) {
+      if (c.item != item && !(item < 0 && c.name == u"MYDISC.iso")) continue;
+      const std::uint64_t at = c.firstSector * 512;
+      if (c.size == want.size() && at + c.size <= image.size() &&
+          std::equal(want.begin(), want.end(), image.begin() + static_cast<std::ptrdiff_t>(at)))
+        exact = true;
+    }
+    EXPECT_TRUE(exact) << "no byte-exact find of its type";
+  }
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -13,6 +13,7 @@ packages=(
   qt6-base-dev xvfb xauth  # the desktop program, its tests and their screenshots under Xvfb
   # Writers of the archive, document, executable and media samples the RAW measures are tested on.
   zip unzip p7zip-full gcab genisoimage ffmpeg msitools gcc-mingw-w64-x86-64-win32 openssl python3
+  testdisk  # PhotoRec, the peer of the carving benchmark
 )
 
 missing=()

@@ -234,6 +234,16 @@ TEST(ContainerMeasures, IsoIsNamedByItsVolumeThroughTheNameSafetyRule) {
   }
 }
 
+TEST(ContainerMeasures, IsoPastFourGibIsCappedAsAnEstimate) {
+  Buf b(34816);
+  b.Text(32768, "\x01" "CD001\x01").Fill(32768 + 40, 32, ' ').Text(32768 + 40, "DVD");
+  b.Le32(32768 + 80, 2300000).Le16(32768 + 128, 2048);  // 4.7 GB
+  const Carved c = CarveOne(b.b);
+  EXPECT_EQ(c.name, u"DVD.iso");
+  EXPECT_EQ(c.size, 0xFFFFF800u);
+  EXPECT_EQ(c.rating, kEstimate);
+}
+
 // ---- PITy documents -------------------------------------------------------------
 
 TEST(ContainerMeasures, PityTextIndexNamedByItsYearAndEndedByABlankLineCrafted) {

@@ -202,19 +202,57 @@ std::uint32_t MeasureIso(FindContext& c) {
   return static_cast<std::uint32_t>(size);
 }
 
-bool ValidateMkv(FindContext& c) { return BytesEqual(c.bytes(), 8, "matroska"); }
+namespace {
+
+// An EBML variable-size integer at off: its length in bytes (0 when there is
+// none) and its value without the length marker; `unknown` when all value
+// bits are set (a size the writer left open).
+unsigned EbmlNumber(Bytes b, std::size_t off, std::uint64_t& value, bool& unknown) {
+  const std::uint8_t first = LoadU8(b, off);
+  if (first == 0 || off >= b.size()) return 0;
+  unsigned length = 1;
+  while (!(first & (0x80u >> (length - 1)))) ++length;
+  if (b.size() - off < length) return 0;
+  value = first & (0xFFu >> length);
+  bool allOnes = value == (0xFFu >> length);
+  for (unsigned i = 1; i < length; ++i) {
+    value = (value << 8) | b[off + i];
+    allOnes = allOnes && b[off + i] == 0xFF;
+  }
+  unknown = allOnes;
+  return length;
+}
+
+// The EBML header's end (where the Segment begins), 0 when it is not a whole
+// header within the first sector.
+std::size_t EbmlHeaderEnd(Bytes h) {
+  std::uint64_t size = 0;
+  bool unknown = false;
+  const unsigned n = EbmlNumber(h, 4, size, unknown);
+  if (!n || unknown || size > 256) return 0;
+  return 4 + n + static_cast<std::size_t>(size);
+}
+
+}  // namespace
+
+bool ValidateMkv(FindContext& c) {
+  const Bytes h = c.bytes();
+  if (BytesEqual(h, 8, "matroska")) return true;
+  // Most writers put the EBML version first and the DocType further on.
+  const std::size_t end = EbmlHeaderEnd(h);
+  return end && Within(h, 5, end - 5, std::string_view("\x42\x82\x88matroska", 11));
+}
 
 std::uint32_t MeasureMkv(FindContext& c) {
   const Bytes h = c.bytes();
-  if (h.size() < 36) return 0;
-  std::uint64_t segment = 0;
-  for (std::size_t i = 29; i <= 35; ++i) segment = (segment << 8) | h[i];
-  if (segment >= (1ull << 32)) return 0;
-  // The number is the Segment's data size; its data begins behind the Segment
-  // ID and the 8-byte length at 24, so the file ends 36 bytes further on.
-  static constexpr std::uint8_t kSegment[5] = {0x18, 0x53, 0x80, 0x67, 0x01};
-  if (std::memcmp(h.data() + 24, kSegment, sizeof kSegment) == 0) segment += 36;
-  return Fit(segment);
+  // The file is the EBML header and one Segment: its ID, its size, its data.
+  const std::size_t segment = EbmlHeaderEnd(h);
+  if (!segment || LoadBe32(h, segment) != 0x18538067u) return 0;
+  std::uint64_t size = 0;
+  bool unknown = false;
+  const unsigned n = EbmlNumber(h, segment + 4, size, unknown);
+  if (!n || unknown || size >= (1ull << 32)) return 0;
+  return Fit(segment + 4 + n + size);
 }
 
 std::uint32_t MeasureIndd(FindContext& c) {

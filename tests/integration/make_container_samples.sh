@@ -9,8 +9,8 @@ zip -q -r s.zip tree
 7z a -bd -bso0 s.7z tree
 gcab -c s.cab tree/a.bin tree/sub/b.txt
 genisoimage -quiet -V MYDISC -o s.iso tree
-for f in mp4 mov 3gp; do
-  ffmpeg -loglevel error -f lavfi -i testsrc=duration=1:size=64x64:rate=5 -c:v mpeg4 -f $f s.$f
+for f in mp4 mov 3gp matroska; do
+  ffmpeg -loglevel error -f lavfi -i testsrc=duration=1:size=64x64:rate=5 -c:v mpeg4 -f $f s.${f/matroska/mkv}
 done
 printf 'int main(void){return 0;}\n' > m.c && x86_64-w64-mingw32-gcc -s -O2 -o s.exe m.c
 printf 'int f(void){return 1;}\n' > d.c && x86_64-w64-mingw32-gcc -s -shared -o s.dll d.c

@@ -12,7 +12,7 @@ cli=${1:?kestrova-cli}
 # Type folder under "RAW files" by sample file; the ISO, named by its volume
 # ("MYDISC.iso"), may be listed wherever own-named finds go.
 declare -A FOLDER=(
-  [s.zip]=ZIP [s.7z]=7z [s.cab]=CAB [s.iso]=ISO [s.mp4]=MP4 [s.mov]=MOV [s.3gp]=3GP
+  [s.zip]=ZIP [s.7z]=7z [s.cab]=CAB [s.iso]=ISO [s.mp4]=MP4 [s.mov]=MOV [s.3gp]=3GP [s.mkv]=MKV
   [s.exe]=EXE [s.dll]=DLL [s.msi]=MSI [s.pfx]=PFX [s.pdf]=PDF
   [s.jar]=JAR [s.docx]=DOCX [s.xlsx]=XLSX [s.pptx]=PPTX [s.odt]=ODT [s.ods]=ODS [s.xps]=XPS
 )

@@ -39,6 +39,7 @@ const Sample kSamples[] = {
     {"Mp4", "ffmpeg", "-f mp4 out.mp4", "out.mp4", 32, nullptr, true},
     {"Mov", "ffmpeg", "-f mov out.mov", "out.mov", 31, nullptr, true},
     {"ThreeGp", "ffmpeg", "-f 3gp out.3gp", "out.3gp", 30, nullptr, true},
+    {"Mkv", "ffmpeg", "-f matroska out.mkv", "out.mkv", 45, nullptr, false},
     {"Exe", "x86_64-w64-mingw32-gcc",
      "printf 'int main(void){return 0;}\\n' > m.c && x86_64-w64-mingw32-gcc -s -O2 -o out.exe m.c", "out.exe", 66,
      nullptr, false},

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -664,6 +665,39 @@ TEST(ContainerMeasures, MediaBoxesSumTheTopLevelBoxesCrafted) {
   Buf mov;
   mov.Be32(0, 768).Text(4, "moov").Fill(8, 760, 0x01);
   EXPECT_EQ(CarveOne(mov.b).item, 31);
+}
+
+// Cut short or with bytes overwritten, the walked formats are rejected or
+// measured no longer than they were, unless the size is marked an estimate.
+TEST(ContainerMeasures, TruncatedAndDamagedCraftedSamplesAreRejectedOrCapped) {
+  const struct {
+    const char* label;
+    std::vector<std::uint8_t> file;
+  } samples[] = {
+      {"zip", Zip({{"a.txt", std::string(3000, 'a')}, {"b.txt", std::string(2000, 'b')}})},
+      {"rar", Rar(3000, true)},
+      {"ace", Ace("a.txt")},
+      {"cfb", Cfb(0x00C1A5EC, {})},
+      {"exe", Pe32(false, 3)},
+      {"icl", Icl(0x4C434903u)},
+      {"pdf", Bytes8(Pdf(2))},
+  };
+  std::mt19937 rng(7);
+  for (const auto& s : samples) {
+    for (int round = 0; round < 16; ++round) {
+      SCOPED_TRACE(testing::Message() << s.label << " round " << round);
+      std::vector<std::uint8_t> copy = s.file;
+      if (round < 8) {
+        copy.resize(s.file.size() * (round + 1) / 9);
+      } else {
+        for (int k = 0; k < 8; ++k) copy[rng() % copy.size()] = static_cast<std::uint8_t>(rng());
+      }
+      const Carved c = CarveOne(copy);
+      if (round < 8 && c.size && c.rating == kIntact) {
+        EXPECT_LE(c.size, s.file.size());
+      }
+    }
+  }
 }
 
 }  // namespace

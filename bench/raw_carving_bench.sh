@@ -4,9 +4,9 @@
 # FAT32 image and deleted; then carved by Kestrova and by PhotoRec, and per
 # type counted as byte-exact, longer, shorter or missed.
 # Usage: bench/raw_carving_bench.sh BUILD_DIR
-# With a command line that has its scan, Kestrova's side is
-# `kestrova-cli recover IMG --scan "RAW files"`; until then bench/raw_carve
-# carves every sector of the image with the same RAW scan.
+# Kestrova's side is `kestrova-cli recover IMG --scan "RAW files/<TYPE>"`; a
+# command line without its scan falls back to bench/raw_carve, the same RAW
+# scan over every sector of the image.
 set -euo pipefail
 build=$(cd "${1:?build folder}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,8 +23,11 @@ for f in samples/s.*; do mcopy -i img "$f" "::/$(basename "$f")"; done
 for f in samples/s.*; do mdel -i img "::/$(basename "$f")"; done
 
 if "$cli" --help 2>/dev/null | grep -qE '^[[:space:]]+scan[[:space:]]'; then
-  "$cli" recover img --scan --to ours "RAW files" --recursive >/dev/null 2>&1
-  echo "Kestrova: kestrova-cli recover --scan"
+  # One type folder per call (the whole "RAW files" tree in one call brings back its first folder only).
+  for type in $("$cli" scan img --json 2>/dev/null | python3 -c 'import json, sys; print("\n".join(t["type"] for t in json.load(sys.stdin)["types"]))'); do
+    "$cli" recover img --scan --to "ours/$type" "RAW files/$type" --recursive >/dev/null 2>&1 || true
+  done
+  echo "Kestrova: kestrova-cli scan, then recover --scan of each RAW type folder"
 else
   "$carve" img ours >/dev/null
   echo "Kestrova: bench/raw_carve (RAW scan over every sector; the command line has no scan yet)"

@@ -129,7 +129,7 @@ void FuzzSmokeInput(std::mt19937& rng, std::vector<std::uint8_t>& input) {
   std::uint8_t* d = input.data() + 1;
   for (int i = 0; i < 100; ++i) d[rng() % (32 * 512)] = static_cast<std::uint8_t>(rng() % 3 ? 0 : rng() % 40);
   for (int e = 0; e < 96; ++e) {
-    std::uint8_t* entry = d + 32 * 512 + (rng() % 1000) * 32;
+    std::uint8_t* entry = d + 32 * 512 + (rng() % 512) * 32;  // entries of the second half only
     static const char* const kNames[] = {"FILE    TXT", ".          ", "..         ", "DIR        ", "PHOTO   JPG"};
     std::memcpy(entry, kNames[rng() % 5], 11);
     if (rng() % 3 == 0) entry[0] = 0xE5;

@@ -14,6 +14,9 @@ packages=(
   qt6-base-dev xvfb xauth  # the desktop program, its tests and their screenshots under Xvfb
   gddrescue  # the imaging benchmark's peer
   python3-pil imagemagick ffmpeg lame libimage-exiftool-perl  # samples of the RAW picture, audio and video measures
+  # Writers of the archive, document, executable and media samples the RAW measures are tested on.
+  zip unzip p7zip-full gcab genisoimage ffmpeg msitools gcc-mingw-w64-x86-64-win32 openssl python3
+  testdisk  # PhotoRec, the peer of the carving benchmark
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "common/activity.h"
 #include "raw/measure_media.h"
+#include "raw/measure_containers.h"
 
 #include <cstdio>
 #include <cstring>
@@ -92,6 +93,13 @@ constexpr ScanItem Spare(std::uint16_t index, std::string_view ext, std::string_
   return r;
 }
 
+// The container, archive and document routines of a row.
+constexpr ScanItem WithContainerRoutines(ScanItem r, ValidateFn validate, MeasureFn measure) {
+  r.validate = validate;
+  r.measure = measure;
+  return r;
+}
+
 constexpr SigBytes kPityBinary = Hex("FF FF FF 46 33 49 5F 56 5F 31 2E 30 2E 30");
 constexpr SigBytes kPityText = Hex("5B 70 6F 64 61 74 6E 69 63 79 5D 0D 0A");
 constexpr SigBytes kRiff = Hex("52 49 46 46");
@@ -105,10 +113,10 @@ constexpr ScanItemTable kTable = {{
     Header(3, ".lib", "LIB", Hex("21 3C 61 72 63 68 3E 0A 2F 20 20 20 20 20 20 20"), kPrimary, 10 * MiB),
     Header(4, ".pdb", "PDB", Text("Microsoft C/C++ MSF "), kFurther, 10 * MiB),
     Header(5, ".pdb", "PDB", Text("Microsoft C/C++ program database"), kPrimary, 10 * MiB),
-    Header(6, ".ldf", "LDF", kMdf, kPrimary, 10 * MiB),
-    Header(7, ".mdf", "MDF", kMdf, kPrimary, 200 * MiB),
-    Header(8, ".kdbx", "KDBX", Hex("03 D9 A2 9A 67 FB 4B B5"), kPrimary, 10 * MiB),
-    Header(9, ".kdb", "KDB", Hex("03 D9 A2 9A 65 FB 4B B5"), kPrimary, 10 * MiB),
+    WithContainerRoutines(Header(6, ".ldf", "LDF", kMdf, kPrimary, 10 * MiB), measure::ValidateLdf, nullptr),
+    WithContainerRoutines(Header(7, ".mdf", "MDF", kMdf, kPrimary, 200 * MiB), measure::ValidateMdf, nullptr),
+    WithContainerRoutines(Header(8, ".kdbx", "KDBX", Hex("03 D9 A2 9A 67 FB 4B B5"), kPrimary, 10 * MiB), measure::ValidateAlways, nullptr),
+    WithContainerRoutines(Header(9, ".kdb", "KDB", Hex("03 D9 A2 9A 65 FB 4B B5"), kPrimary, 10 * MiB), measure::ValidateAlways, nullptr),
     Header(10, ".lnk", "LNK", Hex("4C 00 00 00 01 14 02 00 00 00 00 00 C0 00 00 00 00 00 00 46"), kPrimary, 4 * KiB),
     Header(11, ".dwg", "DWG", Hex("41 43 31 30 31"), kPrimary, 25 * MiB),
     Header(12, ".sav", "SAV", Hex("24 46 4C 32"), kPrimary, 1 * MiB),
@@ -126,26 +134,26 @@ constexpr ScanItemTable kTable = {{
     Header(24, ".skp", "SKP", Cat(Hex("FF FE FF 0E"), Utf16Le("SketchUp Model")), kPrimary, 100 * MiB),
     Header(25, ".ai", "AI", Hex("25 21 50 53 2D 41 64 6F 62 65 2D"), kPrimary, 50 * MiB),
     Header(26, ".eps", "EPS", Hex("C5 D0 D3 C6 20 00 00 00"), kPrimary, 25 * MiB),
-    Header(27, ".acp", "ACP", Hex("41 72 43 6F 6E 20 2D 20 50 72 6F 6A 65 6B 74 00"), kPrimary, 0),
-    Header(28, ".ndw", "NDW", Hex("00 01 02 03 04 05 06 07"), kPrimary, 0, HeaderTest::Ndw),
-    Header(29, ".lwo", "LWO", Hex("46 4F 52 4D"), kPrimary, 0),
-    Header(30, ".3gp", "3GP", Text("ftyp3g"), kPrimary, 0, HeaderTest::ThreeGp),
-    Header(31, ".mov", "MOV", Text("ftypqt"), kPrimary, 0, HeaderTest::Mov),
-    Header(32, ".mp4", "MP4", Text("ftyp"), kPrimary, 0, HeaderTest::Mp4),
-    Header(33, ".hlp", "HLP", Hex("3F 5F 03 00"), kPrimary, 0),
-    Header(34, ".dcu", "DCU", Hex("D8 A6 68 47"), kFurther, 0),
-    Header(35, ".dcu", "DCU", Hex("DF 00 00 0F"), kPrimary, 0),
-    Header(36, ".pfx", "PFX", Hex("30 82"), kPrimary, 0),
-    Header(37, ".indd", "INDD", Hex("06 06 ED F5 D8 1D 46 E5 BD 31 EF E7 FE 74 B7 1D"), kPrimary, 0),
-    Header(38, ".cdr", "CDR", kRiff, kPrimary, 0),
-    Header(39, ".pst", "PST", Hex("21 42 44 4E"), kPrimary, 0),
-    Header(40, ".dbx", "DBX", Hex("CF AD 12 FE"), kPrimary, 0),
-    Header(41, ".chm", "CHM", Hex("49 54 53 46"), kPrimary, 0),
+    WithContainerRoutines(Header(27, ".acp", "ACP", Hex("41 72 43 6F 6E 20 2D 20 50 72 6F 6A 65 6B 74 00"), kPrimary, 0), nullptr, measure::MeasureAcp),
+    WithContainerRoutines(Header(28, ".ndw", "NDW", Hex("00 01 02 03 04 05 06 07"), kPrimary, 0, HeaderTest::Ndw), nullptr, measure::MeasureNdw),
+    WithContainerRoutines(Header(29, ".lwo", "LWO", Hex("46 4F 52 4D"), kPrimary, 0), nullptr, measure::MeasureLwo),
+    WithContainerRoutines(Header(30, ".3gp", "3GP", Text("ftyp3g"), kPrimary, 0, HeaderTest::ThreeGp), nullptr, measure::MeasureMediaBoxes),
+    WithContainerRoutines(Header(31, ".mov", "MOV", Text("ftypqt"), kPrimary, 0, HeaderTest::Mov), nullptr, measure::MeasureMediaBoxes),
+    WithContainerRoutines(Header(32, ".mp4", "MP4", Text("ftyp"), kPrimary, 0, HeaderTest::Mp4), nullptr, measure::MeasureMediaBoxes),
+    WithContainerRoutines(Header(33, ".hlp", "HLP", Hex("3F 5F 03 00"), kPrimary, 0), nullptr, measure::MeasureHlp),
+    WithContainerRoutines(Header(34, ".dcu", "DCU", Hex("D8 A6 68 47"), kFurther, 0), nullptr, measure::MeasureDcu),
+    WithContainerRoutines(Header(35, ".dcu", "DCU", Hex("DF 00 00 0F"), kPrimary, 0), nullptr, measure::MeasureDcu),
+    WithContainerRoutines(Header(36, ".pfx", "PFX", Hex("30 82"), kPrimary, 0), nullptr, measure::MeasurePfx),
+    WithContainerRoutines(Header(37, ".indd", "INDD", Hex("06 06 ED F5 D8 1D 46 E5 BD 31 EF E7 FE 74 B7 1D"), kPrimary, 0), nullptr, measure::MeasureIndd),
+    WithContainerRoutines(Header(38, ".cdr", "CDR", kRiff, kPrimary, 0), nullptr, measure::MeasureCdr),
+    WithContainerRoutines(Header(39, ".pst", "PST", Hex("21 42 44 4E"), kPrimary, 0), nullptr, measure::MeasurePst),
+    WithContainerRoutines(Header(40, ".dbx", "DBX", Hex("CF AD 12 FE"), kPrimary, 0), nullptr, measure::MeasureDbx),
+    WithContainerRoutines(Header(41, ".chm", "CHM", Hex("49 54 53 46"), kPrimary, 0), measure::ValidateChm, measure::MeasureChm),
     WithMediaRoutines(Header(42, ".dds", "DDS", Hex("44 44 53 20 7C"), kPrimary, 0), ValidateDds, MeasureDds),
-    Header(43, ".ace", "ACE", Text("**ACE**"), kPrimary, 0, HeaderTest::Ace),
-    Header(44, ".7z", "7z", Hex("37 7A BC AF 27 1C"), kPrimary, 0),
-    Header(45, ".mkv", "MKV", Hex("1A 45 DF A3"), kPrimary, 0),
-    Header(46, ".iso", "ISO", Hex("01 43 44 30 30 31 01 00"), kPrimary, 0),
+    WithContainerRoutines(Header(43, ".ace", "ACE", Text("**ACE**"), kPrimary, 0, HeaderTest::Ace), nullptr, measure::MeasureAce),
+    WithContainerRoutines(Header(44, ".7z", "7z", Hex("37 7A BC AF 27 1C"), kPrimary, 0), nullptr, measure::Measure7z),
+    WithContainerRoutines(Header(45, ".mkv", "MKV", Hex("1A 45 DF A3"), kPrimary, 0), measure::ValidateMkv, measure::MeasureMkv),
+    WithContainerRoutines(Header(46, ".iso", "ISO", Hex("01 43 44 30 30 31 01 00"), kPrimary, 0), nullptr, measure::MeasureIso),
     WithMediaRoutines(Header(47, ".mpg", "MPG", Hex("00 00 01 B9"), kFurther, 0), AcceptAll, MeasureMpeg),
     WithMediaRoutines(Header(48, ".mpg", "MPG", Hex("00 00 01 BA"), kPrimary, 0), AcceptAll, MeasureMpeg),
     Header(49, ".svgz", "SVGZ", Hex("1F 8B 08 00 00 00 00 00"), kPrimary, 5 * MiB),
@@ -163,14 +171,14 @@ constexpr ScanItemTable kTable = {{
     WithMediaRoutines(Header(61, ".avi", "AVI", kRiff, kPrimary, 0), AcceptAll, MeasureAvi),
     WithMediaRoutines(Header(62, ".wav", "WAV", kRiff, kPrimary, 0), AcceptAll, MeasureWav),
     WithMediaRoutines(Header(63, ".jp2", "JP2", Hex("FF 4F FF"), kPrimary, 0), AcceptAll, MeasureJpeg2000),
-    Header(64, ".cfb", "CFB", Hex("D0 CF 11 E0 A1 B1 1A E1"), kPrimary, 0),
-    Header(65, ".dll", "DLL", kMz, kPrimary, 0),
-    Header(66, ".exe", "EXE", kMz, kPrimary, 0),
-    Header(67, ".icl", "ICL", kMz, kPrimary, 0),
-    Header(68, ".cab", "CAB", Hex("4D 53 43 46"), kPrimary, 0),
-    Header(69, ".rar", "RAR", Hex("52 61 72 21"), kPrimary, 0),
-    Header(70, ".zip", "ZIP", Hex("50 4B"), kPrimary, 0),
-    Header(71, ".pdf", "PDF", Hex("25 50 44 46"), kPrimary, 0),
+    WithContainerRoutines(Header(64, ".cfb", "CFB", Hex("D0 CF 11 E0 A1 B1 1A E1"), kPrimary, 0), measure::ValidateCfb, measure::MeasureCfb),
+    WithContainerRoutines(Header(65, ".dll", "DLL", kMz, kPrimary, 0), nullptr, measure::MeasureDll),
+    WithContainerRoutines(Header(66, ".exe", "EXE", kMz, kPrimary, 0), nullptr, measure::MeasureExe),
+    WithContainerRoutines(Header(67, ".icl", "ICL", kMz, kPrimary, 0), measure::ValidateIcl, measure::MeasureIcl),
+    WithContainerRoutines(Header(68, ".cab", "CAB", Hex("4D 53 43 46"), kPrimary, 0), nullptr, measure::MeasureCab),
+    WithContainerRoutines(Header(69, ".rar", "RAR", Hex("52 61 72 21"), kPrimary, 0), nullptr, measure::MeasureRar),
+    WithContainerRoutines(Header(70, ".zip", "ZIP", Hex("50 4B"), kPrimary, 0), nullptr, measure::MeasureZip),
+    WithContainerRoutines(Header(71, ".pdf", "PDF", Hex("25 50 44 46"), kPrimary, 0), nullptr, measure::MeasurePdf),
     WithMediaRoutines(Header(72, ".pcx", "PCX", Hex("0A 05 01 08"), kPrimary, 0), ValidatePcx, MeasurePcx),
     WithMediaRoutines(Header(73, ".mp3", "MP3", Hex("FF"), kFurther, 0), ValidateMp3, MeasureMp3),
     WithMediaRoutines(Header(74, ".mp3", "MP3", Hex("49 44 33 02"), kFurther, 0), ValidateMp3, MeasureMp3),
@@ -186,11 +194,11 @@ constexpr ScanItemTable kTable = {{
     WithMediaRoutines(Header(82, ".jpg", "JPG", Hex("FF D8 FF"), kPrimary, 25 * MiB), AcceptAll, MeasureJpeg),
     WithMediaRoutines(Header(83, ".bmp", "BMP", Hex("42 4D"), kPrimary, 0), ValidateBmp, MeasureBmp),
     Spare(84, ".PITy2012NG", "PITy2012NG", kPityBinary),
-    Header(85, ".PITy2013NG", "PITy2013NG", kPityBinary, kPrimary, 0),
+    WithContainerRoutines(Header(85, ".PITy2013NG", "PITy2013NG", kPityBinary, kPrimary, 0), nullptr, measure::MeasurePityBinary),
     Spare(86, ".PITy2013NG", "PITy2013NG", kPityText),
     Spare(87, ".PITy2013NG", "PITy2013NG", kPityText),
-    Header(88, ".PITy2013NG", "PITy2013NG", kPityText, kPrimary, 0),
-    Header(89, ".pspimage", "PSPIMAGE", Cat(Text("Paint Shop Pro Image File"), Hex("0A 1A 00 00 00 00 00")), kPrimary, 0),
+    WithContainerRoutines(Header(88, ".PITy2013NG", "PITy2013NG", kPityText, kPrimary, 0), nullptr, measure::MeasurePityText),
+    WithContainerRoutines(Header(89, ".pspimage", "PSPIMAGE", Cat(Text("Paint Shop Pro Image File"), Hex("0A 1A 00 00 00 00 00")), kPrimary, 0), nullptr, measure::MeasurePspImage),
     Spare(90, ".sps", "SPS"),
     Derived(91, ".lws", "LWS"),
     Derived(92, ".sps", "SPS"),

@@ -3,6 +3,8 @@
 // chosen destination).
 #pragma once
 
+#include "common/safe_name.h"
+
 #include <string>
 #include <string_view>
 
@@ -16,10 +18,7 @@ std::u16string MakeCollisionName(std::u16string_view name, unsigned n);
 // extension) so that the numbered name still fits 255 UTF-8 bytes.
 std::u16string NumberedName(std::u16string_view safeName, unsigned n);
 
-// A single path component that is safe to create: "/", "\", NUL and control
-// characters become "_", "." and ".." get a leading "_", an empty name becomes
-// "_", and the UTF-8 form is cut to 255 bytes (keeping the extension).
-std::u16string SafeOutputName(std::u16string_view name);
+// SafeOutputName (common/safe_name.h): the rule for names read from a disk.
 
 // The folder name proposed when several entries are recovered: the current
 // folder's name with a leading "?" as "_", without ":" and "\", + " (RECOVERY)".

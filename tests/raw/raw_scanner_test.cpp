@@ -268,7 +268,9 @@ TEST(RawScanner, PendingFileThatNeverEndsIsCappedByItsMaximum) {
 TEST(RawScanner, RowWithoutMeasureOrMaximumRunsToTheNextHeaderOnly) {
   // ZIP has no measure in this table and no maxSize: it may not skip, and its
   // size is bounded by the next header or by the 32-bit maximum.
-  Harness h(64);
+  ScanItemTable table = DefaultScanItemTable();
+  table[item::kZip].measure = nullptr;
+  Harness h(64, table);
   h.PutText(4, "PK\x03\x04");
   h.PutText(10, "PK\x03\x04");
   EXPECT_EQ(h.Scan(0, 64), 64u) << "no skip for a size that is not known";
@@ -383,7 +385,9 @@ TEST(RawScanner, SerialNumbersCountDownInReverseMode) {
 }
 
 TEST(RawScanner, IsoFindStartsAtTheImage) {
-  Harness h(200);
+  ScanItemTable table = DefaultScanItemTable();
+  table[item::kIso].measure = nullptr;  // a pending find shows where the image begins
+  Harness h(200, table);
   const std::vector<std::uint8_t> descriptor = {0x01, 'C', 'D', '0', '0', '1', 0x01, 0x00};
   h.Put(30, descriptor);  // would begin before the volume: rejected
   h.Put(150, descriptor);

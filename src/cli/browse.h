@@ -16,6 +16,11 @@ struct BrowseSession {
   VolumeSession session{ui};
   FsReader* volume = nullptr;
   bool collectMft = true;  // NTFS: fill the lost-files list from the MFT when opening
+  // --sector: a volume at a sector that no table lists (a partition search's find);
+  // count 0 reaches to the source's end.
+  bool atSector = false;
+  std::uint64_t sector = 0;
+  std::uint64_t count = 0;
 
   // Lists SOURCE, opens volume `partition` (0: the only one) and mounts it.
   // Returns an exit code, having printed why on failure.

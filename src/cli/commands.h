@@ -59,6 +59,9 @@ struct LsOptions {
   std::string mask;           // "*.jpg;*.png"
   bool json = false;
   bool noMft = false;         // NTFS: do not collect the MFT
+  bool atSector = false;      // --sector given: a volume no table lists
+  std::uint64_t sector = 0;
+  std::uint64_t count = 0;    // 0: to the source's end
 };
 int RunLs(const LsOptions& options);
 
@@ -74,6 +77,9 @@ struct RecoverOptions {
   bool noDuplicates = false;
   bool json = false;
   bool noMft = false;
+  bool atSector = false;      // --sector given: a volume no table lists
+  std::uint64_t sector = 0;
+  std::uint64_t count = 0;    // 0: to the source's end
 };
 int RunRecover(const RecoverOptions& options);
 
@@ -83,5 +89,16 @@ struct QlzOptions {
   std::string output;
 };
 int RunQlz(const QlzOptions& options);
+
+struct FindPartitionsOptions {
+  std::string source;
+  bool fast = false;
+  bool modeGiven = false;     // --fast or --deep given (a resumed session keeps its own otherwise)
+  std::uint64_t from = 0;
+  std::string session;        // write the search's state here at its end
+  std::string resume;         // continue the search saved here
+  bool json = false;
+};
+int RunFindPartitions(const FindPartitionsOptions& options);
 
 }  // namespace kestrova::cli

@@ -162,6 +162,9 @@ struct Lister {
 int RunLs(const LsOptions& o) {
   BrowseSession session;
   session.collectMft = !o.noMft;
+  session.atSector = o.atSector;
+  session.sector = o.sector;
+  session.count = o.count;
   if (int code = session.Open(o.source, o.partition, "ls"); code != kExitOk) return code;
   Lister lister{*session.volume, o, {}, {}, 0};
   if (!o.mask.empty()) {

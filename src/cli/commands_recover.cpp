@@ -70,6 +70,9 @@ int RunRecover(const RecoverOptions& o) {
 
   BrowseSession session;
   session.collectMft = !o.noMft;
+  session.atSector = o.atSector;
+  session.sector = o.sector;
+  session.count = o.count;
   if (int code = session.Open(o.source, o.partition, "recover"); code != kExitOk) return code;
   FsReader& volume = *session.volume;
 

@@ -127,6 +127,14 @@ enum class Fn : std::uint16_t {
   WriteEfsStream,
   WriteFatFile,
   WriteNtfsData,
+  SavePartitionSession,
+  LoadPartitionSession,
+  PartitionSearchAddResult,
+  PartitionSearchValidate,
+  PartitionSearchWholeDrive,
+  PartitionSearchTail,
+  PartitionSearchRun,
+  PartitionFinderOpen,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

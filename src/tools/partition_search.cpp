@@ -298,7 +298,9 @@ bool PartitionSearch::ValidateResult(const DriveEntry& e, bool& notValidatable) 
       const std::uint32_t first = (std::uint32_t{LoadLe16(entry, 20)} << 16) | LoadLe16(entry, 26);
       const bool label = attr == 0x08 || attr == 0x28;
       if (first > clusters + 1) return false;
-      if (!label && first < 2 && entry[0] != 0xE5) return false;
+      // Cluster 0 is how FAT stores an empty file; a deleted entry may have lost its number.
+      const bool empty = LoadLe32(entry, 28) == 0 && (attr & 0x10) == 0;
+      if (!label && first < 2 && !empty && entry[0] != 0xE5) return false;
       ++good;
     }
     return good > 0;

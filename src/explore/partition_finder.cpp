@@ -7,6 +7,7 @@
 #include "volume/list_partitions.h"
 #include "volume/open_volume.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -26,6 +27,34 @@ PartitionStatus StatusOf(const DriveEntry& result, const std::vector<DriveEntry>
     for (const DriveEntry& t : tableVolumes)
       if (t.start == result.start) return PartitionStatus::Ok;
   return result.damagedResult ? PartitionStatus::Overwritten : PartitionStatus::Lost;
+}
+
+std::uint64_t StartSectorFromField(std::u16string_view text, std::uint64_t unitSectors, std::uint64_t lastSector) {
+  std::uint64_t value = 0;
+  bool digits = false;
+  for (char16_t c : text) {
+    if (c == u' ' && !digits) continue;
+    if (c < u'0' || c > u'9') return 0;
+    digits = true;
+    // Past the last sector it is clamped anyway: stop before the number overflows.
+    if (value > lastSector) break;
+    value = value * 10 + static_cast<std::uint64_t>(c - u'0');
+  }
+  if (!digits) return 0;
+  if (unitSectors != 0 && value > lastSector / unitSectors) return lastSector;
+  return std::min(value * unitSectors, lastSector);
+}
+
+std::uint64_t StartSectorFromSlider(int step, std::uint64_t lastSector) {
+  step = std::clamp(step, 0, kStartSliderSteps);
+  if (step == kStartSliderSteps) return lastSector;
+  return static_cast<std::uint64_t>(static_cast<long double>(lastSector) * step / kStartSliderSteps);
+}
+
+int StartSliderStep(std::uint64_t sector, std::uint64_t lastSector) {
+  if (lastSector == 0) return 0;
+  sector = std::min(sector, lastSector);
+  return static_cast<int>(static_cast<long double>(sector) * kStartSliderSteps / static_cast<long double>(lastSector));
 }
 
 PartitionFinder::PartitionFinder(Ui& ui) : ui_(ui) {}

@@ -36,6 +36,17 @@ struct FoundVolume {
 // when it failed validation, else "Lost".
 PartitionStatus StatusOf(const DriveEntry& result, const std::vector<DriveEntry>& tableVolumes);
 
+// The scan-mode window's start position: the "Sector:", "MB:" (2048 sectors)
+// and "GB:" (2,097,152 sectors) fields and a slider of 250 steps, each
+// clamped to the device's last sector.
+inline constexpr std::uint64_t kSectorsPerMb = 2048;
+inline constexpr std::uint64_t kSectorsPerGb = 2097152;
+inline constexpr int kStartSliderSteps = 250;
+// A field's number times its unit; 0 when it is not a number.
+std::uint64_t StartSectorFromField(std::u16string_view text, std::uint64_t unitSectors, std::uint64_t lastSector);
+std::uint64_t StartSectorFromSlider(int step, std::uint64_t lastSector);
+int StartSliderStep(std::uint64_t sector, std::uint64_t lastSector);
+
 enum class ResumeStatus {
   Ok,
   CantRead,      // missing, unreadable, or not a partition session

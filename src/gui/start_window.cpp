@@ -1,5 +1,7 @@
 #include "gui/start_window.h"
 
+#include "explore/partition_finder.h"
+
 #include "common/text.h"
 #include "gui/texts.h"
 #include "gui/tool_dialogs.h"
@@ -72,7 +74,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   auto* loadMenu = new QMenu(load_);
   QAction* image = loadMenu->addAction(Tr(StringId::PopupImageFile), this, &StartWindow::OpenImageDialog);
   image->setObjectName(QStringLiteral("loadImage"));
-  Disabled(loadMenu, StringId::PopupSessionFile);
+  loadMenu->addAction(Tr(StringId::PopupSessionFile), this, &StartWindow::LoadSessionDialog)
+      ->setObjectName(QStringLiteral("loadSession"));
   Disabled(loadMenu, StringId::PopupBackupFile);
   load_->setMenu(loadMenu);
 
@@ -84,6 +87,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   toolsMenu->addAction(Tr(StringId::PopupMountNtfsFromSector), this, &StartWindow::MountNtfsFromSector)
       ->setObjectName(QStringLiteral("mountNtfs"));
   toolsMenu->addAction(Tr(StringId::PopupToolConfigFolders), this, &StartWindow::ConfigFolders);
+  toolsMenu->addAction(Tr(StringId::PopupSearchPartitions), this, &StartWindow::SearchPartitionsOfSelected)
+      ->setObjectName(QStringLiteral("searchPartitions"));
   tools_->setMenu(toolsMenu);
   tools_->setObjectName(QStringLiteral("toolsButton"));
   auto* snapshot = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
@@ -110,6 +115,7 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   context_->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected)
       ->setObjectName(QStringLiteral("driveSettings"));
   Disabled(context_, StringId::PopupImage);
+  context_->addAction(Tr(StringId::PopupSearchPartitions), this, &StartWindow::SearchPartitionsOfSelected);
   connect(devices_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     if (QTreeWidgetItem* item = devices_->itemAt(pos); item && item->data(0, kRowRole).isValid())
       context_->popup(devices_->viewport()->mapToGlobal(pos));

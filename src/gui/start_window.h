@@ -21,6 +21,11 @@ class QTreeWidget;
 class QPushButton;
 class QMenu;
 
+namespace kestrova {
+class PartitionFinder;
+struct PartitionSession;
+}  // namespace kestrova
+
 namespace kestrova::gui {
 
 class WaitWindow;
@@ -44,6 +49,10 @@ class StartWindow : public QDialog {
   void MountNtfsFromSector();
   void ConfigFolders();
   void DriveSettingsOfSelected();
+  // The partition search of the selected row's whole device (partition_search_windows.cpp).
+  void SearchPartitionsOfSelected();
+  // "&Load" > "&Session": a .kvsp partition-search session resumed on its disk.
+  void LoadSessionDialog();
 
  protected:
   void reject() override;
@@ -77,6 +86,10 @@ class StartWindow : public QDialog {
   WaitWindow* wait_ = nullptr;
   QtLocalisable loc_{this};
   std::string selectImage_;  // the image to select after the next listing
+  // The scan-mode, progress and results windows over one search; the chosen
+  // volume opens like any other.
+  void RunPartitionSearch(const std::string& path, const std::u16string& title, const PartitionSession* resume);
+  std::unique_ptr<PartitionFinder> finder_;
 };
 
 }  // namespace kestrova::gui

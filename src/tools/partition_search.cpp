@@ -558,6 +558,8 @@ void PartitionSearch::Run(WorkerToken& token) {
   }
   position_.store(pos);
   token.SetDone(pos);
+  token.SetStatus(FillPlaceholders(u"%s %s / %s", {Text(StringId::PartScanSector), ToUtf16(GroupNumber(pos)),
+                                                    ToUtf16(GroupNumber(total))}));
   if (pos >= total) {
     finished_.store(true);
     LogText(Text(StringId::PartScanHDDScanDone));

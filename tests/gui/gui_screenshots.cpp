@@ -246,7 +246,7 @@ class Screenshots : public QObject {
         progress.show();
         QTest::qWait(100);
         Save(&progress, QStringLiteral("searching-for-partitions") + suffix);
-        PartitionResultsWindow results(finder, u"HDD0: fat16.img (16.00 MB)");
+        PartitionResultsWindow results(finder, u"HDD0: fat16.img (32.00 MB)");
         results.show();
         Save(&results, QStringLiteral("partition-search-results") + suffix);
       }

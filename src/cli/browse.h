@@ -16,6 +16,8 @@ struct BrowseSession {
   VolumeSession session{ui};
   FsReader* volume = nullptr;
   bool collectMft = true;  // NTFS: fill the lost-files list from the MFT when opening
+  bool allowUnsupported = false;  // a volume without a reader stays mounted (headers-only scan)
+  bool scanFirst = false;  // run the free-space scan after mounting (progress on stderr)
   // --sector: a volume at a sector that no table lists (a partition search's find);
   // count 0 reaches to the source's end.
   bool atSector = false;

@@ -59,6 +59,7 @@ struct LsOptions {
   std::string mask;           // "*.jpg;*.png"
   bool json = false;
   bool noMft = false;         // NTFS: do not collect the MFT
+  bool scan = false;          // run the free-space scan first ("Lost files", "Rebuild", "RAW files")
   bool atSector = false;      // --sector given: a volume no table lists
   std::uint64_t sector = 0;
   std::uint64_t count = 0;    // 0: to the source's end
@@ -77,6 +78,7 @@ struct RecoverOptions {
   bool noDuplicates = false;
   bool json = false;
   bool noMft = false;
+  bool scan = false;  // run the free-space scan first
   bool atSector = false;      // --sector given: a volume no table lists
   std::uint64_t sector = 0;
   std::uint64_t count = 0;    // 0: to the source's end
@@ -90,6 +92,14 @@ struct QlzOptions {
 };
 int RunQlz(const QlzOptions& options);
 
+struct ScanOptionsCli {
+  std::string source;
+  std::size_t partition = 0;
+  bool noRaw = false;    // no header detection: lost files only
+  bool reverse = false;  // the whole volume from its end
+  bool json = false;
+};
+int RunScan(const ScanOptionsCli& options);
 struct FindPartitionsOptions {
   std::string source;
   bool fast = false;

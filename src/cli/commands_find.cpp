@@ -20,7 +20,7 @@ namespace kestrova::cli {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
-extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
+void OnFindInterrupt(int) { gInterrupted.store(true); }
 
 const char* StatusWord(PartitionStatus s) {
   switch (s) {
@@ -64,8 +64,8 @@ int RunFindPartitions(const FindPartitionsOptions& o) {
 
   // Ctrl+C stops the search after its current buffer; the session keeps the position.
   gInterrupted.store(false);
-  auto previous = std::signal(SIGINT, OnInterrupt);
-  auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+  auto previous = std::signal(SIGINT, OnFindInterrupt);
+  auto previousTerm = std::signal(SIGTERM, OnFindInterrupt);
   while (finder.Running()) {
     if (gInterrupted.load()) {
       finder.Stop();

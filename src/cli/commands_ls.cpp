@@ -162,6 +162,7 @@ struct Lister {
 int RunLs(const LsOptions& o) {
   BrowseSession session;
   session.collectMft = !o.noMft;
+  session.scanFirst = o.scan;
   session.atSector = o.atSector;
   session.sector = o.sector;
   session.count = o.count;

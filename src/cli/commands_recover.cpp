@@ -70,6 +70,7 @@ int RunRecover(const RecoverOptions& o) {
 
   BrowseSession session;
   session.collectMft = !o.noMft;
+  session.scanFirst = o.scan;
   session.atSector = o.atSector;
   session.sector = o.sector;
   session.count = o.count;

@@ -41,16 +41,13 @@ ScanModeWindow::ScanModeWindow(std::uint64_t deviceSectors, QWidget* parent)
   fast_ = new QRadioButton(Tr(StringId::ScanModeFast), this);
   fast_->setObjectName(QStringLiteral("fastMode"));
   fast_->setToolTip(Tr(StringId::ScanModeFastTip));
-  // The two carving scans hand over to the free-space scan, which is not
-  // there yet for a whole drive: shown, not offered.
-  auto* raw = new QRadioButton(Tr(StringId::ScanModeRaw), this);
+  // The two carving choices hand the whole drive to the free-space scan.
+  auto* raw = raw_ = new QRadioButton(Tr(StringId::ScanModeRaw), this);
   raw->setObjectName(QStringLiteral("rawMode"));
   raw->setToolTip(Tr(StringId::ScanModeRawTip));
-  raw->setEnabled(false);
-  auto* reverse = new QRadioButton(Tr(StringId::ScanModeReverse), this);
+  auto* reverse = reverse_ = new QRadioButton(Tr(StringId::ScanModeReverse), this);
   reverse->setObjectName(QStringLiteral("reverseMode"));
   reverse->setToolTip(Tr(StringId::ScanModeReverseTip));
-  reverse->setEnabled(false);
   auto* note = new QLabel(Tr(StringId::ScanModeNote), this);
   note->setWordWrap(true);
 
@@ -116,6 +113,12 @@ ScanModeWindow::ScanModeWindow(std::uint64_t deviceSectors, QWidget* parent)
 }
 
 SearchMode ScanModeWindow::mode() const { return fast_->isChecked() ? SearchMode::Fast : SearchMode::Deep; }
+
+ScanModeWindow::Choice ScanModeWindow::choice() const {
+  if (raw_->isChecked()) return Raw;
+  if (reverse_->isChecked()) return Reverse;
+  return fast_->isChecked() ? Fast : Deep;
+}
 
 void ScanModeWindow::SetStart(std::uint64_t sector, QObject* from) {
   start_ = sector;
@@ -322,6 +325,52 @@ std::optional<std::size_t> PartitionResultsWindow::Selected() const {
   return static_cast<std::size_t>(item->data(0, Qt::UserRole).toULongLong());
 }
 
+// --- Carving scan of a whole drive -----------------------------------------------
+
+CarvingScanWindow::CarvingScanWindow(VolumeScan& scan, const QString& caption, QWidget* parent)
+    : QDialog(parent), scan_(scan) {
+  setObjectName(QStringLiteral("carvingScan"));
+  setWindowTitle(caption);
+  bar_ = new QProgressBar(this);
+  bar_->setRange(0, 100);
+  counts_ = new QLabel(this);
+  counts_->setObjectName(QStringLiteral("carvingCounts"));
+  auto* stop = new QPushButton(Tr(StringId::PopupBreak), this);
+  stop->setObjectName(QStringLiteral("stopButton"));
+  connect(stop, &QPushButton::clicked, this, &CarvingScanWindow::reject);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(stop);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(bar_);
+  layout->addWidget(counts_);
+  layout->addLayout(buttons);
+  setMinimumWidth(480);
+  poll_ = new QTimer(this);
+  connect(poll_, &QTimer::timeout, this, &CarvingScanWindow::Poll);
+  poll_->start(50);
+  Poll();
+}
+
+void CarvingScanWindow::Poll() {
+  const ScanSnapshot s = scan_.Snapshot();
+  bar_->setValue(static_cast<int>(std::min<std::uint32_t>(s.percent, 100)));
+  counts_->setText(Tr(StringId::LostFilesFolder) + QStringLiteral(": ") + QString::number(s.lostCount) +
+                   QStringLiteral("    ") + Tr(StringId::RawFilesFolder) + QStringLiteral(": ") +
+                   QString::number(s.rawCount));
+  if (scan_.finished()) {
+    poll_->stop();
+    accept();
+  }
+}
+
+void CarvingScanWindow::reject() {
+  // Stops after the current block; what was found stays for the explorer.
+  scan_.Stop();
+  poll_->stop();
+  QDialog::accept();
+}
+
 // --- From the start window -----------------------------------------------------
 
 void StartWindow::SearchPartitionsOfSelected() {
@@ -360,6 +409,18 @@ void StartWindow::LoadSessionDialog() {
   RunPartitionSearch(path, title, &session);
 }
 
+void StartWindow::RunScanAfterOpen() {
+  if (!scanAfterOpen_) return;
+  const ScanOptions options = *scanAfterOpen_;
+  scanAfterOpen_.reset();
+  if (!bridge_.mounted()) return;
+  std::unique_ptr<VolumeScan> scan = bridge_.StartScan(options);
+  if (!scan) return;
+  CarvingScanWindow window(*scan, Tr(options.reverse ? StringId::ScanModeReverse : StringId::ScanModeRaw), this);
+  window.exec();
+  scan->Wait();
+}
+
 void StartWindow::RunPartitionSearch(const std::string& path, const std::u16string& title,
                                      const PartitionSession* resume) {
   finder_ = std::make_unique<PartitionFinder>(ui_);
@@ -380,6 +441,19 @@ void StartWindow::RunPartitionSearch(const std::string& path, const std::u16stri
     ScanModeWindow mode(finder_->deviceSectors(), this);
     if (mode.exec() != QDialog::Accepted) {
       finder_.reset();
+      return;
+    }
+    if (mode.choice() == ScanModeWindow::Raw || mode.choice() == ScanModeWindow::Reverse) {
+      // The carving scans: the whole drive opens as one volume and its
+      // free-space scan runs (from the end in reverse) before the explorer shows it.
+      const std::uint64_t sectors = finder_->deviceSectors();
+      finder_.reset();
+      ScanOptions options;
+      options.reverse = mode.choice() == ScanModeWindow::Reverse;
+      DriveSettings settings;
+      settings.reverse = options.reverse;
+      scanAfterOpen_ = options;
+      StartOpen([this, path, sectors, settings] { return bridge_.OpenFound(path, 0, sectors, settings); });
       return;
     }
     finder_->Start(mode.mode(), mode.startSector());

@@ -29,7 +29,9 @@ namespace kestrova::gui {
 class ScanModeWindow : public QDialog {
   Q_OBJECT
  public:
+  enum Choice { Deep, Fast, Raw, Reverse };
   ScanModeWindow(std::uint64_t deviceSectors, QWidget* parent = nullptr);
+  Choice choice() const;
   SearchMode mode() const;
   std::uint64_t startSector() const { return start_; }
 
@@ -40,6 +42,8 @@ class ScanModeWindow : public QDialog {
   std::uint64_t start_ = 0;
   QRadioButton* deep_;
   QRadioButton* fast_;
+  QRadioButton* raw_;
+  QRadioButton* reverse_;
   QSlider* slider_;
   QLineEdit* sector_;
   QLineEdit* mb_;
@@ -96,6 +100,26 @@ class PartitionResultsWindow : public QDialog {
   DriveSettings settings_;
   QTreeWidget* list_;
   QtLocalisable loc_{this};
+};
+
+// The free-space scan of a whole drive chosen in the scan-mode window ("Scan
+// for files (RAW)", or the reverse scan): progress and the counts found,
+// "Stop current scan"; ends with the scan.
+class CarvingScanWindow : public QDialog {
+  Q_OBJECT
+ public:
+  CarvingScanWindow(VolumeScan& scan, const QString& caption, QWidget* parent = nullptr);
+
+ protected:
+  void reject() override;
+
+ private:
+  void Poll();
+
+  VolumeScan& scan_;
+  QProgressBar* bar_;
+  QLabel* counts_;
+  QTimer* poll_;
 };
 
 }  // namespace kestrova::gui

@@ -297,6 +297,7 @@ void StartWindow::Opened(OpenOutcome outcome) {
       collection->Wait();
     }
   }
+  RunScanAfterOpen();
   accept();
 }
 

@@ -8,6 +8,7 @@
 #include "gui/core_bridge.h"
 #include "gui/qt_ui.h"
 #include "gui/localise.h"
+#include "scanner/scan_state.h"
 
 #include <QDialog>
 
@@ -90,6 +91,9 @@ class StartWindow : public QDialog {
   // volume opens like any other.
   void RunPartitionSearch(const std::string& path, const std::u16string& title, const PartitionSession* resume);
   std::unique_ptr<PartitionFinder> finder_;
+  // A carving choice of the scan-mode window: the scan to run once the drive is open.
+  void RunScanAfterOpen();
+  std::optional<ScanOptions> scanAfterOpen_;
 };
 
 }  // namespace kestrova::gui

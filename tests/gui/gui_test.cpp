@@ -730,7 +730,7 @@ class GuiTest : public QObject {
     QString status, fs;
     WhenShown<ScanModeWindow>([&](ScanModeWindow* w) {
       QVERIFY(w->findChild<QRadioButton*>(QStringLiteral("deepMode"))->isChecked());
-      QVERIFY(!w->findChild<QRadioButton*>(QStringLiteral("rawMode"))->isEnabled());
+      QVERIFY(w->findChild<QRadioButton*>(QStringLiteral("rawMode"))->isEnabled());
       auto* sector = w->findChild<QLineEdit*>(QStringLiteral("startSector"));
       auto* mb = w->findChild<QLineEdit*>(QStringLiteral("startMb"));
       // Typing in one field moves the others and the slider.
@@ -822,6 +822,35 @@ class GuiTest : public QObject {
     });
     QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("loadButton")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(resumed, 30000);
+  }
+
+  // "Scan for files (RAW)" opens the whole drive and runs its free-space scan
+  // before the explorer shows it.
+  void carvingChoiceScansTheWholeDrive() {
+    const QString disk = dir_.filePath(QStringLiteral("lost-table.img"));
+    if (!QFile::exists(disk)) QSKIP("needs the disk of partitionSearchOpensTheFoundVolume");
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    AddThroughDialog(start, disk);
+    bool chosen = false, scanned = false;
+    WhenShown<ScanModeWindow>([&](ScanModeWindow* w) {
+      auto* raw = w->findChild<QRadioButton*>(QStringLiteral("rawMode"));
+      QVERIFY(raw->isEnabled());
+      QTest::mouseClick(raw, Qt::LeftButton, {}, QPoint(5, 5));
+      QCOMPARE(w->choice(), ScanModeWindow::Raw);
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+      chosen = true;
+    });
+    WhenShown<CarvingScanWindow>([&](CarvingScanWindow*) { scanned = true; }, {}, 30000);
+    // The scan's end question ("save results?") is answered No.
+    WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_N, Qt::AltModifier); QTest::keyClick(box, Qt::Key_Escape); }, {}, 40000);
+    ChooseFromMenu(QStringLiteral("searchPartitions"));
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("toolsButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 60000);
+    QVERIFY(chosen);
+    QVERIFY(scanned);
+    QVERIFY(bridge.mounted());
   }
 };
 

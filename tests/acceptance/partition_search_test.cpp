@@ -38,7 +38,7 @@ TEST(PartitionSearchFixtures, WipedAndLostPartitionDisksGiveBackEveryVolume) {
       std::map<std::uint64_t, FoundVolume> byStart;
       for (const FoundVolume& f : finder.Found())
         if (!IsForcedWholeDrive(f.entry)) {
-          EXPECT_TRUE(byStart.emplace(f.entry.start, f).second) << "listed twice";
+          EXPECT_TRUE(byStart.emplace(std::uint64_t{f.entry.start}, f).second) << "listed twice";
         }
       for (const test::Json& p : m["partitions"].a) {
         if (p["fs"].s == "EXTENDED") continue;

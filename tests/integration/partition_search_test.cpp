@@ -82,7 +82,7 @@ class PartitionSearchDisks : public test::TempDirTest {
     std::map<std::uint64_t, FoundVolume> byStart;
     for (const FoundVolume& f : finder.Found()) {
       if (IsForcedWholeDrive(f.entry)) continue;
-      EXPECT_TRUE(byStart.emplace(f.entry.start, f).second) << "listed twice: " << f.entry.start;
+      EXPECT_TRUE(byStart.emplace(std::uint64_t{f.entry.start}, f).second) << "listed twice: " << f.entry.start;
     }
     if (log) *log = finder.search()->Log();
     return byStart;
@@ -201,7 +201,7 @@ TEST_F(PartitionSearchDisks, SavedSessionResumesAtItsPositionWithItsResults) {
   resumed.Wait();
   std::set<std::uint64_t> starts;
   for (const FoundVolume& f : resumed.Found())
-    if (!IsForcedWholeDrive(f.entry)) starts.insert(f.entry.start);
+    if (!IsForcedWholeDrive(f.entry)) starts.insert(std::uint64_t{f.entry.start});
   // The stored FAT32 volume, then only what lies after the stored position:
   // the NTFS volume before it is not looked at again.
   EXPECT_EQ(starts, (std::set<std::uint64_t>{kFatStart, kExtStart, kReiserStart}));
@@ -209,7 +209,7 @@ TEST_F(PartitionSearchDisks, SavedSessionResumesAtItsPositionWithItsResults) {
   ASSERT_GE(log.size(), 2u);
   EXPECT_NE(log[0].find(u"Total partitions detected: 1"), std::u16string::npos);
   EXPECT_NE(log[1].find(u"PSFAT"), std::u16string::npos);
-  EXPECT_EQ(resumed.search()->Results()[0].foundAt[0], stored.results[0].foundAt[0]);
+  EXPECT_EQ(+resumed.search()->Results()[0].foundAt[0], +stored.results[0].foundAt[0]);
 
   // A session of a disk of another size is refused.
   stored.deviceSectors = kDiskSectors * 2;

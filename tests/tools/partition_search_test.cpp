@@ -143,7 +143,7 @@ TEST(PartitionSearchCrafted, FindsEachVolumeOnceInBothModes) {
     std::set<std::uint64_t> starts;
     for (const DriveEntry& e : drive.Run(mode))
       if (!IsForcedWholeDrive(e)) {
-        EXPECT_TRUE(starts.insert(e.start).second) << "twice: " << e.start;
+        EXPECT_TRUE(starts.insert(std::uint64_t{e.start}).second) << "twice: " << e.start;
       }
     EXPECT_EQ(starts, (std::set<std::uint64_t>{100, 1000}));
   }
@@ -154,14 +154,14 @@ TEST(PartitionSearchCrafted, NtfsFromItsBackupAndFat32FromABootCopy) {
   std::memset(drive.mem.at(100), 0, 512);  // only the copy at 106 is left
   const auto results = drive.Run(SearchMode::Deep);
   std::map<std::uint64_t, DriveEntry> by;
-  for (const DriveEntry& e : results) by[e.start] = e;
+  for (const DriveEntry& e : results) by[std::uint64_t{e.start}] = e;
   ASSERT_TRUE(by.count(100));
   EXPECT_EQ(EntryFsName(by[100]), u"FAT32");
   ASSERT_TRUE(by.count(1000));
   EXPECT_EQ(EntryFsName(by[1000]), u"NTFS");
   EXPECT_TRUE(by[1000].bootDamaged);
   EXPECT_EQ(+by[1000].sectors, 1000u);  // up to and with the backup
-  EXPECT_EQ(by[1000].damagedResult, 0);  // its MFT is there
+  EXPECT_EQ(+by[1000].damagedResult, 0);  // its MFT is there
 }
 
 TEST(PartitionSearchCrafted, Fat32CopyTwoSectorsInIsMovedBack) {
@@ -170,7 +170,7 @@ TEST(PartitionSearchCrafted, Fat32CopyTwoSectorsInIsMovedBack) {
   std::memset(drive.mem.at(100), 0, 512);
   std::memset(drive.mem.at(106), 0, 512);
   std::set<std::uint64_t> starts;
-  for (const DriveEntry& e : drive.Run(SearchMode::Deep)) starts.insert(e.start);
+  for (const DriveEntry& e : drive.Run(SearchMode::Deep)) starts.insert(std::uint64_t{e.start});
   EXPECT_TRUE(starts.count(100));
   EXPECT_FALSE(starts.count(102));
 }
@@ -330,7 +330,7 @@ TEST_F(PartitionSessionFile, RoundTripKeepsTheLayoutAndEveryField) {
   EXPECT_EQ(back.position, s.position);
   ASSERT_EQ(back.results.size(), 2u);
   EXPECT_EQ(std::memcmp(&back.results[1], &s.results[1], sizeof(DriveEntry)), 0);
-  EXPECT_EQ(back.results[1].damagedResult, 1);
+  EXPECT_EQ(+back.results[1].damagedResult, 1);
 }
 
 TEST_F(PartitionSessionFile, LoaderRefusesWhatDoesNotFitTheFile) {

@@ -37,7 +37,15 @@ int ReportSessionStatus(SessionStatus status, const std::string& source) {
 int BrowseSession::Open(const std::string& source, std::size_t partition, const char* command) {
   if (SessionStatus s = session.OpenSource(source); s != SessionStatus::Ok) return ReportSessionStatus(s, source);
   const std::size_t rows = session.rows().size();
-  if (partition == 0) {
+  if (atSector) {
+    const std::uint64_t sectors = session.device().deviceSectors;
+    if (sector >= sectors || (count != 0 && count > sectors - sector)) {
+      std::fprintf(stderr, "kestrova-cli: --sector %llu --count %llu lies outside %s (%llu sectors)\n",
+                   static_cast<unsigned long long>(sector), static_cast<unsigned long long>(count), source.c_str(),
+                   static_cast<unsigned long long>(sectors));
+      return kExitUsage;
+    }
+  } else if (partition == 0) {
     if (rows != 1) {
       std::fprintf(stderr, "kestrova-cli: %s has %zu volumes; choose one with --partition (see 'partitions')\n",
                    source.c_str(), rows);
@@ -45,11 +53,11 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     }
     partition = 1;
   }
-  if (partition > rows) {
+  if (!atSector && partition > rows) {
     std::fprintf(stderr, "kestrova-cli: --partition takes 1..%zu\n", rows);
     return kExitUsage;
   }
-  const SessionStatus s = session.MountRow(partition - 1);
+  const SessionStatus s = atSector ? session.MountAt(sector, count) : session.MountRow(partition - 1);
   if (s == SessionStatus::CantMount) {
     std::fprintf(stderr, "kestrova-cli: the volume cannot be mounted\n");
     return kExitNotFound;

@@ -19,6 +19,11 @@ struct BrowseSession {
   bool collectMft = true;  // NTFS: fill the lost-files list from the MFT when opening
   bool allowUnsupported = false;  // a volume without a reader stays mounted (headers-only scan)
   bool scanFirst = false;  // run the free-space scan after mounting (progress on stderr)
+  // --sector: a volume at a sector that no table lists (a partition search's find);
+  // count 0 reaches to the source's end.
+  bool atSector = false;
+  std::uint64_t sector = 0;
+  std::uint64_t count = 0;
 
   // Lists SOURCE, opens volume `partition` (0: the only one) and mounts it.
   // Returns an exit code, having printed why on failure.

@@ -63,6 +63,9 @@ struct LsOptions {
   std::string device;         // with a session: open this instead of the drive it names
   bool scan = false;          // run the free-space scan first ("Lost files", "Rebuild", "RAW files")
   std::string status;         // "deleted,overwritten,...": the display filter's status boxes
+  bool atSector = false;      // --sector given: a volume no table lists
+  std::uint64_t sector = 0;
+  std::uint64_t count = 0;    // 0: to the source's end
 };
 int RunLs(const LsOptions& options);
 
@@ -82,6 +85,9 @@ struct RecoverOptions {
   std::string device;   // with a session: open this instead of the drive it names
   bool scan = false;  // run the free-space scan first
   std::string status;  // as ls
+  bool atSector = false;      // --sector given: a volume no table lists
+  std::uint64_t sector = 0;
+  std::uint64_t count = 0;    // 0: to the source's end
 };
 int RunRecover(const RecoverOptions& options);
 
@@ -146,5 +152,15 @@ struct HexdumpOptions {
   bool noMft = false;
 };
 int RunHexdump(const HexdumpOptions& options);
+struct FindPartitionsOptions {
+  std::string source;
+  bool fast = false;
+  bool modeGiven = false;     // --fast or --deep given (a resumed session keeps its own otherwise)
+  std::uint64_t from = 0;
+  std::string session;        // write the search's state here at its end
+  std::string resume;         // continue the search saved here
+  bool json = false;
+};
+int RunFindPartitions(const FindPartitionsOptions& options);
 
 }  // namespace kestrova::cli

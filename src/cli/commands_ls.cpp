@@ -83,6 +83,9 @@ int RunLs(const LsOptions& options) {
   BrowseSession session;
   session.collectMft = !o.noMft;
   session.scanFirst = o.scan;
+  session.atSector = o.atSector;
+  session.sector = o.sector;
+  session.count = o.count;
   const int code = o.session.empty() ? session.Open(o.source, o.partition, "ls") : session.OpenSession(o.session, o.device);
   if (code != kExitOk) return code;
   Lister lister{*session.volume, o, {}, {}, 0};

@@ -81,6 +81,9 @@ int RunRecover(const RecoverOptions& options) {
   BrowseSession session;
   session.collectMft = !o.noMft;
   session.scanFirst = o.scan;
+  session.atSector = o.atSector;
+  session.sector = o.sector;
+  session.count = o.count;
   const int code =
       o.session.empty() ? session.Open(o.source, o.partition, "recover") : session.OpenSession(o.session, o.device);
   if (code != kExitOk) return code;

@@ -56,7 +56,10 @@ int main(int argc, char** argv) {
   auto* lsCmd = app.add_subcommand("ls", "List a folder of a FAT, exFAT or NTFS volume, deleted entries included");
   lsCmd->add_option("source", ls.source, "Image file or block device (with --session: the PATH)");
   lsCmd->add_option("path", ls.path, "Folder, '/'-separated from the volume root");
-  lsCmd->add_option("--partition", ls.partition, "Volume number as 'partitions' lists it");
+  auto* lsPartition = lsCmd->add_option("--partition", ls.partition, "Volume number as 'partitions' lists it");
+  auto* lsSector = lsCmd->add_option("--sector", ls.sector, "A volume at this sector that no table lists (see 'find-partitions')")
+                       ->excludes(lsPartition);
+  lsCmd->add_option("--count", ls.count, "Its sector count (default: to the end of the source)")->needs(lsSector);
   lsCmd->add_flag("--recursive,-r", ls.recursive, "Walk the sub-folders");
   lsCmd->add_flag("--deleted-only", ls.deletedOnly, "Only entries that are not existing");
   lsCmd->add_option("--mask", ls.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
@@ -74,7 +77,10 @@ int main(int argc, char** argv) {
   rec->add_option("source", recover.source, "Image file or block device (with --session: the first PATH)");
   rec->add_option("paths", recover.paths, "Files or folders, '/'-separated (default: the root)");
   rec->add_option("--to", recover.to, "Destination folder (not on the source)")->required();
-  rec->add_option("--partition", recover.partition, "Volume number as 'partitions' lists it");
+  auto* recPartition = rec->add_option("--partition", recover.partition, "Volume number as 'partitions' lists it");
+  auto* recSector = rec->add_option("--sector", recover.sector, "A volume at this sector that no table lists (see 'find-partitions')")
+                        ->excludes(recPartition);
+  rec->add_option("--count", recover.count, "Its sector count (default: to the end of the source)")->needs(recSector);
   rec->add_flag("--deleted-only", recover.deletedOnly, "Only entries that are not existing");
   rec->add_option("--mask", recover.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
   rec->add_flag("--recursive,-r", recover.recursive, "Recover folders with their contents");
@@ -154,6 +160,16 @@ int main(int argc, char** argv) {
   auto* imgMap = img->add_option("--map", image.map, "Map file (ddrescue format): written as the copy runs; an existing one resumes it");
   img->add_flag("--retry-bad", image.retryBad, "With --map: read the unreadable areas of the map again")->needs(imgMap);
   img->add_flag("--json", image.json, "Print JSON");
+  FindPartitionsOptions findParts;
+  bool findFast = false, findDeep = false;
+  auto* find = app.add_subcommand("find-partitions", "Search the whole source for lost, deleted or overwritten volumes");
+  find->add_option("source", findParts.source, "Image file or block device")->required();
+  auto* fastFlag = find->add_flag("--fast", findFast, "Skip the inside of every intact NTFS or FAT32 volume found");
+  find->add_flag("--deep", findDeep, "Examine every sector (the default)")->excludes(fastFlag);
+  find->add_option("--from", findParts.from, "First sector to examine (default 0)");
+  find->add_option("--session", findParts.session, "Save the search (position and volumes found) to this .kvsp file");
+  find->add_option("--resume", findParts.resume, "Continue the search saved in this .kvsp file")->check(CLI::ExistingFile);
+  find->add_flag("--json", findParts.json, "Print JSON");
 
   try {
     app.parse(argc, argv);
@@ -165,8 +181,14 @@ int main(int argc, char** argv) {
   if (*id) return RunIdentify(identify);
   if (*parts) return RunPartitions(partitions);
   if (*mnt) return RunMount(mount);
-  if (*lsCmd) return RunLs(ls);
-  if (*rec) return RunRecover(recover);
+  if (*lsCmd) {
+    ls.atSector = lsSector->count() > 0;
+    return RunLs(ls);
+  }
+  if (*rec) {
+    recover.atSector = recSector->count() > 0;
+    return RunRecover(recover);
+  }
   if (*scanCmd) return RunScan(scan);
   if (*snapshot) return RunDiagSnapshot(diagOptions);
   if (*qc) return RunQlz(qlzCompress);
@@ -175,5 +197,10 @@ int main(int argc, char** argv) {
   if (*srch) return RunSearch(search);
   if (*hex) return RunHexdump(hexdump);
   if (*sessionInfoCmd) return RunSessionInfo(sessionInfo);
+  if (*find) {
+    findParts.fast = findFast;
+    findParts.modeGiven = findFast || findDeep;
+    return RunFindPartitions(findParts);
+  }
   return kExitUsage;
 }

@@ -150,6 +150,14 @@ enum class Fn : std::uint16_t {
   SaveSessionFile,
   SaveScanSession,
   LoadScanSession,
+  SavePartitionSession,
+  LoadPartitionSession,
+  PartitionSearchAddResult,
+  PartitionSearchValidate,
+  PartitionSearchWholeDrive,
+  PartitionSearchTail,
+  PartitionSearchRun,
+  PartitionFinderOpen,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

@@ -76,6 +76,14 @@ OpenOutcome CoreBridge::OpenAtSector(const DriveList& list, std::size_t row, std
   return MountOutcome(session_.MountAt(e.start + start, count), cantOpen);
 }
 
+OpenOutcome CoreBridge::OpenFound(const std::string& path, std::uint64_t start, std::uint64_t count,
+                                  const DriveSettings& settings) {
+  const StringId cantOpen = StringId::CantOpenThisDrive;
+  if (path.empty() || count == 0) return {false, cantOpen};
+  if (session_.OpenSource(path) != SessionStatus::Ok) return {false, cantOpen};
+  return MountOutcome(session_.MountAt(start, count, settings), cantOpen);
+}
+
 std::vector<std::uint8_t> CoreBridge::ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) {
   const std::lock_guard lock(readerMutex_);
   if (!session_.mounted()) return {};

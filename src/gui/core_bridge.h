@@ -72,6 +72,15 @@ class CoreBridge {
   // Opens the row's device and mounts the volume found `start` sectors into the
   // row's entry, `count` sectors long (the "Mount NTFS Volume from sector" tool).
   OpenOutcome OpenAtSector(const DriveList& list, std::size_t row, std::uint64_t start, std::uint64_t count);
+  // A volume the partition search found on `path` (an image or a device),
+  // mounted with the settings chosen for it in the results window.
+  OpenOutcome OpenFound(const std::string& path, std::uint64_t start, std::uint64_t count,
+                        const DriveSettings& settings);
+  // The free-space scan of the mounted volume on its worker (null when nothing is mounted).
+  std::unique_ptr<VolumeScan> StartScan(const ScanOptions& options) {
+    return session_.mounted() ? session_.StartScan(options) : nullptr;
+  }
+  bool mounted() const { return session_.mounted(); }
   // The path opened for the row (image, volume or whole drive).
   static std::string DevicePathOf(const DriveList& list, std::size_t row);
 

@@ -1,5 +1,7 @@
 #include "gui/start_window.h"
 
+#include "explore/partition_finder.h"
+
 #include "common/text.h"
 #include "gui/saving_image_window.h"
 #include "gui/texts.h"
@@ -73,7 +75,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   auto* loadMenu = new QMenu(load_);
   QAction* image = loadMenu->addAction(Tr(StringId::PopupImageFile), this, &StartWindow::OpenImageDialog);
   image->setObjectName(QStringLiteral("loadImage"));
-  Disabled(loadMenu, StringId::PopupSessionFile);
+  loadMenu->addAction(Tr(StringId::PopupSessionFile), this, &StartWindow::LoadSessionDialog)
+      ->setObjectName(QStringLiteral("loadSession"));
   Disabled(loadMenu, StringId::PopupBackupFile);
   load_->setMenu(loadMenu);
 
@@ -86,6 +89,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   toolsMenu->addAction(Tr(StringId::PopupMountNtfsFromSector), this, &StartWindow::MountNtfsFromSector)
       ->setObjectName(QStringLiteral("mountNtfs"));
   toolsMenu->addAction(Tr(StringId::PopupToolConfigFolders), this, &StartWindow::ConfigFolders);
+  toolsMenu->addAction(Tr(StringId::PopupSearchPartitions), this, &StartWindow::SearchPartitionsOfSelected)
+      ->setObjectName(QStringLiteral("searchPartitions"));
   tools_->setMenu(toolsMenu);
   tools_->setObjectName(QStringLiteral("toolsButton"));
   auto* snapshot = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
@@ -113,6 +118,7 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
       ->setObjectName(QStringLiteral("driveSettings"));
   context_->addAction(Tr(StringId::PopupImage), this, &StartWindow::CreateImageOfSelected)
       ->setObjectName(QStringLiteral("createImage"));
+  context_->addAction(Tr(StringId::PopupSearchPartitions), this, &StartWindow::SearchPartitionsOfSelected);
   connect(devices_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     if (QTreeWidgetItem* item = devices_->itemAt(pos); item && item->data(0, kRowRole).isValid())
       context_->popup(devices_->viewport()->mapToGlobal(pos));
@@ -301,6 +307,7 @@ void StartWindow::Opened(OpenOutcome outcome) {
       collection->Wait();
     }
   }
+  RunScanAfterOpen();
   accept();
 }
 

@@ -8,6 +8,7 @@
 #include "gui/core_bridge.h"
 #include "gui/qt_ui.h"
 #include "gui/localise.h"
+#include "scanner/scan_state.h"
 
 #include <QDialog>
 
@@ -20,6 +21,11 @@
 class QTreeWidget;
 class QPushButton;
 class QMenu;
+
+namespace kestrova {
+class PartitionFinder;
+struct PartitionSession;
+}  // namespace kestrova
 
 namespace kestrova::gui {
 
@@ -45,6 +51,10 @@ class StartWindow : public QDialog {
   void ConfigFolders();
   void DriveSettingsOfSelected();
   void CreateImageOfSelected();
+  // The partition search of the selected row's whole device (partition_search_windows.cpp).
+  void SearchPartitionsOfSelected();
+  // "&Load" > "&Session": a .kvsp partition-search session resumed on its disk.
+  void LoadSessionDialog();
 
  protected:
   void reject() override;
@@ -78,6 +88,13 @@ class StartWindow : public QDialog {
   WaitWindow* wait_ = nullptr;
   QtLocalisable loc_{this};
   std::string selectImage_;  // the image to select after the next listing
+  // The scan-mode, progress and results windows over one search; the chosen
+  // volume opens like any other.
+  void RunPartitionSearch(const std::string& path, const std::u16string& title, const PartitionSession* resume);
+  std::unique_ptr<PartitionFinder> finder_;
+  // A carving choice of the scan-mode window: the scan to run once the drive is open.
+  void RunScanAfterOpen();
+  std::optional<ScanOptions> scanAfterOpen_;
 };
 
 }  // namespace kestrova::gui

@@ -14,6 +14,7 @@
 #include "gui/texts.h"
 #include "gui/tool_dialogs.h"
 #include "gui/saving_image_window.h"
+#include "gui/partition_search_windows.h"
 #include "gui/wait_windows.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
@@ -286,6 +287,35 @@ class Screenshots : public QObject {
       });
       window.exec();
       QCOMPARE(window.result().status, ImageStatus::Aborted);
+    }
+    SetCurrentLanguage(nullptr);
+    ResetTexts();
+  }
+
+  // The partition search's three windows, in English and German.
+  void partitionSearchWindows() {
+    std::optional<LoadedLanguage> german;
+    for (const QString& suffix : {QString(), QStringLiteral("-de")}) {
+      if (!suffix.isEmpty()) {
+        german = LoadLanguage(std::string(KESTROVA_LANGUAGE_DIR) + "/", u"German");
+        SetCurrentLanguage(&german->file);
+      }
+      {
+        ScanModeWindow mode(131072);
+        mode.show();
+        Save(&mode, QStringLiteral("physical-drive-scan") + suffix);
+        PartitionFinder finder(ui_);
+        QCOMPARE(finder.Open(image_.toStdString()), SessionStatus::Ok);
+        QVERIFY(finder.Start(SearchMode::Deep, 0));
+        finder.Wait();
+        PartitionSearchWindow progress(finder, ui_);
+        progress.show();
+        QTest::qWait(100);
+        Save(&progress, QStringLiteral("searching-for-partitions") + suffix);
+        PartitionResultsWindow results(finder, u"HDD0: fat16.img (32.00 MB)");
+        results.show();
+        Save(&results, QStringLiteral("partition-search-results") + suffix);
+      }
     }
     SetCurrentLanguage(nullptr);
     ResetTexts();

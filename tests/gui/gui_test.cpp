@@ -16,6 +16,8 @@
 #include "gui/wait_windows.h"
 #include "gui/tool_dialogs.h"
 #include "gui/saving_image_window.h"
+#include "gui/partition_search_windows.h"
+#include "tools/partition_session.h"
 #include "shell/folders.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
@@ -49,6 +51,7 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QRadioButton>
+#include <QSlider>
 
 #include <functional>
 
@@ -932,6 +935,148 @@ class GuiTest : public QObject {
     QCOMPARE(sizeLater, sizeWhenPaused);
     QCOMPARE(static_cast<std::uint64_t>(QFileInfo(out).size()), sizeWhenPaused);  // no chunk after the pause
     QVERIFY(window.result().sectorsLeft > 0);
+  }
+
+  // A disk without a partition table holding an NTFS volume at sector 2048:
+  // the search from the tools menu finds it ("Lost"), and Next opens it.
+  void partitionSearchOpensTheFoundVolume() {
+    if (!Have("mkntfs") || !Have("ntfscp")) QSKIP("mkntfs and ntfscp are needed (ntfs-3g)");
+    const QString disk = dir_.filePath(QStringLiteral("lost-table.img"));
+    QVERIFY(Run(QStringLiteral(
+                    "set -e; export PATH=$PATH:/sbin:/usr/sbin; d='%1'; truncate -s 16M \"$d/lost-table.img\";"
+                    "truncate -s 8M \"$d/lost-inner.img\"; mkntfs -F -Q -q -s 512 -p 2048 -L KVLOST \"$d/lost-inner.img\";"
+                    "printf 'found again\\n' > \"$d/again.txt\"; ntfscp -q \"$d/lost-inner.img\" \"$d/again.txt\" again.txt;"
+                    "dd if=\"$d/lost-inner.img\" of=\"$d/lost-table.img\" bs=512 seek=2048 conv=notrunc status=none")
+                    .arg(dir_.path())));
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    AddThroughDialog(start, disk);
+    bool modeSeen = false, progressSeen = false, resultsSeen = false;
+    QString status, fs;
+    WhenShown<ScanModeWindow>([&](ScanModeWindow* w) {
+      QVERIFY(w->findChild<QRadioButton*>(QStringLiteral("deepMode"))->isChecked());
+      QVERIFY(w->findChild<QRadioButton*>(QStringLiteral("rawMode"))->isEnabled());
+      auto* sector = w->findChild<QLineEdit*>(QStringLiteral("startSector"));
+      auto* mb = w->findChild<QLineEdit*>(QStringLiteral("startMb"));
+      // Typing in one field moves the others and the slider.
+      mb->clear();
+      QTest::keyClicks(mb, QStringLiteral("2"));
+      QCOMPARE(sector->text(), QStringLiteral("4096"));
+      QVERIFY(w->findChild<QSlider*>(QStringLiteral("startSlider"))->value() > 0);
+      // Beyond the disk: the last sector.
+      sector->clear();
+      QTest::keyClicks(sector, QStringLiteral("99999999"));
+      QCOMPARE(w->startSector(), std::uint64_t{32767});
+      sector->clear();
+      QTest::keyClicks(sector, QStringLiteral("0"));
+      QTest::mouseClick(w->findChild<QRadioButton*>(QStringLiteral("fastMode")), Qt::LeftButton, {}, QPoint(5, 5));
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+      modeSeen = true;
+    });
+    WhenShown<PartitionSearchWindow>([&](PartitionSearchWindow* w) {
+      auto* next = w->findChild<QPushButton*>(QStringLiteral("nextButton"));
+      auto* log = w->findChild<QListWidget*>(QStringLiteral("searchLog"));
+      QTRY_VERIFY_WITH_TIMEOUT(next->isEnabled(), 20000);
+      QTRY_VERIFY_WITH_TIMEOUT(!log->findItems(QStringLiteral("KVLOST"), Qt::MatchContains).isEmpty(), 20000);
+      progressSeen = true;
+      QTest::mouseClick(next, Qt::LeftButton);
+    }, {}, 20000);
+    WhenShown<PartitionResultsWindow>([&](PartitionResultsWindow* w) {
+      auto* list = w->findChild<QTreeWidget*>(QStringLiteral("resultList"));
+      QVERIFY(list->currentItem());
+      fs = list->currentItem()->text(1);
+      status = list->currentItem()->text(3);
+      resultsSeen = true;
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("nextButton")), Qt::LeftButton);
+    }, {}, 30000);
+    ChooseFromMenu(QStringLiteral("searchPartitions"));
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("toolsButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 40000);
+    QVERIFY(modeSeen && progressSeen && resultsSeen);
+    QCOMPARE(fs, QStringLiteral("NTFS"));
+    QCOMPARE(status, Tr(StringId::StatusLost));
+    QCOMPARE(bridge.fsType(), FsType::Ntfs);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(RowOf(explorer.model(), QStringLiteral("again.txt")) >= 0);
+  }
+
+  // A session saved from the progress window resumes from the Load menu.
+  void partitionSessionSavesAndLoads() {
+    const QString disk = dir_.filePath(QStringLiteral("lost-table.img"));
+    if (!QFile::exists(disk)) QSKIP("needs the disk of partitionSearchOpensTheFoundVolume");
+    const QString kvsp = dir_.filePath(QStringLiteral("search.kvsp"));
+    {
+      PartitionFinder finder(ui_);
+      QCOMPARE(finder.Open(disk.toStdString()), SessionStatus::Ok);
+      QVERIFY(finder.Start(SearchMode::Deep, 0));
+      finder.Wait();
+      PartitionSearchWindow progress(finder, ui_);
+      progress.show();
+      WhenShown<QFileDialog>([kvsp](QFileDialog* d) {
+        auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        edit->setText(kvsp);
+        QTest::keyClick(edit, Qt::Key_Return);
+      }, QStringLiteral("sessionDialog"));
+      QTest::mouseClick(progress.findChild<QPushButton*>(QStringLiteral("saveButton")), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(kvsp), 15000);
+    }
+    PartitionSession saved;
+    QCOMPARE(LoadPartitionSession(kvsp.toStdString(), saved), SessionFileStatus::Ok);
+    QCOMPARE(saved.results.size(), std::size_t{1});
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    bool resumed = false;
+    WhenShown<QMenu>([](QMenu* menu) {
+      for (QAction* a : menu->actions())
+        if (a->objectName() == QStringLiteral("loadSession")) menu->setActiveAction(a);
+      QTest::keyClick(menu, Qt::Key_Return);
+    });
+    WhenShown<QFileDialog>([kvsp](QFileDialog* d) {
+      auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      edit->setText(kvsp);
+      QTest::keyClick(edit, Qt::Key_Return);
+    }, QStringLiteral("sessionDialog"));
+    WhenShown<PartitionSearchWindow>([&](PartitionSearchWindow* w) {
+      auto* log = w->findChild<QListWidget*>(QStringLiteral("searchLog"));
+      QTRY_VERIFY_WITH_TIMEOUT(log->count() > 1, 20000);
+      resumed = log->item(0)->text().contains(Tr(StringId::PartScanTotalPartitionsDetected));
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("closeButton")), Qt::LeftButton);
+    });
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("loadButton")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(resumed, 30000);
+  }
+
+  // "Scan for files (RAW)" opens the whole drive and runs its free-space scan
+  // before the explorer shows it.
+  void carvingChoiceScansTheWholeDrive() {
+    const QString disk = dir_.filePath(QStringLiteral("lost-table.img"));
+    if (!QFile::exists(disk)) QSKIP("needs the disk of partitionSearchOpensTheFoundVolume");
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    AddThroughDialog(start, disk);
+    bool chosen = false, scanned = false;
+    WhenShown<ScanModeWindow>([&](ScanModeWindow* w) {
+      auto* raw = w->findChild<QRadioButton*>(QStringLiteral("rawMode"));
+      QVERIFY(raw->isEnabled());
+      QTest::mouseClick(raw, Qt::LeftButton, {}, QPoint(5, 5));
+      QCOMPARE(w->choice(), ScanModeWindow::Raw);
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+      chosen = true;
+    });
+    WhenShown<CarvingScanWindow>([&](CarvingScanWindow*) { scanned = true; }, {}, 30000);
+    // The scan's end question ("save results?") is answered No.
+    WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_N, Qt::AltModifier); QTest::keyClick(box, Qt::Key_Escape); }, {}, 40000);
+    ChooseFromMenu(QStringLiteral("searchPartitions"));
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("toolsButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 60000);
+    QVERIFY(chosen);
+    QVERIFY(scanned);
+    QVERIFY(bridge.mounted());
   }
 };
 

@@ -68,9 +68,14 @@ class CoreBridge {
 
   // Opens the device of a drive-list row and mounts its volume (worker thread).
   OpenOutcome Open(const DriveList& list, std::size_t row);
-  // Opens the row's device and mounts the volume found `start` sectors into the
-  // row's entry, `count` sectors long (the "Mount NTFS Volume from sector" tool).
-  OpenOutcome OpenAtSector(const DriveList& list, std::size_t row, std::uint64_t start, std::uint64_t count);
+  // Opens the row's device and mounts the row's entry with the settings of the
+  // "Mount NTFS Volume from sector" tool: a damaged NTFS volume whose clusters
+  // count from settings.manualStart, settings.manualCount sectors long, with the
+  // chosen cluster size.
+  OpenOutcome OpenAtSector(const DriveList& list, std::size_t row, const DriveSettings& settings);
+  // The geometry of the mounted volume (for the windows that show it).
+  const SectorDevice& device() { return session_.device(); }
+  bool damaged() const { return session_.mountedVolume().damaged; }
   // The path opened for the row (image, volume or whole drive).
   static std::string DevicePathOf(const DriveList& list, std::size_t row);
 

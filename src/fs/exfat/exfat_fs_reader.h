@@ -23,6 +23,9 @@ class ExfatFsReader : public ClusterFsReader {
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control);
   }
+  WriteResult WriteDefragmented(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control, true);
+  }
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     return ReadFatRange(ExfatChainViewOf(ctx_, entry), entry, offset, length);
   }

@@ -22,6 +22,9 @@ class FatFsReader : public ClusterFsReader {
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     return WriteFatFile(ChainViewOf(ctx_), entry, sink, control);
   }
+  WriteResult WriteDefragmented(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    return WriteFatFile(ChainViewOf(ctx_), entry, sink, control, true);
+  }
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     return ReadFatRange(ChainViewOf(ctx_), entry, offset, length);
   }

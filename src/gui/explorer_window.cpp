@@ -283,9 +283,14 @@ QMenu* ExplorerWindow::AddMenu(StringId title) {
 void ExplorerWindow::BuildMenus() {
   QMenu* file = AddMenu(StringId::ExplorerMenuFile);
   connect(AddCommand(file, kCmdRecover, StringId::PopupRecover, QKeySequence(Qt::ALT | Qt::Key_R)),
-          &QAction::triggered, this, &ExplorerWindow::Recover);
-  AddCommand(file, kCmdRecoverDefrag, StringId::PopupRecoverPlus, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R), false);
-  AddCommand(file, kCmdRecoverJoin, StringId::PopupRecoverJoin, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_J), false);
+          &QAction::triggered, this, [this] { Recover(); });
+  connect(AddCommand(file, kCmdRecoverDefrag, StringId::PopupRecoverPlus, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R)),
+          &QAction::triggered, this, &ExplorerWindow::RecoverDefragmented);
+  // Ctrl+Alt+J is the key the JOIN entry names.
+  connect(AddCommand(file, kCmdRecoverJoin, StringId::PopupRecoverJoin, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_J), false),
+          &QAction::triggered, this, [this] { Recover(RecoveryMode::Join); });
+  connect(model_, &QAbstractItemModel::dataChanged, this, &ExplorerWindow::UpdateJoin);
+  connect(model_, &QAbstractItemModel::modelReset, this, &ExplorerWindow::UpdateJoin);
   file->addSeparator();
   AddCommand(file, kCmdSaveSession, StringId::PopupSession, QKeySequence(Qt::CTRL | Qt::Key_S), false);
   AddCommand(file, kCmdLoadSession, StringId::MenuLoadScanSession, QKeySequence(Qt::CTRL | Qt::Key_L), false);
@@ -548,7 +553,25 @@ void ExplorerWindow::HeaderClicked(int column) {
   model_->SortBy(column, sortClicks_ == 1);
 }
 
-void ExplorerWindow::Recover() {
+void ExplorerWindow::UpdateJoin() {
+  std::size_t marked = 0;
+  bool folder = false;
+  for (const FolderItem& it : model_->items()) {
+    if (!EntryModel::Checkable(it) || !it.entry.marked) continue;
+    ++marked;
+    folder = folder || it.folder;
+  }
+  actions_.at(kCmdRecoverJoin)->setEnabled(marked >= 2 && !folder);
+}
+
+void ExplorerWindow::RecoverDefragmented() {
+  // Other deleted files are known to hold clusters only after a full scan.
+  if (ui_.Show(Tr(StringId::ScanNotCompleted), {}, MsgIcon::Question, MsgButtons::YesNo) != MsgChoice::Yes) return;
+  Recover(RecoveryMode::Normal, true);
+}
+
+void ExplorerWindow::Recover(RecoveryMode mode, bool defragment) {
+  if (mode == RecoveryMode::Join && !actions_.at(kCmdRecoverJoin)->isEnabled()) return;
   thumbnails_->Stop();  // the recovery has the reader to itself
   std::vector<FolderItem>& items = model_->mutableItems();
   std::size_t marked = 0;
@@ -577,7 +600,7 @@ void ExplorerWindow::Recover() {
   const QString folderName = place_.names.empty() ? QStringLiteral("root") : Q(place_.names.back());
   setEnabled(false);
   RecoveryFlow flow(bridge_, ui_, this);
-  const bool done = flow.Run(std::move(entries), focusName, folderName, history_);
+  const bool done = flow.Run(std::move(entries), focusName, folderName, history_, mode, defragment);
   setEnabled(true);
   if (done) model_->ClearMarks();
 }

@@ -98,7 +98,11 @@ class ExplorerWindow : public QMainWindow {
   void GoUp();
   void GoBack();
   void GoNext();
-  void Recover();
+  // The Recover commands: plain, JOIN (one output file) or defragmenting.
+  void Recover(RecoveryMode mode = RecoveryMode::Normal, bool defragment = false);
+  void RecoverDefragmented();
+  // JOIN needs two marked entries and no folder among them.
+  void UpdateJoin();
   void Properties();
   void EditFileSize();
   void ShowFullName();

@@ -326,6 +326,75 @@ class GuiTest : public QObject {
     QCOMPARE(explorer.model().data(explorer.model().index(row, 0), Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
   }
 
+  // JOIN (Ctrl+Alt+J) is there only for two or more marked files; the
+  // defragmenting recovery (Ctrl+Alt+R) asks first because no scan has run.
+  void joinAndDefragmentationRecoverThroughTheWindows() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    QAction* join = explorer.action(kCmdRecoverJoin);
+    QVERIFY(!join->isEnabled());
+    Check(explorer, QStringLiteral("Docs"));
+    Check(explorer, QStringLiteral("Old"));
+    QVERIFY2(!join->isEnabled(), "folders are never joined");
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Docs")));
+    Check(explorer, QStringLiteral("keep.txt"));
+    QVERIFY(!join->isEnabled());
+    Check(explorer, QStringLiteral("photo.jpg"));
+    QVERIFY(join->isEnabled());
+
+    auto answerPath = [](const QString& out) {
+      WhenShown<SelectPathDialog>([out](SelectPathDialog* d) {
+        auto* path = d->findChild<QComboBox*>(QStringLiteral("path"));
+        path->lineEdit()->clear();
+        QTest::keyClicks(path->lineEdit(), out);
+        QTest::keyClick(path->lineEdit(), Qt::Key_Return);
+      });
+    };
+    const QString src = dir_.filePath(QStringLiteral("src"));
+    const QString joined = dir_.filePath(QStringLiteral("joined"));
+    answerPath(joined);
+    QTest::keyClick(explorer.list(), Qt::Key_J, Qt::ControlModifier | Qt::AltModifier);
+    const QString one = joined + QStringLiteral("/keep.txt - photo.jpg");
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.isEnabled() && QFileInfo(one).size() == 5 + 200000, 20000);
+    QCOMPARE(ReadAll(one), ReadAll(src + QStringLiteral("/keep.txt")) + ReadAll(src + QStringLiteral("/photo.jpg")));
+    QVERIFY2(!join->isEnabled(), "the marks are cleared after the recovery");
+
+    // Defragmentation: "No" to the question recovers nothing; "Yes" goes on.
+    QString deletedName;
+    for (int r = 0; r < explorer.model().rowCount(); ++r) {
+      const QString n = explorer.model().data(explorer.model().index(r, 0), Qt::DisplayRole).toString();
+      if (n.endsWith(QStringLiteral("eleted.bin"))) deletedName = n;
+    }
+    QVERIFY(!deletedName.isEmpty());
+    Check(explorer, deletedName);
+    explorer.activateWindow();  // back from the recovery's windows
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    QString question;
+    WhenShown<QMessageBox>([&question](QMessageBox* box) {
+      question = box->text();
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    QTest::keyClick(explorer.list(), Qt::Key_R, Qt::ControlModifier | Qt::AltModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(!question.isEmpty(), 10000);
+    QCOMPARE(question, Tr(StringId::ScanNotCompleted));
+    QTest::qWait(50);
+    QVERIFY2(!QApplication::activeModalWidget(), "No: no destination dialog");
+
+    const QString defrag = dir_.filePath(QStringLiteral("defrag"));
+    explorer.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });  // Yes
+    answerPath(defrag);
+    QTest::keyClick(explorer.list(), Qt::Key_R, Qt::ControlModifier | Qt::AltModifier);
+    QString written = defrag + QLatin1Char('/') + deletedName;
+    if (deletedName.startsWith(QLatin1Char('?'))) written = defrag + QStringLiteral("/_") + deletedName.mid(1);
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.isEnabled() && QFileInfo(written).size() == 7000, 20000);
+    QCOMPARE(ReadAll(written), ReadAll(src + QStringLiteral("/deleted.bin")));
+  }
+
   void destinationOnTheSourceIsRefused() {
     CoreBridge bridge(ui_);
     OpenImage(bridge, image_);

@@ -372,5 +372,60 @@ else
 fi
 mv "$parts.new" "$parts"
 
+# Scan images: a folder tree deleted and its entry in the parent reused by a
+# new empty file, so only the free-space scan reaches the tree. NTFS: a
+# deleted file's record is also copied into free clusters by the test itself.
+# OUT/scanfiles.tsv: image, file name, size, sha256.
+scanfiles="$out/scanfiles.tsv"
+: > "$scanfiles.new"
+scan_content() {  # tmp folder: the files of the lost tree
+  head -c 30000 /dev/urandom > "$1/Holiday data 01.bin"
+  for i in $(seq 1 300); do printf 'note %04d from the long trip\n' "$i"; done > "$1/Notes from the trip.txt"
+  : > "$1/Replacement entry with a long name.txt"
+}
+scan_sums() {  # image tmp
+  local f
+  for f in "Holiday data 01.bin" "Notes from the trip.txt"; do
+    printf '%s\t%s\t%s\t%s\n' "$1" "$f" "$(stat -c %s "$2/$f")" "$(sha256sum "$2/$f" | cut -d' ' -f1)" >> "$scanfiles.new"
+  done
+}
+if have mkfs.vfat && have mcopy; then
+  f="$out/fat32-lost.img"; rm -f "$f"; truncate -s 64M "$f"; tmp=$(mktemp -d)
+  scan_content "$tmp"
+  export MTOOLS_SKIP_CHECK=1
+  if mkfs.vfat -F 32 -n KVLOST32 "$f" >/dev/null \
+    && mmd -i "$f" ::/A ::/A/Lost \
+    && mcopy -i "$f" "$tmp/Holiday data 01.bin" "$tmp/Notes from the trip.txt" ::/A/Lost/ \
+    && mdeltree -i "$f" ::/A/Lost \
+    && mcopy -i "$f" "$tmp/Replacement entry with a long name.txt" ::/A/; then
+    scan_sums fat32-lost "$tmp"
+  else
+    note "mtools could not make fat32-lost.img"
+  fi
+  rm -rf "$tmp"
+fi
+if have mkfs.exfat && have mount.exfat-fuse && have losetup && [ -e /dev/fuse ]; then
+  f="$out/exfat-lost.img"; rm -f "$f"; truncate -s 32M "$f"
+  mnt=$(mktemp -d); tmp=$(mktemp -d)
+  scan_content "$tmp"
+  if mkfs.exfat -L KVLOSTEX "$f" >/dev/null 2>&1 && loop=$(losetup -f --show "$f" 2>/dev/null); then
+    if mount.exfat-fuse "$loop" "$mnt" >/dev/null 2>&1; then
+      mkdir -p "$mnt/A/Lost"
+      cp "$tmp/Holiday data 01.bin" "$tmp/Notes from the trip.txt" "$mnt/A/Lost/"
+      sync; umount "$mnt"
+      if mount.exfat-fuse "$loop" "$mnt" >/dev/null 2>&1; then
+        rm -rf "$mnt/A/Lost" && cp "$tmp/Replacement entry with a long name.txt" "$mnt/A/" && sync
+        umount "$mnt"
+        scan_sums exfat-lost "$tmp"
+      fi
+    else
+      note "exfat-fuse could not mount: exfat-lost.img skipped"
+    fi
+    losetup -d "$loop"
+  fi
+  rm -rf "$mnt" "$tmp"
+fi
+mv "$scanfiles.new" "$scanfiles"
+
 mv "$manifest.new" "$manifest"
 echo "$out"

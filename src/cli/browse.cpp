@@ -1,6 +1,7 @@
 #include "cli/browse.h"
 
 #include "cli/commands.h"
+#include "cli/scan_progress.h"
 #include "common/text.h"
 #include "common/worker_thread.h"
 #include "volume/fs_names.h"
@@ -52,6 +53,7 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     std::fprintf(stderr, "kestrova-cli: the volume cannot be mounted\n");
     return kExitNotFound;
   }
+  if (s == SessionStatus::Unsupported && allowUnsupported) return kExitOk;
   if (s == SessionStatus::Unsupported) {
     std::fprintf(stderr, "kestrova-cli: %s reads FAT12/16/32, exFAT and NTFS volumes; this one is %s\n", command,
                  ToUtf8(FsTypeName(session.fsType())).c_str());
@@ -65,6 +67,10 @@ int BrowseSession::Open(const std::string& source, std::size_t partition, const 
     thread.Join();
   }
   volume = &session.volume();
+  if (scanFirst) {
+    const ScanRun run = RunScanWithProgress(session, ScanOptions{}, false);
+    if (run.interrupted) std::fprintf(stderr, "kestrova-cli: scan stopped; what it found so far is used\n");
+  }
   return kExitOk;
 }
 

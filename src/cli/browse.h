@@ -16,6 +16,8 @@ struct BrowseSession {
   VolumeSession session{ui};
   FsReader* volume = nullptr;
   bool collectMft = true;  // NTFS: fill the lost-files list from the MFT when opening
+  bool allowUnsupported = false;  // a volume without a reader stays mounted (headers-only scan)
+  bool scanFirst = false;  // run the free-space scan after mounting (progress on stderr)
 
   // Lists SOURCE, opens volume `partition` (0: the only one) and mounts it.
   // Returns an exit code, having printed why on failure.

@@ -59,6 +59,7 @@ struct LsOptions {
   std::string mask;           // "*.jpg;*.png"
   bool json = false;
   bool noMft = false;         // NTFS: do not collect the MFT
+  bool scan = false;          // run the free-space scan first ("Lost files", "Rebuild", "RAW files")
 };
 int RunLs(const LsOptions& options);
 
@@ -75,6 +76,7 @@ struct RecoverOptions {
   bool defrag = false;  // deleted FAT/exFAT files from the clusters no other file holds
   bool json = false;
   bool noMft = false;
+  bool scan = false;  // run the free-space scan first
 };
 int RunRecover(const RecoverOptions& options);
 
@@ -84,5 +86,14 @@ struct QlzOptions {
   std::string output;
 };
 int RunQlz(const QlzOptions& options);
+
+struct ScanOptionsCli {
+  std::string source;
+  std::size_t partition = 0;
+  bool noRaw = false;    // no header detection: lost files only
+  bool reverse = false;  // the whole volume from its end
+  bool json = false;
+};
+int RunScan(const ScanOptionsCli& options);
 
 }  // namespace kestrova::cli

@@ -162,6 +162,7 @@ struct Lister {
 int RunLs(const LsOptions& o) {
   BrowseSession session;
   session.collectMft = !o.noMft;
+  session.scanFirst = o.scan;
   if (int code = session.Open(o.source, o.partition, "ls"); code != kExitOk) return code;
   Lister lister{*session.volume, o, {}, {}, 0};
   if (!o.mask.empty()) {

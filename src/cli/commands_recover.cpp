@@ -71,6 +71,7 @@ int RunRecover(const RecoverOptions& o) {
 
   BrowseSession session;
   session.collectMft = !o.noMft;
+  session.scanFirst = o.scan;
   if (int code = session.Open(o.source, o.partition, "recover"); code != kExitOk) return code;
   FsReader& volume = *session.volume;
 

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
   lsCmd->add_option("--mask", ls.mask, "Name masks for files, e.g. \"*.jpg;*.png\"");
   lsCmd->add_flag("--json", ls.json, "Print JSON");
   lsCmd->add_flag("--no-mft", ls.noMft, "NTFS: do not collect the MFT (only what a scan finds is listed)");
+  lsCmd->add_flag("--scan", ls.scan, "Scan the free space first (\"Lost files\", \"Rebuild\", \"RAW files\")");
 
   RecoverOptions recover;
   auto* rec = app.add_subcommand("recover", "Copy files and folders of a FAT, exFAT or NTFS volume to a folder on another device");
@@ -78,6 +79,15 @@ int main(int argc, char** argv) {
                 "Take a deleted file's data from the free clusters after its first one, stepping over other files");
   rec->add_flag("--json", recover.json, "Print JSON");
   rec->add_flag("--no-mft", recover.noMft, "NTFS: do not collect the MFT");
+  rec->add_flag("--scan", recover.scan, "Scan the free space first (\"Lost files\", \"Rebuild\", \"RAW files\")");
+
+  ScanOptionsCli scan;
+  auto* scanCmd = app.add_subcommand("scan", "Scan the free space of a volume for lost files and files by their headers");
+  scanCmd->add_option("source", scan.source, "Image file or block device")->required();
+  scanCmd->add_option("--partition", scan.partition, "Volume number as 'partitions' lists it");
+  scanCmd->add_flag("--no-raw", scan.noRaw, "Look for lost folders and records only, not for file headers");
+  scanCmd->add_flag("--reverse", scan.reverse, "Read the whole volume from its end (a damaged file system)");
+  scanCmd->add_flag("--json", scan.json, "Print JSON");
 
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");
@@ -97,6 +107,7 @@ int main(int argc, char** argv) {
   if (*mnt) return RunMount(mount);
   if (*lsCmd) return RunLs(ls);
   if (*rec) return RunRecover(recover);
+  if (*scanCmd) return RunScan(scan);
   if (*snapshot) return RunDiagSnapshot(diagOptions);
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);

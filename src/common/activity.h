@@ -127,6 +127,18 @@ enum class Fn : std::uint16_t {
   WriteEfsStream,
   WriteFatFile,
   WriteNtfsData,
+  ScanDriverRun,
+  ScanFreeSpace,
+  ReverseSearch,
+  ProbeFatCluster,
+  ProbeExfatCluster,
+  ProbeNtfsRun,
+  RebuildLostParents,
+  LostPathFat,
+  LostPathExfat,
+  LostPathNtfs,
+  VolumeSessionStartScan,
+  WriteRawEntry,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

@@ -150,6 +150,7 @@ SessionStatus VolumeSession::MountOpened(const OpenedVolume& opened, std::uint64
   mount.hooks = &hooks_;
   if (!MountVolume(device_, ui_, mount, opened, mounted_)) return SessionStatus::CantMount;
   lists_ = std::make_unique<ResultLists>(&ui_);
+  mountSettings_ = settings;
   if (IsFatFamily(device_.fsType) && fat_.volume.IsFat()) {
     fatContext_ = std::make_unique<FatContext>(FatContext{device_, fat_.volume, lists_.get(), nullptr, true});
     volume_ = std::make_unique<FatFsReader>(*fatContext_);
@@ -186,6 +187,39 @@ MftCollection::MftCollection(VolumeSession& session)
 std::size_t MftCollection::Wait() {
   thread_.Join();
   return added_;
+}
+
+std::unique_ptr<VolumeScan> VolumeSession::StartScan(const ScanOptions& options) {
+  ActivityMark activity(Fn::VolumeSessionStartScan);
+  if (!lists_ || scan_.token.Running()) return nullptr;
+  return std::make_unique<VolumeScan>(*this, options);
+}
+
+std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& options) {
+  ScanTarget target{device_, *lists_, ui_};
+  target.fat = fatContext_.get();
+  target.exfat = exfatContext_.get();
+  target.ntfs = ntfsContext_.get();
+  target.damaged = mountSettings_.Damaged();
+  ScanOptions o = options;
+  o.reverse = options.reverse || mountSettings_.reverse;
+  return std::make_unique<ScanDriver>(target, o);
+}
+
+VolumeScan::VolumeScan(VolumeSession& session, const ScanOptions& options)
+    : token_(session.scanFlags().token), driver_(session.MakeScanDriver(options)) {
+  token_.Reset();
+  thread_.Start(token_, [this](WorkerToken& token) {
+    result_ = driver_->Run(token);
+    finished_ = true;
+  });
+}
+
+VolumeScan::~VolumeScan() { thread_.StopAndJoin(); }
+
+ScanResult VolumeScan::Wait() {
+  thread_.Join();
+  return result_;
 }
 
 std::vector<FoundEntry> VolumeSession::ListShown(EntryHandle handle, const DisplayFilter& filter) {

@@ -18,6 +18,7 @@
 #include "fs/fat/fat_fs_reader.h"
 #include "fs/ntfs/ntfs_fs_reader.h"
 #include "recovery/recovery_job.h"
+#include "scanner/scan_driver.h"
 #include "volume/list_partitions.h"
 #include "volume/mount.h"
 #include "volume/open_volume.h"
@@ -96,6 +97,14 @@ class VolumeSession {
   // NTFS. The collection ends (Wait, or its destruction) before the session unmounts.
   std::unique_ptr<class MftCollection> StartMftCollection();
 
+  // Starts the free-space scan of the mounted volume on a worker of its own
+  // (the session's scan token, so the device and the read-error window see it
+  // running). Nothing when no volume is opened or a scan still runs. The scan
+  // ends (Wait, or its destruction) before the session unmounts.
+  std::unique_ptr<class VolumeScan> StartScan(const ScanOptions& options);
+  // The scan body over the mounted volume, for a caller that runs it on a worker of its own.
+  std::unique_ptr<ScanDriver> MakeScanDriver(const ScanOptions& options);
+
   bool mounted() const { return volume_ != nullptr; }
   FsReader& volume() { return *volume_; }
   FsType fsType() const { return device_.fsType; }
@@ -138,6 +147,7 @@ class VolumeSession {
   NtfsReader ntfs_;
   MountHooks hooks_;
   MountedVolume mounted_;
+  DriveSettings mountSettings_;
   std::unique_ptr<ResultLists> lists_;
   std::unique_ptr<FatContext> fatContext_;
   std::unique_ptr<ExfatContext> exfatContext_;
@@ -169,6 +179,38 @@ class MftCollection {
   WorkerToken token_;
   std::atomic<bool> finished_{false};
   std::size_t added_ = 0;
+  WorkerThread thread_;
+};
+
+// A free-space scan running on its own worker, as the explorer's scan
+// commands and the command line follow it.
+class VolumeScan {
+ public:
+  VolumeScan(VolumeSession& session, const ScanOptions& options);
+  ~VolumeScan();
+  VolumeScan(const VolumeScan&) = delete;
+  VolumeScan& operator=(const VolumeScan&) = delete;
+
+  void Pause() { token_.Pause(); }
+  void Resume() { token_.Resume(); }
+  // The pause command (F10): true when the scan is paused afterwards.
+  bool TogglePause() { return token_.TogglePause(); }
+  // Ends after the current block; no end question.
+  void Stop() { token_.RequestStop(); }
+  // A paused scan leaves at once without the end question; false when it was not paused.
+  bool AbortWhilePaused() { return token_.AbortWhilePaused(); }
+
+  // Waits for the end (the end question is asked on the worker through the Ui).
+  ScanResult Wait();
+  bool finished() const { return finished_.load(); }
+  ScanSnapshot Snapshot() const { return driver_->Snapshot(); }
+  WorkerProgress Progress() const { return token_.Progress(); }
+
+ private:
+  WorkerToken& token_;
+  std::unique_ptr<ScanDriver> driver_;
+  std::atomic<bool> finished_{false};
+  ScanResult result_;
   WorkerThread thread_;
 };
 

@@ -1,6 +1,10 @@
 #include "fs/dir_find.h"
 
+#include "raw/scan_items.h"
 #include "scan/virtual_folders.h"
+
+#include <set>
+#include <string_view>
 
 namespace kestrova {
 
@@ -20,21 +24,96 @@ std::optional<std::uint32_t> DirectoryCluster(EntryHandle handle) {
   return static_cast<std::uint32_t>(handle);
 }
 
+std::optional<std::uint16_t> RawTypeOf(EntryHandle handle) {
+  if (!IsVirtualHandle(handle) || MarkerOf(handle) != kRawTypeMarker) return std::nullopt;
+  const std::uint64_t row = (handle >> 32) & 0xFFFF;
+  if (row == 0 || row > kScanItemCount) return std::nullopt;
+  return static_cast<std::uint16_t>(row - 1);
+}
+
+FoundEntry MakeRawTypeFolder(std::uint16_t row) {
+  FoundEntry f;
+  f.entry = MakeVirtualFolderEntry(kRawTypeMarker);
+  f.entry.recordNumber = row;
+  const ScanItem* item = ItemByIndex(DefaultScanItemTable(), row);
+  const std::string_view name = item ? item->folderName : std::string_view();
+  f.name.assign(name.begin(), name.end());
+  return f;
+}
+
+bool IsRebuildFolder(const ScanEntry& e) {
+  return e.Kind() == EntryKind::Ordinary && e.parentLow == 0xFFFFFFFFu && (e.FirstCluster() >> 24) == 0x11;
+}
+
+EntryHandle VirtualFolderHandle(const ScanEntry& folder) {
+  if (folder.Kind() == EntryKind::VirtualFolder && folder.Marker() == kRawTypeMarker)
+    return RawTypeHandle(static_cast<std::uint16_t>(folder.recordNumber));
+  // The ".." of a type folder leads to "RAW files".
+  if (folder.Kind() == EntryKind::VirtualParentLink && folder.Marker() == kRawTypeMarker)
+    return VirtualHandle(kRawFilesMarker);
+  if (IsRebuildFolder(folder)) return VirtualHandle(folder.FirstCluster());
+  return VirtualHandle(folder.Marker());
+}
+
+namespace {
+
+std::string_view FolderOfRow(std::size_t row) {
+  const ScanItem* item = ItemByIndex(DefaultScanItemTable(), row);
+  return item ? item->folderName : std::string_view();
+}
+
+}  // namespace
+
 bool OpenVirtualFolder(DirFind& f, EntryHandle handle, ResultLists* lists) {
   const std::uint32_t marker = MarkerOf(handle);
   if (!lists || !IsVirtualHandle(handle) || !IsListMarker(marker)) return false;
   f.list = marker == kLostFilesMarker ? &lists->lost : marker == kRebuildMarker ? &lists->rebuild : &lists->raw;
   f.listIndex = 0;
+  f.rawTypes = false;
+  f.rawType = -1;
+  f.rawTypeRows.clear();
+  if (marker == kRawTypeMarker) {
+    const auto row = RawTypeOf(handle);
+    if (!row) return false;
+    f.rawType = *row;
+  } else if (marker == kRawFilesMarker) {
+    // One folder per type name, in the order of the table.
+    f.rawTypes = true;
+    std::set<std::uint16_t> rows;
+    {
+      std::scoped_lock g(f.list->lock);
+      for (std::size_t i = 0; i < f.list->size(); ++i) {
+        const ScanEntry e = f.list->at(i);
+        if (e.Kind() == EntryKind::Raw) rows.insert(e.RawSignature());
+      }
+    }
+    std::set<std::string_view> names;
+    for (std::uint16_t row : rows) {
+      const std::string_view name = FolderOfRow(row);
+      if (!name.empty() && names.insert(name).second) f.rawTypeRows.push_back(row);
+    }
+  }
   return true;
 }
 
 bool NextFromVirtualFolder(DirFind& f, FsType fs, const SignatureExtensions* extensions, FoundEntry& out) {
-  static const SignatureExtensions kNone;
+  static const SignatureExtensions kTable = [] {
+    SignatureExtensions table;
+    table.Set(ItemExtensions(DefaultScanItemTable()));
+    return table;
+  }();
+  if (f.rawTypes) {
+    if (f.listIndex >= f.rawTypeRows.size()) return false;
+    out = MakeRawTypeFolder(f.rawTypeRows[f.listIndex++]);
+    return true;
+  }
+  const std::string_view typeName = f.rawType >= 0 ? FolderOfRow(static_cast<std::size_t>(f.rawType)) : "";
   EntryList& list = *f.list;
   std::scoped_lock g(list.lock);
   while (f.listIndex < list.size()) {
     const ScanEntry e = list.at(f.listIndex++);
-    std::u16string name = DisplayName(e, list.NameOf(e), extensions ? *extensions : kNone);
+    if (f.rawType >= 0 && (e.Kind() != EntryKind::Raw || FolderOfRow(e.RawSignature()) != typeName)) continue;
+    std::u16string name = DisplayName(e, list.NameOf(e), extensions ? *extensions : kTable);
     const bool shown = fs == FsType::Ntfs
                            ? PassesNtfsFilter(e, name, IsFolder(e, fs), f.filter)
                            : PassesFilter(e, name, IsFolder(e, fs), f.filter);

@@ -54,6 +54,11 @@ struct DirFind {
   bool ownClusterFree = false;        // the folder itself was deleted
   EntryList* list = nullptr;          // a virtual folder: the list enumerated
   std::size_t listIndex = 0;
+  // "RAW files": its type folders, one per folder name of the signature
+  // table with finds (the first row of each name); a type folder: its row.
+  std::vector<std::uint16_t> rawTypeRows;
+  bool rawTypes = false;
+  int rawType = -1;
 
   std::size_t EntrySlots() const { return dir.size() / 32 + 1; }
   std::size_t SlotBytes() const { return EntrySlots() * sizeof(ScanEntry); }
@@ -71,5 +76,19 @@ bool OpenVirtualFolder(DirFind& find, EntryHandle handle, ResultLists* lists);
 // for a list's virtual folder or a handle beyond 32 bits.
 std::optional<std::uint32_t> DirectoryCluster(EntryHandle handle);
 bool NextFromVirtualFolder(DirFind& find, FsType fs, const SignatureExtensions* extensions, FoundEntry& out);
+
+// A "RAW files/<TYPE>" folder: its handle carries the signature-table row
+// whose folder it is (bits 32..47, plus one) beside the type-folder marker.
+constexpr EntryHandle RawTypeHandle(std::uint16_t row) {
+  return VirtualHandle(kRawTypeMarker) | (EntryHandle{row} + 1) << 32;
+}
+std::optional<std::uint16_t> RawTypeOf(EntryHandle handle);
+// The entry shown for a type folder under "RAW files".
+FoundEntry MakeRawTypeFolder(std::uint16_t row);
+// The handle that lists a virtual folder's entry (or a link to one): its
+// marker, a type folder's row, a "Rebuild" folder's cluster.
+EntryHandle VirtualFolderHandle(const ScanEntry& folder);
+// A folder of "Rebuild": its firstCluster holds the cluster under the 0x11 marker.
+bool IsRebuildFolder(const ScanEntry& e);
 
 }  // namespace kestrova

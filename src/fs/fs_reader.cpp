@@ -25,8 +25,9 @@ std::optional<std::uint8_t> RateInFolder(FsReader& reader, EntryHandle folder, c
 
 EntryHandle ClusterFsReader::FolderHandle(const ScanEntry& folder) const {
   // A virtual folder, or a link to one, by its marker.
-  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
-    return VirtualHandle(folder.Marker());
+  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink ||
+      IsRebuildFolder(folder))
+    return VirtualFolderHandle(folder);
   return folder.FirstCluster();
 }
 

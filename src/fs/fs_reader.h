@@ -21,6 +21,10 @@ struct WriteResult {
   bool chainFallback = false; // the chain could not be followed: copied as contiguous clusters
 };
 
+// A RAW find is told apart by its first sector (the top bit keeps it apart from
+// the ids of directory entries and records).
+inline std::uint64_t RawEntryId(const ScanEntry& e) { return std::uint64_t{1} << 63 | e.RawFirstSector(); }
+
 class FsReader {
  public:
   virtual ~FsReader() = default;
@@ -72,6 +76,7 @@ class ClusterFsReader : public FsReader {
  public:
   EntryHandle FolderHandle(const ScanEntry& folder) const override;
   std::uint64_t EntryId(const ScanEntry& e) const override {
+    if (e.Kind() == EntryKind::Raw) return RawEntryId(e);
     return std::uint64_t{e.FolderCluster()} << 32 | e.DirEntryOffset();
   }
   std::uint8_t Rate(const ScanEntry& entry) override;

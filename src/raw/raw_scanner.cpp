@@ -96,10 +96,9 @@ ScanEntry RawScanner::BuildEntry(const ScanItem& row, std::uint64_t firstSector,
   e.SetRawFirstSector(firstSector);
   e.rating = ratingByte;
   e.SetKind(EntryKind::Raw);
-  if (!ownName) {
-    e.name = kGeneratedName;
-    e.SetRaw(serial, row.itemIndex);
-  }
+  // The row is kept for named finds too: "RAW files" groups finds by their type.
+  e.SetRaw(serial, row.itemIndex);
+  if (!ownName) e.name = kGeneratedName;
   return e;
 }
 

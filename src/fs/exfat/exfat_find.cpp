@@ -1,6 +1,7 @@
 #include "fs/exfat/exfat_find.h"
 
 #include "common/activity.h"
+#include "scan/lost_parents.h"
 
 #include "common/le.h"
 #include "fs/chain_guard.h"
@@ -236,6 +237,8 @@ std::unique_ptr<DirFind> ExfatFindFirst(ExfatContext& ctx, EntryHandle folder, i
   f->scratch.assign(std::max<std::size_t>(ctx.volume.bytesPerSector, 512), 0);
   const std::optional<std::uint32_t> cluster = DirectoryCluster(folder);
   if (!cluster) {
+    // Opening "Rebuild" makes its folders again from the lost files as they are now.
+    if (folder == VirtualHandle(kRebuildMarker) && ctx.lists) RebuildLostParents(*ctx.lists, ctx.volume.rootCluster);
     if (!OpenVirtualFolder(*f, folder, ctx.lists) || !NextFromVirtualFolder(*f, FsType::Exfat, ctx.extensions, out))
       return nullptr;
     return f;

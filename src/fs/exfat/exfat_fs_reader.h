@@ -4,6 +4,7 @@
 #include "fs/cluster_chain.h"
 #include "fs/exfat/exfat_find.h"
 #include "fs/fs_reader.h"
+#include "fs/raw_entry_data.h"
 
 namespace kestrova {
 
@@ -21,12 +22,14 @@ class ExfatFsReader : public ClusterFsReader {
     return ListExfatFolder(ctx_, folder, kFindVerify, filter);
   }
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    if (entry.Kind() == EntryKind::Raw) return WriteRawEntry(ctx_.device, entry, sink, control);
     return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control);
   }
   WriteResult WriteDefragmented(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
     return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control, true);
   }
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
+    if (entry.Kind() == EntryKind::Raw) return ReadRawRange(ctx_.device, entry, offset, length);
     return ReadFatRange(ExfatChainViewOf(ctx_, entry), entry, offset, length);
   }
 

@@ -1,6 +1,7 @@
 #include "fs/fat/fat_find.h"
 
 #include "common/activity.h"
+#include "scan/lost_parents.h"
 #include "common/le.h"
 #include "common/text.h"
 #include "fs/fat/fat_dir.h"
@@ -278,6 +279,8 @@ std::unique_ptr<DirFind> FindFirst(FatContext& ctx, EntryHandle folder, int mode
   f->scratch.assign(std::size_t{4} * std::max<std::uint32_t>(ctx.volume.bytesPerCluster, 512), 0);
   const std::optional<std::uint32_t> cluster = DirectoryCluster(folder);
   if (!cluster) {
+    // Opening "Rebuild" makes its folders again from the lost files as they are now.
+    if (folder == VirtualHandle(kRebuildMarker) && ctx.lists) RebuildLostParents(*ctx.lists, ctx.volume.rootCluster);
     if (!OpenVirtualFolder(*f, folder, ctx.lists) || !NextFromVirtualFolder(*f, ctx.volume.type, ctx.extensions, out))
       return nullptr;
     return f;

@@ -3,6 +3,7 @@
 #include "common/activity.h"
 
 #include "fs/ntfs/efs_export.h"
+#include "fs/raw_entry_data.h"
 #include "scan/virtual_folders.h"
 
 namespace kestrova {
@@ -10,8 +11,9 @@ namespace kestrova {
 EntryHandle NtfsFsReader::FolderHandle(const ScanEntry& folder) const {
   // Virtual folders (and an orphan's "..", which leads to the virtual folder
   // that holds it) are named by their marker, NTFS folders by their record.
-  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink)
-    return VirtualHandle(folder.Marker());
+  if (folder.Kind() == EntryKind::VirtualFolder || folder.Kind() == EntryKind::VirtualParentLink ||
+      IsRebuildFolder(folder))
+    return VirtualFolderHandle(folder);
   return folder.recordNumber;
 }
 
@@ -23,6 +25,7 @@ std::uint8_t NtfsFsReader::Rate(const ScanEntry& entry) {
 
 WriteResult NtfsFsReader::Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
   ActivityMark activity(Fn::NtfsFsReaderWrite);
+  if (entry.Kind() == EntryKind::Raw) return WriteRawEntry(ctx_.device, entry, sink, control);
   WriteResult r;
   r.complete = WriteNtfsData(ctx_, entry, sink, control.token) && sink.remaining() == 0 && !sink.unreadable();
   return r;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "fs/fs_reader.h"
+#include "fs/raw_entry_data.h"
 #include "fs/ntfs/ntfs_files.h"
 
 namespace kestrova {
@@ -15,9 +16,12 @@ class NtfsFsReader : public FsReader {
     return ListNtfsFolder(ctx_, folder, filter);
   }
   EntryHandle FolderHandle(const ScanEntry& folder) const override;
-  std::uint64_t EntryId(const ScanEntry& e) const override { return e.recordNumber; }
+  std::uint64_t EntryId(const ScanEntry& e) const override {
+    return e.Kind() == EntryKind::Raw ? RawEntryId(e) : e.recordNumber;
+  }
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override;
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
+    if (entry.Kind() == EntryKind::Raw) return ReadRawRange(ctx_.device, entry, offset, length);
     return ReadNtfsRange(ctx_, entry, offset, length);
   }
   std::uint8_t Rate(const ScanEntry& entry) override;

@@ -79,6 +79,11 @@ class CoreBridge {
   // The path opened for the row (image, volume or whole drive).
   static std::string DevicePathOf(const DriveList& list, std::size_t row);
 
+  // The free-space scan of the mounted volume on the core's worker (nothing
+  // when no volume is mounted or a scan runs).
+  std::unique_ptr<VolumeScan> StartScan(const ScanOptions& options) {
+    return session_.mounted() ? session_.StartScan(options) : nullptr;
+  }
   bool IsNtfs() const { return session_.mounted() && session_.fsType() == FsType::Ntfs; }
   std::unique_ptr<MftCollection> StartMftCollection() { return session_.StartMftCollection(); }
 

@@ -216,7 +216,7 @@ class GuiTest : public QObject {
     QCOMPARE(explorer.currentPath(), QStringLiteral("/Old/Deep"));
 
     // Commands of parts not built are present and disabled, never faked.
-    for (int c : {kCmdSaveSession, kCmdFind, kCmdHexView, kCmdRawScan, kCmdDisplayFiles})
+    for (int c : {kCmdSaveSession, kCmdFind, kCmdHexView, kCmdBreakSearch, kCmdDisplayFiles})
       QVERIFY(!explorer.action(c)->isEnabled());
     QVERIFY(explorer.action(kCmdRecover)->isEnabled());
   }
@@ -780,6 +780,91 @@ class GuiTest : public QObject {
     QVERIFY(done.wait(20000));
     QVERIFY(!boxShown);
     QVERIFY(!failing.quitRequested());
+  }
+
+  // F10 scans the free region of a real image: the title follows it (and says
+  // when it is paused), "RAW files" gets its count and a folder per type, the
+  // end question is asked, and a RAW find is recovered byte-exact.
+  void scanFindsADeletedPictureAsARawFileThatIsRecovered() {
+    const QString image = dir_.filePath(QStringLiteral("scan.img"));
+    const QString png = dir_.filePath(QStringLiteral("noise.png"));
+    QImage noise(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+      for (int x = 0; x < noise.width(); ++x)
+        noise.setPixel(x, y, qRgb((x * 7 + y * 13) % 256, (x * y) % 256, (x * 31 + y * 3) % 256));
+    QVERIFY(noise.save(png, "PNG"));
+    QVERIFY(QFileInfo(png).size() > 4096);
+    QVERIFY(Run(QStringLiteral("set -e; export PATH=$PATH:/sbin:/usr/sbin MTOOLS_SKIP_CHECK=1; img='%1';"
+                               "truncate -s 64M \"$img\"; mkfs.vfat -F 16 -n KVSCAN \"$img\" >/dev/null;"
+                               "mcopy -i \"$img\" '%2' ::/noise.png; mdel -i \"$img\" ::/noise.png")
+                    .arg(image, png)));
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("Kestrova 3.8.6.1 - scan.img"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    QAction* f10 = explorer.action(kCmdPauseScan);
+    QCOMPARE(f10->text(), Tr(StringId::MenuPauseScan));
+    QVERIFY(explorer.action(kCmdScanFreeRegion)->isEnabled());
+    QVERIFY(!explorer.action(kCmdStopCurrentScan)->isEnabled());
+
+    QString endQuestion;
+    WhenShown<QMessageBox>([&endQuestion](QMessageBox* box) {
+      endQuestion = box->text();
+      QTest::keyClick(box, Qt::Key_Escape);  // No: nothing to save
+    });
+    QTest::keyClick(explorer.list(), Qt::Key_F10);
+    QVERIFY(!explorer.scan().idle() || !endQuestion.isEmpty());
+    if (!explorer.scan().idle()) {
+      QVERIFY(!explorer.action(kCmdScanFreeRegion)->isEnabled());
+      QVERIFY(explorer.action(kCmdStopCurrentScan)->isEnabled());
+      // Paused at once: the menu offers to resume and the title says so.
+      QTest::keyClick(explorer.list(), Qt::Key_F10);
+      if (explorer.scan().paused()) {
+        QCOMPARE(f10->text(), Tr(StringId::MenuResumeScan));
+        QTRY_VERIFY(explorer.windowTitle().endsWith(Tr(StringId::ScanPaused)));
+        QTest::keyClick(explorer.list(), Qt::Key_F10);
+        QCOMPARE(f10->text(), Tr(StringId::MenuPauseScan));
+      }
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.scan().idle(), 60000);
+    QCOMPARE(endQuestion, Tr(StringId::SaveSessionPrompt));
+    QVERIFY(explorer.scan().complete());
+    QCOMPARE(explorer.windowTitle(), QStringLiteral("Kestrova 3.8.6.1 - scan.img"));
+    QVERIFY(explorer.action(kCmdScanFreeRegion)->isEnabled());
+
+    // The tree: "RAW files (1)" with a folder for the type.
+    QTreeWidgetItem* rawItem = nullptr;
+    QTreeWidgetItem* root = explorer.tree()->topLevelItem(0);
+    for (int i = 0; i < root->childCount(); ++i)
+      if (root->child(i)->text(0).startsWith(Tr(StringId::RawFilesFolder))) rawItem = root->child(i);
+    QVERIFY(rawItem);
+    QCOMPARE(rawItem->text(0), Tr(StringId::RawFilesFolder) + QStringLiteral(" (1)"));
+    QVERIFY(explorer.GoToPath(QLatin1Char('/') + Tr(StringId::RawFilesFolder)));
+    QVERIFY(RowOf(explorer.model(), QStringLiteral("PNG")) >= 0);
+    Enter(explorer, QStringLiteral("PNG"));
+    QString found;
+    for (int r = 0; r < explorer.model().rowCount(); ++r) {
+      const QString n = explorer.model().data(explorer.model().index(r, 0), Qt::DisplayRole).toString();
+      if (n.endsWith(QStringLiteral(".png"))) found = n;
+    }
+    QVERIFY2(!found.isEmpty(), "a RAW find in RAW files/PNG");
+    explorer.activateWindow();  // back from the end question
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    Check(explorer, found);
+    const QString out = dir_.filePath(QStringLiteral("raw-out"));
+    WhenShown<SelectPathDialog>([out](SelectPathDialog* d) {
+      auto* path = d->findChild<QComboBox*>(QStringLiteral("path"));
+      path->lineEdit()->clear();
+      QTest::keyClicks(path->lineEdit(), out);
+      QTest::keyClick(path->lineEdit(), Qt::Key_Return);
+    });
+    QTest::keyClick(explorer.list(), Qt::Key_R, Qt::AltModifier);
+    const QString written = out + QLatin1Char('/') + found;
+    // The find starts where the picture does; its length is the RAW sizing's
+    // (it may run past the picture's end).
+    QTRY_VERIFY_WITH_TIMEOUT(explorer.isEnabled() && QFileInfo(written).size() >= QFileInfo(png).size(), 30000);
+    QCOMPARE(ReadAll(written).left(QFileInfo(png).size()), ReadAll(png));
   }
 
   void forcedFileSystemReachesTheMount() {

@@ -22,6 +22,19 @@ namespace {
 
 using namespace kestrova;
 
+// The lists are large: made once, emptied for each input.
+ResultLists& EmptyLists() {
+  static ResultLists lists;
+  static const bool created = lists.Reset();
+  (void)created;
+  for (EntryList* l : {&lists.lost, &lists.rebuild, &lists.raw}) {
+    l->records.Clear();
+    l->names.Clear();
+  }
+  lists.deleted.Clear();
+  return lists;
+}
+
 constexpr std::uint32_t kTotal = 4096;
 
 void Put16(std::uint8_t* p, std::uint16_t v) { std::memcpy(p, &v, 2); }
@@ -72,8 +85,7 @@ void ScanFatVolume(const std::uint8_t* data, std::size_t size, bool fat32) {
   r.hooks = &hooks;
   MountedVolume mounted;
   if (!MountVolume(device, ui, r, opened, mounted) || !reader.volume.IsFat()) return;
-  ResultLists lists;
-  lists.Reset();
+  ResultLists& lists = EmptyLists();
   FatContext ctx{device, reader.volume, &lists, nullptr, true};
   ScanTarget target{device, lists, ui, &ctx};
   ScanOptions options;
@@ -102,8 +114,7 @@ void ProbeNtfsRecords(const std::uint8_t* data, std::size_t size) {
   volume.bytesPerCluster = 512;
   volume.lastCluster = 255;
   volume.recordSize = 1024;
-  ResultLists lists;
-  lists.Reset();
+  ResultLists& lists = EmptyLists();
   NtfsContext ctx{device, volume, &lists};
   NtfsRecordProbe probe(ctx, lists);
   std::vector<std::uint8_t> run(data, data + size);
@@ -129,7 +140,7 @@ void FuzzSmokeInput(std::mt19937& rng, std::vector<std::uint8_t>& input) {
   std::uint8_t* d = input.data() + 1;
   for (int i = 0; i < 100; ++i) d[rng() % (32 * 512)] = static_cast<std::uint8_t>(rng() % 3 ? 0 : rng() % 40);
   for (int e = 0; e < 96; ++e) {
-    std::uint8_t* entry = d + 32 * 512 + (rng() % 1000) * 32;
+    std::uint8_t* entry = d + 32 * 512 + (rng() % 512) * 32;  // within the 32 sectors after the FATs
     static const char* const kNames[] = {"FILE    TXT", ".          ", "..         ", "DIR        ", "PHOTO   JPG"};
     std::memcpy(entry, kNames[rng() % 5], 11);
     if (rng() % 3 == 0) entry[0] = 0xE5;

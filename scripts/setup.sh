@@ -10,7 +10,9 @@ packages=(
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g attr fdisk e2fsprogs util-linux reiserfsprogs dmsetup
   gzip
   sleuthkit  # the peer tool the benchmarks compare with
+  testdisk  # photorec, the peer of the RAW scan benchmark
   qt6-base-dev xvfb xauth  # the desktop program, its tests and their screenshots under Xvfb
+  gddrescue  # the imaging benchmark's peer
 )
 
 missing=()

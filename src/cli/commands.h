@@ -95,5 +95,14 @@ struct ScanOptionsCli {
   bool json = false;
 };
 int RunScan(const ScanOptionsCli& options);
+struct ImageOptions {
+  std::string source;
+  std::size_t partition = 0;  // 0: the whole source; else 1-based, as 'partitions' numbers them
+  std::string to;
+  std::string map;            // optional map file; an existing one resumes the copy
+  bool retryBad = false;
+  bool json = false;
+};
+int RunImage(const ImageOptions& options);
 
 }  // namespace kestrova::cli

@@ -95,6 +95,15 @@ int main(int argc, char** argv) {
   auto* snapshot = diag->add_subcommand("snapshot", "Write the list of running functions to a report file");
   snapshot->add_option("--dir", diagOptions.folder, "Folder for the report (default: the reports folder)");
 
+  ImageOptions image;
+  auto* img = app.add_subcommand("image", "Copy a whole disk or image, or one of its volumes, sector by sector into an image file");
+  img->add_option("source", image.source, "Image file or block device")->required();
+  img->add_option("--partition", image.partition, "Volume number as 'partitions' lists it (default: the whole source)");
+  img->add_option("--to", image.to, "Image file to write (not on the source)")->required();
+  auto* imgMap = img->add_option("--map", image.map, "Map file (ddrescue format): written as the copy runs; an existing one resumes it");
+  img->add_flag("--retry-bad", image.retryBad, "With --map: read the unreadable areas of the map again")->needs(imgMap);
+  img->add_flag("--json", image.json, "Print JSON");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -111,5 +120,6 @@ int main(int argc, char** argv) {
   if (*snapshot) return RunDiagSnapshot(diagOptions);
   if (*qc) return RunQlz(qlzCompress);
   if (*qd) return RunQlz(qlzDecompress);
+  if (*img) return RunImage(image);
   return kExitUsage;
 }

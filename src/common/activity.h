@@ -139,6 +139,10 @@ enum class Fn : std::uint16_t {
   LostPathNtfs,
   VolumeSessionStartScan,
   WriteRawEntry,
+  RunImageJob,
+  ImageWriteChunk,
+  ImageBootReplacement,
+  CliImage,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

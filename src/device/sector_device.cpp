@@ -51,8 +51,15 @@ ReadResult SectorDevice::ReadDeviceSectors(std::uint64_t sector, std::span<std::
   return ReadRange(sector, buffer, count, 0, kAllOnes);
 }
 
+ReadResult SectorDevice::ReadDeviceSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
+                                           std::vector<std::uint64_t>& unreadable) {
+  ActivityMark activity(Fn::ReadSectorsAt);
+  return ReadRange(sector, buffer, count, 0, kAllOnes, &unreadable);
+}
+
 ReadResult SectorDevice::ReadRange(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
-                                   std::uint64_t start, std::uint64_t lastSector) {
+                                   std::uint64_t start, std::uint64_t lastSector,
+                                   std::vector<std::uint64_t>* unreadable) {
   if (sector > lastSector) return ReadFailed;
   const std::uint64_t ss = geometry_.sectorSize;
   if (ss == 0 || static_cast<std::uint64_t>(count) * ss > buffer.size()) return ReadFailed;
@@ -74,6 +81,8 @@ ReadResult SectorDevice::ReadRange(std::uint64_t sector, std::span<std::uint8_t>
   }
   // Reported with no lock held: the window's front end may read the device itself.
   for (const BadSector& b : bad) RecordBadSector(b.absolute, b.error);
+  if (unreadable)
+    for (const BadSector& b : bad) unreadable->push_back(b.absolute);
   return result;
 }
 

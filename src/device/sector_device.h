@@ -98,6 +98,10 @@ class SectorDevice {
   // Absolute device sectors, bounded by the device alone and not by the mounted
   // volume: identification and partition listing look outside the mounted volume.
   ReadResult ReadDeviceSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count);
+  // ReadDeviceSectors that also hands back the absolute sectors that could not be
+  // read (their bytes in the buffer are undefined): imaging writes them as zeros and maps them.
+  ReadResult ReadDeviceSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
+                               std::vector<std::uint64_t>& unreadable);
   // Absolute write for the partition repair only: no bounds, no volumeStart. The
   // device is opened writable for this call alone and the read handle stays read-only.
   bool WriteSectors(std::uint64_t sector, std::span<const std::uint8_t> buffer, std::uint32_t count);
@@ -123,7 +127,8 @@ class SectorDevice {
   };
   void RecordBadSector(std::uint64_t absolute, int error);
   ReadResult ReadRange(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
-                       std::uint64_t start, std::uint64_t lastSector);
+                       std::uint64_t start, std::uint64_t lastSector,
+                       std::vector<std::uint64_t>* unreadable = nullptr);
   ReadResult Transfer(std::uint64_t absolute, std::span<std::uint8_t> buffer, std::uint32_t count,
                       std::uint64_t sectorSize, std::vector<BadSector>& bad);
 

@@ -1,6 +1,7 @@
 #include "gui/start_window.h"
 
 #include "common/text.h"
+#include "gui/saving_image_window.h"
 #include "gui/texts.h"
 #include "gui/tool_dialogs.h"
 #include "gui/wait_windows.h"
@@ -80,7 +81,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   auto* toolsMenu = new QMenu(tools_);
   toolsMenu->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected)
       ->setObjectName(QStringLiteral("driveSettings"));
-  Disabled(toolsMenu, StringId::PopupImage);
+  toolsMenu->addAction(Tr(StringId::PopupImage), this, &StartWindow::CreateImageOfSelected)
+      ->setObjectName(QStringLiteral("createImage"));
   toolsMenu->addAction(Tr(StringId::PopupMountNtfsFromSector), this, &StartWindow::MountNtfsFromSector)
       ->setObjectName(QStringLiteral("mountNtfs"));
   toolsMenu->addAction(Tr(StringId::PopupToolConfigFolders), this, &StartWindow::ConfigFolders);
@@ -109,7 +111,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   context_->addAction(Tr(StringId::PopupOpen), this, &StartWindow::OpenSelected);
   context_->addAction(Tr(StringId::PopupToolDriveSettings), this, &StartWindow::DriveSettingsOfSelected)
       ->setObjectName(QStringLiteral("driveSettings"));
-  Disabled(context_, StringId::PopupImage);
+  context_->addAction(Tr(StringId::PopupImage), this, &StartWindow::CreateImageOfSelected)
+      ->setObjectName(QStringLiteral("createImage"));
   connect(devices_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     if (QTreeWidgetItem* item = devices_->itemAt(pos); item && item->data(0, kRowRole).isValid())
       context_->popup(devices_->viewport()->mapToGlobal(pos));
@@ -267,6 +270,13 @@ void StartWindow::DriveSettingsOfSelected() {
   // The settings stay with the row until the list is read again.
   DriveSettingsDialog dialog(list_.rows[*row].settings, this);
   if (dialog.exec() == QDialog::Accepted) list_.rows[*row].settings = dialog.settings();
+}
+
+void StartWindow::CreateImageOfSelected() {
+  if (busy()) return;
+  const std::optional<std::size_t> row = SelectedRow();
+  if (!row) return;
+  CreateImageOfRow(list_, *row, ui_, this);
 }
 
 void StartWindow::ConfigFolders() {

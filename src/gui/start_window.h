@@ -44,6 +44,7 @@ class StartWindow : public QDialog {
   void MountNtfsFromSector();
   void ConfigFolders();
   void DriveSettingsOfSelected();
+  void CreateImageOfSelected();
 
  protected:
   void reject() override;

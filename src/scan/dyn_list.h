@@ -30,6 +30,11 @@ class DynList {
   bool Create();
   // Releases the data; the list can be created again.
   void Free();
+  // Empties the list and keeps its memory (a list emptied often).
+  void Clear() {
+    used_ = 0;
+    lastItem_ = kNone;
+  }
   // Empties the list and allocates its initial capacity again.
   bool Recreate() {
     Free();

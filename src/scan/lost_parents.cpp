@@ -41,7 +41,7 @@ std::size_t RebuildLostParents(ResultLists& lists, std::uint32_t rootCluster) {
     }
   }
   std::scoped_lock g(lists.rebuild.lock);
-  lists.rebuild.records.Recreate();
+  lists.rebuild.records.Clear();
   lists.rebuild.names.Clear();
   for (std::uint32_t p : parents) {
     char text[16];

@@ -402,7 +402,7 @@ ScanResult ScanDriver::Run(WorkerToken& token) {
     // what is listed already.
     std::scoped_lock g(t_.lists.raw.lock);
     t_.lists.raw.names.Clear();
-    t_.lists.raw.records.Recreate();
+    t_.lists.raw.records.Clear();
   }
 
   if (!options_.reverse) {

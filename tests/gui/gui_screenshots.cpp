@@ -10,6 +10,7 @@
 #include "gui/start_window.h"
 #include "gui/texts.h"
 #include "gui/tool_dialogs.h"
+#include "gui/saving_image_window.h"
 #include "gui/wait_windows.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
@@ -19,6 +20,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QListView>
@@ -281,6 +283,38 @@ class Screenshots : public QObject {
       PreparingDialog preparing(control, nullptr);
       preparing.show();
       Save(&preparing, QStringLiteral("preparing-to-recovery-de"));
+    }
+    SetCurrentLanguage(nullptr);
+    ResetTexts();
+  }
+
+  // "Saving image", paused part-way, in both languages.
+  void savingImage() {
+    const QString big = dir_.filePath(QStringLiteral("sparse-4g.img"));
+    {
+      QFile f(big);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      QVERIFY(f.resize(qint64{4} << 30));
+    }
+    DriveList list;
+    DriveLister().Refresh(list, ui_, {big.toStdString()}, false, nullptr);
+    QVERIFY(!list.rows.empty());
+    std::optional<LoadedLanguage> german;
+    for (const QString& suffix : {QString(), QStringLiteral("-de")}) {
+      if (!suffix.isEmpty()) {
+        german = LoadLanguage(std::string(KESTROVA_LANGUAGE_DIR) + "/", u"German");
+        SetCurrentLanguage(&german->file);
+      }
+      SavingImageWindow window(list, 0, dir_.filePath(QStringLiteral("shot.img")), ui_, nullptr);
+      QTimer::singleShot(200, &window, [&, suffix] {
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("pauseButton")), Qt::LeftButton);
+        QTest::qWait(100);
+        Save(&window, QStringLiteral("saving-image") + suffix);
+        WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("abortButton")), Qt::LeftButton);
+      });
+      window.exec();
+      QCOMPARE(window.result().status, ImageStatus::Aborted);
     }
     SetCurrentLanguage(nullptr);
     ResetTexts();

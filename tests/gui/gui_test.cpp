@@ -13,6 +13,7 @@
 #include "gui/wait_windows.h"
 #include "gui/tool_dialogs.h"
 #include "gui/update_checker.h"
+#include "gui/saving_image_window.h"
 #include "shell/folders.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
@@ -917,6 +918,95 @@ class GuiTest : public QObject {
     explorer.show();
     QVERIFY(RowOf(explorer.model(), QStringLiteral("F32.TXT")) >= 0);
     QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+  }
+
+  void createImageCopiesTheRowAfterRefusingTheSource() {
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.show();
+    AddThroughDialog(start, image_);
+    const QString out = dir_.filePath(QStringLiteral("copy.img"));
+    QString proposed, warning, done;
+    // First the image itself (the overwrite question answered yes): refused, and the dialog comes again.
+    WhenShown<QFileDialog>(
+        [&](QFileDialog* d) {
+          auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+          QVERIFY(edit);
+          proposed = edit->text();
+          WhenShown<QMessageBox>([&](QMessageBox* replace) {
+            if (QAbstractButton* yes = replace->button(QMessageBox::Yes)) yes->click();
+            WhenShown<QMessageBox>([&](QMessageBox* box) {
+              warning = box->text();
+              WhenShown<QFileDialog>(
+                  [&, out](QFileDialog* again) {
+                    auto* name = again->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                    QCOMPARE(name->text(), QStringLiteral("KVGUI.img"));  // proposed afresh, not the refused file
+                    name->setText(out);
+                    WhenShown<QMessageBox>([&](QMessageBox* end) {
+                      done = end->text();
+                      QTest::keyClick(end, Qt::Key_Return);
+                    }, {}, 60000);
+                    QTest::keyClick(name, Qt::Key_Return);
+                  },
+                  QStringLiteral("saveImageDialog"));
+              QTest::keyClick(box, Qt::Key_Return);
+            });
+          });
+          edit->setText(image_);
+          QTest::keyClick(edit, Qt::Key_Return);
+        },
+        QStringLiteral("saveImageDialog"));
+    ChooseFromMenu(QStringLiteral("createImage"));
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("toolsButton")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), 60000);
+    QCOMPARE(proposed, QStringLiteral("KVGUI.img"));
+    QCOMPARE(warning, Tr(StringId::PleaseSelectAnotherDrive));
+    QVERIFY2(done.startsWith(Tr(StringId::ImageDone)), qPrintable(done));
+    QCOMPARE(ReadAll(out), ReadAll(image_));
+  }
+
+  void savingImageWindowPausesAndAbortsWhilePaused() {
+    // A large sparse image: long enough to pause, with little written before the abort.
+    const QString big = dir_.filePath(QStringLiteral("sparse-big.img"));
+    {
+      QFile f(big);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      QVERIFY(f.resize(qint64{8} << 30));
+    }
+    DriveList list;
+    DriveLister().Refresh(list, ui_, {big.toStdString()}, false, nullptr);
+    QVERIFY(!list.rows.empty());
+    const QString out = dir_.filePath(QStringLiteral("aborted.img"));
+    QString message;
+    SavingImageWindow window(list, 0, out, ui_, nullptr);
+    QVERIFY(window.started());
+    auto* pause = window.findChild<QPushButton*>(QStringLiteral("pauseButton"));
+    auto* abort = window.findChild<QPushButton*>(QStringLiteral("abortButton"));
+    QCOMPARE(pause->text(), Tr(StringId::ImagePause));
+    QCOMPARE(abort->text(), Tr(StringId::ImageAbort));
+    std::uint64_t sizeWhenPaused = 0, sizeLater = 0;
+    QTimer::singleShot(150, &window, [&] {
+      QTest::mouseClick(pause, Qt::LeftButton);
+      QCOMPARE(pause->text(), Tr(StringId::ImageResume));
+      QTimer::singleShot(300, &window, [&] {
+        sizeWhenPaused = static_cast<std::uint64_t>(QFileInfo(out).size());
+        QTimer::singleShot(300, &window, [&] {
+          sizeLater = static_cast<std::uint64_t>(QFileInfo(out).size());
+          WhenShown<QMessageBox>([&](QMessageBox* box) {
+            message = box->text();
+            QTest::keyClick(box, Qt::Key_Return);
+          });
+          QTest::mouseClick(abort, Qt::LeftButton);
+          QVERIFY(!pause->isEnabled() && !abort->isEnabled());
+        });
+      });
+    });
+    window.exec();
+    QVERIFY2(message.startsWith(Tr(StringId::ImageAborted)), qPrintable(message));
+    QCOMPARE(window.result().status, ImageStatus::Aborted);
+    QCOMPARE(sizeLater, sizeWhenPaused);
+    QCOMPARE(static_cast<std::uint64_t>(QFileInfo(out).size()), sizeWhenPaused);  // no chunk after the pause
+    QVERIFY(window.result().sectorsLeft > 0);
   }
 };
 

@@ -79,6 +79,7 @@ struct RecoverOptions {
   bool recursive = false;
   std::string join;  // one output file of this name
   bool noDuplicates = false;
+  bool defrag = false;  // deleted FAT/exFAT files from the clusters no other file holds
   bool json = false;
   bool noMft = false;
   std::string session;  // recover from a saved scan session

@@ -65,6 +65,7 @@ int RunRecover(const RecoverOptions& options) {
     if (!ec) request.destination = (cwd / o.to).string();
   }
   request.blockDuplicates = o.noDuplicates;
+  request.defragment = o.defrag;
   if (!o.join.empty()) {
     request.mode = RecoveryMode::Join;
     request.joinName = ToUtf16(o.join);

@@ -86,6 +86,8 @@ int main(int argc, char** argv) {
   rec->add_flag("--recursive,-r", recover.recursive, "Recover folders with their contents");
   rec->add_option("--join", recover.join, "Write all files, one after the other, into one file of this name");
   rec->add_flag("--no-duplicates", recover.noDuplicates, "Skip a file whose name is taken instead of numbering it");
+  rec->add_flag("--defrag", recover.defrag,
+                "Take a deleted file's data from the free clusters after its first one, stepping over other files");
   rec->add_flag("--json", recover.json, "Print JSON");
   rec->add_flag("--no-mft", recover.noMft, "NTFS: do not collect the MFT");
   rec->add_option("--session", recover.session, "Recover from a saved scan session (.kvs) instead of scanning SOURCE")

@@ -70,6 +70,28 @@ bool WriteContiguous(const ClusterChainView& v, std::uint32_t first, OutputSink&
   return true;
 }
 
+// A deleted file written into the gaps between other files: from its first
+// cluster on, the clusters no other file holds, consecutive free clusters
+// gathered into one read. The walk ends at the volume's end.
+bool WriteSkippingTaken(const ClusterChainView& v, std::uint32_t first, OutputSink& sink,
+                        const RecoveryControl& control) {
+  if (first < 2 || first > v.lastCluster) return sink.remaining() == 0;
+  const std::uint32_t piece = ClustersPerPiece(v);
+  std::vector<std::uint8_t> buffer;
+  std::uint64_t c = first;
+  while (sink.remaining() > 0) {
+    if (control.aborted()) return false;
+    while (c <= v.lastCluster && c != first && v.taken(static_cast<std::uint32_t>(c))) ++c;
+    if (c > v.lastCluster) return false;  // the volume ends before the file
+    const std::uint64_t needed = CeilClusters(sink.remaining(), v.bytesPerCluster);
+    std::uint32_t n = 1;
+    while (n < piece && n < needed && c + n <= v.lastCluster && !v.taken(static_cast<std::uint32_t>(c + n))) ++n;
+    if (!ReadAndWrite(v, static_cast<std::uint32_t>(c), n, buffer, sink)) return false;
+    c += n;
+  }
+  return true;
+}
+
 // An existing file: along its chain, consecutive clusters gathered into one read.
 bool WriteChain(const ClusterChainView& v, std::uint32_t first, OutputSink& sink, const RecoveryControl& control) {
   const std::uint32_t piece = ClustersPerPiece(v);
@@ -95,7 +117,8 @@ bool WriteChain(const ClusterChainView& v, std::uint32_t first, OutputSink& sink
 
 }  // namespace
 
-WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputSink& sink, const RecoveryControl& control,
+                         bool defragment) {
   ActivityMark activity(Fn::WriteFatFile);
   WriteResult r;
   const bool existing = entry.clusterInUse == 1 && entry.DeletedMark() == 0;
@@ -110,7 +133,10 @@ WriteResult WriteFatFile(const ClusterChainView& view, ScanEntry& entry, OutputS
     r.chainFallback = true;
     if (!sink.Rewind()) return r;
   }
-  r.complete = WriteContiguous(view, entry.FirstCluster(), sink, control) && !sink.unreadable();
+  const bool skip = defragment && view.taken;
+  r.complete = (skip ? WriteSkippingTaken(view, entry.FirstCluster(), sink, control)
+                     : WriteContiguous(view, entry.FirstCluster(), sink, control)) &&
+               !sink.unreadable();
   return r;
 }
 

@@ -39,6 +39,12 @@ class FsReader {
   virtual std::uint64_t EntryId(const ScanEntry& e) const = 0;
   // Writes the entry's data to the sink; updates the entry when its chain had to be given up.
   virtual WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) = 0;
+  // The same, with a deleted file taken from the clusters after its first one
+  // that no other file holds, where the file system keeps no layout of its
+  // own for it (FAT, exFAT). Elsewhere the same as Write.
+  virtual WriteResult WriteDefragmented(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) {
+    return Write(entry, sink, control);
+  }
   // `length` bytes of the entry's data from `offset`, through the recovery
   // paths, without reading what lies before it. Short when the data ends or
   // cannot be read.

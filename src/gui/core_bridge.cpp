@@ -64,20 +64,23 @@ OpenOutcome CoreBridge::Open(const DriveList& list, std::size_t row) {
   return MountOutcome(session_.MountAt(e.start, e.wholeDrive ? 0 : e.sectors, list.rows[row].settings), cantOpen);
 }
 
-OpenOutcome CoreBridge::OpenAtSector(const DriveList& list, std::size_t row, std::uint64_t start, std::uint64_t count) {
+OpenOutcome CoreBridge::OpenAtSector(const DriveList& list, std::size_t row, const DriveSettings& settings) {
   searchReader_.reset();  // it names the volume being replaced
   const bool image = !list.rows.at(row).imagePath.empty();
   const StringId cantOpen = image ? StringId::CantOpenImageFile : StringId::CantOpenThisDrive;
   const std::string path = DevicePathOf(list, row);
   const DriveEntry& e = list.rows[row].entry;
+  const std::uint64_t start = settings.manualStart, count = settings.manualCount;
   // The range was checked against the entry; a zero count would mean "to the end" below.
   if (path.empty() || count == 0 || start > e.sectors || count > e.sectors - start) return {false, cantOpen};
   if (session_.OpenSource(path) != SessionStatus::Ok) return {false, cantOpen};
-  return MountOutcome(session_.MountAt(e.start + start, count), cantOpen);
+  // The entry is opened up to the typed range's end; clusters count from its start sector.
+  return MountOutcome(session_.MountAt(e.start, start + count, settings), cantOpen);
 }
 
 OpenOutcome CoreBridge::OpenFound(const std::string& path, std::uint64_t start, std::uint64_t count,
                                   const DriveSettings& settings) {
+  searchReader_.reset();  // it names the volume being replaced
   const StringId cantOpen = StringId::CantOpenThisDrive;
   if (path.empty() || count == 0) return {false, cantOpen};
   if (session_.OpenSource(path) != SessionStatus::Ok) return {false, cantOpen};

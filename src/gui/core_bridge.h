@@ -69,21 +69,27 @@ class CoreBridge {
 
   // Opens the device of a drive-list row and mounts its volume (worker thread).
   OpenOutcome Open(const DriveList& list, std::size_t row);
-  // Opens the row's device and mounts the volume found `start` sectors into the
-  // row's entry, `count` sectors long (the "Mount NTFS Volume from sector" tool).
-  OpenOutcome OpenAtSector(const DriveList& list, std::size_t row, std::uint64_t start, std::uint64_t count);
+  // Opens the row's device and mounts the row's entry with the settings of the
+  // "Mount NTFS Volume from sector" tool: a damaged NTFS volume whose clusters
+  // count from settings.manualStart, settings.manualCount sectors long, with the
+  // chosen cluster size.
+  OpenOutcome OpenAtSector(const DriveList& list, std::size_t row, const DriveSettings& settings);
+  // The geometry of the mounted volume (for the windows that show it).
+  const SectorDevice& device() { return session_.device(); }
+  bool damaged() const { return session_.mountedVolume().damaged; }
   // A volume the partition search found on `path` (an image or a device),
   // mounted with the settings chosen for it in the results window.
   OpenOutcome OpenFound(const std::string& path, std::uint64_t start, std::uint64_t count,
                         const DriveSettings& settings);
-  // The free-space scan of the mounted volume on its worker (null when nothing is mounted).
+  // The path opened for the row (image, volume or whole drive).
+  static std::string DevicePathOf(const DriveList& list, std::size_t row);
+
+  // The free-space scan of the mounted volume on the core's worker (nothing
+  // when no volume is mounted or a scan runs).
   std::unique_ptr<VolumeScan> StartScan(const ScanOptions& options) {
     return session_.mounted() ? session_.StartScan(options) : nullptr;
   }
   bool mounted() const { return session_.mounted(); }
-  // The path opened for the row (image, volume or whole drive).
-  static std::string DevicePathOf(const DriveList& list, std::size_t row);
-
   bool IsNtfs() const { return session_.mounted() && session_.fsType() == FsType::Ntfs; }
   std::unique_ptr<MftCollection> StartMftCollection() { return session_.StartMftCollection(); }
 

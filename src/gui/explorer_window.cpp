@@ -3,6 +3,7 @@
 #include "gui/hex_view_window.h"
 #include "gui/search_window.h"
 
+#include "common/number_text.h"
 #include "common/text.h"
 #include "explore/list_columns.h"
 #include "gui/read_error_dialog.h"
@@ -51,6 +52,13 @@ namespace {
 
 constexpr int kPlaceRole = Qt::UserRole + 1;   // tree: the item's handle
 constexpr int kLoadedRole = Qt::UserRole + 2;  // tree: children listed
+constexpr int kNameRole = Qt::UserRole + 3;    // tree: the folder's name (the text may carry a count)
+constexpr int kMarkerRole = Qt::UserRole + 4;  // tree: a virtual folder's marker
+
+QString TreeName(const QTreeWidgetItem* item) {
+  const QVariant name = item->data(0, kNameRole);
+  return name.isValid() ? name.toString() : item->text(0);
+}
 
 // The rating strip: a bar of at most 80 pixels, full at 110.
 class RatingDelegate : public QStyledItemDelegate {
@@ -130,6 +138,10 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   if (language) language_ = *language;
   setObjectName(QStringLiteral("WINDOW_EXPLORER"));
   setWindowTitle(title);
+  title_ = title;
+  scan_ = new ScanController(bridge_, this);
+  connect(scan_, &ScanController::progressed, this, &ExplorerWindow::ScanProgressed);
+  connect(scan_, &ScanController::ended, this, &ExplorerWindow::ScanEnded);
   setAttribute(Qt::WA_DeleteOnClose, false);
 
   model_ = new EntryModel(bridge_.fsType(), colours_, this);
@@ -164,7 +176,7 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
   connect(tree_, &QTreeWidget::itemExpanded, this, &ExplorerWindow::ExpandTreeItem);
   connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
     std::vector<std::u16string> names;
-    for (QTreeWidgetItem* i = item; i && i->parent(); i = i->parent()) names.insert(names.begin(), i->text(0).toStdU16String());
+    for (QTreeWidgetItem* i = item; i && i->parent(); i = i->parent()) names.insert(names.begin(), TreeName(i).toStdU16String());
     ShowFolder({static_cast<EntryHandle>(item->data(0, kPlaceRole).toULongLong()), names}, true);
   });
 
@@ -287,9 +299,14 @@ QMenu* ExplorerWindow::AddMenu(StringId title) {
 void ExplorerWindow::BuildMenus() {
   QMenu* file = AddMenu(StringId::ExplorerMenuFile);
   connect(AddCommand(file, kCmdRecover, StringId::PopupRecover, QKeySequence(Qt::ALT | Qt::Key_R)),
-          &QAction::triggered, this, &ExplorerWindow::Recover);
-  AddCommand(file, kCmdRecoverDefrag, StringId::PopupRecoverPlus, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R), false);
-  AddCommand(file, kCmdRecoverJoin, StringId::PopupRecoverJoin, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_J), false);
+          &QAction::triggered, this, [this] { Recover(); });
+  connect(AddCommand(file, kCmdRecoverDefrag, StringId::PopupRecoverPlus, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R)),
+          &QAction::triggered, this, &ExplorerWindow::RecoverDefragmented);
+  // Ctrl+Alt+J is the key the JOIN entry names.
+  connect(AddCommand(file, kCmdRecoverJoin, StringId::PopupRecoverJoin, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_J), false),
+          &QAction::triggered, this, [this] { Recover(RecoveryMode::Join); });
+  connect(model_, &QAbstractItemModel::dataChanged, this, &ExplorerWindow::UpdateJoin);
+  connect(model_, &QAbstractItemModel::modelReset, this, &ExplorerWindow::UpdateJoin);
   file->addSeparator();
   AddCommand(file, kCmdSaveSession, StringId::PopupSession, QKeySequence(Qt::CTRL | Qt::Key_S), false);
   AddCommand(file, kCmdLoadSession, StringId::MenuLoadScanSession, QKeySequence(Qt::CTRL | Qt::Key_L), false);
@@ -388,11 +405,25 @@ void ExplorerWindow::BuildMenus() {
   }
 
   QMenu* scan = AddMenu(StringId::ExplorerMenuScan);
-  AddCommand(scan, kCmdPauseScan, StringId::MenuPauseScan, QKeySequence(Qt::Key_F10), false);
-  AddCommand(scan, kCmdScanFreeRegion, StringId::MenuScanFreeRegion, {}, false);
-  AddCommand(scan, kCmdRawScan, StringId::MenuRawScan, {}, false);
-  AddCommand(scan, kCmdPauseCurrentScan, StringId::MenuPauseCurrentScan, {}, false);
-  AddCommand(scan, kCmdStopCurrentScan, StringId::PopupBreak, {}, false);
+  // F10 starts the scan (free region and RAW), then pauses and resumes it.
+  connect(AddCommand(scan, kCmdPauseScan, StringId::MenuPauseScan, QKeySequence(Qt::Key_F10)), &QAction::triggered,
+          this, [this] {
+            if (scan_->idle())
+              StartScan(true);
+            else
+              scan_->TogglePause();
+            UpdateScanCommands();
+          });
+  connect(AddCommand(scan, kCmdScanFreeRegion, StringId::MenuScanFreeRegion), &QAction::triggered, this,
+          [this] { StartScan(false); });
+  connect(AddCommand(scan, kCmdRawScan, StringId::MenuRawScan), &QAction::triggered, this, [this] { StartScan(true); });
+  connect(AddCommand(scan, kCmdPauseCurrentScan, StringId::MenuPauseCurrentScan, {}, false), &QAction::triggered, this,
+          [this] {
+            scan_->TogglePause();
+            UpdateScanCommands();
+          });
+  connect(AddCommand(scan, kCmdStopCurrentScan, StringId::PopupBreak, {}, false), &QAction::triggered, this,
+          [this] { scan_->Stop(); });
   AddCommand(scan, kCmdBreak, StringId::MenuBreak, {}, false);
 
   QMenu* tools = AddMenu(StringId::ExplorerMenuTools);
@@ -449,6 +480,8 @@ void ExplorerWindow::BuildMenus() {
   toolbarAction(kCmdRecover, QStyle::SP_DialogSaveButton);
   toolbarAction(kCmdProperties, QStyle::SP_FileDialogInfoView);
   toolbarAction(kCmdRefresh, QStyle::SP_BrowserReload);
+  toolbarAction(kCmdPauseScan, QStyle::SP_MediaPlay);
+  scanButton_ = toolbarActions_.back().first;
   toolbar->addSeparator();
   toolbarAction(kCmdFind, QStyle::SP_FileDialogContentsView);
   toolbarAction(kCmdHexView, QStyle::SP_FileDialogDetailedView);
@@ -471,6 +504,8 @@ void ExplorerWindow::ExpandTreeItem(QTreeWidgetItem* item) {
     if (!f.folder || IsNavigation(f)) continue;
     auto* child = new QTreeWidgetItem(item, QStringList{Q(f.name)});
     child->setData(0, kPlaceRole, QVariant::fromValue<qulonglong>(bridge_.FolderHandle(f.entry)));
+    child->setData(0, kNameRole, Q(f.name));
+    if (f.entry.Kind() == EntryKind::VirtualFolder) child->setData(0, kMarkerRole, QVariant::fromValue<quint32>(f.entry.Marker()));
     child->setForeground(0, TreeColour(f, colours_));
     child->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
     child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
@@ -485,7 +520,7 @@ QTreeWidgetItem* ExplorerWindow::TreeItemFor(const FolderPlace& place) {
     ExpandTreeItem(item);
     QTreeWidgetItem* found = nullptr;
     for (int i = 0; i < item->childCount(); ++i)
-      if (CompareNoCase(item->child(i)->text(0).toStdU16String(), name) == 0) found = item->child(i);
+      if (CompareNoCase(TreeName(item->child(i)).toStdU16String(), name) == 0) found = item->child(i);
     item = found;
   }
   return item;
@@ -610,7 +645,27 @@ void ExplorerWindow::HeaderClicked(int column) {
   model_->SortBy(column, sortClicks_ == 1);
 }
 
-void ExplorerWindow::Recover() {
+void ExplorerWindow::UpdateJoin() {
+  std::size_t marked = 0;
+  bool folder = false;
+  for (const FolderItem& it : model_->items()) {
+    if (!EntryModel::Checkable(it) || !it.entry.marked) continue;
+    ++marked;
+    folder = folder || it.folder;
+  }
+  actions_.at(kCmdRecoverJoin)->setEnabled(marked >= 2 && !folder);
+}
+
+void ExplorerWindow::RecoverDefragmented() {
+  // Other deleted files are known to hold clusters only after a full scan.
+  if (!scan_->complete() &&
+      ui_.Show(Tr(StringId::ScanNotCompleted), {}, MsgIcon::Question, MsgButtons::YesNo) != MsgChoice::Yes)
+    return;
+  Recover(RecoveryMode::Normal, true);
+}
+
+void ExplorerWindow::Recover(RecoveryMode mode, bool defragment) {
+  if (mode == RecoveryMode::Join && !actions_.at(kCmdRecoverJoin)->isEnabled()) return;
   thumbnails_->Stop();  // the recovery has the reader to itself
   std::vector<FolderItem>& items = model_->mutableItems();
   std::size_t marked = 0;
@@ -639,7 +694,7 @@ void ExplorerWindow::Recover() {
   const QString folderName = place_.names.empty() ? QStringLiteral("root") : Q(place_.names.back());
   setEnabled(false);
   RecoveryFlow flow(bridge_, ui_, this);
-  const bool done = flow.Run(std::move(entries), focusName, folderName, history_);
+  const bool done = flow.Run(std::move(entries), focusName, folderName, history_, mode, defragment);
   setEnabled(true);
   if (done) model_->ClearMarks();
 }
@@ -792,6 +847,79 @@ void ExplorerWindow::LoadThumbnails() {
     jobs.push_back(job);
   }
   thumbnails_->Start(std::move(jobs), thumbnailGeneration_);
+}
+
+void ExplorerWindow::StartScan(bool raw) {
+  if (!scan_->idle()) return;
+  thumbnails_->Stop();
+  scan_->Start(raw);
+  UpdateScanCommands();
+}
+
+void ExplorerWindow::UpdateScanCommands() {
+  const bool idle = scan_->idle();
+  const StringId pause = !idle && scan_->paused() ? StringId::MenuResumeScan : StringId::MenuPauseScan;
+  texts_[kCmdPauseScan] = pause;
+  actions_.at(kCmdPauseScan)->setText(Tr(pause));
+  actions_.at(kCmdPauseScan)->setIcon(style()->standardIcon(idle || scan_->paused() ? QStyle::SP_MediaPlay
+                                                                                     : QStyle::SP_MediaPause));
+  if (scanButton_) {
+    scanButton_->setText(BeforeTab(Tr(pause)).remove(QLatin1Char('&')));
+    scanButton_->setIcon(actions_.at(kCmdPauseScan)->icon());
+  }
+  for (int c : {kCmdScanFreeRegion, kCmdRawScan}) actions_.at(c)->setEnabled(idle);
+  for (int c : {kCmdPauseCurrentScan, kCmdStopCurrentScan}) actions_.at(c)->setEnabled(!idle);
+}
+
+void ExplorerWindow::ScanProgressed(const ScanSnapshot& s) {
+  const bool running = s.state == ScanState::Running || s.state == ScanState::Paused || s.state == ScanState::Idle;
+  if (!running) {
+    setWindowTitle(title_);
+  } else if (scan_->paused()) {
+    setWindowTitle(title_ + QLatin1Char(' ') + Tr(StringId::ScanPaused));
+  } else {
+    // "%s - %s [ %u%s, %s MB ]"
+    setWindowTitle(QStringLiteral("%1 - %2 [ %3%, %4 MB ]")
+                       .arg(title_, Tr(StringId::ScanningFreeRegion), QString::number(s.percent),
+                            QString::fromStdString(GroupNumber(s.bytesDone / 1048576))));
+  }
+  // "Lost files (12)", "RAW files (3 456)".
+  QTreeWidgetItem* root = tree_->topLevelItem(0);
+  for (int i = 0; root && i < root->childCount(); ++i) {
+    QTreeWidgetItem* item = root->child(i);
+    const QVariant marker = item->data(0, kMarkerRole);
+    if (!marker.isValid()) continue;
+    const std::uint64_t count = marker.toUInt() == kLostFilesMarker ? s.lostCount
+                                : marker.toUInt() == kRawFilesMarker ? s.rawCount
+                                                                      : 0;
+    if (marker.toUInt() != kLostFilesMarker && marker.toUInt() != kRawFilesMarker) continue;
+    item->setText(0, count ? QStringLiteral("%1 (%2)").arg(TreeName(item), QString::fromStdString(GroupNumber(count)))
+                           : TreeName(item));
+  }
+  UpdateScanCommands();
+}
+
+void ExplorerWindow::ScanEnded(const ScanResult&) {
+  setWindowTitle(title_);
+  UpdateScanCommands();
+  RefreshAfterScan();
+}
+
+void ExplorerWindow::RefreshAfterScan() {
+  QTreeWidgetItem* root = tree_->topLevelItem(0);
+  if (!root) return;
+  // The counts stay on the folders that carry them.
+  std::map<quint32, QString> texts;
+  for (int i = 0; i < root->childCount(); ++i)
+    if (const QVariant m = root->child(i)->data(0, kMarkerRole); m.isValid()) texts[m.toUInt()] = root->child(i)->text(0);
+  qDeleteAll(root->takeChildren());
+  root->setData(0, kLoadedRole, false);
+  ExpandTreeItem(root);
+  root->setExpanded(true);
+  for (int i = 0; i < root->childCount(); ++i)
+    if (const QVariant m = root->child(i)->data(0, kMarkerRole); m.isValid() && texts.count(m.toUInt()))
+      root->child(i)->setText(0, texts[m.toUInt()]);
+  ShowFolder(place_, false);
 }
 
 }  // namespace kestrova::gui

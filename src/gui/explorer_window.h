@@ -8,6 +8,7 @@
 #include "gui/language_dialog.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
+#include "gui/scan_controller.h"
 #include "gui/thumbnail_loader.h"
 
 #include <QMainWindow>
@@ -75,6 +76,8 @@ class ExplorerWindow : public QMainWindow {
                  const LanguageHost* language = nullptr, QWidget* parent = nullptr);
 
   QAction* action(int command) const { return actions_.at(command); }
+  ScanController& scan() { return *scan_; }
+  QTreeWidget* tree() const { return tree_; }
   EntryModel& model() { return *model_; }
   QTableView* list() const { return list_; }
   QListView* miniatures() const { return miniatures_; }
@@ -98,7 +101,11 @@ class ExplorerWindow : public QMainWindow {
   void GoUp();
   void GoBack();
   void GoNext();
-  void Recover();
+  // The Recover commands: plain, JOIN (one output file) or defragmenting.
+  void Recover(RecoveryMode mode = RecoveryMode::Normal, bool defragment = false);
+  void RecoverDefragmented();
+  // JOIN needs two marked entries and no folder among them.
+  void UpdateJoin();
   void Properties();
   void EditFileSize();
   void ShowFullName();
@@ -116,6 +123,13 @@ class ExplorerWindow : public QMainWindow {
   // Details or Miniatures; the thumbnails of the folder's pictures load while the latter shows.
   void ShowMiniatures(bool on);
   void LoadThumbnails();
+  // The free-space scan: commands, title and the counts of the virtual folders.
+  void StartScan(bool raw);
+  void UpdateScanCommands();
+  void ScanProgressed(const ScanSnapshot& snapshot);
+  void ScanEnded(const ScanResult& result);
+  // The root's folders listed again (new virtual folders), the current folder too.
+  void RefreshAfterScan();
 
   CoreBridge& bridge_;
   QtUi& ui_;
@@ -148,6 +162,9 @@ class ExplorerWindow : public QMainWindow {
   int sortColumn_ = -1;
   int sortClicks_ = 0;
   QtLocalisable loc_{this};
+  ScanController* scan_ = nullptr;
+  QString title_;  // the bare title, without the scan's progress
+  QAction* scanButton_ = nullptr;
 };
 
 }  // namespace kestrova::gui

@@ -8,6 +8,7 @@
 #include "gui/sleep_inhibitor.h"
 #include "gui/start_window.h"
 #include "gui/texts.h"
+#include "gui/update_checker.h"
 #include "gui/wait_windows.h"
 #include "shell/startup.h"
 
@@ -37,6 +38,13 @@ int main(int argc, char** argv) {
 
   const SleepInhibitor awake;  // for the whole run
   QtUi ui;
+  // Asynchronous: the start window shows at once; a user who accepts a new
+  // version is sent to its page and the program ends.
+  UpdateChecker update(ui);
+  QObject::connect(&update, &UpdateChecker::finished, &update, [&update] {
+    if (update.quitRequested()) QApplication::closeAllWindows();
+  });
+  update.Start(Q(shell.settings.updateHost));
   std::vector<std::string> images;
   for (;;) {
     auto bridge = std::make_unique<CoreBridge>(ui);
@@ -48,7 +56,7 @@ int main(int argc, char** argv) {
       images = start.images();
       ui.setOwner(nullptr);
     }
-    if (chosen != QDialog::Accepted) break;
+    if (chosen != QDialog::Accepted || update.quitRequested()) break;
     {
       const QString title = Q(shell.title) + QStringLiteral(" - ") +
                             QString::fromStdString(std::filesystem::path(bridge->sourcePath()).filename().string());
@@ -75,6 +83,7 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     release.Join();
+    if (update.quitRequested()) break;
   }
   FinishShell(shell);
   return 0;

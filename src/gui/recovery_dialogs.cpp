@@ -289,8 +289,10 @@ RecoveryFlow::~RecoveryFlow() {
 }
 
 bool RecoveryFlow::Run(std::vector<MarkedEntry> marked, const QString& focusName, const QString& folderName,
-                       std::vector<std::u16string>& history) {
+                       std::vector<std::u16string>& history, RecoveryMode mode, bool defragment) {
   const SourceIdentity source = bridge_.Identity();
+  request_.mode = mode;
+  request_.defragment = defragment;
   {
     SelectPathDialog select(focusName, folderName, marked.size(), source, history, request_, ui_, owner_);
     if (select.exec() != QDialog::Accepted) return false;

@@ -96,7 +96,7 @@ class RecoveryFlow : public QObject {
 
   // False when the user cancelled the destination dialog.
   bool Run(std::vector<MarkedEntry> marked, const QString& focusName, const QString& folderName,
-           std::vector<std::u16string>& history);
+           std::vector<std::u16string>& history, RecoveryMode mode = RecoveryMode::Normal, bool defragment = false);
   const RecoveryStatistics& result() const { return result_; }
   bool aborted() const { return request_.control.aborted(); }
 

@@ -265,7 +265,7 @@ void StartWindow::MountNtfsFromSector() {
   MountNtfsDialog dialog(list_, selected, ui_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   StartOpen([this, row = dialog.row(), settings = dialog.settings()] {
-    return bridge_.OpenAtSector(list_, row, settings.manualStart, settings.manualCount);
+    return bridge_.OpenAtSector(list_, row, settings);
   });
 }
 

@@ -139,6 +139,8 @@ void RecoveryJob::SaveFile(MarkedEntry& m, LazyFolder& lazy) {
   WriteResult r;
   if (plan)
     r.complete = volume_.WriteExport(m.entry, sink, request_.control) && sink.remaining() == 0;
+  else if (request_.defragment)
+    r = volume_.WriteDefragmented(m.entry, sink, request_.control);
   else
     r = volume_.Write(m.entry, sink, request_.control);
   report.output = created->path;

@@ -29,6 +29,9 @@ struct RecoveryRequest {
   bool blockDuplicates = false;
   bool overwrite = false;
   std::u16string joinName;  // "%s - %s" of the first and last marked names
+  // Deleted files of FAT and exFAT are taken from the clusters after their
+  // first one that no other file holds, not as one contiguous run.
+  bool defragment = false;
   RecoveryControl control;
 };
 

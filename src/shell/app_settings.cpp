@@ -18,6 +18,7 @@ AppSettings LoadAppSettings(const std::string& settingsFile, std::uint32_t windo
   Profile profile(settingsFile);
   profile.Read(u"MAIN", u"LANGUAGE", s.language);
   if (s.language.empty()) s.language = localeLanguage;
+  profile.Read(u"MAIN", u"UPDATEHOST", s.updateHost);
   for (std::size_t i = 0; i < kColourKeys.size(); ++i) profile.Read(u"COLORS", kColourKeys[i], s.colours[i], ProfileType::Colour);
   return s;
 }

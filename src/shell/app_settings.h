@@ -22,6 +22,9 @@ StatusColours DefaultColours(std::uint32_t windowText);
 struct AppSettings {
   std::u16string language;
   StatusColours colours{};
+  // MAIN/UPDATEHOST: where the update check asks; empty (the default): no check.
+  // Read only: a value set by hand or by a distribution stays as it is.
+  std::u16string updateHost;
 };
 
 // Defaults, then the file's values. The language falls back to the locale's.

@@ -197,6 +197,36 @@ TEST_F(CliTest, RecoverSkipsAFileWhenTheDestinationIsFullAndGoesOn) {
   EXPECT_TRUE(fs::exists(out + "/Old/Deep/_nner.bin")) << "the files after it are written";
 }
 
+// A real deleted file that mtools wrote around another file's cluster: the
+// plain copy takes the other file's cluster, --defrag steps over it.
+TEST_F(CliTest, RecoverDefragStepsOverAnotherFilesClusterOfARealImage) {
+  if (std::system("command -v mcopy >/dev/null 2>&1") != 0 ||
+      std::system("command -v mkfs.vfat >/dev/null 2>&1 || test -x /sbin/mkfs.vfat") != 0)
+    GTEST_SKIP() << "needs mkfs.vfat and mtools";
+  const std::string d = dir.string(), img = d + "/gaps.img";
+  std::string big;
+  for (int i = 0; i < 5000; ++i) big.push_back(static_cast<char>('A' + i % 23));
+  std::ofstream(dir / "BIG.BIN", std::ios::binary) << big;
+  // A, B, C of one cluster each; B deleted; BIG takes B's cluster, then the ones after C.
+  const std::string script =
+      "export PATH=$PATH:/sbin:/usr/sbin MTOOLS_SKIP_CHECK=1; cd '" + d + "' && truncate -s 32M gaps.img && "
+      "mkfs.vfat -F 16 -s 2 gaps.img >/dev/null && head -c 1024 /dev/zero > A && cp A B && "
+      "head -c 1024 /dev/zero | tr '\\0' 'k' > C && mcopy -i gaps.img A B C ::/ && mdel -i gaps.img ::/B && "
+      "mcopy -i gaps.img BIG.BIN ::/BIG.BIN && mdel -i gaps.img ::/BIG.BIN";
+  ASSERT_EQ(std::system(("bash -c \"" + script + "\"").c_str()), 0);
+  auto recovered = [&](const std::string& to, const std::string& flags) {
+    const CliRun run = Cli("recover " + img + " --to " + to + " '/?IG.BIN' --json" + flags);
+    EXPECT_EQ(run.code, 0) << run.out;
+    std::ifstream in(to + "/_IG.BIN", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const std::string plain = recovered(d + "/plain", "");
+  ASSERT_EQ(plain.size(), big.size());
+  EXPECT_NE(plain, big) << "mtools placed it around C: a contiguous copy takes C's cluster";
+  EXPECT_EQ(plain.substr(1024, 1024), std::string(1024, 'k'));
+  EXPECT_EQ(recovered(d + "/defrag", " --defrag"), big);
+}
+
 TEST_F(CliTest, RecoveredNamesFromTheDiskStayInsideTheDestination) {
   kestrova::test::FatBuilder b(kestrova::FsType::Fat32, 8192);
   b.LongName(2, 2, u"../../evil.txt");

@@ -81,5 +81,54 @@ TEST(VolumeSession, SourcesThatAreNotVolumesGiveTheirStatus) {
   EXPECT_FALSE(session.Resolve("/").has_value());
 }
 
+// A real FAT32 volume (mkfs.vfat, 1-sector clusters: its table is a sector
+// longer than the estimate) with its boot sector and the backup at 6 zeroed:
+// forcing FAT32 in the drive settings finds the tables, lists the file and
+// recovers it byte-exact. Also with 4-sector clusters chosen.
+TEST(VolumeSession, ForcedFat32WithoutBootSectorsIsLocatedOnARealVolume) {
+  if (std::system("command -v mkfs.vfat >/dev/null 2>&1 || test -x /sbin/mkfs.vfat") != 0 ||
+      std::system("command -v mcopy >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs mkfs.vfat and mcopy (dosfstools, mtools)";
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kestrova-f32locate-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string data;
+  for (int i = 0; i < 30000; ++i) data.push_back(static_cast<char>((i * 2654435761u) >> 11));
+  std::ofstream(dir / "data.bin", std::ios::binary) << data;
+  for (const int spc : {1, 4}) {
+    SCOPED_TRACE(spc);
+    const std::string img = (dir / ("f32-" + std::to_string(spc) + ".img")).string();
+    // FAT32 needs 65525 clusters: 160 MiB for 4-sector clusters.
+    const int mib = spc == 1 ? 64 : 160;
+    const std::string script = "export PATH=$PATH:/sbin:/usr/sbin MTOOLS_SKIP_CHECK=1; truncate -s " +
+                               std::to_string(mib) + "M '" + img +
+                               "' && mkfs.vfat -F 32 -s " + std::to_string(spc) + " -n KVF32 '" + img +
+                               "' >/dev/null && mcopy -i '" + img + "' '" + (dir / "data.bin").string() +
+                               "' ::/DATA.BIN && dd if=/dev/zero of='" + img +
+                               "' bs=512 count=1 conv=notrunc status=none && dd if=/dev/zero of='" + img +
+                               "' bs=512 seek=6 count=1 conv=notrunc status=none";
+    ASSERT_EQ(std::system(("bash -c \"" + script + "\"").c_str()), 0);
+    test::RecordingUi ui;
+    VolumeSession session(ui);
+    ASSERT_EQ(session.OpenSource(img), SessionStatus::Ok);
+    DriveSettings settings;
+    settings.overrideFs = true;
+    settings.fsChoice = 1;  // FAT32
+    settings.clusterChoice = spc == 1 ? 0 : 3;  // AUTO, or 2 kB
+    ASSERT_EQ(session.MountAt(0, std::uint64_t{2048} * mib, settings), SessionStatus::Ok);
+    EXPECT_TRUE(ui.boxes.empty()) << "no \"can't localize\" message";
+    ASSERT_EQ(session.fsType(), FsType::Fat32);
+    EXPECT_EQ(session.device().sectorsPerCluster, static_cast<std::uint32_t>(spc));
+    const std::optional<VolumePath> path = session.Resolve("/DATA.BIN");
+    ASSERT_TRUE(path.has_value());
+    ASSERT_FALSE(path->IsFolder());
+    const ScanEntry e = path->entry->entry;
+    EXPECT_EQ(std::uint64_t{e.size}, data.size());
+    const std::vector<std::uint8_t> bytes = session.volume().ReadRange(e, 0, data.size());
+    EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == data) << "the file's own bytes";
+  }
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace kestrova

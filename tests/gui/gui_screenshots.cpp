@@ -27,6 +27,8 @@
 #include <QMessageBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QListView>
+#include <QPainter>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -150,6 +152,65 @@ class Screenshots : public QObject {
     explorer.action(kCmdRecover)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(explorer.isEnabled(), 20000);
     QVERIFY(savingSeen);
+  }
+
+  // Miniatures of real pictures (made here), one of them deleted, beside a file
+  // that is no picture; every picture shows its thumbnail.
+  void miniatures() {
+    const QString pictures = dir_.filePath(QStringLiteral("pictures"));
+    QVERIFY(QDir().mkpath(pictures));
+    const struct {
+      const char* name;
+      QColor from, to;
+    } made[] = {{"sunset.jpg", QColor(250, 140, 30), QColor(120, 20, 90)},
+                {"meadow.png", QColor(90, 190, 60), QColor(20, 80, 30)},
+                {"sea.png", QColor(40, 120, 220), QColor(10, 30, 90)},
+                {"snow.jpg", QColor(240, 240, 250), QColor(150, 170, 200)}};
+    QString copies;
+    for (const auto& m : made) {
+      QImage picture(320, 200, QImage::Format_RGB32);
+      QPainter painter(&picture);
+      QLinearGradient gradient(0, 0, 0, 200);
+      gradient.setColorAt(0, m.from);
+      gradient.setColorAt(1, m.to);
+      painter.fillRect(picture.rect(), gradient);
+      painter.setBrush(QColor(255, 255, 255, 120));
+      painter.drawEllipse(QPoint(220, 70), 40, 40);
+      painter.end();
+      const QString file = pictures + QLatin1Char('/') + QLatin1String(m.name);
+      QVERIFY(picture.save(file));
+      copies += QStringLiteral(" '") + file + QLatin1Char('\'');
+    }
+    const QString image = dir_.filePath(QStringLiteral("pictures.img"));
+    QVERIFY(Run(QStringLiteral("set -e; export PATH=$PATH:/sbin:/usr/sbin MTOOLS_SKIP_CHECK=1; img='%1';"
+                               "truncate -s 32M \"$img\"; mkfs.vfat -F 16 -n KVPICS \"$img\" >/dev/null;"
+                               "mmd -i \"$img\" ::/Photos; mcopy -i \"$img\" %2 ::/Photos/;"
+                               "printf 'holiday list\\n' > '%3/notes.txt'; mcopy -i \"$img\" '%3/notes.txt' ::/Photos/;"
+                               "mdel -i \"$img\" ::/Photos/sea.png")
+                    .arg(image, copies, pictures)));
+    CoreBridge bridge(ui_);
+    {
+      StartWindow start(bridge, ui_, {image.toStdString()}, false);
+      start.show();
+      QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+      QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("openButton")), Qt::LeftButton);
+      QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 20000);
+    }
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("Kestrova 3.8.6.1 - pictures.img"));
+    explorer.show();
+    QVERIFY(explorer.GoToPath(QStringLiteral("/Photos")));
+    explorer.action(kCmdMiniatures)->trigger();
+    EntryModel& model = explorer.model();
+    int pictureCount = 0;
+    for (int r = 0; r < model.rowCount(); ++r) {
+      const FolderItem& it = model.item(r);
+      if (it.folder || !IsPictureName(it.name)) continue;
+      ++pictureCount;
+      QTRY_VERIFY2_WITH_TIMEOUT(model.HasThumbnail(it.key), qPrintable(Q(it.name)), 15000);
+    }
+    QCOMPARE(pictureCount, 4);  // the deleted one too
+    QVERIFY(explorer.miniatures()->isVisible());
+    Save(&explorer, QStringLiteral("explorer-miniatures"));
   }
 
   void recoveryWindows() {

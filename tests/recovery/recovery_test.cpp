@@ -222,6 +222,77 @@ TEST_F(FatWriting, JobSavesFilesFoldersAndJoins) {
   EXPECT_EQ(ReadAll(dir / "joined" / "_NE.TXT - _WO.TXT"), std::string(100, 'x') + std::string(50, 'y'));
 }
 
+// A deleted file written into the gaps between other files: the defragmented
+// copy steps over clusters the table holds and where other found files begin;
+// the plain copy takes the contiguous run. Through the job as the request asks.
+TEST_F(FatWriting, DefragmentedCopiesStepOverOtherFilesClusters) {
+  Fill(40, 'a');
+  Fill(41, 'K');  // an existing file's cluster inside the deleted one's run
+  Fill(42, 'b');
+  Fill(43, 'S');  // where another deleted file begins
+  Fill(44, 'c');
+  Fill(45, 'd');
+  b.Chain({41});
+  b.Entry(1, 0, "KEEP    TXT", 0x20, 41, 1024);
+  b.Entry(1, 1, "GAPS    BIN", 0x20, 40, 3 * 1024 + 100)[0] = 0xE5;
+  b.Entry(1, 2, "OTHER   BIN", 0x20, 43, 10)[0] = 0xE5;
+  FatContext& ctx = b.Mount();
+  ctx.volume.map.Mark(43, cluster_mark::kFoundStart);
+  ctx.volume.map.Mark(40, cluster_mark::kFoundStart);  // its own start does not stop it
+  std::vector<MarkedEntry> marked;
+  for (const FoundEntry& f : ListFolder(ctx, kFixedRootHandle))
+    if (f.name == u"?APS.BIN") marked.push_back({f.entry, f.name, "/" + ToUtf8(f.name)});
+  ASSERT_EQ(marked.size(), 1u);
+  const std::string gaps = std::string(1024, 'a') + std::string(1024, 'b') + std::string(1024, 'c') + std::string(100, 'd');
+
+  struct Case {
+    const char* folder;
+    bool defragment;
+    std::string expected;
+  } cases[] = {
+      {"plain", false, std::string(1024, 'a') + std::string(1024, 'K') + std::string(1024, 'b') + std::string(100, 'S')},
+      {"defrag", true, gaps},
+  };
+  FatFsReader volume(ctx);
+  test::RecordingUi ui;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    RecoveryRequest request;
+    request.destination = P(std::string(c.folder) + "/");
+    request.defragment = c.defragment;
+    std::vector<MarkedEntry> copy = marked;
+    RecoveryJob job(volume, request, ui);
+    ASSERT_TRUE(job.Run(copy, {}));
+    EXPECT_EQ(ReadAll(dir / c.folder / "_APS.BIN"), c.expected);
+    EXPECT_EQ(job.statistics().written, 1u);
+  }
+
+  // Existing files follow their chain either way; a damaged volume (nothing
+  // known to be taken) and the volume's end give a contiguous or short copy.
+  ScanEntry keep = MakeScanEntry();
+  keep.SetFirstCluster(41);
+  keep.clusterInUse = 1;
+  keep.size = 1024;
+  RecoveryControl control;
+  std::vector<std::uint8_t> data;
+  OutputSink sink = OutputSink::ToMemory(data, keep.size, control);
+  EXPECT_TRUE(WriteFatFile(ChainViewOf(ctx), keep, sink, control, true).complete);
+  EXPECT_EQ(std::string(data.begin(), data.end()), std::string(1024, 'K'));
+  ScanEntry tail = MakeScanEntry();
+  tail.SetFirstCluster(ctx.volume.lastCluster - 1);
+  tail.SetDeletedMark(1);
+  tail.size = 5 * 1024;
+  data.clear();
+  OutputSink shortSink = OutputSink::ToMemory(data, tail.size, control);
+  EXPECT_FALSE(WriteFatFile(ChainViewOf(ctx), tail, shortSink, control, true).complete) << "the volume ends first";
+  ctx.volume.damaged = true;
+  ScanEntry gapsEntry = marked[0].entry;
+  data.clear();
+  OutputSink damagedSink = OutputSink::ToMemory(data, gapsEntry.size, control);
+  WriteFatFile(ChainViewOf(ctx), gapsEntry, damagedSink, control, true);
+  EXPECT_EQ(std::string(data.begin(), data.end()), cases[0].expected) << "damaged: contiguous";
+}
+
 // A crash report must say where the program was: the recovery's entry points
 // are marked while they run (checked from inside them, through the Ui).
 class ActivityUi : public test::RecordingUi {

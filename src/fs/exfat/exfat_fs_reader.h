@@ -25,6 +25,10 @@ class ExfatFsReader : public ClusterFsReader {
     if (entry.Kind() == EntryKind::Raw) return WriteRawEntry(ctx_.device, entry, sink, control);
     return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control);
   }
+  WriteResult WriteDefragmented(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    if (entry.Kind() == EntryKind::Raw) return WriteRawEntry(ctx_.device, entry, sink, control);
+    return WriteFatFile(ExfatChainViewOf(ctx_, entry), entry, sink, control, true);
+  }
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     if (entry.Kind() == EntryKind::Raw) return ReadRawRange(ctx_.device, entry, offset, length);
     return ReadFatRange(ExfatChainViewOf(ctx_, entry), entry, offset, length);

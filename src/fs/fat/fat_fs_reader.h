@@ -24,6 +24,10 @@ class FatFsReader : public ClusterFsReader {
     if (entry.Kind() == EntryKind::Raw) return WriteRawEntry(ctx_.device, entry, sink, control);
     return WriteFatFile(ChainViewOf(ctx_), entry, sink, control);
   }
+  WriteResult WriteDefragmented(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override {
+    if (entry.Kind() == EntryKind::Raw) return WriteRawEntry(ctx_.device, entry, sink, control);
+    return WriteFatFile(ChainViewOf(ctx_), entry, sink, control, true);
+  }
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {
     if (entry.Kind() == EntryKind::Raw) return ReadRawRange(ctx_.device, entry, offset, length);
     return ReadFatRange(ChainViewOf(ctx_), entry, offset, length);

@@ -265,6 +265,10 @@ bool LocateFat16(SectorDevice& d, std::uint64_t T, FatVolume& v) {
   return true;
 }
 
+std::uint64_t Fat32ProbeSlack(std::uint64_t estimatedLength) {
+  return std::clamp<std::uint64_t>(estimatedLength / 16, 64, 4096);
+}
+
 bool LocateFat32(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, FatVolume& v) {
   ActivityMark activity(Fn::LocateFat32);
   const std::uint32_t bps = d.sectorSize ? d.sectorSize : 512;
@@ -288,11 +292,22 @@ bool LocateFat32(SectorDevice& d, std::uint64_t T, std::uint32_t forcedSpc, FatV
         const std::uint64_t F = CeilDiv(T, E);
         if (T < 2 * F + S) continue;
         const std::uint64_t L = CeilDiv(T - 2 * F - S, E);
-        probe.assign(std::size_t{s} * bps, 0);
-        if (S + L + s > T || d.ReadSectors(S + L, probe, s) != ReadOk) continue;
-        for (std::uint32_t k = 0; k < s; ++k) {
+        // L leaves out the two reserved entries and the padding formatters
+        // add (mkfs.vfat's table for 1-sector clusters is a sector longer,
+        // others round up by more): look past the first s sectors too.
+        const std::uint64_t window = std::min<std::uint64_t>(s + Fat32ProbeSlack(L), T - std::min(T, S + L));
+        if (window < s) continue;
+        probe.assign(static_cast<std::size_t>(window * bps), 0);
+        // Unreadable sectors read as zeros: neither a table nor entries.
+        ReadSectorsKeeping(d, S + L, probe, static_cast<std::uint32_t>(window));
+        const auto firstTable = std::span<const std::uint8_t>(buffer).subspan(std::size_t{i} * bps, bps);
+        for (std::uint32_t k = 0; k < window; ++k) {
           const auto sec = std::span<const std::uint8_t>(probe).subspan(std::size_t{k} * bps, bps);
-          const bool secondTable = LooksLikeFatStart(sec);
+          // Beyond the first s sectors a second table must be a copy of the
+          // first one's opening sector: an interior sector of the first table
+          // can begin with a value in the start range.
+          const bool secondTable =
+              k < s ? LooksLikeFatStart(sec) : std::equal(sec.begin(), sec.end(), firstTable.begin());
           const bool data = !secondTable && IsPlausibleEntry(sec.subspan(0, 32));
           if (!secondTable && !data) continue;
           const std::uint64_t Lp = L + k;

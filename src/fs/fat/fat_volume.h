@@ -83,6 +83,9 @@ std::uint64_t CountFreeClusters(FatVolume& v);
 // unusable. On success the device geometry and the volume are set.
 bool LocateFat16(SectorDevice& device, std::uint64_t totalSectors, FatVolume& v);
 bool LocateFat32(SectorDevice& device, std::uint64_t totalSectors, std::uint32_t forcedSectorsPerCluster, FatVolume& v);
+// Sectors past the first cluster's worth that LocateFat32 examines after the
+// estimated end of the first table (the estimate runs short of real tables).
+std::uint64_t Fat32ProbeSlack(std::uint64_t estimatedLength);
 
 // A sector that begins a FAT: first entry of a FAT32 table or "USBC".
 bool LooksLikeFatStart(std::span<const std::uint8_t> sector);

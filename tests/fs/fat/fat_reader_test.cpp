@@ -233,6 +233,39 @@ TEST(FatLocate, ForcedFat32WhoseTableBeginsWithUsbcIsFound) {
   EXPECT_EQ(b.mem->device.dataStart, 158u);
 }
 
+// The estimate of the table's length runs short of what formatters write: a
+// second table a few sectors (or many, for large tables) past it is found,
+// while a sector inside the first table that merely begins like one is not.
+TEST(FatLocate, ForcedFat32FindsTheSecondTableBeyondTheFirstCluster) {
+  struct Case {
+    const char* what;
+    std::uint32_t spc, spf;
+    std::uint32_t decoy;  // a sector of the first table that begins with 0x0FFFFFF8 (0: none)
+  } cases[] = {
+      {"one sector longer (mkfs.vfat, 1-sector clusters)", 1, 64, 0},
+      {"twelve sectors longer", 1, 75, 0},
+      {"padded to 4 sectors per cluster", 4, 20, 0},
+      {"a look-alike inside the first table", 1, 66, 32 + 64},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // 8192 sectors: the estimate is 63 sectors with 1-sector clusters, 16 with 4.
+    FatBuilder b(FsType::Fat32, 8192, static_cast<std::uint8_t>(c.spc), c.spf);
+    std::memset(b.Sector(0), 0, 512);  // the boot sector is gone
+    b.Entry(2, 0, "FILE    TXT", 0x20, 3, 10);
+    b.Chain({3});
+    if (c.decoy) test::PutLe32(b.Sector(c.decoy), 0x0FFFFFF8);
+    b.mem->device.GeometryForMount().sectorsPerCluster = c.spc;
+    FatVolume v;
+    ASSERT_TRUE(LocateFat32(b.mem->device, 8192, c.spc, v));
+    EXPECT_EQ(v.sectorsPerFat, c.spf);
+    EXPECT_EQ(v.fatStart, 32u + c.spf) << "the second table is read";
+    EXPECT_EQ(v.dataStart, 32u + 2 * c.spf);
+    EXPECT_EQ(v.rootCluster, 2u);
+    EXPECT_GE(NextCluster(v, 3), kFatChainEnd) << "the table read is the real one";
+  }
+}
+
 TEST(FatPath, ResolvesFoldersAndFindsEntriesByCluster) {
   FatBuilder b(FsType::Fat32, 8192);
   b.Entry(2, 0, "DOCS       ", 0x10, 3, 0);

@@ -1,0 +1,63 @@
+#include "gui/scan_controller.h"
+
+namespace kestrova::gui {
+
+ScanController::ScanController(CoreBridge& bridge, QObject* parent) : QObject(parent), bridge_(bridge) {
+  // The counters are read at most every 25 ms; 100 is quick enough to watch.
+  timer_.setInterval(100);
+  connect(&timer_, &QTimer::timeout, this, &ScanController::Poll);
+}
+
+ScanController::~ScanController() {
+  // Closing the explorer ends a running scan without its end question.
+  if (scan_) {
+    scan_->Stop();
+    if (paused_) scan_->AbortWhilePaused();
+  }
+}
+
+bool ScanController::Start(bool raw) {
+  if (scan_) return false;
+  ScanOptions options;
+  options.raw = raw;
+  scan_ = bridge_.StartScan(options);
+  if (!scan_) return false;
+  paused_ = false;
+  complete_ = false;
+  timer_.start();
+  Poll();
+  return true;
+}
+
+void ScanController::TogglePause() {
+  if (!scan_) return;
+  paused_ = scan_->TogglePause();
+  Poll();
+}
+
+void ScanController::Stop() {
+  if (!scan_) return;
+  scan_->Stop();
+  if (paused_) scan_->AbortWhilePaused();
+}
+
+void ScanController::Poll() {
+  if (!scan_) return;
+  ScanSnapshot s = scan_->Snapshot();
+  if (!scan_->finished()) {
+    emit progressed(s);
+    return;
+  }
+  timer_.stop();
+  const ScanResult result = scan_->Wait();
+  scan_.reset();
+  paused_ = false;
+  complete_ = complete_ || result.end == ScanEnd::Finished;
+  s.state = result.end == ScanEnd::Finished ? ScanState::Finished : ScanState::Stopped;
+  s.lostCount = result.lostCount;
+  s.rawCount = result.rawCount;
+  emit progressed(s);
+  emit ended(result);
+}
+
+}  // namespace kestrova::gui

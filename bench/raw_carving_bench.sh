@@ -23,11 +23,8 @@ for f in samples/s.*; do mcopy -i img "$f" "::/$(basename "$f")"; done
 for f in samples/s.*; do mdel -i img "::/$(basename "$f")"; done
 
 if "$cli" --help 2>/dev/null | grep -qE '^[[:space:]]+scan[[:space:]]'; then
-  # One type folder per call (the whole "RAW files" tree in one call brings back its first folder only).
-  for type in $("$cli" scan img --json 2>/dev/null | python3 -c 'import json, sys; print("\n".join(t["type"] for t in json.load(sys.stdin)["types"]))'); do
-    "$cli" recover img --scan --to "ours/$type" "RAW files/$type" --recursive >/dev/null 2>&1 || true
-  done
-  echo "Kestrova: kestrova-cli scan, then recover --scan of each RAW type folder"
+  "$cli" recover img --scan --to ours "RAW files" --recursive >/dev/null 2>&1 || true
+  echo "Kestrova: kestrova-cli recover --scan of \"RAW files\""
 else
   "$carve" img ours >/dev/null
   echo "Kestrova: bench/raw_carve (RAW scan over every sector; the command line has no scan yet)"

@@ -24,6 +24,10 @@ struct WriteResult {
 // A RAW find is told apart by its first sector (the top bit keeps it apart from
 // the ids of directory entries and records).
 inline std::uint64_t RawEntryId(const ScanEntry& e) { return std::uint64_t{1} << 63 | e.RawFirstSector(); }
+// A virtual folder ("RAW files", one of its type folders, "Lost files", a
+// "Rebuild" folder) is told apart by the handle that lists it; bit 62 keeps it
+// apart from RAW finds, and from records whose numbers equal a type row.
+inline std::uint64_t VirtualEntryId(const ScanEntry& e) { return std::uint64_t{1} << 62 | VirtualFolderHandle(e); }
 
 class FsReader {
  public:
@@ -77,6 +81,7 @@ class ClusterFsReader : public FsReader {
   EntryHandle FolderHandle(const ScanEntry& folder) const override;
   std::uint64_t EntryId(const ScanEntry& e) const override {
     if (e.Kind() == EntryKind::Raw) return RawEntryId(e);
+    if (e.Kind() == EntryKind::VirtualFolder) return VirtualEntryId(e);
     return std::uint64_t{e.FolderCluster()} << 32 | e.DirEntryOffset();
   }
   std::uint8_t Rate(const ScanEntry& entry) override;

@@ -42,13 +42,10 @@ for f in "${!FOLDER[@]}"; do mdel -i img "::/$f"; done
 set +e
 
 mkdir out
-# One type folder per call, each into its own folder (the whole "RAW files"
-# tree in one call brings back only its first type folder).
-for folder in $(printf '%s\n' "${FOLDER[@]}" | sort -u); do
-  if ! "$cli" recover img --scan --to "out/$folder" "RAW files/$folder" --recursive >recover.log 2>&1; then
-    echo "FAIL: recover --scan of RAW files/$folder failed:"; cat recover.log; exit 1
-  fi
-done
+# The whole "RAW files" tree in one run: every type folder comes back.
+if ! "$cli" recover img --scan --to out "RAW files" --recursive >recover.log 2>&1; then
+  echo "FAIL: recover --scan of RAW files failed:"; cat recover.log; exit 1
+fi
 
 status=0
 for f in "${!FOLDER[@]}"; do

@@ -17,7 +17,9 @@ class NtfsFsReader : public FsReader {
   }
   EntryHandle FolderHandle(const ScanEntry& folder) const override;
   std::uint64_t EntryId(const ScanEntry& e) const override {
-    return e.Kind() == EntryKind::Raw ? RawEntryId(e) : e.recordNumber;
+    if (e.Kind() == EntryKind::Raw) return RawEntryId(e);
+    if (e.Kind() == EntryKind::VirtualFolder) return VirtualEntryId(e);
+    return e.recordNumber;
   }
   WriteResult Write(ScanEntry& entry, OutputSink& sink, const RecoveryControl& control) override;
   std::vector<std::uint8_t> ReadRange(const ScanEntry& entry, std::uint64_t offset, std::uint64_t length) override {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Carving accuracy beside PhotoRec: one sample of every archive, document,
-# executable, disc-image and media format a Debian tool writes, copied to a
+# executable, disc-image, picture, audio and video format a Debian tool writes, copied to a
 # FAT32 image and deleted; then carved by Kestrova and by PhotoRec, and per
 # type counted as byte-exact, longer, shorter or missed.
 # Usage: bench/raw_carving_bench.sh BUILD_DIR
@@ -17,6 +17,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/samples"
 "$here/../tests/integration/make_container_samples.sh" "$work/samples" >/dev/null
+# The pictures, audio and video of the media measures join them (named s.m-<file>).
+if "$here/../tests/raw/make_media_samples.sh" "$work/media" >/dev/null 2>"$work/media.err"; then
+  for f in "$work"/media/*; do
+    [ -f "$f" ] && cp "$f" "$work/samples/s.m-$(basename "$f")"
+  done
+else
+  echo "media samples skipped: $(cat "$work/media.err")"
+fi
 cd "$work"
 mkfs.vfat -F 32 -s 1 -C img 65536 >/dev/null
 for f in samples/s.*; do mcopy -i img "$f" "::/$(basename "$f")"; done
@@ -66,14 +74,14 @@ ours = files(os.path.join(work, 'ours'))
 peer_root = os.path.join(work, 'photorec')
 peer = files(peer_root) if os.path.isdir(peer_root) else None
 totals = {'ours': {}, 'peer': {}}
-print('%-7s %-9s %-9s' % ('type', 'Kestrova', 'PhotoRec'))
+print('%-20s %-9s %-9s' % ('type', 'Kestrova', 'PhotoRec'))
 for s in samples:
     data = open(os.path.join(work, 'samples', s), 'rb').read()
     a = judge(data, ours)
     b = judge(data, peer) if peer is not None else '-'
     totals['ours'][a] = totals['ours'].get(a, 0) + 1
     totals['peer'][b] = totals['peer'].get(b, 0) + 1
-    print('%-7s %-9s %-9s' % (s[2:], a, b))
+    print('%-20s %-9s %-9s' % (s[2:], a, b))
 for who, name in (('ours', 'Kestrova'), ('peer', 'PhotoRec')):
     t = totals[who]
     print('%s: %d exact, %d longer, %d shorter, %d missed of %d' % (

@@ -828,11 +828,14 @@ std::uint32_t MeasureMp3(FindContext& c) {
   s.ReadAhead(cur, mp3::kSearch + 2, mp3::kChunk);
   {
     const Bytes v = cur.view();
-    const std::size_t n = std::min(v.size(), mp3::kSearch + 1);
+    const std::size_t n = std::min(v.size(), mp3::kSearch + 2);
+    // Any layer III frame header opens the audio: MPEG-1 (FB/FA), MPEG-2 (F3/F2)
+    // or MPEG-2.5 (E3/E2). Taking only FB and E3 cut every MPEG-2 file (the
+    // usual encoding at 24 kHz and below) to a one-sector estimate.
     std::size_t k = 0;
-    for (; k + 1 < n; ++k)
-      if (v[k] == 0xFF && (v[k + 1] == 0xFB || v[k + 1] == 0xE3)) break;
-    if (k + 1 >= n) {
+    for (; k + 2 < n; ++k)
+      if (v[k] == 0xFF && (v[k + 1] & 0xE6) == 0xE2 && Mp3FrameLength(v[k + 1], v[k + 2]) != 0) break;
+    if (k + 2 >= n) {
       // A bare frame-sync find without a frame is no MP3 (it would shadow
       // every later row for sectors that start with FF).
       if (LoadU8(b, 0) == 0xFF) return 0;

@@ -64,4 +64,6 @@ ffmpeg -v error -y -f lavfi -i "sine=frequency=330:duration=3" -ac 2 -ar 44100 t
 lame --quiet --id3v2-only --tt Beta --ta Alpha tone.wav id3v2.mp3
 lame --quiet --id3v1-only --tt Gamma --ta Delta tone.wav id3v1.mp3
 lame --quiet -t tone.wav bare.mp3              # no tag, no header frame
+# MPEG-2 layer III (frames start FF F3), the usual encoding at 24 kHz and below.
+lame --quiet -m m --resample 22.05 -b 64 --id3v2-only --tt Song --ta Omega tone.wav mpeg2.mp3
 echo ok

@@ -95,6 +95,7 @@ const Sample kSamples[] = {
     {"id3v2.mp3", 75, u"Alpha - Beta.mp3"},
     {"id3v1.mp3", 73, u"Delta - Gamma.mp3"},
     {"bare.mp3", 73, nullptr},
+    {"mpeg2.mp3", 75, u"Omega - Song.mp3"},
 };
 
 TEST_F(MediaSamples, EachIsFoundWithItsExactSizeTypeAndName) {

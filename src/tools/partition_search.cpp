@@ -142,7 +142,11 @@ void PartitionSearch::LogResult(const DriveEntry& e) {
                                          {EntryFsName(e), Text(StringId::PartScanDetectedAtSector), Number(e.start),
                                           EntryLabel(e), ToUtf16(SizeText(e.sectors * kSector))});
   std::scoped_lock lock(lock_);
-  log_.push_back(StampedLogLine(e.foundAt, line));
+  // The record is packed: its stamp is copied out before it is read as words.
+  std::uint16_t at[8];
+  static_assert(sizeof at == sizeof e.foundAt);
+  std::memcpy(at, &e.foundAt, sizeof at);
+  log_.push_back(StampedLogLine(at, line));
 }
 
 std::vector<DriveEntry> PartitionSearch::Results() const {

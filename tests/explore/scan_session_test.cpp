@@ -97,7 +97,7 @@ TEST_F(ScanSessionTest, RoundTripOnRealImagesIsRecordForRecord) {
     ASSERT_TRUE(loaded.ok()) << loaded.detail;
     ASSERT_TRUE(second.mounted());
     EXPECT_EQ(second.sourcePath(), fs::canonical(image).string());
-    EXPECT_EQ(second.mountedEntry().start, first.mountedEntry().start);
+    EXPECT_EQ(+second.mountedEntry().start, +first.mountedEntry().start);
     ExpectSameList(first.lists().lost, second.lists().lost, "lost");
     ExpectSameList(first.lists().raw, second.lists().raw, "raw");
     ExpectSameList(first.lists().rebuild, second.lists().rebuild, "rebuild");
@@ -107,7 +107,7 @@ TEST_F(ScanSessionTest, RoundTripOnRealImagesIsRecordForRecord) {
       EXPECT_EQ(Bytes(first.allocationMap()->bytes()), Bytes(second.allocationMap()->bytes()));
     }
     EXPECT_EQ(loadedHistories.savePaths, histories.savePaths);
-    EXPECT_EQ(second.sessionTrailer().scan.cluster, 321u);
+    EXPECT_EQ(+second.sessionTrailer().scan.cluster, 321u);
   }
 }
 
@@ -321,7 +321,7 @@ TEST_F(ScanSessionTest, ScanSavedWhilePausedResumesPausedToTheSameResults) {
   }
   test::RecordingUi ui;
   auto resumed = Loaded(ui, file);
-  EXPECT_EQ(resumed->sessionTrailer().paused, 1u);
+  EXPECT_EQ(+resumed->sessionTrailer().paused, 1u);
   auto scan = ResumeScan(*resumed);
   ASSERT_TRUE(scan);
   resumed->scanFlags().token.WaitUntilParked();

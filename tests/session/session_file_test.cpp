@@ -145,11 +145,11 @@ TEST_F(SessionFileTest, RoundTripKeepsEveryRecordNameMapAndHistory) {
   EXPECT_EQ(loaded.histories.mainSearch, f.histories.mainSearch);
   EXPECT_TRUE(loaded.histories.advancedSearch.empty());
   EXPECT_EQ(loaded.histories.savePaths, f.histories.savePaths);
-  EXPECT_EQ(loaded.trailer->scan.cluster, 1234u);
-  EXPECT_EQ(loaded.trailer->scan.clustersDone, 0x42u);  // high half reset on load
-  EXPECT_EQ(loaded.trailer->paused, 1u);
-  EXPECT_EQ(loaded.trailer->stateWord, 77u);
-  EXPECT_EQ(loaded.trailer->formatWord, kFormatWord);
+  EXPECT_EQ(+loaded.trailer->scan.cluster, 1234u);
+  EXPECT_EQ(+loaded.trailer->scan.clustersDone, 0x42u);  // high half reset on load
+  EXPECT_EQ(+loaded.trailer->paused, 1u);
+  EXPECT_EQ(+loaded.trailer->stateWord, 77u);
+  EXPECT_EQ(+loaded.trailer->formatWord, kFormatWord);
   EXPECT_EQ(TrailerText(loaded.trailer->imagePath), u"/images/disk.img");
   // Blocks back to back from offset 0 in the order of the format.
   const SessionTrailer& t = *loaded.trailer;

@@ -19,12 +19,12 @@
 namespace kestrova::gui {
 namespace {
 
-struct BoxSpec {
+struct FilterBox {
   int flag;
   StringId text;
   const char* name;
 };
-constexpr BoxSpec kStatusBoxes[] = {
+constexpr FilterBox kStatusBoxes[] = {
     {show::kDeleted, StringId::FilterDeleted, "deleted"},
     {show::kExisting, StringId::FilterExisting, "existing"},
     {show::kOverwritten, StringId::FilterOverwritten, "overwritten"},
@@ -33,7 +33,7 @@ constexpr BoxSpec kStatusBoxes[] = {
     {show::kCompressed, StringId::FilterCompressed, "compressed"},
     {show::kDollarNames, StringId::FilterMetafiles, "metafiles"},
 };
-constexpr BoxSpec kTypeBoxes[] = {
+constexpr FilterBox kTypeBoxes[] = {
     {show::kFiles, StringId::FilterFiles, "files"},
     {show::kFolders, StringId::FilterFolders, "folders"},
 };
@@ -54,21 +54,21 @@ DisplayFilterWindow::DisplayFilterWindow(SharedDisplayFilter& filter, const Stat
   setObjectName(QStringLiteral("WINDOW_DISPLAY_FILES"));
   setWindowTitle(Tr(StringId::DisplayFilesCaption));
   int id = 1001;
-  auto addBox = [&](QLayout* layout, const BoxSpec& spec) {
-    auto* b = new QCheckBox(Tr(spec.text), this);
-    b->setObjectName(QLatin1String(spec.name));
-    boxes_[spec.flag] = b;
+  auto addBox = [&](QLayout* layout, const FilterBox& box) {
+    auto* b = new QCheckBox(Tr(box.text), this);
+    b->setObjectName(QLatin1String(box.name));
+    boxes_[box.flag] = b;
     layout->addWidget(b);
     loc_.AddControl(id++, b);
     connect(b, &QCheckBox::toggled, this, &DisplayFilterWindow::Changed);
   };
   auto* status = new QGroupBox(Tr(StringId::FilterStatusGroup), this);
   auto* statusLayout = new QVBoxLayout(status);
-  for (const BoxSpec& s : kStatusBoxes) addBox(statusLayout, s);
+  for (const FilterBox& s : kStatusBoxes) addBox(statusLayout, s);
   auto* type = new QGroupBox(Tr(StringId::FilterTypeGroup), this);
   auto* typeLayout = new QGridLayout(type);
   auto* typeBoxes = new QHBoxLayout;
-  for (const BoxSpec& s : kTypeBoxes) addBox(typeBoxes, s);
+  for (const FilterBox& s : kTypeBoxes) addBox(typeBoxes, s);
   typeLayout->addLayout(typeBoxes, 0, 0, 1, 3);
   int row = 1, col = 0;
   for (FilterPreset p : kFilterPresets) {
@@ -156,8 +156,8 @@ DisplayFilterWindow::DisplayFilterWindow(SharedDisplayFilter& filter, const Stat
   std::u16string maskText;
   for (const std::u16string& m : current.masks) maskText += (maskText.empty() ? u"" : u", ") + m;
   const FilterBoxes b = current.flags == show::kEverything ? FilterBoxes{} : FilterBoxes::From(current, maskText);
-  for (const BoxSpec& s : kStatusBoxes) boxes_[s.flag]->setChecked(b.Read().flags & static_cast<std::uint32_t>(s.flag));
-  for (const BoxSpec& s : kTypeBoxes) boxes_[s.flag]->setChecked(b.Read().flags & static_cast<std::uint32_t>(s.flag));
+  for (const FilterBox& s : kStatusBoxes) boxes_[s.flag]->setChecked(b.Read().flags & static_cast<std::uint32_t>(s.flag));
+  for (const FilterBox& s : kTypeBoxes) boxes_[s.flag]->setChecked(b.Read().flags & static_cast<std::uint32_t>(s.flag));
   masks_->setText(Q(b.maskText));
   presets_[FilterPreset::AnyFile]->setChecked(b.maskText.empty());
   autoRefresh_->setChecked(b.autoRefresh);

@@ -42,6 +42,8 @@ struct ScanDriver::Family {
   }
   virtual bool FreeBit(std::uint64_t cluster) const = 0;
   bool Free(std::uint64_t cluster) const { return damaged || FreeBit(cluster); }
+  // Every cluster of the walk counts: a damaged volume, or no table to ask.
+  std::uint64_t AllClusters() const { return highest >= first ? highest - first + 1 : 0; }
   virtual std::uint64_t FreeTotal() const = 0;
   virtual void Probe(std::span<const std::uint8_t> /*run*/, std::uint64_t /*firstCluster*/,
                      std::uint64_t /*firstSector*/) {}
@@ -66,7 +68,7 @@ struct FatFamily : ScanDriver::Family {
     return probe.ctx.volume.fat.empty() || IsClusterFree(probe.ctx.volume, static_cast<std::uint32_t>(c));
   }
   std::uint64_t FreeTotal() const override {
-    if (damaged || probe.ctx.volume.fat.empty()) return highest >= first ? highest - first + 1 : 0;
+    if (damaged || probe.ctx.volume.fat.empty()) return AllClusters();
     return probe.ctx.volume.freeClusters;
   }
   void Probe(std::span<const std::uint8_t> run, std::uint64_t firstCluster, std::uint64_t) override {
@@ -101,7 +103,7 @@ struct ExfatFamily : ScanDriver::Family {
     return probe.ctx.volume.bitmap.empty() || IsExfatClusterFree(probe.ctx.volume, static_cast<std::uint32_t>(c));
   }
   std::uint64_t FreeTotal() const override {
-    if (damaged || probe.ctx.volume.bitmap.empty()) return highest >= first ? highest - first + 1 : 0;
+    if (damaged || probe.ctx.volume.bitmap.empty()) return AllClusters();
     return probe.ctx.volume.freeClusters;
   }
   void Probe(std::span<const std::uint8_t> run, std::uint64_t firstCluster, std::uint64_t) override {

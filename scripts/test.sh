@@ -2,7 +2,7 @@
 # Installs what is needed, builds (warnings as errors), makes the real test
 # images and runs the whole suite; then the same tests under ASan/UBSan, the
 # threaded tests under ThreadSanitizer, and a short libFuzzer run of each fuzz target. Ends with one verdict line.
-# Expected time on two cores: first run 50-60 minutes (packages, four builds);
+# Expected time on two cores: first run about 25 minutes (packages, four builds);
 # later runs 8-12 minutes (the fuzz runs alone take 20 s per target).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

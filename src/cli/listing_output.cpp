@@ -73,7 +73,9 @@ void PrintListedEntry(JsonWriter* jsonOut, FsType fs, const std::string& folderP
   const std::string name = ToUtf8(f.name);
   const std::string path = folderPath + name;
   const std::string status = ListStatus(e, fs);
-  const std::uint64_t first = fs == FsType::Ntfs ? e.FirstLcn() : e.FirstCluster();
+  // A virtual folder keeps its marker where a cluster would be: it has no cluster.
+  const bool virtualFolder = e.Kind() == EntryKind::VirtualFolder;
+  const std::uint64_t first = virtualFolder ? 0 : fs == FsType::Ntfs ? e.FirstLcn() : e.FirstCluster();
   if (jsonOut) {
     JsonWriter& json = *jsonOut;
     json.BeginObject();
@@ -89,7 +91,7 @@ void PrintListedEntry(JsonWriter* jsonOut, FsType fs, const std::string& folderP
     }
     json.EndObject();
   } else {
-    if (fs == FsType::Ntfs && e.Kind() == EntryKind::VirtualFolder) {
+    if (fs == FsType::Ntfs && virtualFolder) {
       std::printf("%22s", "");
     } else if (fs == FsType::Ntfs) {
       // Record and parent, then C compressed, E encrypted, R resident.

@@ -163,7 +163,11 @@ TEST_F(CliTest, LsWalksFoldersOnceEvenWhenEntriesLoop) {
   for (const char* key : {"path", "name", "size", "folder", "deleted", "status", "rating", "firstCluster"})
     EXPECT_TRUE((*pic).Has(key)) << key;
   bool virtualRoot = false;
-  for (const kestrova::test::Json& row : rows.a) virtualRoot |= row["path"].s == "/Lost files";
+  for (const kestrova::test::Json& row : rows.a) {
+    if (row["path"].s != "/Lost files") continue;
+    virtualRoot = true;
+    EXPECT_EQ(row["firstCluster"].n, 0) << "a virtual folder has no cluster; its marker is not one";
+  }
   EXPECT_TRUE(virtualRoot);
 
   const CliRun masked = Cli("ls " + image + " --mask '*.jpg' --json");

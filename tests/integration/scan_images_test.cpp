@@ -12,6 +12,8 @@
 #include "support/sha256.h"
 #include "support/temp_dir.h"
 #include "support/tsv.h"
+#include "volume/mount.h"
+#include "volume/open_volume.h"
 
 #include <gtest/gtest.h>
 
@@ -156,6 +158,33 @@ TEST_F(ScanImages, NtfsRecordInFreeSpaceIsFoundAndRecovered) {
   const test::Json result = test::Json::Parse(rec.out);
   ASSERT_EQ(result["files"].a.size(), 1u);
   EXPECT_EQ(test::Sha256Of(result["files"].a[0]["output"].s), sha);
+}
+
+TEST_F(ScanImages, AWholeDeviceOfMoreThanTwoToThe32ClustersKeepsItsTailForTheNtfsReader) {
+  // A sparse 3 TiB source mounted RAW has one cluster per sector: 6 x 2^30
+  // clusters, more than the geometry's 32-bit field holds.
+  const std::filesystem::path big = test::TempDirTest::dir / "3tib.img";
+  { std::ofstream(big, std::ios::binary).put('\0'); }
+  std::error_code ec;
+  std::filesystem::resize_file(big, 3ull << 40, ec);
+  if (ec) GTEST_SKIP() << "this file system cannot hold a sparse 3 TiB file: " << ec.message();
+  test::RecordingUi ui;
+  ScanFlags scan;
+  SectorDevice device(scan);
+  OpenRequest whole;
+  whole.imagePath = big.string();
+  whole.request = FsType::RawOther;
+  OpenedVolume opened;
+  ASSERT_TRUE(OpenDevice(device, DriveTables{}, ui, whole, opened));
+  MountRequest request;
+  request.request = FsType::RawOther;
+  MountedVolume mounted;
+  ASSERT_TRUE(MountVolume(device, ui, request, opened, mounted));
+  NtfsVolume v;
+  ASSERT_TRUE(MountNtfsGeometry(device, mounted, false, v));
+  const std::uint64_t sectors = (3ull << 40) / 512;
+  EXPECT_EQ(v.lastCluster, sectors / device.sectorsPerCluster - 1);
+  EXPECT_GT(v.lastCluster, 0xFFFFFFFFull);
 }
 
 }  // namespace

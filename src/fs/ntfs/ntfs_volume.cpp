@@ -150,6 +150,10 @@ bool MountNtfsGeometry(SectorDevice& d, const MountedVolume& m, bool load, NtfsV
   v.sectorsPerCluster = std::max<std::uint32_t>(1, d.sectorsPerCluster);
   v.bytesPerCluster = v.sectorsPerCluster * v.bytesPerSector;
   v.lastCluster = d.lastCluster;
+  // The geometry's cluster field is 32-bit and clamps; a volume of more than
+  // 2^32 clusters would lose its tail, so then the 64-bit sector bound decides.
+  if (d.lastCluster == 0xFFFFFFFFu && d.volumeLastSector != kAllOnes)
+    v.lastCluster = std::max<std::uint64_t>(v.lastCluster, (d.volumeLastSector + 1) / v.sectorsPerCluster - 1);
   // The mount applied the record-size rule; a size it could not take reads as the common one.
   v.recordSize = m.mftRecordSize ? m.mftRecordSize : kNtfsFallbackRecordSize;
   v.ignoreMetadata = m.damaged;

@@ -29,6 +29,14 @@ bool FindSystemRecord(SectorDevice& d, const NtfsVolume& v, std::uint64_t startC
   return false;
 }
 
+bool RunPassesVolumeEnd(const SectorDevice& d, std::uint64_t lcn, std::uint64_t clusters) {
+  const std::uint64_t spc = std::max<std::uint32_t>(1, d.sectorsPerCluster);
+  if (d.volumeLastSector == kAllOnes) return false;
+  std::uint64_t first = 0, length = 0;
+  if (__builtin_mul_overflow(lcn, spc, &first) || __builtin_mul_overflow(clusters, spc, &length)) return true;
+  return first > d.volumeLastSector || d.volumeLastSector - first < length - 1;
+}
+
 }  // namespace
 
 bool ReadRuns(SectorDevice& d, const std::vector<DataRun>& runs, std::uint64_t vcn, std::uint64_t clusters,
@@ -44,6 +52,9 @@ bool ReadRuns(SectorDevice& d, const std::vector<DataRun>& runs, std::uint64_t v
       // An unreadable part stays zeros; the caller learns of it.
       if (d.ReadClusters(static_cast<std::uint64_t>(p->lcn), span, static_cast<std::uint32_t>(n)) != ReadOk && unreadable)
         *unreadable = true;
+      // The device clips a read at the volume's end and calls it good: the part
+      // past the end stayed zeros, which the file must not pass off as its data.
+      if (unreadable && RunPassesVolumeEnd(d, static_cast<std::uint64_t>(p->lcn), n)) *unreadable = true;
     }
     done += n;
   }

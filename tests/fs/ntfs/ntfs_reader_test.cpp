@@ -548,6 +548,33 @@ TEST(NtfsStream, PlainRunsWriteSparsePartsAsZerosAndFailWhenTheRunsEndEarly) {
   Bytes longer;
   OutputSink tooLong = OutputSink::ToMemory(longer, 5 * 512, control);
   EXPECT_FALSE(WritePlainRuns(f.mem.device, runs, 512, 8, tooLong, control.token));
+  EXPECT_FALSE(sink.unreadable());
+}
+
+TEST(NtfsStream, ARunPastTheVolumesEndIsMarkedUnreadableNotPassedOffAsData) {
+  NtfsFixture f;
+  f.mem.device.GeometryForMount().volumeLastSector = 99;
+  std::memset(f.mem.at(98), 'C', 2 * 512);
+  std::memset(f.mem.at(100), 'D', 2 * 512);  // on the device, but past the volume
+  struct Case {
+    Bytes list;
+    bool unreadable;
+  };
+  for (const Case& c : std::vector<Case>{
+           {Bytes{0x11, 0x02, 0x62, 0x00}, false},  // clusters 98-99: the volume's last two
+           {Bytes{0x11, 0x04, 0x62, 0x00}, true},   // clusters 98-101: two past the end
+           {Bytes{0x11, 0x01, 0x78, 0x00}, true},   // cluster 120: wholly past it
+       }) {
+    const auto runs = DecodeRuns(c.list);
+    const std::uint64_t clusters = runs.front().length;
+    Bytes out;
+    RecoveryControl control;
+    OutputSink sink = OutputSink::ToMemory(out, clusters * 512, control);
+    ASSERT_TRUE(WritePlainRuns(f.mem.device, runs, 512, 8, sink, control.token));
+    EXPECT_EQ(sink.unreadable(), c.unreadable) << clusters;
+    // Whatever was past the end never reaches the file.
+    EXPECT_EQ(std::count(out.begin(), out.end(), 'D'), 0);
+  }
 }
 
 

@@ -37,6 +37,12 @@ ReadResult SectorDevice::ReadSectors(std::uint64_t sector, std::span<std::uint8_
   return ReadRange(sector, buffer, count, geometry_.volumeStart, geometry_.volumeLastSector);
 }
 
+ReadResult SectorDevice::ReadSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
+                                     std::vector<std::uint64_t>& unreadable) {
+  ActivityMark activity(Fn::ReadSectors);
+  return ReadRange(sector, buffer, count, geometry_.volumeStart, geometry_.volumeLastSector, &unreadable);
+}
+
 ReadResult SectorDevice::ReadSectorsAt(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
                                        std::uint64_t start) {
   ActivityMark activity(Fn::ReadSectorsAt);
@@ -97,6 +103,11 @@ ReadResult SectorDevice::Transfer(std::uint64_t absolute, std::span<std::uint8_t
   // was read, a pass sector by sector would be refused the same, nothing to report.
   if (r.error == EINVAL) return ReadFailed;
 
+  // A single sector that failed is not read again: on a failing drive every try costs seconds.
+  if (count == 1) {
+    bad.push_back({absolute, r.error});
+    return ReadFailed;
+  }
   // One pass sector by sector: keep every sector that reads, report the others.
   for (std::uint32_t i = 0; i < count; ++i) {
     const IoResult one = source_->ReadAt((absolute + i) * ss, buffer.data() + i * ss, static_cast<std::size_t>(ss));

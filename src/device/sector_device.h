@@ -91,6 +91,10 @@ class SectorDevice {
 
   // Volume-relative read of count sectors into buffer (which must hold them).
   ReadResult ReadSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count);
+  // ReadSectors that also hands back the absolute sectors that could not be read
+  // (a failed run is already retried sector by sector: callers need not read again).
+  ReadResult ReadSectors(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,
+                         std::vector<std::uint64_t>& unreadable);
   // ReadSectors with volumeStart replaced by start for this call only (the
   // mounted geometry is not touched, so concurrent readers never see it change).
   ReadResult ReadSectorsAt(std::uint64_t sector, std::span<std::uint8_t> buffer, std::uint32_t count,

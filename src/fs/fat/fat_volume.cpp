@@ -6,6 +6,7 @@
 #include "fs/fat/fat_format.h"
 
 #include <algorithm>
+#include <set>
 #include <unordered_set>
 
 namespace kestrova {
@@ -143,11 +144,18 @@ std::uint32_t ContiguousRun(const FatVolume& v, std::uint32_t c, std::uint64_t b
 
 bool ReadSectorsKeeping(SectorDevice& d, std::uint64_t sector, std::span<std::uint8_t> out, std::uint32_t count,
                         UnreadableRanges* unreadable, std::size_t base) {
-  if (d.ReadSectors(sector, out, count) == ReadOk) return true;
+  std::vector<std::uint64_t> bad;
+  if (d.ReadSectors(sector, out, count, bad) == ReadOk) return true;
+  // The device already retried the run sector by sector and kept what read: only
+  // the sectors it names are lost (all of them when it could name none). A second
+  // pass would read each bad sector again, slow on a failing drive and reported twice.
+  std::set<std::uint64_t> lost;
+  for (const std::uint64_t absolute : bad)
+    if (absolute >= d.volumeStart) lost.insert(absolute - d.volumeStart);
   const std::size_t ss = d.sectorSize;
   for (std::uint32_t i = 0; i < count && (i + 1) * ss <= out.size(); ++i) {
     const auto one = out.subspan(i * ss, ss);
-    if (d.ReadSectors(sector + i, one, 1) == ReadOk) continue;
+    if (!bad.empty() && !lost.count(sector + i)) continue;
     std::fill(one.begin(), one.end(), std::uint8_t{0});
     if (!unreadable) continue;
     const std::size_t from = base + i * ss;

@@ -51,7 +51,7 @@ TEST_F(MbrBootSource, AssemblesToTheCommittedBytes) {
                                     << "src/tools/mbr_boot_code.cpp";
 }
 
-TEST_F(MbrBootSource, TheChsOnlyTestVariantDiffersOnlyByTheExtensionProbe) {
+TEST_F(MbrBootSource, TheChsOnlyTestVariantIsWholeButNotTheShippedCode) {
   // The boot test runs this variant to cover the CHS read; it must still be a
   // whole, marked sector body, and not the shipped code.
   const std::string nasm = test::FindProgram("nasm");

@@ -192,6 +192,7 @@ class MbrBoot : public test::TempDirTest {
     int monitor = -1;
     const auto screenPath = dir / "screen.bin";
     const auto deadline = std::chrono::steady_clock::now() + kBootTimeout;
+    std::optional<std::chrono::steady_clock::time_point> lineSeen;
     while (std::chrono::steady_clock::now() < deadline) {
       int status = 0;
       if (::waitpid(pid, &status, WNOHANG) == pid) {
@@ -200,8 +201,13 @@ class MbrBoot : public test::TempDirTest {
         break;
       }
       run.serial = ReadText(serialPath);
-      if (const auto at = run.serial.find(kMarker); at != std::string::npos && run.serial.find('\n', at) != std::string::npos)
-        break;
+      if (const auto at = run.serial.find(kMarker); at != std::string::npos && run.serial.find('\n', at) != std::string::npos) {
+        // The line is out; the exit port write follows it. Give QEMU a moment to end by itself.
+        if (!lineSeen) lineSeen = std::chrono::steady_clock::now();
+        if (std::chrono::steady_clock::now() - *lineSeen > 3s) break;
+        std::this_thread::sleep_for(20ms);
+        continue;
+      }
       if (!screenTexts.empty()) {
         if (monitor < 0) monitor = ConnectMonitor(socketPath);
         if (monitor >= 0) {

@@ -123,11 +123,11 @@ TEST(OldPartitionProbe, NtfsVolumesFromTheirBackupOrPrimaryBootSector) {
     ScanWithProbe(drive, &probe, c.range);
     std::set<std::uint64_t> starts;
     for (const DriveEntry& e : probe.Found()) {
-      starts.insert(e.start);
+      starts.insert(std::uint64_t{e.start});  // packed fields by value
       EXPECT_EQ(EntryFsName(e), u"NTFS");
-      EXPECT_EQ(e.damagedResult, 0) << "its MFT record 0 is there";
-      if (e.start == 1000) {
-        EXPECT_EQ(e.sectors, 1000u) << "up to and with the backup";
+      EXPECT_EQ(+e.damagedResult, 0) << "its MFT record 0 is there";
+      if (std::uint64_t{e.start} == 1000) {
+        EXPECT_EQ(std::uint64_t{e.sectors}, 1000u) << "up to and with the backup";
       }
     }
     EXPECT_EQ(starts, c.starts);
@@ -174,9 +174,9 @@ TEST(OldPartitionProbe, DeletedNtfsImageInsideARealFat32Volume) {
   const std::vector<DriveEntry> found = session.OldPartitions();
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(EntryFsName(found[0]), u"NTFS");
-  EXPECT_EQ(found[0].start, at);
-  EXPECT_EQ(found[0].sectors, 8u * 2048 - 1) << "found by its primary: the count its boot sector gives";
-  EXPECT_EQ(found[0].damagedResult, 0);
+  EXPECT_EQ(std::uint64_t{found[0].start}, at);
+  EXPECT_EQ(std::uint64_t{found[0].sectors}, 8u * 2048 - 1) << "found by its primary: the count its boot sector gives";
+  EXPECT_EQ(+found[0].damagedResult, 0);
   EXPECT_EQ(EntryLabel(found[0]), u"OLDNTFS");
   // The command line lists it after the counts.
   const std::string json = (dir / "scan.json").string();

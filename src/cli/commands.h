@@ -113,6 +113,7 @@ struct ScanOptionsCli {
   std::string session;             // save the scan session here (at the end, and every N seconds)
   unsigned checkpointEvery = 0;    // seconds between saves while scanning; 0: only at the end
   std::string resume;              // continue the unfinished scan of this session (and save into it)
+  bool oldPartitions = false;      // probe every sector of the volume for old NTFS volumes first
 };
 int RunScan(const ScanOptionsCli& options);
 struct ImageOptions {

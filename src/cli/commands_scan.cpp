@@ -1,11 +1,13 @@
-// "scan SOURCE [--partition N] [--no-raw] [--reverse] [--json]": the free-space
+// "scan SOURCE [--partition N] [--no-raw] [--reverse] [--old-partitions] [--json]": the free-space
 // scan of a volume, with its progress on stderr; Ctrl+C ends it cleanly and
 // the counts found so far are still printed.
 #include "cli/browse.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/scan_progress.h"
+#include "common/number_text.h"
 #include "common/text.h"
+#include "resources/strings.h"
 #include "volume/fs_names.h"
 
 #include <cstdio>
@@ -50,9 +52,11 @@ int RunScan(const ScanOptionsCli& o) {
   ScanOptions options;
   options.raw = !o.noRaw;
   options.reverse = o.reverse;
+  if (o.oldPartitions) options.bootProbe = session.session.MountedVolumeRange();
   const ScanRun run = RunScanWithProgress(session.session, options, false, &checkpoint, !o.resume.empty());
   if (checkpoint.failed) return kExitCantOpen;
   const ScanSnapshot& s = run.snapshot;
+  const std::vector<DriveEntry> old = session.session.OldPartitions();
   if (o.json) {
     JsonWriter json;
     json.BeginObject();
@@ -64,7 +68,20 @@ int RunScan(const ScanOptionsCli& o) {
     json.Key("types").BeginArray();
     for (const ScanTypeCount& t : s.types)
       json.BeginObject().Key("type").String(t.folder).Key("item").Number(t.item).Key("count").Number(t.count).EndObject();
-    json.EndArray().EndObject();
+    json.EndArray();
+    if (o.oldPartitions) {
+      json.Key("oldPartitions").BeginArray();
+      for (const DriveEntry& e : old)
+        json.BeginObject()
+            .Key("fileSystem").String(ToUtf8(EntryFsName(e)))
+            .Key("start").Number(e.start)
+            .Key("sectors").Number(e.sectors)
+            .Key("label").String(ToUtf8(EntryLabel(e)))
+            .Key("damaged").Bool(e.damagedResult != 0)
+            .EndObject();
+      json.EndArray();
+    }
+    json.EndObject();
     std::printf("%s\n", json.str().c_str());
   } else {
     std::printf("scan %s: %.0f MB in %.1f s\n", EndText(run.result.end), static_cast<double>(s.bytesDone) / 1048576.0,
@@ -73,6 +90,11 @@ int RunScan(const ScanOptionsCli& o) {
                 static_cast<unsigned long long>(run.result.rebuildCount),
                 static_cast<unsigned long long>(run.result.rawCount));
     for (const ScanTypeCount& t : s.types) std::printf("  %-12s %u\n", t.folder.c_str(), t.count);
+    // As the partition search logs a find: "NTFS detected at sector: 2048 - LABEL (size)".
+    for (const DriveEntry& e : old)
+      std::printf("%s %s %llu - %s (%s)%s\n", ToUtf8(EntryFsName(e)).c_str(),
+                  ToUtf8(Text(StringId::PartScanDetectedAtSector)).c_str(), static_cast<unsigned long long>(e.start),
+                  ToUtf8(EntryLabel(e)).c_str(), SizeText(e.sectors * 512).c_str(), e.damagedResult ? " [DAMAGED]" : "");
   }
   return kExitOk;
 }

@@ -147,6 +147,8 @@ int main(int argc, char** argv) {
       ->needs(scanSession);
   scanCmd->add_option("--resume", scan.resume, "Continue the unfinished scan of a saved session (saved into it again)")
       ->check(CLI::ExistingFile);
+  scanCmd->add_flag("--old-partitions", scan.oldPartitions,
+                    "Before the scan, look through every sector of the volume for older NTFS volumes");
 
   DiagOptions diagOptions;
   auto* diag = app.add_subcommand("diag", "Diagnostics");

@@ -228,7 +228,27 @@ std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& opt
   target.damaged = mountSettings_.Damaged();
   ScanOptions o = options;
   o.reverse = options.reverse || mountSettings_.reverse;
+  if (o.bootProbe.count && !resume && !o.reverse) {
+    oldPartitions_ = std::make_shared<OldPartitionProbe>(device_, ui_, device_.volumeStart);
+    target.bootProbe = oldPartitions_.get();
+  }
   return std::make_unique<ScanDriver>(target, o, resume);
+}
+
+SectorRange VolumeSession::MountedVolumeRange() const {
+  SectorRange r;
+  if (!lists_) return r;
+  r.first = device_.volumeStart;
+  if (device_.volumeLastSector != kAllOnes)
+    r.count = device_.volumeLastSector + 1;
+  else if (device_.deviceSectors != kAllOnes && device_.deviceSectors > device_.volumeStart)
+    r.count = device_.deviceSectors - device_.volumeStart;
+  return r;
+}
+
+std::vector<DriveEntry> VolumeSession::OldPartitions() const {
+  const std::shared_ptr<OldPartitionProbe> probe = oldPartitions_;
+  return probe ? probe->Found() : std::vector<DriveEntry>{};
 }
 
 VolumeScan::VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume)

@@ -9,6 +9,7 @@
 #include "device/drive_tables.h"
 #include "device/scan_flags.h"
 #include "device/sector_device.h"
+#include "explore/old_partitions.h"
 #include "fs/exfat/exfat_volume.h"
 #include "fs/fat/fat_volume.h"
 #include "common/worker_thread.h"
@@ -116,6 +117,11 @@ class VolumeSession {
     return hasPosition_;
   }
   void KeepScanPosition(const ScanPosition& position);
+  // The mounted volume's sectors on its device, as a scan's boot-sector probe
+  // takes them (ScanOptions::bootProbe): old volumes inside this one.
+  SectorRange MountedVolumeRange() const;
+  // NTFS volumes the last scan's boot-sector probe found (any thread).
+  std::vector<DriveEntry> OldPartitions() const;
 
   bool mounted() const { return volume_ != nullptr; }
   // Result lists exist (a mounted volume, with or without a reader).
@@ -180,6 +186,7 @@ class VolumeSession {
   std::unique_ptr<session::SessionTrailer> trailer_;
   std::atomic<bool> saving_{false};
   std::atomic<class VolumeScan*> activeScan_{nullptr};
+  std::shared_ptr<OldPartitionProbe> oldPartitions_;
   ScanPosition lastPosition_ = MakeScanPosition();
   bool hasPosition_ = false;
   friend class VolumeScan;

@@ -895,63 +895,47 @@ std::uint32_t MeasureMp3(FindContext& c) {
 
 namespace {
 
-// The rest of a pack whose start code the cursor has just passed: its header
-// and the packets behind it (0 when it does not look like a pack).
-std::uint64_t LastPackLength(FindContext& c, ReadAheadCursor cur) {
-  constexpr std::uint64_t kMaxPack = 64 * KiB;
-  c.scanner.ReadAhead(cur, 16, 4 * KiB);
-  const Bytes head = cur.view();
-  std::uint64_t length = 0;
-  if ((LoadU8(head, 0) & 0xC0) == 0x40)
-    length = 10 + (LoadU8(head, 9) & 7);  // MPEG-2: 14 bytes and stuffing
-  else if ((LoadU8(head, 0) & 0xF0) == 0x20)
-    length = 8;  // MPEG-1: 12 bytes
-  else
-    return 0;
-  cur.pos += static_cast<std::size_t>(length);
-  while (length < kMaxPack) {
-    c.scanner.ReadAhead(cur, 6, 4 * KiB);
-    const Bytes v = cur.view();
-    if (v.size() < 6 || v[0] != 0 || v[1] != 0 || v[2] != 1 || v[3] < 0xBB) break;
-    const std::uint64_t packet = 6 + std::uint64_t{LoadBe16(v, 4)};
-    length += packet;
-    cur.pos += static_cast<std::size_t>(packet);
-  }
-  return length;
+// Length of the pack header at the cursor (00 00 01 BA): 12 bytes for MPEG-1,
+// 14 and its stuffing for MPEG-2; 0 when the byte after the code fits neither.
+std::uint64_t PackHeaderLength(Bytes v) {
+  const std::uint8_t mark = LoadU8(v, 4);
+  if ((mark & 0xC0) == 0x40) return 14 + (LoadU8(v, 13) & 7);
+  if ((mark & 0xF0) == 0x20) return 12;
+  return 0;
 }
 
 }  // namespace
 
+// A program stream is nothing but pack headers, system headers and packets
+// that carry their own lengths, so the walk steps from one to the next and the
+// stream ends at the first byte that starts none of them, or behind its end
+// code. Searching for the next pack header instead cuts a stream whose packs
+// lie further apart than the search reaches (an MPEG-1 mux puts a pack header
+// only every few packets) into several finds.
 std::uint32_t MeasureMpeg(FindContext& c) {
-  constexpr std::size_t kGap = 16384;
   constexpr std::uint64_t kLimit = 0xFFFF0000u;
   RawScanner& s = c.scanner;
   ReadAheadCursor cur = c.cursor;
-  std::uint8_t last = LoadU8(cur.view(), 3);  // the code just passed: BA a pack, B9 the end
-  std::uint64_t size = 4;
-  cur.pos += 4;
+  std::uint64_t size = 0;
   for (;;) {
     if (s.PauseOrStop()) return Fit(size);
     s.ShowRawProgress(size);
-    s.ReadAhead(cur, kGap + 4, 128 * KiB);
+    s.ReadAhead(cur, 16, 128 * KiB);
     const Bytes v = cur.view();
-    const std::size_t n = std::min(v.size(), kGap + 4);
-    std::size_t g = 0;
-    bool found = false;
-    for (; g + 4 <= n; ++g) {
-      if (v[g] == 0 && v[g + 1] == 0 && v[g + 2] == 1 && (v[g + 3] == 0xBA || v[g + 3] == 0xB9)) {
-        found = true;
-        break;
-      }
+    if (v.size() < 6 || v[0] != 0 || v[1] != 0 || v[2] != 1) break;
+    const std::uint8_t code = v[3];
+    if (code == 0xB9) {
+      Advance(cur, size, 4);
+      if (size > 4) break;  // the end code; one at the very start is the row's own header
+      continue;
     }
-    if (!found) {
-      // The last pack still belongs to the file when the stream ends without
-      // an end code: its header and packets give its length.
-      if (last == 0xBA) size += LastPackLength(c, cur);
-      break;
-    }
-    last = v[g + 3];
-    Advance(cur, size, g + 4);
+    std::uint64_t step = 0;
+    if (code == 0xBA)
+      step = PackHeaderLength(v);
+    else if (code >= 0xBB)
+      step = 6 + std::uint64_t{LoadBe16(v, 4)};  // system header, padding or a stream's packet
+    if (step == 0) break;                        // a start code of the video inside no packet: not ours
+    Advance(cur, size, step);
     if (size > kLimit) break;
   }
   return size >= 16384 ? Fit(size) : 0;

@@ -185,6 +185,9 @@ ScanSnapshot ScanDriver::Snapshot() const {
   s.elapsedSeconds = static_cast<double>(runningNanos_.load()) / 1e9;
   s.lostCount = p.lostCount;
   s.rawCount = raw_->progress.rawFiles.load();
+  s.probeDone = probeDone_.load();
+  s.probeTotal = probeTotal_.load();
+  s.probing = probing_.load();
   const ScanItemTable& table = raw_->table();
   // One count per folder under "RAW files" (several rows may share one).
   for (std::size_t i = 0; i < kScanItemCount; ++i) {
@@ -256,6 +259,48 @@ bool ScanDriver::Parked(WorkerToken& token, bool& abandoned) {
   return !token.StopRequested();
 }
 
+bool ScanDriver::ProbeBootSectors(WorkerToken& token, bool& abandoned) {
+  const SectorRange range = options_.bootProbe;
+  const std::uint32_t bps = t_.device.sectorSize ? t_.device.sectorSize : 512;
+  if (!t_.bootProbe || range.count == 0 || bps < 512) return true;
+  std::uint64_t count = range.count;
+  if (t_.device.deviceSectors != kAllOnes) {
+    if (range.first >= t_.device.deviceSectors) return true;
+    count = std::min(count, t_.device.deviceSectors - range.first);
+  }
+  const std::uint64_t chunk = std::max<std::uint64_t>(1, kScanRunBytes / bps);
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunk * bps));
+  probeTotal_ = count;
+  probing_ = true;
+  token.SetTotal(count);
+  bool go = true;
+  for (std::uint64_t done = 0; done < count;) {
+    if (!Parked(token, abandoned)) {
+      go = false;
+      break;
+    }
+    const auto n = static_cast<std::uint32_t>(std::min(chunk, count - done));
+    const std::span<std::uint8_t> data(buffer.data(), std::size_t{n} * bps);
+    // Unreadable sectors have gone through the read-error policy (zeros, which
+    // hold no boot sector); only a vanished device ends the probe.
+    if (t_.device.ReadDeviceSectors(range.first + done, data, n) == ReadNotReady) break;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::span<const std::uint8_t> sector(data.subspan(std::size_t{i} * bps, bps));
+      // The last sector's follower is not in the buffer: the probe reads it when it needs it.
+      const std::span<const std::uint8_t> next =
+          i + 1 < n ? std::span<const std::uint8_t>(data.subspan(std::size_t{i + 1} * bps, bps))
+                    : std::span<const std::uint8_t>();
+      // Only a sector ending in 55 AA can be a boot sector: the rest costs a compare.
+      if (sector[510] == 0x55 && sector[511] == 0xAA) t_.bootProbe->Probe(range.first + done + i, sector, next);
+    }
+    done += n;
+    probeDone_ = done;
+    token.SetDone(done);
+  }
+  probing_ = false;
+  return go;
+}
+
 ScanEnd ScanDriver::Forward(WorkerToken& token, Family& f) {
   ActivityMark activity(Fn::ScanFreeSpace);
   const std::uint32_t bps = t_.device.sectorSize ? t_.device.sectorSize : 512;
@@ -265,6 +310,8 @@ ScanEnd ScanDriver::Forward(WorkerToken& token, Family& f) {
   if (pos_.currentCluster < f.first) pos_.currentCluster = f.first;
   bool abandoned = false;
   bool notReady = false;
+  // A resumed scan has probed before it was saved.
+  if (!resumed_) ProbeBootSectors(token, abandoned);
   while (pos_.currentCluster <= f.highest && pos_.freeVisited < pos_.freeTotal) {
     if (!Parked(token, abandoned)) break;
     std::uint64_t c = pos_.currentCluster;

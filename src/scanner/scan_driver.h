@@ -23,9 +23,20 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 namespace kestrova {
+
+// Takes every sector of the range the scan probes before its walk, with the
+// sector after it (empty at the range's end), and reports what it finds
+// itself. The owner supplies the partition search's NTFS test.
+class BootSectorProbe {
+ public:
+  virtual ~BootSectorProbe() = default;
+  virtual void Probe(std::uint64_t sector, std::span<const std::uint8_t> bytes,
+                     std::span<const std::uint8_t> next) = 0;
+};
 
 // What the scan works on: the device, the lists and at most one family's
 // context (none: a volume without a known file system, scanned for headers only).
@@ -37,6 +48,7 @@ struct ScanTarget {
   ExfatContext* exfat = nullptr;
   NtfsContext* ntfs = nullptr;
   bool damaged = false;  // drive settings: every cluster counts as free
+  BootSectorProbe* bootProbe = nullptr;  // for ScanOptions::bootProbe
 };
 
 // Largest run read at once, and the reverse search's window.
@@ -67,6 +79,8 @@ class ScanDriver {
   ScanEnd Forward(WorkerToken& token, Family& family);
   ScanEnd Reverse(WorkerToken& token, Family& family);
   bool Parked(WorkerToken& token, bool& abandoned);
+  // The boot-sector probe of the recorded range; false when stopped meanwhile.
+  bool ProbeBootSectors(WorkerToken& token, bool& abandoned);
   void Publish(WorkerToken& token);
 
   ScanTarget t_;
@@ -83,6 +97,9 @@ class ScanDriver {
   std::array<std::atomic<std::uint32_t>, kScanItemCount> typeCounts_{};
   std::atomic<bool> stopMirror_{false};
   bool resumed_ = false;  // the token's stop, for the RAW routines
+  std::atomic<std::uint64_t> probeDone_{0};
+  std::atomic<std::uint64_t> probeTotal_{0};
+  std::atomic<bool> probing_{false};
 };
 
 }  // namespace kestrova

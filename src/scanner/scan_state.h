@@ -11,9 +11,18 @@
 
 namespace kestrova {
 
+// Absolute device sectors; a count of 0 is no range.
+struct SectorRange {
+  std::uint64_t first = 0;
+  std::uint64_t count = 0;
+};
+
 struct ScanOptions {
   bool raw = true;       // hand every free run to the header detection as well
   bool reverse = false;  // walk the whole volume from its end (the drive's reverse mode)
+  // Sectors whose every sector goes to the NTFS boot-sector probe before the
+  // walk (old volumes inside or beside the scanned one); empty: none.
+  SectorRange bootProbe;
 };
 
 // Bits of ScanPosition::flags.
@@ -78,6 +87,10 @@ struct ScanSnapshot {
   std::uint64_t lostCount = 0;       // "Lost files"
   std::uint64_t rawCount = 0;        // "RAW files"
   std::vector<ScanTypeCount> types;  // finds per type (rows with at least one)
+  // The NTFS boot-sector probe before the walk, in sectors (total 0: none).
+  std::uint64_t probeDone = 0;
+  std::uint64_t probeTotal = 0;
+  bool probing = false;  // the probe runs now; the walk has not begun
 };
 
 // What the scan reports when it has ended.

@@ -371,6 +371,29 @@ PartitionSearch::Examined PartitionSearch::FromNtfsBackup(std::uint64_t s, std::
   return Examined::Moved;
 }
 
+bool PartitionSearch::ProbeNtfsBootSector(std::uint64_t s, std::span<const std::uint8_t> sector,
+                                          std::span<const std::uint8_t> next) {
+  const SectorProbe probe = ProbeSector(sector);
+  if (probe.hint != SectorHint::NtfsBoot) return false;
+  const std::size_t before = ResultCount();
+  std::vector<std::uint8_t> following;
+  if (next.empty() && ReadOne(s + 1, following)) next = following;
+  // The same primary-or-backup decision as the search's own.
+  bool primary = NamesNtLoader(next) || probe.ntfsTotalSectors > s;
+  if (!primary && probe.ntfsMftSector != 0) {
+    std::vector<std::uint8_t> mft;
+    primary = ReadOne(s + probe.ntfsMftSector, mft) && BytesEqual(mft, 0, "FILE");
+  }
+  if (!primary) {
+    FromNtfsBackup(s, probe.ntfsTotalSectors);
+  } else {
+    DriveEntry e = MakeDriveEntry();
+    if (Identify(s, e, sector.first(std::min<std::size_t>(sector.size(), kSector))) && EntryFsName(e) == u"NTFS")
+      AddResult(e, false);
+  }
+  return ResultCount() > before;
+}
+
 PartitionSearch::Examined PartitionSearch::Examine(std::uint64_t s, std::span<const std::uint8_t> sector,
                                                    std::span<const std::uint8_t> next) {
   const SectorProbe probe = ProbeSector(sector);

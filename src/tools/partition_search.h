@@ -115,6 +115,11 @@ class PartitionSearch {
   // The integrity test of a found volume: false marks it damaged;
   // notValidatable is set for types that have no test (no skipping then).
   bool ValidateResult(const DriveEntry& entry, bool& notValidatable);
+  // The NTFS boot-sector test alone, for the free-space scan's probe of a
+  // sector range: an NTFS boot sector at `s` (a primary, or the backup at a
+  // volume's end) adds its volume as a result. `next` is the following sector
+  // (read when empty). True when a result was added.
+  bool ProbeNtfsBootSector(std::uint64_t s, std::span<const std::uint8_t> sector, std::span<const std::uint8_t> next);
 
  private:
   enum class Examined { Next, Moved };

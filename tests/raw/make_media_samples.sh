@@ -66,4 +66,8 @@ lame --quiet --id3v1-only --tt Gamma --ta Delta tone.wav id3v1.mp3
 lame --quiet -t tone.wav bare.mp3              # no tag, no header frame
 # MPEG-2 layer III (frames start FF F3), the usual encoding at 24 kHz and below.
 lame --quiet -m m --resample 22.05 -b 64 --id3v2-only --tt Song --ta Omega tone.wav mpeg2.mp3
+# MPEG-1 program stream as ffmpeg muxes it: a pack header only every few
+# packets, some more than 16 KiB apart.
+ffmpeg -v error -y -f lavfi -i "testsrc=size=320x240:rate=25" -f lavfi -i "sine=duration=3" -t 3 \
+  -c:v mpeg1video -b:v 300k -c:a mp2 -b:a 64k -f mpeg mpeg1.mpg
 echo ok

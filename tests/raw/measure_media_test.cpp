@@ -313,6 +313,38 @@ TEST(MeasureMediaCrafted, SimpleMeasuresFromTheirHeaders) {
     cases.push_back({"MPEG stream under 16 KiB", b, false, 48, 0, false});
   }
   {
+    // MPEG-1: a pack header, then twelve 2 KiB packets with no pack header
+    // between them (24 KiB), a second pack with twelve more; filler behind.
+    Blob b;
+    auto pack = [&b] {
+      const std::size_t at = b.size();
+      Be32(b, at, 0x000001BA);
+      b.resize(at + 12, 0x01);
+      b[at + 4] = 0x21;
+    };
+    auto packets = [&b](int n) {
+      for (int i = 0; i < n; ++i) {
+        const std::size_t at = b.size();
+        Be32(b, at, i % 3 == 2 ? 0x000001BE : 0x000001E0);
+        b.resize(at + 2048, 0xFF);
+        b[at + 4] = (2048 - 6) >> 8, b[at + 5] = (2048 - 6) & 0xFF;
+      }
+    };
+    pack();
+    packets(12);
+    pack();
+    packets(12);
+    const std::size_t length = b.size();
+    b.resize(length + 3000, 0x11);
+    cases.push_back({"MPEG-1 stream with packs 24 KiB apart, no end code", b, true, 48, static_cast<std::uint32_t>(length), false});
+    Be32(b, length, 0x000001B9);
+    cases.push_back({"the same with its end code", b, true, 48, static_cast<std::uint32_t>(length + 4), false});
+    Be32(b, length, 0x000001B3);
+    cases.push_back({"the same, a sequence header outside any packet behind it", b, true, 48, static_cast<std::uint32_t>(length), false});
+    b[4] = 0x11;
+    cases.push_back({"first pack header neither MPEG-1 nor MPEG-2", b, false, 48, 0, false});
+  }
+  {
     // DDS cube map, DXT1, 8 x 8, two levels, all six faces.
     Blob b = Filled(4096);
     Text(b, 0, "DDS |");

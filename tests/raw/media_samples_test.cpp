@@ -96,6 +96,7 @@ const Sample kSamples[] = {
     {"id3v1.mp3", 73, u"Delta - Gamma.mp3"},
     {"bare.mp3", 73, nullptr},
     {"mpeg2.mp3", 75, u"Omega - Song.mp3"},
+    {"mpeg1.mpg", 48, nullptr},  // pack headers up to 22 KiB apart: one find
 };
 
 TEST_F(MediaSamples, EachIsFoundWithItsExactSizeTypeAndName) {

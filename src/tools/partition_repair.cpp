@@ -7,6 +7,7 @@
 #include "fs/fat/fat_format.h"
 #include "fs/ntfs/ntfs_format.h"
 #include "resources/strings.h"
+#include "tools/mbr_boot_code.h"
 #include "volume/fs_names.h"
 #include "volume/volume_reader.h"
 
@@ -15,10 +16,6 @@
 #include <set>
 
 namespace kestrova {
-
-// Our own MBR boot code (tools/mbr_boot_code.h).
-std::span<const std::uint8_t, 446> StandardMbrBootCode();
-
 namespace {
 
 constexpr std::size_t kEntriesAt = 446;
@@ -490,8 +487,9 @@ bool RestoreMbr(SectorDevice& device, const RepairCandidates& c, Ui& ui, RepairP
     const MsgChoice answer = ui.MessageBox(Text(StringId::MbrCodeError), Text(StringId::PartitionFixCaption),
                                            MsgIcon::Question, MsgButtons::YesNo);
     if (answer == MsgChoice::Yes) {
+      // The disk signature after the code stays: an installed system may know its disk by it.
       const auto code = StandardMbrBootCode();
-      std::copy(code.begin(), code.end(), after.begin());
+      std::copy(code.begin(), code.begin() + kMbrDiskSignatureOffset, after.begin());
     }
   }
   AddWrite(plan, 0, std::move(sector), std::move(after), u"MBR");

@@ -209,6 +209,28 @@ TEST_F(RepairDisks, MbrEntryOfTheSecondNtfsVolumeComesBack) {
   RestoreWithCli(r.backupPath, damaged);
 }
 
+TEST_F(RepairDisks, WipedMbrGetsBothEntriesBackTheFirstActive) {
+  TwoNtfsDisk();
+  Zero(0);
+  ASSERT_TRUE(SfdiskDump(disk).empty());
+  const std::string damaged = test::Sha256Of(disk);
+  PartitionRepairJob job(ui);
+  RepairPlan plan;
+  const RepairResult r = Repair(job, plan);
+  ASSERT_EQ(r.outcome, RepairOutcome::Ok);
+  const std::vector<DumpEntry> dump = SfdiskDump(disk);
+  ASSERT_EQ(dump.size(), 2u);
+  EXPECT_EQ(dump[0].start, kFirst);
+  EXPECT_EQ(dump[0].size, kNtfsCount);
+  EXPECT_TRUE(dump[0].bootable);
+  EXPECT_EQ(dump[1].start, kSecond);
+  EXPECT_EQ(dump[1].size, kNtfsCount);
+  EXPECT_FALSE(dump[1].bootable);
+  EXPECT_EQ(ListAndMount(), (std::vector<std::uint64_t>{kFirst, kSecond}));
+  ExpectNtfsClean(kFirst, kNtfsCount);
+  RestoreWithCli(r.backupPath, damaged);
+}
+
 TEST_F(RepairDisks, ForeignMbrCodeIsReplacedOnlyWhenTheUserSaysSoAndTheDiskSignatureStays) {
   TwoNtfsDisk();
   Shell("sfdisk -q --delete disk.img 2 >/dev/null");

@@ -132,7 +132,7 @@ class RepairDisks : public test::TempDirTest {
     EXPECT_EQ(session.OpenSource(disk), SessionStatus::Ok);
     std::vector<std::uint64_t> starts;
     for (std::size_t i = 0; i < session.rows().size(); ++i) {
-      starts.push_back(session.rows()[i].entry.start);
+      starts.push_back(std::uint64_t{session.rows()[i].entry.start});  // a packed field: copied, never bound
       EXPECT_EQ(session.MountRow(i), SessionStatus::Ok) << "row " << i;
     }
     return starts;
@@ -174,7 +174,7 @@ TEST_F(RepairDisks, MbrEntryOfTheSecondNtfsVolumeComesBack) {
   const RepairCandidates& c = job.candidates();
   EXPECT_EQ(c.lostPartitions, 1);
   ASSERT_EQ(c.restoreList.size(), 1u);
-  EXPECT_EQ(c.restoreList[0].start, kSecond);
+  EXPECT_EQ(std::uint64_t{c.restoreList[0].start}, kSecond);
   EXPECT_EQ(EntryLabel(c.restoreList[0]), u"SECOND");
   ASSERT_EQ(c.rebuilt.size(), 1u);
   EXPECT_TRUE(c.rebuilt[0].fits);
@@ -303,7 +303,7 @@ TEST_F(RepairDisks, BrokenLinkOfTheExtendedChainIsRewritten) {
   EXPECT_EQ(c.extendedFixes[0].nextLogicalStart, kLogical2);
   EXPECT_EQ(c.lostPartitions, 0);  // the container slot is there
   ASSERT_EQ(c.restoreList.size(), 1u);
-  EXPECT_EQ(c.restoreList[0].start, kLogical2);
+  EXPECT_EQ(std::uint64_t{c.restoreList[0].start}, kLogical2);
   const DetailsNode details = RepairDetails(c);
   ASSERT_EQ(details.children.size(), 3u);
   ASSERT_EQ(details.children[2].children.size(), 1u);

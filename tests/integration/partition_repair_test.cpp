@@ -357,6 +357,14 @@ TEST_F(RepairDisks, ZeroedNtfsBootSectorComesFromItsBackup) {
   EXPECT_EQ(ListAndMount(), (std::vector<std::uint64_t>{kFirst}));
   ExpectNtfsClean(kFirst, kNtfsCount);
 
+  BackupInfo stored;
+  ASSERT_EQ(ReadBackupInfo(r.backupPath, 512, stored), BackupReadStatus::Ok);
+  ASSERT_EQ(stored.blocks.size(), 2u);  // sector 0, then 16 sectors at the volume's start
+  EXPECT_EQ(stored.blocks[0].sector, 0u);
+  EXPECT_EQ(stored.blocks[0].count, 1u);
+  EXPECT_EQ(stored.blocks[1].sector, kFirst);
+  EXPECT_EQ(stored.blocks[1].count, 16u);
+  EXPECT_EQ(stored.name, ToUtf16(disk.size() > 63 ? disk.substr(disk.size() - 63) : disk));
   const test::CliRun info = test::Cli("backup-info --json " + test::Quoted(r.backupPath));
   EXPECT_EQ(info.code, 0);
   EXPECT_NE(info.out.find("\"sector\":2048,\"count\":16"), std::string::npos) << info.out;

@@ -391,8 +391,12 @@ void StartWindow::LoadSessionDialog() {
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setNameFilter(Tr(StringId::FilterSessionOpen).replace(QStringLiteral(", "), QStringLiteral(" ")));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  OpenSessionFile(dialog.selectedFiles().front());
+}
+
+void StartWindow::LoadPartitionSessionFile(const QString& file) {
   PartitionSession session;
-  if (LoadPartitionSession(dialog.selectedFiles().front().toStdString(), session) != SessionFileStatus::Ok) {
+  if (LoadPartitionSession(file.toStdString(), session) != SessionFileStatus::Ok) {
     ui_.Show(Tr(StringId::PartSessionDamaged), {}, MsgIcon::Error, MsgButtons::Ok);
     return;
   }

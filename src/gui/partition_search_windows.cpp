@@ -385,7 +385,7 @@ void StartWindow::SearchPartitionsOfSelected() {
 
 void StartWindow::LoadSessionDialog() {
   if (busy()) return;
-  QFileDialog dialog(this, Tr(StringId::FilterSessionOpen));
+  QFileDialog dialog(this, Tr(StringId::LoadSessionFile));
   dialog.setObjectName(QStringLiteral("sessionDialog"));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::ExistingFile);

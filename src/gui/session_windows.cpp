@@ -5,6 +5,7 @@
 #include "gui/search_window.h"
 #include "gui/start_window.h"
 #include "gui/texts.h"
+#include "tools/partition_session.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -210,7 +211,15 @@ bool SaveScanSessionFromExplorer(CoreBridge& bridge, QtUi& ui, const session::Se
 ExplorerSessionLoad LoadScanSessionFromExplorer(CoreBridge& bridge, QtUi& ui, QWidget* parent, QString& file) {
   file = AskSessionToLoad(parent);
   if (file.isEmpty()) return ExplorerSessionLoad::Nothing;
-  if (IsPartitionSession(file)) return ExplorerSessionLoad::OtherVolume;
+  if (IsPartitionSession(file)) {
+    // The start window resumes it on its disk; a damaged one keeps the explorer.
+    PartitionSession partitions;
+    if (LoadPartitionSession(file.toStdString(), partitions) != SessionFileStatus::Ok) {
+      ui.Show(Tr(StringId::PartSessionDamaged), {}, MsgIcon::Error, MsgButtons::Ok);
+      return ExplorerSessionLoad::Nothing;
+    }
+    return ExplorerSessionLoad::OtherVolume;
+  }
   const std::string path = file.toStdString();
   if (bridge.SessionIsOfMountedVolume(path)) {
     SessionProgressWindow progress(SessionProgressWindow::Kind::Loading, file, ui, parent);

@@ -396,9 +396,14 @@ class Screenshots : public QObject {
                                 0, true, nullptr);
         choose.show();
         Save(&choose, QStringLiteral("choose-disk") + suffix);
+        // The grab leaves the title bar out.
+        QCOMPARE(choose.windowTitle(), suffix.isEmpty() ? QStringLiteral("Please select dedicated disk")
+                                                        : QStringLiteral("Bitte das zugehörige Laufwerk wählen"));
       }
       SessionProgressWindow progress(SessionProgressWindow::Kind::Saving, QStringLiteral("/srv/sessions/usb-stick.kvs"),
                                      ui_, nullptr);
+      QCOMPARE(progress.windowTitle(), suffix.isEmpty() ? QStringLiteral("Saving usb-stick.kvs")
+                                                        : QStringLiteral("usb-stick.kvs wird gespeichert"));
       progress.Run([&] {
         ui_.Status(Text(StringId::SessionActionSavingRaw));
         QMetaObject::invokeMethod(

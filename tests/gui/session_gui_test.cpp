@@ -398,7 +398,11 @@ class SessionGuiTest : public QObject {
     QVERIFY(shortFile.open(QIODevice::WriteOnly));
     shortFile.write(whole.left(whole.size() - 1000));
     shortFile.close();
-    const QString cases[] = {garbage.fileName(), shortFile.fileName(),
+    QFile partitionGarbage(dir_.filePath(QStringLiteral("garbage.kvsp")));
+    QVERIFY(partitionGarbage.open(QIODevice::WriteOnly));
+    partitionGarbage.write(QByteArray(512, 'x'));
+    partitionGarbage.close();
+    const QString cases[] = {garbage.fileName(), shortFile.fileName(), partitionGarbage.fileName(),
                              lying(good, QStringLiteral("lying.kvs")),
                              lying(otherSession, QStringLiteral("other-lying.kvs"))};
     for (const QString& bad : cases) {
@@ -409,7 +413,8 @@ class SessionGuiTest : public QObject {
       });
       LoadWithCtrlL(explorer, bad);
       QTRY_VERIFY2_WITH_TIMEOUT(!message.isEmpty(), qPrintable(bad), 15000);
-      QCOMPARE(message, Tr(StringId::SessionFileErr));
+      QCOMPARE(message, Tr(bad.endsWith(QStringLiteral(".kvsp")) ? StringId::PartSessionDamaged
+                                                                 : StringId::SessionFileErr));
       QVERIFY(explorer.isVisible());
       QVERIFY(explorer.pendingSession().isEmpty());
       QCOMPARE(explorer.currentPath(), QStringLiteral("/Docs"));

@@ -903,10 +903,12 @@ void ExplorerWindow::ScanProgressed(const ScanSnapshot& s) {
   UpdateScanCommands();
 }
 
-void ExplorerWindow::ScanEnded(const ScanResult&) {
+void ExplorerWindow::ScanEnded(const ScanResult& result) {
   setWindowTitle(title_);
   UpdateScanCommands();
   RefreshAfterScan();
+  // "Scan finished! Do you want to save results?" answered Yes.
+  if (result.saveRequested) SaveSession();
 }
 
 void ExplorerWindow::RefreshAfterScan() {

@@ -9,6 +9,7 @@
 #include "gui/session_windows.h"
 #include "gui/start_window.h"
 #include "gui/texts.h"
+#include "session/session_file.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -433,6 +434,32 @@ class SessionGuiTest : public QObject {
     LoadWithCtrlL(explorer, otherSession);
     QTRY_VERIFY_WITH_TIMEOUT(!explorer.isVisible(), 15000);
     QCOMPARE(explorer.pendingSession(), otherSession);
+  }
+
+  // "Scan finished! Do you want to save results?" answered Yes asks for the session file.
+  void yesAtTheScansEndSavesTheSession() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("Kestrova - session.img"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowActive(&explorer));
+    const QString file = dir_.filePath(QStringLiteral("at-end.kvs"));
+    QString question;
+    WhenShown<QMessageBox>(
+        [&question, file](QMessageBox* box) {
+          question = box->text();
+          AnswerFileDialog(file, QStringLiteral("saveSessionDialog"));
+          QTest::keyClick(box, Qt::Key_Return);  // Yes
+        },
+        {}, 180000);
+    QTest::keyClick(explorer.list(), Qt::Key_F10);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(file), 180000);
+    QCOMPARE(question, Tr(StringId::SaveSessionPrompt));
+    QVERIFY(explorer.scan().idle());
+    // The saved session is of a finished scan.
+    auto trailer = std::make_unique<session::SessionTrailer>();
+    QVERIFY(session::ReadSessionTrailer(file.toStdString(), *trailer).ok());
+    QVERIFY(trailer->scanComplete != 0);
   }
 
   // The start window opens a session handed over by the explorer once its list is read.

@@ -345,13 +345,11 @@ void ExplorerWindow::LoadSession() {
   backStack_.clear();
   nextStack_.clear();
   // The tree is built again over the loaded results, from the root.
-  QTreeWidgetItem* root = tree_->topLevelItem(0);
-  qDeleteAll(root->takeChildren());
-  root->setData(0, Qt::UserRole + 2, false);  // its folders are listed again
+  tree_->clear();
+  BuildTree();
   place_ = {bridge_.RootHandle(), {}};
   TakeLoadedSession();
-  ExpandTreeItem(root);
-  root->setExpanded(true);
+  ExpandTreeItem(tree_->topLevelItem(0));
   ShowFolder(place_, false);
   setWindowTitle(title_);
   UpdateScanCommands();

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QTest>
 
 #include <atomic>
@@ -375,6 +376,8 @@ class SessionGuiTest : public QObject {
     QVERIFY(explorer.GoToPath(QStringLiteral("/Docs")));
     const QStringList before = Results(bridge);
     const int rows = explorer.model().rowCount();
+    const int treeFolders = explorer.tree()->topLevelItem(0)->childCount();
+    QVERIFY(treeFolders > 0);
 
     // A block reference that promises more than its block holds.
     auto lying = [this](const QString& from, const QString& name) {
@@ -427,6 +430,8 @@ class SessionGuiTest : public QObject {
     LoadWithCtrlL(explorer, good);
     QTRY_COMPARE_WITH_TIMEOUT(explorer.currentPath(), QStringLiteral("/"), 15000);
     QVERIFY(explorer.isVisible());
+    QCOMPARE(explorer.tree()->topLevelItemCount(), 1);
+    QCOMPARE(explorer.tree()->topLevelItem(0)->childCount(), treeFolders);
     QCOMPARE(Results(bridge), before);
     QVERIFY(explorer.scan().idle());
 

@@ -9,6 +9,7 @@
 #include "device/read_error_window.h"
 #include "device/scan_flags.h"
 #include "device/sector_device.h"
+#include "explore/scan_session.h"
 #include "explore/volume_session.h"
 #include "recovery/recovery_job.h"
 #include "tools/search.h"
@@ -133,12 +134,39 @@ class CoreBridge {
   // A search result as the list shows it.
   FolderItem ItemOf(const FoundEntry& found);
 
+  // Scan sessions (.kvs) of the mounted volume (core_bridge_session.cpp).
+  // Each runs on a worker behind the progress window; messages go through the Ui.
+  ScanSessionResult SaveSession(const std::string& path, const session::SessionHistories& histories);
+  // The drive check of a session file (the trailer only; may ask CHOOSEDISKDLG).
+  ScanSessionResult FindSessionDrive(const std::string& path, SessionDrive& drive);
+  // Opens `source`, mounts the session's volume and reads the whole file.
+  ScanSessionResult LoadSession(const std::string& path, const std::string& source);
+  // Reads the file into the volume mounted now; nothing is replaced on failure.
+  ScanSessionResult LoadSessionIntoMounted(const std::string& path);
+  // The file's trailer names the volume mounted now (same image or device, same volume).
+  bool SessionIsOfMountedVolume(const std::string& path);
+  // Every block of the file reads back (nothing is kept; the trailer shows no message).
+  bool SessionReadsBack(const std::string& path);
+  // The histories of the session loaded last.
+  const session::SessionHistories& loadedHistories() const { return loadedHistories_; }
+  // The unfinished scan of a session just loaded, continued from its stored
+  // position (once). `paused`: it was saved paused; `complete`: it had ended.
+  std::unique_ptr<VolumeScan> ResumeLoadedScan(bool& paused, bool& complete);
+  // The explorer's favourites and path drop-down items, kept in the session
+  // trailer for the next save (at most 16 of each), and the favourites of the
+  // session loaded last.
+  void SetSessionExplorerState(const std::vector<std::u16string>& favorites,
+                               const std::vector<std::u16string>& pathItems);
+  std::vector<std::u16string> SessionFavorites();
+
  private:
   VolumeSession session_;
   std::unique_ptr<ReadErrorWindow> readErrors_;
   std::mutex readerMutex_;
   SharedDisplayFilter filter_;
   std::unique_ptr<FsReader> searchReader_;
+  session::SessionHistories loadedHistories_;
+  bool resumePending_ = false;
 };
 
 }  // namespace kestrova::gui

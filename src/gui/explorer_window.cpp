@@ -271,6 +271,8 @@ ExplorerWindow::ExplorerWindow(CoreBridge& bridge, QtUi& ui, const StatusColours
 
   BuildTree();
   ShowFolder({bridge_.RootHandle(), {}}, false);
+  // A session loaded on the start window: its destinations and favourites; its unfinished scan goes on.
+  TakeLoadedSession();
   resize(1000, 620);
   list_->setFocus();
 }
@@ -308,8 +310,10 @@ void ExplorerWindow::BuildMenus() {
   connect(model_, &QAbstractItemModel::dataChanged, this, &ExplorerWindow::UpdateJoin);
   connect(model_, &QAbstractItemModel::modelReset, this, &ExplorerWindow::UpdateJoin);
   file->addSeparator();
-  AddCommand(file, kCmdSaveSession, StringId::PopupSession, QKeySequence(Qt::CTRL | Qt::Key_S), false);
-  AddCommand(file, kCmdLoadSession, StringId::MenuLoadScanSession, QKeySequence(Qt::CTRL | Qt::Key_L), false);
+  connect(AddCommand(file, kCmdSaveSession, StringId::PopupSession, QKeySequence(Qt::CTRL | Qt::Key_S)),
+          &QAction::triggered, this, &ExplorerWindow::SaveSession);
+  connect(AddCommand(file, kCmdLoadSession, StringId::MenuLoadScanSession, QKeySequence(Qt::CTRL | Qt::Key_L)),
+          &QAction::triggered, this, &ExplorerWindow::LoadSession);
   file->addSeparator();
   connect(AddCommand(file, kCmdClose, StringId::MenuClose), &QAction::triggered, this, &ExplorerWindow::close);
 
@@ -899,10 +903,12 @@ void ExplorerWindow::ScanProgressed(const ScanSnapshot& s) {
   UpdateScanCommands();
 }
 
-void ExplorerWindow::ScanEnded(const ScanResult&) {
+void ExplorerWindow::ScanEnded(const ScanResult& result) {
   setWindowTitle(title_);
   UpdateScanCommands();
   RefreshAfterScan();
+  // "Scan finished! Do you want to save results?" answered Yes.
+  if (result.saveRequested) SaveSession();
 }
 
 void ExplorerWindow::RefreshAfterScan() {

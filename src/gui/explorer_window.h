@@ -84,6 +84,9 @@ class ExplorerWindow : public QMainWindow {
   QString currentPath() const;
   // Goes into a folder given as "/a/b" (false when it names no folder).
   bool GoToPath(const QString& path);
+  // A session of another volume chosen with Ctrl+L: the explorer closed for
+  // the start window to open it (empty otherwise).
+  const QString& pendingSession() const { return pendingSession_; }
 
  signals:
   void closed();
@@ -165,6 +168,11 @@ class ExplorerWindow : public QMainWindow {
   ScanController* scan_ = nullptr;
   QString title_;  // the bare title, without the scan's progress
   QAction* scanButton_ = nullptr;
+  // Ctrl+S and Ctrl+L (session_windows.cpp).
+  void SaveSession();
+  void LoadSession();
+  void TakeLoadedSession();
+  QString pendingSession_;
 };
 
 }  // namespace kestrova::gui

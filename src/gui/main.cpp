@@ -21,6 +21,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 using namespace kestrova;
 using namespace kestrova::gui;
@@ -46,12 +47,14 @@ int main(int argc, char** argv) {
   });
   update.Start(Q(shell.settings.updateHost));
   std::vector<std::string> images;
+  QString pendingSession;  // a session the explorer's Ctrl+L chose on another volume
   for (;;) {
     auto bridge = std::make_unique<CoreBridge>(ui);
     int chosen = 0;
     {
       StartWindow start(*bridge, ui, images, true);
       ui.setOwner(&start);
+      start.QueueSessionFile(std::exchange(pendingSession, QString()));
       chosen = start.exec();
       images = start.images();
       ui.setOwner(nullptr);
@@ -68,6 +71,7 @@ int main(int argc, char** argv) {
       explorer.show();
       loop.exec();
       ui.setOwner(nullptr);
+      pendingSession = explorer.pendingSession();
     }
     // The volume's data is released on a thread behind a wait window.
     WaitWindow wait(nullptr);

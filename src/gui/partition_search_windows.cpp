@@ -385,14 +385,18 @@ void StartWindow::SearchPartitionsOfSelected() {
 
 void StartWindow::LoadSessionDialog() {
   if (busy()) return;
-  QFileDialog dialog(this, Tr(StringId::FilterSessionOpen));
+  QFileDialog dialog(this, Tr(StringId::LoadSessionFile));
   dialog.setObjectName(QStringLiteral("sessionDialog"));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setNameFilter(Tr(StringId::FilterSessionOpen).replace(QStringLiteral(", "), QStringLiteral(" ")));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  OpenSessionFile(dialog.selectedFiles().front());
+}
+
+void StartWindow::LoadPartitionSessionFile(const QString& file) {
   PartitionSession session;
-  if (LoadPartitionSession(dialog.selectedFiles().front().toStdString(), session) != SessionFileStatus::Ok) {
+  if (LoadPartitionSession(file.toStdString(), session) != SessionFileStatus::Ok) {
     ui_.Show(Tr(StringId::PartSessionDamaged), {}, MsgIcon::Error, MsgButtons::Ok);
     return;
   }

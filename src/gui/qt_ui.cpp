@@ -1,5 +1,6 @@
 #include "gui/qt_ui.h"
 
+#include "gui/session_windows.h"
 #include "gui/texts.h"
 
 #include <QAbstractButton>
@@ -79,5 +80,18 @@ void QtUi::Status(std::u16string_view text) { emit statusChanged(Q(text)); }
 void QtUi::ReadErrorWindowChanged(const ReadErrorView& view) { emit readErrorChanged(view); }
 
 void QtUi::PostCommand(int command) { emit commandPosted(command); }
+
+int QtUi::ChooseDisk(const std::vector<std::u16string>& drives, int offered) {
+  QStringList texts;
+  for (const auto& d : drives) texts << Q(d);
+  auto choose = [&] {
+    ChooseDiskWindow window(texts, offered, false, owner_ ? owner_ : QApplication::activeWindow());
+    return window.exec() == QDialog::Accepted ? window.chosen() : -1;
+  };
+  if (QThread::currentThread() == thread()) return choose();
+  int chosen = -1;
+  QMetaObject::invokeMethod(this, [&] { chosen = choose(); }, Qt::BlockingQueuedConnection);
+  return chosen;
+}
 
 }  // namespace kestrova::gui

@@ -23,6 +23,8 @@ class QtUi : public QObject, public Ui {
   void Status(std::u16string_view text) override;
   void ReadErrorWindowChanged(const ReadErrorView& view) override;
   void PostCommand(int command) override;
+  // CHOOSEDISKDLG, on the GUI thread (a worker waits for the choice).
+  int ChooseDisk(const std::vector<std::u16string>& drives, int offered) override;
 
   // The window message boxes are centred on (GUI thread).
   void setOwner(QWidget* owner) { owner_ = owner; }

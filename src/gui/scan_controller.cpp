@@ -1,5 +1,7 @@
 #include "gui/scan_controller.h"
 
+#include <QCoreApplication>
+
 namespace kestrova::gui {
 
 ScanController::ScanController(CoreBridge& bridge, QObject* parent) : QObject(parent), bridge_(bridge) {
@@ -58,6 +60,37 @@ void ScanController::Poll() {
   s.rawCount = result.rawCount;
   emit progressed(s);
   emit ended(result);
+}
+
+void ScanController::HoldPolling(bool hold) {
+  if (hold)
+    timer_.stop();
+  else if (scan_)
+    timer_.start();
+}
+
+void ScanController::Drop() {
+  if (!scan_) return;
+  timer_.stop();
+  scan_->Stop();
+  scan_->AbortWhilePaused();
+  // An end question may still be on its way to this thread: keep serving it.
+  while (!scan_->finished()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  scan_->Wait();
+  scan_.reset();
+  paused_ = false;
+}
+
+bool ScanController::ContinueLoaded() {
+  Drop();
+  bool paused = false, complete = false;
+  scan_ = bridge_.ResumeLoadedScan(paused, complete);
+  complete_ = complete;
+  if (!scan_) return false;
+  paused_ = paused;
+  timer_.start();
+  Poll();
+  return true;
 }
 
 }  // namespace kestrova::gui

@@ -31,6 +31,13 @@ class ScanController : public QObject {
   void TogglePause();
   // Ends the running scan after its current block, without the end question.
   void Stop();
+  // After a session load: the scan of the replaced results is gone, and the
+  // loaded one continues from where it was saved (paused again when it was
+  // saved paused). False when there is nothing to continue.
+  bool ContinueLoaded();
+  // Holds the polling while a session load has the lists (the window lists
+  // folders when a scan ends, and the load keeps the reader meanwhile).
+  void HoldPolling(bool hold);
 
  signals:
   // After each poll while a scan exists.
@@ -40,6 +47,8 @@ class ScanController : public QObject {
 
  private:
   void Poll();
+  // Forgets a scan that has ended or been ended (no signal).
+  void Drop();
 
   CoreBridge& bridge_;
   std::unique_ptr<VolumeScan> scan_;

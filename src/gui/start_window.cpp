@@ -20,6 +20,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace kestrova::gui {
 
 namespace {
@@ -178,6 +180,7 @@ void StartWindow::Refresh() {
           pending_.reset();
           ShowList();
           SetBusy(false);
+          if (!queuedSession_.isEmpty()) OpenSessionFile(std::exchange(queuedSession_, QString()));
         },
         Qt::QueuedConnection);
   });

@@ -55,6 +55,12 @@ class StartWindow : public QDialog {
   void SearchPartitionsOfSelected();
   // "&Load" > "&Session": a .kvsp partition-search session resumed on its disk.
   void LoadSessionDialog();
+  // A scan session (.kvs) or a partition-search session (.kvsp) (session_windows.cpp):
+  // the drive check, CHOOSEDISKDLG, then the load behind its progress window;
+  // the window closes with the loaded volume mounted.
+  void OpenSessionFile(const QString& file);
+  // A session handed over by the explorer's Ctrl+L, opened once the list is read.
+  void QueueSessionFile(const QString& file);
 
  protected:
   void reject() override;
@@ -95,6 +101,8 @@ class StartWindow : public QDialog {
   // A carving choice of the scan-mode window: the scan to run once the drive is open.
   void RunScanAfterOpen();
   std::optional<ScanOptions> scanAfterOpen_;
+  void LoadPartitionSessionFile(const QString& file);
+  QString queuedSession_;
 };
 
 }  // namespace kestrova::gui

@@ -15,6 +15,7 @@
 #include "gui/tool_dialogs.h"
 #include "gui/saving_image_window.h"
 #include "gui/partition_search_windows.h"
+#include "gui/session_windows.h"
 #include "gui/wait_windows.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
@@ -377,6 +378,38 @@ class Screenshots : public QObject {
         results.show();
         Save(&results, QStringLiteral("partition-search-results") + suffix);
       }
+    }
+    SetCurrentLanguage(nullptr);
+    ResetTexts();
+  }
+
+  // CHOOSEDISKDLG and the session's progress window, in English and German.
+  void sessionWindows() {
+    std::optional<LoadedLanguage> german;
+    for (const QString& suffix : {QString(), QStringLiteral("-de")}) {
+      if (!suffix.isEmpty()) {
+        german = LoadLanguage(std::string(KESTROVA_LANGUAGE_DIR) + "/", u"German");
+        SetCurrentLanguage(&german->file);
+      }
+      {
+        ChooseDiskWindow choose({QStringLiteral("Samsung SSD 870 (/dev/sda)"), QStringLiteral("/srv/images/usb-stick.img")},
+                                0, true, nullptr);
+        choose.show();
+        Save(&choose, QStringLiteral("choose-disk") + suffix);
+        // The grab leaves the title bar out.
+        QCOMPARE(choose.windowTitle(), suffix.isEmpty() ? QStringLiteral("Please select dedicated disk")
+                                                        : QStringLiteral("Bitte das zugehörige Laufwerk wählen"));
+      }
+      SessionProgressWindow progress(SessionProgressWindow::Kind::Saving, QStringLiteral("/srv/sessions/usb-stick.kvs"),
+                                     ui_, nullptr);
+      QCOMPARE(progress.windowTitle(), suffix.isEmpty() ? QStringLiteral("Saving usb-stick.kvs")
+                                                        : QStringLiteral("usb-stick.kvs wird gespeichert"));
+      progress.Run([&] {
+        ui_.Status(Text(StringId::SessionActionSavingRaw));
+        QMetaObject::invokeMethod(
+            &progress, [&] { Save(&progress, QStringLiteral("session-progress") + suffix); },
+            Qt::BlockingQueuedConnection);
+      });
     }
     SetCurrentLanguage(nullptr);
     ResetTexts();

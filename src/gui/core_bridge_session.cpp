@@ -1,0 +1,117 @@
+// The bridge's scan-session calls: the core saves, checks and loads; the
+// windows only choose files and show progress.
+#include "gui/core_bridge.h"
+
+#include "common/text.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace kestrova::gui {
+
+namespace {
+
+std::string Canonical(const std::string& path) {
+  std::error_code ec;
+  const auto p = std::filesystem::canonical(path, ec);
+  return ec ? path : p.string();
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+ScanSessionResult CoreBridge::SaveSession(const std::string& path, const session::SessionHistories& histories) {
+  return SaveScanSession(session_, path, histories);
+}
+
+ScanSessionResult CoreBridge::FindSessionDrive(const std::string& path, SessionDrive& drive) {
+  return kestrova::FindSessionDrive(path, session_.ui(), drive);
+}
+
+ScanSessionResult CoreBridge::LoadSession(const std::string& path, const std::string& source) {
+  searchReader_.reset();  // it names the volume being replaced
+  LoadScanOptions options;
+  options.source = source;
+  session::SessionHistories histories;
+  const std::lock_guard lock(readerMutex_);
+  const ScanSessionResult r = LoadScanSession(session_, path, options, &histories);
+  if (r.ok()) {
+    loadedHistories_ = std::move(histories);
+    resumePending_ = true;
+  }
+  return r;
+}
+
+ScanSessionResult CoreBridge::LoadSessionIntoMounted(const std::string& path) {
+  session::SessionHistories histories;
+  // The thumbnails and the search read through the same lists: they wait.
+  const std::lock_guard lock(readerMutex_);
+  const ScanSessionResult r = LoadIntoMounted(session_, path, &histories);
+  if (r.ok()) {
+    loadedHistories_ = std::move(histories);
+    resumePending_ = true;
+  }
+  return r;
+}
+
+bool CoreBridge::SessionIsOfMountedVolume(const std::string& path) {
+  if (!session_.hasResults()) return false;
+  auto trailer = std::make_unique<session::SessionTrailer>();
+  if (!session::ReadSessionTrailer(path, *trailer).ok()) return false;
+  const DriveEntry& mounted = session_.mountedEntry();
+  if (trailer->partition.start != mounted.start || trailer->partition.sectors != mounted.sectors) return false;
+  const std::string image = ToUtf8(session::TrailerText(trailer->imagePath));
+  const std::string source = session_.sourcePath();
+  if (!image.empty()) return Canonical(image) == Canonical(source);
+  // A device: the same volume identity, and not an image now.
+  return !IsRegularFile(source) && trailer->driveIdentity == mounted.serial;
+}
+
+bool CoreBridge::SessionReadsBack(const std::string& path) {
+  session::SessionLoadLimits limits;
+  limits.amapBytes = session::SessionLoadLimits::kAnyMap;
+  limits.ui = &session_.ui();
+  session::LoadedSession loaded;
+  return session::LoadSessionFile(path, limits, loaded).ok();
+}
+
+std::unique_ptr<VolumeScan> CoreBridge::ResumeLoadedScan(bool& paused, bool& complete) {
+  paused = complete = false;
+  if (!resumePending_ || !session_.hasResults()) return nullptr;
+  resumePending_ = false;
+  const session::SessionTrailer& t = session_.sessionTrailer();
+  complete = t.scanComplete != 0;
+  paused = t.paused != 0;
+  return ResumeScan(session_);
+}
+
+void CoreBridge::SetSessionExplorerState(const std::vector<std::u16string>& favorites,
+                                         const std::vector<std::u16string>& pathItems) {
+  if (!session_.hasResults()) return;
+  session::SessionTrailer& t = session_.sessionTrailer();
+  constexpr std::size_t kSlots = 16;
+  for (std::size_t i = 0; i < kSlots; ++i)
+    session::SetTrailerText(t.favorites[i], i < favorites.size() ? favorites[i] : std::u16string());
+  const std::size_t items = std::min(pathItems.size(), kSlots);
+  for (std::size_t i = 0; i < kSlots; ++i)
+    session::SetTrailerText(t.pathItems[i], i < items ? pathItems[i] : std::u16string());
+  t.pathItemCount = static_cast<std::uint32_t>(items);
+}
+
+std::vector<std::u16string> CoreBridge::SessionFavorites() {
+  std::vector<std::u16string> out;
+  if (!session_.hasResults()) return out;
+  const session::SessionTrailer& t = session_.sessionTrailer();
+  for (const auto& slot : t.favorites) {
+    std::u16string path = session::TrailerText(slot);
+    if (!path.empty()) out.push_back(std::move(path));
+  }
+  return out;
+}
+
+}  // namespace kestrova::gui

@@ -5,6 +5,7 @@
 
 #include "gui/core_bridge.h"
 #include "gui/entry_model.h"
+#include "gui/filter_window.h"
 #include "gui/language_dialog.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
@@ -84,6 +85,8 @@ class ExplorerWindow : public QMainWindow {
   QString currentPath() const;
   // Goes into a folder given as "/a/b" (false when it names no folder).
   bool GoToPath(const QString& path);
+  // Where the filter window's "Set all colors as default" keeps the colours.
+  void SetColourSettings(const ColourSettings& settings) { colourSettings_ = settings; }
 
  signals:
   void closed();
@@ -98,6 +101,7 @@ class ExplorerWindow : public QMainWindow {
   void BuildTree();
   void ShowFolder(const FolderPlace& place, bool record);
   void Activate(const QModelIndex& index);
+  void OpenFound(FolderItem result);
   void GoUp();
   void GoBack();
   void GoNext();
@@ -134,6 +138,7 @@ class ExplorerWindow : public QMainWindow {
   CoreBridge& bridge_;
   QtUi& ui_;
   StatusColours colours_;
+  ColourSettings colourSettings_;
   EntryModel* model_;
   QTableView* list_;
   QListView* miniatures_;

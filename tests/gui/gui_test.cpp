@@ -561,6 +561,18 @@ class GuiTest : public QObject {
     auto* open = start.findChild<QPushButton*>(QStringLiteral("openButton"));
     QVERIFY(open->text() != QStringLiteral("&Open"));
     QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    {
+      // Each control of the filter window gets the translation of its own text.
+      SharedDisplayFilter filter;
+      DisplayFilterWindow w(filter, colours_, 0);
+      QCOMPARE(w.box(show::kDeleted)->text(), QStringLiteral("Wiederherstellbar (gelöscht)"));
+      QCOMPARE(w.box(show::kOverwritten)->text(), QStringLiteral("Überschrieben, nicht erkannt"));
+      QCOMPARE(w.box(show::kFolders)->text(), QStringLiteral("Ordner"));
+      QCOMPARE(w.preset(FilterPreset::Graphic)->text(), QStringLiteral("Grafik"));
+      QCOMPARE(w.findChild<QCheckBox*>(QStringLiteral("autoRefresh"))->text(), QStringLiteral("Automatisch aktualisieren"));
+      QCOMPARE(w.findChild<QPushButton*>(QStringLiteral("setAllDefault"))->text(),
+               QStringLiteral("&Alle Farben als Vorgabe setzen"));
+    }
     SetCurrentLanguage(nullptr);
     ResetTexts();
   }

@@ -143,6 +143,9 @@ struct SearchOptions {
   std::size_t limit = 0;   // 0: the 200,000 cap
   bool json = false;
   bool noMft = false;
+  bool scan = false;       // run the free-space scan first, as ls --scan
+  std::string session;     // search a saved scan session instead of SOURCE
+  std::string device;      // with a session: open this instead of the drive it names
 };
 int RunSearch(const SearchOptions& options);
 

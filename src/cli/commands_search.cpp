@@ -1,6 +1,8 @@
-// "search SOURCE [--name TEXT] [criteria...]": entries found anywhere on the
-// volume (the RAW and lost-files folders, the root and its folders on FAT and
-// exFAT), printed as "ls" prints them so they can be fed to "recover".
+// "search SOURCE|--session FILE [--scan] [--name TEXT] [criteria...]": entries
+// found anywhere on the volume (the RAW and lost-files folders, the root and
+// its folders on FAT and exFAT), printed as "ls" prints them so they can be
+// fed to "recover". --scan fills the virtual folders first; a session brings
+// the ones a scan saved.
 #include "cli/browse.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
@@ -128,9 +130,16 @@ int RunSearch(const SearchOptions& o) {
     return kExitUsage;
   }
 
+  if (o.session.empty() == o.source.empty()) {
+    std::fprintf(stderr, "kestrova-cli: search needs SOURCE or --session FILE (not both)\n");
+    return kExitUsage;
+  }
   BrowseSession session;
   session.collectMft = !o.noMft;
-  if (int code = session.Open(o.source, o.partition, "search"); code != kExitOk) return code;
+  session.scanFirst = o.scan;
+  const int opened =
+      o.session.empty() ? session.Open(o.source, o.partition, "search") : session.OpenSession(o.session, o.device);
+  if (opened != kExitOk) return opened;
   FsReader& volume = *session.volume;
   {
     CompiledCriteria check;

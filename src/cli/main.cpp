@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
 
   SearchOptions search;
   auto* srch = app.add_subcommand("search", "Find entries by name, size, attributes, date or content anywhere on a volume");
-  srch->add_option("source", search.source, "Image file or block device")->required();
+  srch->add_option("source", search.source, "Image file or block device (none with --session)");
   srch->add_option("--partition", search.partition, "Volume number as 'partitions' lists it");
   srch->add_option("--name", search.name, "Text the name contains, or a pattern with '*' (default: every name)");
   srch->add_option("--mask", search.mask, "File masks, e.g. \"*.jpg, *.png\"");
@@ -133,6 +133,11 @@ int main(int argc, char** argv) {
   srch->add_option("--limit", search.limit, "Stop after this many results (default 200000)");
   srch->add_flag("--json", search.json, "Print JSON");
   srch->add_flag("--no-mft", search.noMft, "NTFS: do not collect the MFT");
+  auto* searchScan = srch->add_flag("--scan", search.scan, "Scan the free space first (\"Lost files\", \"Rebuild\", \"RAW files\")");
+  auto* searchSession = srch->add_option("--session", search.session, "Search a saved scan session (.kvs) instead of SOURCE")
+      ->check(CLI::ExistingFile)->excludes(searchScan);
+  srch->add_option("--device", search.device, "With --session: open this image or device instead of the drive it names")
+      ->needs(searchSession);
 
   HexdumpOptions hexdump;
   auto* hex = app.add_subcommand("hexdump", "Print an entry's data as the hex view shows it");

@@ -316,6 +316,10 @@ ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& pat
   return {};
 }
 
+ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& path) {
+  return SaveScanSession(session, path, session.Histories());
+}
+
 ScanSessionResult FindSessionDrive(const std::string& path, Ui& ui, SessionDrive& drive, const SystemPaths& paths) {
   auto trailer = std::make_unique<SessionTrailer>();
   const auto r = session::ReadSessionTrailer(path, *trailer);
@@ -352,6 +356,7 @@ ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& pat
   if (map && !loaded.amap.empty()) map->Load(loaded.amap);
   std::memcpy(&session.sessionTrailer(), loaded.trailer.get(), sizeof(SessionTrailer));
   session.KeepScanPosition(RestoreScanPosition(session.sessionTrailer()));
+  session.SetHistories(loaded.histories);
   if (histories) *histories = std::move(loaded.histories);
   return {};
 }

@@ -40,12 +40,14 @@ struct SessionDrive {
   bool image = false;
 };
 
-// Saves the session of the mounted volume. A running scan is paused first
-// (and resumed afterwards unless it was already paused); only one save runs
-// at a time. Refuses a path on the scanned device with the overwrite
-// protection message.
+// Saves the session of the mounted volume with the session's histories. A
+// running scan is paused first (and resumed afterwards unless it was already
+// paused); only one save runs at a time. Refuses a path on the scanned device
+// with the overwrite protection message.
+ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& path);
+// The same with the histories given.
 ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& path,
-                                  const session::SessionHistories& histories = {});
+                                  const session::SessionHistories& histories);
 
 // Reads only the trailer and finds the drive the session belongs to; offers
 // it through Ui::ChooseDisk when it is a physical drive.
@@ -62,7 +64,8 @@ struct LoadScanOptions {
 // mounted in `session`, then the file read into fresh lists that replace the
 // session's lists only when all of it has been read back. On failure the
 // lists shown before are untouched (when the volume was already mounted) or
-// the session is left empty. `histories` receives the three histories.
+// the session is left empty. The session's histories become the file's;
+// `histories` receives them too.
 ScanSessionResult LoadScanSession(VolumeSession& session, const std::string& path, const LoadScanOptions& options = {},
                                   session::SessionHistories* histories = nullptr);
 

@@ -359,4 +359,30 @@ SessionStatus VolumeSession::Mark(const std::vector<std::string>& paths, bool re
   return SessionStatus::Ok;
 }
 
+session::SessionHistories VolumeSession::Histories() const {
+  std::scoped_lock g(historiesLock_);
+  return histories_;
+}
+
+void VolumeSession::SetHistories(session::SessionHistories histories) {
+  std::scoped_lock g(historiesLock_);
+  histories_ = std::move(histories);
+  ++historiesGeneration_;
+}
+
+bool VolumeSession::AddToHistory(History list, std::u16string_view text) {
+  std::scoped_lock g(historiesLock_);
+  std::vector<std::u16string>& strings = list == History::MainSearch       ? histories_.mainSearch
+                                         : list == History::AdvancedSearch ? histories_.advancedSearch
+                                                                           : histories_.savePaths;
+  if (!session::AddToHistory(strings, text)) return false;
+  ++historiesGeneration_;
+  return true;
+}
+
+std::uint64_t VolumeSession::historiesGeneration() const {
+  std::scoped_lock g(historiesLock_);
+  return historiesGeneration_;
+}
+
 }  // namespace kestrova

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -156,6 +157,16 @@ class VolumeSession {
   SessionStatus Mark(const std::vector<std::string>& paths, bool recursive, const DisplayFilter& filter,
                      std::vector<MarkedEntry>& marked, std::string& missing);
 
+  // The texts searched and the destinations chosen this run (newest first), as
+  // a saved session keeps them and a loaded one brings them back. Any thread.
+  session::SessionHistories Histories() const;
+  void SetHistories(session::SessionHistories histories);
+  enum class History { MainSearch, AdvancedSearch, SavePaths };
+  // False when the text was empty or listed already.
+  bool AddToHistory(History list, std::u16string_view text);
+  // One more with every change: a window compares it to refresh its drop-down.
+  std::uint64_t historiesGeneration() const;
+
  private:
   SessionStatus OpenVolumeOf(DriveEntry& entry, OpenedVolume& opened);
   SessionStatus MountOpened(const OpenedVolume& opened, std::uint64_t partitionCount,
@@ -189,6 +200,9 @@ class VolumeSession {
   std::shared_ptr<OldPartitionProbe> oldPartitions_;
   ScanPosition lastPosition_ = MakeScanPosition();
   bool hasPosition_ = false;
+  mutable std::mutex historiesLock_;
+  session::SessionHistories histories_;
+  std::uint64_t historiesGeneration_ = 0;
   friend class VolumeScan;
 };
 

@@ -1,8 +1,10 @@
 #include "fs/dir_find.h"
 
+#include "common/text.h"
 #include "raw/scan_items.h"
 #include "scan/virtual_folders.h"
 
+#include <algorithm>
 #include <set>
 #include <string_view>
 
@@ -64,6 +66,20 @@ std::string_view FolderOfRow(std::size_t row) {
 
 }  // namespace
 
+std::vector<std::u16string> RawTypeMasks(std::uint16_t row, const SignatureExtensions& extensions) {
+  std::vector<std::u16string> masks;
+  const std::string_view folder = FolderOfRow(row);
+  if (folder.empty()) return masks;
+  // Rows that share a folder name ("TIF" holds .tif and .raf finds) each bring
+  // their extension, so none of the folder's finds is hidden.
+  for (std::size_t r = 0; r < kScanItemCount; ++r) {
+    if (FolderOfRow(r) != folder) continue;
+    std::u16string mask = u"*" + ToLower(extensions.Of(static_cast<std::uint16_t>(r)));
+    if (mask.size() > 1 && std::find(masks.begin(), masks.end(), mask) == masks.end()) masks.push_back(std::move(mask));
+  }
+  return masks;
+}
+
 bool OpenVirtualFolder(DirFind& f, EntryHandle handle, ResultLists* lists) {
   const std::uint32_t marker = MarkerOf(handle);
   if (!lists || !IsVirtualHandle(handle) || !IsListMarker(marker)) return false;
@@ -72,6 +88,7 @@ bool OpenVirtualFolder(DirFind& f, EntryHandle handle, ResultLists* lists) {
   f.rawTypes = false;
   f.rawType = -1;
   f.rawTypeRows.clear();
+  f.rawTypeMasked = false;
   if (marker == kRawTypeMarker) {
     const auto row = RawTypeOf(handle);
     if (!row) return false;
@@ -108,6 +125,13 @@ bool NextFromVirtualFolder(DirFind& f, FsType fs, const SignatureExtensions* ext
     return true;
   }
   const std::string_view typeName = f.rawType >= 0 ? FolderOfRow(static_cast<std::size_t>(f.rawType)) : "";
+  // In a type folder the user's masks give way to the type's own: the folder
+  // was opened for that type, and a mask such as "*.doc" would empty it.
+  if (f.rawType >= 0 && !f.rawTypeMasked) {
+    f.rawTypeMasked = true;
+    if (!f.filter.masks.empty())
+      f.filter.masks = RawTypeMasks(static_cast<std::uint16_t>(f.rawType), extensions ? *extensions : kTable);
+  }
   EntryList& list = *f.list;
   std::scoped_lock g(list.lock);
   while (f.listIndex < list.size()) {

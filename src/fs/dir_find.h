@@ -59,6 +59,7 @@ struct DirFind {
   std::vector<std::uint16_t> rawTypeRows;
   bool rawTypes = false;
   int rawType = -1;
+  bool rawTypeMasked = false;  // a type folder's masks have replaced the filter's
 
   std::size_t EntrySlots() const { return dir.size() / 32 + 1; }
   std::size_t SlotBytes() const { return EntrySlots() * sizeof(ScanEntry); }
@@ -76,6 +77,10 @@ bool OpenVirtualFolder(DirFind& find, EntryHandle handle, ResultLists* lists);
 // for a list's virtual folder or a handle beyond 32 bits.
 std::optional<std::uint32_t> DirectoryCluster(EntryHandle handle);
 bool NextFromVirtualFolder(DirFind& find, FsType fs, const SignatureExtensions* extensions, FoundEntry& out);
+// The masks a "RAW files/<TYPE>" folder lists with in place of the filter's:
+// "*" and the extension of every row of that folder name, lower-cased, as
+// the generated names carry them (".A.txt" gives "*.a.txt").
+std::vector<std::u16string> RawTypeMasks(std::uint16_t row, const SignatureExtensions& extensions);
 
 // A "RAW files/<TYPE>" folder: its handle carries the signature-table row
 // whose folder it is (bits 32..47, plus one) beside the type-folder marker.

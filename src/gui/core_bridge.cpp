@@ -218,4 +218,12 @@ FolderItem CoreBridge::ItemOf(const FoundEntry& f) {
   return item;
 }
 
+FolderItem CoreBridge::ItemOf(const SearchResult& result) {
+  FolderItem item = ItemOf(result.found);
+  item.found = true;
+  item.parent = result.parent;
+  for (const std::string& part : PathComponents(ToUtf8(result.folder))) item.parentNames.push_back(ToUtf16(part));
+  return item;
+}
+
 }  // namespace kestrova::gui

@@ -34,6 +34,10 @@ struct FolderItem {
   ColourCategory colour = ColourCategory::Existing;
   bool folder = false;
   std::uint32_t key = 0;  // the position in the folder's own order (thumbnails find their item by it)
+  // A search result: the folder it was found in, which opening the result shows.
+  bool found = false;
+  EntryHandle parent = 0;
+  std::vector<std::u16string> parentNames;  // from the root
 };
 
 // A folder the explorer stands in: its handle and the names from the root.
@@ -133,6 +137,23 @@ class CoreBridge {
   FsReader* SearchReader();
   // A search result as the list shows it.
   FolderItem ItemOf(const FoundEntry& found);
+  FolderItem ItemOf(const SearchResult& result);
+  // The texts searched this run (newest first), kept with the volume's session:
+  // a saved session stores them, a loaded one brings them back.
+  session::SessionHistories Histories() const { return session_.Histories(); }
+  bool AddToHistory(VolumeSession::History list, std::u16string_view text) {
+    return session_.AddToHistory(list, text);
+  }
+  std::uint64_t historiesGeneration() const { return session_.historiesGeneration(); }
+  void SetSavePaths(std::vector<std::u16string> paths) {
+    session::SessionHistories h = session_.Histories();
+    h.savePaths = std::move(paths);
+    session_.SetHistories(std::move(h));
+  }
+  // The core's session behind the windows (session files, tests).
+  VolumeSession& volumeSession() { return session_; }
+  // Tells entries of one folder apart (a search result in its folder's listing).
+  std::uint64_t EntryId(const ScanEntry& e) { return session_.volume().EntryId(e); }
 
   // Scan sessions (.kvs) of the mounted volume (core_bridge_session.cpp).
   // Each runs on a worker behind the progress window; messages go through the Ui.

@@ -349,6 +349,7 @@ void ExplorerWindow::BuildMenus() {
             bool created = false;
             DisplayFilterWindow* w = OpenDisplayFilter(this, bridge_.displayFilter(), colours_, created);
             if (!created) return;
+            w->SetColourSettings(colourSettings_);
             connect(w, &DisplayFilterWindow::applied, this, [this] { ShowFolder(place_, false); });
             connect(w, &DisplayFilterWindow::coloursChanged, this, [this](const StatusColours& c) {
               colours_ = c;
@@ -378,12 +379,9 @@ void ExplorerWindow::BuildMenus() {
         return;
       }
       if (searcher->Start(search_->text(), isAdvanced)) stop->setEnabled(true);
-      // The box offers what was searched before.
-      auto* completer = new QCompleter(searcher->mainHistory(), search_);
-      completer->setCaseSensitivity(Qt::CaseInsensitive);
-      if (search_->completer()) search_->completer()->deleteLater();
-      search_->setCompleter(completer);
     };
+    // The box offers what was searched before (this run, or in a loaded session).
+    searcher->AttachSearchBox(search_);
     connect(search_, &QLineEdit::returnPressed, this, [start] { start(false); });
     connect(advanced, &QAction::triggered, this, [this, searcher, start] {
       AdvancedSearchDialog dialog(searcher->criteria(), searcher->history(), bridge_.fsType(), ui_, this);
@@ -602,11 +600,38 @@ void ExplorerWindow::Activate(const QModelIndex& index) {
     GoUp();
     return;
   }
+  if (it.found) {
+    OpenFound(it);
+    return;
+  }
   if (!it.folder) return;
   FolderPlace next = place_;
   next.handle = bridge_.FolderHandle(it.entry);
   next.names.push_back(it.name);
   ShowFolder(next, true);
+}
+
+void ExplorerWindow::OpenFound(FolderItem result) {
+  // A search result opens where it was found, not below the folder shown
+  // before the search: a folder shows its contents, a file its folder with
+  // the file selected. The title is the volume's again (a running scan keeps
+  // writing its own).
+  if (scan_->idle()) setWindowTitle(title_);
+  if (result.folder) {
+    std::vector<std::u16string> names = result.parentNames;
+    names.push_back(result.name);
+    ShowFolder({bridge_.FolderHandle(result.entry), names}, true);
+    return;
+  }
+  ShowFolder({result.parent, result.parentNames}, true);
+  const std::uint64_t id = bridge_.EntryId(result.entry);
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const FolderItem& it = model_->item(row);
+    if (it.dotEntry || it.name != result.name || bridge_.EntryId(it.entry) != id) continue;
+    list_->setCurrentIndex(model_->index(row, 0));
+    list_->scrollTo(model_->index(row, 0));
+    break;
+  }
 }
 
 void ExplorerWindow::GoUp() {
@@ -698,7 +723,10 @@ void ExplorerWindow::Recover(RecoveryMode mode, bool defragment) {
   const QString folderName = place_.names.empty() ? QStringLiteral("root") : Q(place_.names.back());
   setEnabled(false);
   RecoveryFlow flow(bridge_, ui_, this);
+  // The destinations chosen before, as the session keeps them (a loaded session brings its own).
+  history_ = bridge_.Histories().savePaths;
   const bool done = flow.Run(std::move(entries), focusName, folderName, history_, mode, defragment);
+  bridge_.SetSavePaths(history_);
   setEnabled(true);
   if (done) model_->ClearMarks();
 }

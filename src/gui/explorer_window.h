@@ -5,6 +5,7 @@
 
 #include "gui/core_bridge.h"
 #include "gui/entry_model.h"
+#include "gui/filter_window.h"
 #include "gui/language_dialog.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
@@ -87,6 +88,8 @@ class ExplorerWindow : public QMainWindow {
   // A session of another volume chosen with Ctrl+L: the explorer closed for
   // the start window to open it (empty otherwise).
   const QString& pendingSession() const { return pendingSession_; }
+  // Where the filter window's "Set all colors as default" keeps the colours.
+  void SetColourSettings(const ColourSettings& settings) { colourSettings_ = settings; }
 
  signals:
   void closed();
@@ -101,6 +104,7 @@ class ExplorerWindow : public QMainWindow {
   void BuildTree();
   void ShowFolder(const FolderPlace& place, bool record);
   void Activate(const QModelIndex& index);
+  void OpenFound(FolderItem result);
   void GoUp();
   void GoBack();
   void GoNext();
@@ -137,6 +141,7 @@ class ExplorerWindow : public QMainWindow {
   CoreBridge& bridge_;
   QtUi& ui_;
   StatusColours colours_;
+  ColourSettings colourSettings_;
   EntryModel* model_;
   QTableView* list_;
   QListView* miniatures_;

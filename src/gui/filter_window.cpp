@@ -1,5 +1,6 @@
 #include "gui/filter_window.h"
 
+#include "common/text.h"
 #include "gui/entry_model.h"
 #include "gui/texts.h"
 
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -19,24 +21,28 @@
 namespace kestrova::gui {
 namespace {
 
+// Each control carries the identifier its text has in the language file's
+// section, so a translation lands on the control it was written for.
 struct FilterBox {
   int flag;
   StringId text;
   const char* name;
+  int id;
 };
 constexpr FilterBox kStatusBoxes[] = {
-    {show::kDeleted, StringId::FilterDeleted, "deleted"},
-    {show::kExisting, StringId::FilterExisting, "existing"},
-    {show::kOverwritten, StringId::FilterOverwritten, "overwritten"},
-    {show::kNotDetected, StringId::FilterNotDetected, "notDetected"},
-    {show::kEncrypted, StringId::FilterEncrypted, "encrypted"},
-    {show::kCompressed, StringId::FilterCompressed, "compressed"},
-    {show::kDollarNames, StringId::FilterMetafiles, "metafiles"},
+    {show::kDeleted, StringId::FilterDeleted, "deleted", 1005},
+    {show::kExisting, StringId::FilterExisting, "existing", 1006},
+    {show::kOverwritten, StringId::FilterOverwritten, "overwritten", 1001},
+    {show::kNotDetected, StringId::FilterNotDetected, "notDetected", 1002},
+    {show::kEncrypted, StringId::FilterEncrypted, "encrypted", 1003},
+    {show::kCompressed, StringId::FilterCompressed, "compressed", 1004},
+    {show::kDollarNames, StringId::FilterMetafiles, "metafiles", 1009},
 };
 constexpr FilterBox kTypeBoxes[] = {
-    {show::kFiles, StringId::FilterFiles, "files"},
-    {show::kFolders, StringId::FilterFolders, "folders"},
+    {show::kFiles, StringId::FilterFiles, "files", 1007},
+    {show::kFolders, StringId::FilterFolders, "folders", 1008},
 };
+constexpr int kPresetIds = 1010;  // "Any file" .. "System": 1010..1015
 constexpr StringId kColourNames[] = {StringId::StatusDeleted,    StringId::StatusExisting,   StringId::StatusOverwrittenEntry,
                                      StringId::StatusNotDetected, StringId::StatusCompressed, StringId::StatusEncrypted,
                                      StringId::StatusSpecial};
@@ -53,13 +59,12 @@ DisplayFilterWindow::DisplayFilterWindow(SharedDisplayFilter& filter, const Stat
     : QDialog(parent), filter_(filter), colours_(colours), defaults_(DefaultColours(windowText)) {
   setObjectName(QStringLiteral("WINDOW_DISPLAY_FILES"));
   setWindowTitle(Tr(StringId::DisplayFilesCaption));
-  int id = 1001;
   auto addBox = [&](QLayout* layout, const FilterBox& box) {
     auto* b = new QCheckBox(Tr(box.text), this);
     b->setObjectName(QLatin1String(box.name));
     boxes_[box.flag] = b;
     layout->addWidget(b);
-    loc_.AddControl(id++, b);
+    loc_.AddControl(box.id, b);
     connect(b, &QCheckBox::toggled, this, &DisplayFilterWindow::Changed);
   };
   auto* status = new QGroupBox(Tr(StringId::FilterStatusGroup), this);
@@ -75,6 +80,7 @@ DisplayFilterWindow::DisplayFilterWindow(SharedDisplayFilter& filter, const Stat
     auto* r = new QRadioButton(Tr(PresetCaption(p)), this);
     r->setObjectName(QStringLiteral("preset%1").arg(static_cast<int>(p)));
     presets_[p] = r;
+    loc_.AddControl(kPresetIds + static_cast<int>(p), r);
     typeLayout->addWidget(r, row, col);
     if (++col == 3) col = 0, ++row;
     connect(r, &QRadioButton::clicked, this, [this, p] { ChoosePreset(p); });
@@ -82,7 +88,11 @@ DisplayFilterWindow::DisplayFilterWindow(SharedDisplayFilter& filter, const Stat
   extensions_ = new QLabel(this);
   extensions_->setObjectName(QStringLiteral("extensions"));
   typeLayout->addWidget(extensions_, row + 1, 0, 1, 3);
-  typeLayout->addWidget(new QLabel(Tr(StringId::FilterMasksLabel), this), row + 2, 0, 1, 3);
+  auto* masksLabel = new QLabel(Tr(StringId::FilterMasksLabel), this);
+  typeLayout->addWidget(masksLabel, row + 2, 0, 1, 3);
+  loc_.AddControl(1021, masksLabel);
+  loc_.AddControl(1019, status);
+  loc_.AddControl(1020, type);
   masks_ = new QLineEdit(this);
   masks_->setObjectName(QStringLiteral("masks"));
   masks_->setMaxLength(static_cast<int>(DisplayFilter::kMaxMaskText));
@@ -93,16 +103,23 @@ DisplayFilterWindow::DisplayFilterWindow(SharedDisplayFilter& filter, const Stat
   auto* colourLayout = new QGridLayout(colourGroup);
   colourList_ = new QListWidget(this);
   colourList_->setObjectName(QStringLiteral("colours"));
-  colourLayout->addWidget(colourList_, 0, 0, 3, 1);
+  colourLayout->addWidget(colourList_, 0, 0, 5, 1);
   auto* change = new QPushButton(Tr(StringId::ChangeThisColor), this);
   auto* restore = new QPushButton(Tr(StringId::RestoreDefaultColor), this);
   auto* restoreAll = new QPushButton(Tr(StringId::RestoreAllDefaultColors), this);
   change->setObjectName(QStringLiteral("changeColour"));
   restore->setObjectName(QStringLiteral("restoreColour"));
   restoreAll->setObjectName(QStringLiteral("restoreAllColours"));
+  auto* setDefault = new QPushButton(Tr(StringId::FilterSetAllDefault), this);
+  setDefault->setObjectName(QStringLiteral("setAllDefault"));
+  loc_.AddControl(1018, setDefault);
+  loc_.AddControl(1022, colourGroup);
   colourLayout->addWidget(change, 0, 1);
   colourLayout->addWidget(restore, 1, 1);
   colourLayout->addWidget(restoreAll, 2, 1);
+  colourLayout->addWidget(setDefault, 3, 1);
+  colourLayout->setRowStretch(4, 1);
+  connect(setDefault, &QPushButton::clicked, this, &DisplayFilterWindow::SetAllAsDefault);
   connect(change, &QPushButton::clicked, this, [this] {
     const int i = colourList_->currentRow();
     if (i < 0) return;
@@ -134,8 +151,8 @@ DisplayFilterWindow::DisplayFilterWindow(SharedDisplayFilter& filter, const Stat
   connect(refresh, &QPushButton::clicked, this, &DisplayFilterWindow::Apply);
   auto* close = new QPushButton(Tr(StringId::ButtonOk), this);
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
-  loc_.AddControl(id++, autoRefresh_);
-  loc_.AddControl(id++, refresh);
+  loc_.AddControl(1016, autoRefresh_);
+  loc_.AddControl(1017, refresh);
 
   auto* top = new QHBoxLayout;
   top->addWidget(status);
@@ -163,6 +180,15 @@ DisplayFilterWindow::DisplayFilterWindow(SharedDisplayFilter& filter, const Stat
   autoRefresh_->setChecked(b.autoRefresh);
   loading_ = false;
   loc_.Apply(u"WINDOW_DISPLAY_FILES");
+}
+
+void DisplayFilterWindow::SetAllAsDefault() {
+  // The colours start every later explorer of this run, and the next run:
+  // written to the settings file at once, not only at exit.
+  if (settings_.saved) *settings_.saved = colours_;
+  if (settings_.file.empty() || SaveColours(settings_.file, colours_)) return;
+  QMessageBox::warning(this, Tr(StringId::Caption),
+                       Q(FillPlaceholders(Text(StringId::SettingsNotWritten), {ToUtf16(settings_.file)})));
 }
 
 void DisplayFilterWindow::FillColours() {

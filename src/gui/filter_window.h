@@ -11,6 +11,7 @@
 #include <QDialog>
 
 #include <map>
+#include <string>
 
 class QCheckBox;
 class QLabel;
@@ -19,6 +20,14 @@ class QListWidget;
 class QRadioButton;
 
 namespace kestrova::gui {
+
+// Where "Set all colors as default" puts the colours: the settings file (none:
+// no settings folder is set) and the program's copy that later explorers start
+// with and the exit writes back.
+struct ColourSettings {
+  std::string file;
+  StatusColours* saved = nullptr;
+};
 
 class DisplayFilterWindow : public QDialog {
   Q_OBJECT
@@ -33,6 +42,7 @@ class DisplayFilterWindow : public QDialog {
   QRadioButton* preset(FilterPreset p) const { return presets_.at(p); }
   QLineEdit* masks() const { return masks_; }
   const StatusColours& colours() const { return colours_; }
+  void SetColourSettings(const ColourSettings& settings) { settings_ = settings; }
 
  signals:
   void applied();
@@ -42,10 +52,12 @@ class DisplayFilterWindow : public QDialog {
   void Changed();
   void ChoosePreset(FilterPreset p);
   void FillColours();
+  void SetAllAsDefault();
 
   SharedDisplayFilter& filter_;
   StatusColours colours_;
   StatusColours defaults_;
+  ColourSettings settings_;
   std::map<int, QCheckBox*> boxes_;
   std::map<FilterPreset, QRadioButton*> presets_;
   QLabel* extensions_;

@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
                             QString::fromStdString(std::filesystem::path(bridge->sourcePath()).filename().string());
       const LanguageHost language{shell.folders.language, &shell.language, &shell.settings.language};
       ExplorerWindow explorer(*bridge, ui, shell.settings.colours, title, &language);
+      explorer.SetColourSettings({shell.folders.SettingsFile(), &shell.settings.colours});
       ui.setOwner(&explorer);
       QEventLoop loop;
       QObject::connect(&explorer, &ExplorerWindow::closed, &loop, &QEventLoop::quit);

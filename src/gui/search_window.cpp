@@ -4,6 +4,9 @@
 #include "gui/texts.h"
 
 #include <QCheckBox>
+#include <QCompleter>
+#include <QEvent>
+#include <QStringListModel>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDoubleSpinBox>
@@ -216,9 +219,49 @@ SearchController::~SearchController() {
   runner_.Wait();
 }
 
+namespace {
+
+QStringList ListOf(const std::vector<std::u16string>& strings) {
+  QStringList out;
+  for (const std::u16string& s : strings) out.push_back(Q(s));
+  return out;
+}
+
+}  // namespace
+
+QStringList& SearchController::history() {
+  history_ = ListOf(bridge_.Histories().advancedSearch);
+  return history_;
+}
+
+QStringList SearchController::mainHistory() const { return ListOf(bridge_.Histories().mainSearch); }
+
+void SearchController::AttachSearchBox(QLineEdit* box) {
+  box_ = box;
+  completions_ = new QStringListModel(this);
+  auto* completer = new QCompleter(completions_, box);
+  completer->setCaseSensitivity(Qt::CaseInsensitive);
+  box->setCompleter(completer);
+  box->installEventFilter(this);
+  RefreshCompletions();
+}
+
+void SearchController::RefreshCompletions() {
+  if (!completions_ || bridge_.historiesGeneration() == historiesSeen_) return;
+  historiesSeen_ = bridge_.historiesGeneration();
+  completions_->setStringList(mainHistory());
+}
+
+bool SearchController::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == box_ && event->type() == QEvent::FocusIn) RefreshCompletions();
+  return QObject::eventFilter(watched, event);
+}
+
 bool SearchController::Start(const QString& text, bool advanced) {
   if (text.isEmpty()) return false;
-  if (!mainHistory_.contains(text)) mainHistory_.prepend(text);
+  bridge_.AddToHistory(VolumeSession::History::MainSearch, text.left(static_cast<int>(kSearchTextMax)).toStdU16String());
+  if (advanced && criteria_.useData) bridge_.AddToHistory(VolumeSession::History::AdvancedSearch, criteria_.dataText);
+  RefreshCompletions();
   SearchRequest request;
   request.text = text.left(static_cast<int>(kSearchTextMax)).toStdU16String();
   request.advanced = advanced;
@@ -242,7 +285,7 @@ void SearchController::Poll() {
     const SearchResults& r = runner_.results();
     std::scoped_lock g(r.lock);
     items.reserve(r.items.size());
-    for (const SearchResult& s : r.items) items.push_back(bridge_.ItemOf(s.found));
+    for (const SearchResult& s : r.items) items.push_back(bridge_.ItemOf(s));
   }
   const SearchEnd end = runner_.lastEnd().value_or(SearchEnd::Done);
   emit finished(items, items.empty() ? Tr(StringId::NothingFound) : title_, end);

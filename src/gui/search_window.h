@@ -17,6 +17,8 @@ class QComboBox;
 class QDateEdit;
 class QDoubleSpinBox;
 class QGroupBox;
+class QLineEdit;
+class QStringListModel;
 class QRadioButton;
 class QSpinBox;
 
@@ -72,9 +74,16 @@ class SearchController : public QObject {
   bool running() const { return runner_.running(); }
   SearchCriteria& criteria() { return criteria_; }
   // The advanced-search history (the data box's drop-down) and the main one
-  // (the search box's completions): texts searched this run, newest first.
-  QStringList& history() { return history_; }
-  const QStringList& mainHistory() const { return mainHistory_; }
+  // (the search box's completions): texts searched, newest first, as the
+  // core's session keeps them (a loaded session brings its own back).
+  QStringList& history();
+  QStringList mainHistory() const;
+  // Gives the search box its completions, refreshed when it takes the focus
+  // and when a search starts.
+  void AttachSearchBox(QLineEdit* box);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  signals:
   // The folder being walked (shortened), while the search runs.
@@ -84,12 +93,15 @@ class SearchController : public QObject {
 
  private:
   void Poll();
+  void RefreshCompletions();
 
   CoreBridge& bridge_;
   SearchRunner runner_;
   SearchCriteria criteria_;
   QStringList history_;
-  QStringList mainHistory_;
+  QStringListModel* completions_ = nullptr;
+  QLineEdit* box_ = nullptr;
+  std::uint64_t historiesSeen_ = ~std::uint64_t{0};
   QTimer timer_;
   std::uint64_t seen_ = 0;
   QString title_;

@@ -3,6 +3,7 @@
 #include "common/activity.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 
 namespace kestrova {
@@ -20,16 +21,22 @@ bool AllocationMap::Create(std::uint64_t lastCluster) {
   return true;
 }
 
+// The scan marks clusters while the explorer and the search read the map:
+// each byte is read and or-ed as one atomic access (its two nibbles belong to
+// neighbouring clusters).
 void AllocationMap::Mark(std::uint64_t cluster, std::uint8_t value) {
   const std::uint64_t at = cluster / 2;
   if (at >= bytes_.size()) return;
-  bytes_[at] |= static_cast<std::uint8_t>((value & 0x0F) << ((cluster & 1) ? 4 : 0));
+  std::atomic_ref<std::uint8_t>(bytes_[at]).fetch_or(static_cast<std::uint8_t>((value & 0x0F) << ((cluster & 1) ? 4 : 0)),
+                                                      std::memory_order_relaxed);
 }
 
 std::uint8_t AllocationMap::Get(std::uint64_t cluster) const {
   const std::uint64_t at = cluster / 2;
   if (at >= bytes_.size()) return 0;
-  return static_cast<std::uint8_t>((bytes_[at] >> ((cluster & 1) ? 4 : 0)) & 0x0F);
+  const std::uint8_t byte =
+      std::atomic_ref<std::uint8_t>(const_cast<std::uint8_t&>(bytes_[at])).load(std::memory_order_relaxed);
+  return static_cast<std::uint8_t>((byte >> ((cluster & 1) ? 4 : 0)) & 0x0F);
 }
 
 bool AllocationMap::Load(std::span<const std::uint8_t> stored) {

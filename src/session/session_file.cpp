@@ -4,6 +4,7 @@
 #include "common/le.h"
 #include "session/compressed_blocks.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -76,6 +77,23 @@ std::vector<std::uint8_t> EncodeHistory(const std::vector<std::u16string>& strin
   raw.push_back(0);  // the list's closing byte
   return raw;
 }
+
+}  // namespace
+
+bool AddToHistory(std::vector<std::u16string>& history, std::u16string_view text) {
+  if (text.empty() || std::find(history.begin(), history.end(), text) != history.end()) return false;
+  // Each text takes its characters and a terminator; the list one closing byte.
+  auto bytes = [](const std::u16string& s) { return 2 * (s.size() + 1); };
+  if (bytes(std::u16string(text)) + 1 > kHistoryCapacity) return false;
+  history.insert(history.begin(), std::u16string(text));
+  std::size_t used = 1;
+  std::size_t keep = 0;
+  while (keep < history.size() && used + bytes(history[keep]) <= kHistoryCapacity) used += bytes(history[keep++]);
+  history.resize(keep);
+  return true;
+}
+
+namespace {
 
 // The strings of a history up to the first empty one.
 std::vector<std::u16string> DecodeHistory(std::span<const std::uint8_t> raw) {

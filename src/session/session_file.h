@@ -179,7 +179,13 @@ struct SessionHistories {
   std::vector<std::u16string> mainSearch;
   std::vector<std::u16string> advancedSearch;
   std::vector<std::u16string> savePaths;
+  bool operator==(const SessionHistories&) const = default;
 };
+
+// Puts `text` first in `history` unless it is listed already (or empty); the
+// oldest texts make room so the stored list stays within kHistoryCapacity.
+// True when the text was added.
+bool AddToHistory(std::vector<std::u16string>& history, std::u16string_view text);
 
 // The stages of a save and a load, for the progress texts.
 enum class SessionStage {

@@ -33,4 +33,12 @@ bool SaveAppSettings(const std::string& settingsFile, const AppSettings& setting
   return profile.Flush();
 }
 
+bool SaveColours(const std::string& settingsFile, const StatusColours& colours) {
+  if (settingsFile.empty()) return false;
+  Profile profile(settingsFile);
+  for (std::size_t i = 0; i < kColourKeys.size(); ++i)
+    profile.Write(u"COLORS", kColourKeys[i], colours[i], ProfileType::Colour);
+  return profile.Flush();
+}
+
 }  // namespace kestrova

@@ -31,5 +31,8 @@ struct AppSettings {
 AppSettings LoadAppSettings(const std::string& settingsFile, std::uint32_t windowText,
                             const std::u16string& localeLanguage);
 bool SaveAppSettings(const std::string& settingsFile, const AppSettings& settings);
+// "Set all colors as default": the COLORS section written at once, the other
+// values of the file left as they are. False when the file cannot be written.
+bool SaveColours(const std::string& settingsFile, const StatusColours& colours);
 
 }  // namespace kestrova

@@ -222,7 +222,7 @@ class Walker {
         if (e.Kind() != EntryKind::VirtualFolder && foldersShown && !filesOnly &&
             PassesFamilyFilter(e, f.name, true, filter_, fs_) && MatchName(f.name, text_) &&
             (!request_.advanced || PassesCriteria(e, f.name, true, fs_, criteria_))) {
-          if (const auto end = Add(f, path)) return end;
+          if (const auto end = Add(f, path, handle)) return end;
         }
         // NTFS lists every record flat in "Lost files": no descent there.
         const bool descend = e.Kind() == EntryKind::VirtualFolder ||
@@ -243,7 +243,7 @@ class Walker {
           continue;
         }
       }
-      if (const auto end = Add(f, path)) return end;
+      if (const auto end = Add(f, path, handle)) return end;
     }
     return std::nullopt;
   }
@@ -261,11 +261,11 @@ class Walker {
     return matcher_->Finish();
   }
 
-  std::optional<SearchEnd> Add(const FoundEntry& f, const std::u16string& path) {
+  std::optional<SearchEnd> Add(const FoundEntry& f, const std::u16string& path, EntryHandle parent) {
     std::scoped_lock g(results_.lock);
     if (results_.items.size() >= cap_) return SearchEnd::Truncated;
     try {
-      results_.items.push_back({f, path});
+      results_.items.push_back({f, path, parent});
     } catch (const std::bad_alloc&) {
       return SearchEnd::MemoryLow;
     }

@@ -98,6 +98,7 @@ struct SearchRequest {
 struct SearchResult {
   FoundEntry found;
   std::u16string folder;  // display path of the folder it is in, '/'-separated, ending with '/'
+  EntryHandle parent = 0;  // the handle that lists that folder: the explorer opens it without resolving names
 };
 
 enum class SearchEnd { Done, Stopped, Truncated, MemoryLow, BadCriteria };

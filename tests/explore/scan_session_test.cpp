@@ -111,6 +111,43 @@ TEST_F(ScanSessionTest, RoundTripOnRealImagesIsRecordForRecord) {
   }
 }
 
+// The texts searched are kept by the volume session; a save takes them and a
+// load brings them back (also across a resumed save), a failed load leaves them.
+TEST_F(ScanSessionTest, HistoriesOfTheSessionRoundTrip) {
+  const auto images = Images();
+  if (images.empty()) GTEST_SKIP() << "no test images: run scripts/make-test-images.sh";
+  test::RecordingUi ui;
+  VolumeSession first(ui);
+  ASSERT_TRUE(MountFirst(first, images.front()));
+  using H = VolumeSession::History;
+  EXPECT_TRUE(first.AddToHistory(H::MainSearch, u"report"));
+  EXPECT_TRUE(first.AddToHistory(H::MainSearch, u"Fotos \u00e4"));
+  EXPECT_FALSE(first.AddToHistory(H::MainSearch, u"report")) << "listed already";
+  EXPECT_TRUE(first.AddToHistory(H::AdvancedSearch, u"4D5A"));
+  EXPECT_TRUE(first.AddToHistory(H::SavePaths, u"/srv/out"));
+  const std::uint64_t generation = first.historiesGeneration();
+  const session::SessionHistories expected{{u"Fotos \u00e4", u"report"}, {u"4D5A"}, {u"/srv/out"}};
+  EXPECT_EQ(first.Histories(), expected);
+  const std::string file = (dir / "histories.kvs").string();
+  ASSERT_TRUE(SaveScanSession(first, file).ok());
+
+  test::RecordingUi ui2;
+  VolumeSession second(ui2);
+  ASSERT_TRUE(LoadScanSession(second, file).ok());
+  EXPECT_EQ(second.Histories(), expected);
+  EXPECT_GT(second.historiesGeneration(), 0u) << "a window sees the change";
+  // Saved again from the loaded session (as a resumed scan saves): still there.
+  ASSERT_TRUE(SaveScanSession(second, file).ok());
+  VolumeSession third(ui2);
+  ASSERT_TRUE(LoadScanSession(third, file).ok());
+  EXPECT_EQ(third.Histories(), expected);
+  // A file that does not load leaves the histories as they were.
+  std::ofstream(dir / "junk.kvs") << "junk";
+  EXPECT_FALSE(LoadIntoMounted(first, (dir / "junk.kvs").string()).ok());
+  EXPECT_EQ(first.Histories(), expected);
+  EXPECT_EQ(first.historiesGeneration(), generation);
+}
+
 TEST_F(ScanSessionTest, DamagedFileLeavesTheShownResultsAlone) {
   const auto images = Images();
   if (images.empty()) GTEST_SKIP() << "no test images: run scripts/make-test-images.sh";

@@ -7,6 +7,7 @@
 #include "gui/filter_window.h"
 #include "gui/hex_view_window.h"
 #include "gui/search_window.h"
+#include "explore/scan_session.h"
 #include "gui/localise.h"
 #include "gui/qt_ui.h"
 #include "gui/recovery_dialogs.h"
@@ -51,6 +52,7 @@
 #include <QDir>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSignalSpy>
@@ -559,6 +561,18 @@ class GuiTest : public QObject {
     auto* open = start.findChild<QPushButton*>(QStringLiteral("openButton"));
     QVERIFY(open->text() != QStringLiteral("&Open"));
     QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    {
+      // Each control of the filter window gets the translation of its own text.
+      SharedDisplayFilter filter;
+      DisplayFilterWindow w(filter, colours_, 0);
+      QCOMPARE(w.box(show::kDeleted)->text(), QStringLiteral("Wiederherstellbar (gelöscht)"));
+      QCOMPARE(w.box(show::kOverwritten)->text(), QStringLiteral("Überschrieben, nicht erkannt"));
+      QCOMPARE(w.box(show::kFolders)->text(), QStringLiteral("Ordner"));
+      QCOMPARE(w.preset(FilterPreset::Graphic)->text(), QStringLiteral("Grafik"));
+      QCOMPARE(w.findChild<QCheckBox*>(QStringLiteral("autoRefresh"))->text(), QStringLiteral("Automatisch aktualisieren"));
+      QCOMPARE(w.findChild<QPushButton*>(QStringLiteral("setAllDefault"))->text(),
+               QStringLiteral("&Alle Farben als Vorgabe setzen"));
+    }
     SetCurrentLanguage(nullptr);
     ResetTexts();
   }
@@ -961,6 +975,58 @@ class GuiTest : public QObject {
     w->close();
   }
 
+  // "Set all colors as default" writes the colours at once; the next start
+  // (the settings read again) lists with them. The file's other values stay.
+  void setAllColoursAsDefaultReachesTheNextStart() {
+    QVERIFY(QDir().mkpath(dir_.filePath(QStringLiteral("settings"))));
+    const std::string file = dir_.filePath(QStringLiteral("settings/Kestrova.cfg")).toStdString();
+    AppSettings first = LoadAppSettings(file, 0, u"English");
+    first.language = u"German";
+    QVERIFY(SaveAppSettings(file, first));
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    StatusColours chosen = colours_;
+    chosen[0] = 0x336699;  // DELETED
+    chosen[3] = 0x102030;  // NOTDETECTED
+    StatusColours program = colours_;
+    {
+      ExplorerWindow explorer(bridge, ui_, chosen, QStringLiteral("test"));
+      explorer.SetColourSettings({file, &program});
+      explorer.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+      explorer.action(kCmdDisplayFiles)->trigger();
+      auto* w = explorer.findChild<DisplayFilterWindow*>(QStringLiteral("WINDOW_DISPLAY_FILES"));
+      QVERIFY(w);
+      QVERIFY(program != chosen);
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("setAllDefault")), Qt::LeftButton);
+      QVERIFY(program == chosen);
+      w->close();
+    }
+    const AppSettings next = LoadAppSettings(file, 0, u"English");
+    QVERIFY(next.colours == chosen);
+    QCOMPARE(next.language, std::u16string(u"German"));
+    ExplorerWindow explorer(bridge, ui_, next.colours, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    Enter(explorer, QStringLiteral("Docs"));
+    EntryModel& m = explorer.model();
+    const int gone = RowOf(m, QStringLiteral("?eleted.bin"));
+    QVERIFY(gone >= 0);
+    const auto category = static_cast<std::size_t>(m.item(gone).colour);
+    QVERIFY(category == 0 || category == 3);  // one of the colours chosen
+    QCOMPARE(m.data(m.index(gone, 0), Qt::ForegroundRole).value<QColor>(), FromColorRef(chosen[category]));
+    explorer.action(kCmdDisplayFiles)->trigger();
+    auto* w = explorer.findChild<DisplayFilterWindow*>(QStringLiteral("WINDOW_DISPLAY_FILES"));
+    QVERIFY(w && w->colours() == chosen);
+    // A settings file that cannot be written is said, not passed over.
+    w->SetColourSettings({dir_.filePath(QStringLiteral("no-such-folder/Kestrova.cfg")).toStdString(), nullptr});
+    QString said;
+    AnswerBox(&said);
+    QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("setAllDefault")), Qt::LeftButton);
+    QVERIFY2(said.contains(QStringLiteral("no-such-folder")), qPrintable(said));
+    w->close();
+  }
+
   void searchBoxAndAdvancedSearchShowTheirResultsInTheList() {
     CoreBridge bridge(ui_);
     OpenImage(bridge, image_);
@@ -1005,6 +1071,96 @@ class GuiTest : public QObject {
     QTest::keyClick(box, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), Tr(StringId::NothingFound), 10000);
     QCOMPARE(m.rowCount(), 0);
+  }
+
+  // A result opens where it was found, whatever folder was shown when the
+  // search started: a file its folder with the file selected, a folder itself.
+  void searchResultsOpenTheFolderTheyWereFoundIn() {
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    EntryModel& m = explorer.model();
+    Enter(explorer, QStringLiteral("Docs"));
+    QCOMPARE(explorer.currentPath(), QStringLiteral("/Docs"));
+    auto* box = explorer.findChild<QLineEdit*>(QStringLiteral("search"));
+    auto search = [&](const QString& text) {
+      box->setText(text);
+      QTest::keyClick(box, Qt::Key_Return);
+      QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), QStringLiteral("Search results of \"%1\"").arg(text), 10000);
+    };
+    // A file two folders down a deleted folder, opened with a double click.
+    search(QStringLiteral("inner"));
+    QCOMPARE(m.rowCount(), 1);
+    const QRect cell = explorer.list()->visualRect(m.index(0, 0));
+    QTest::mouseClick(explorer.list()->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(explorer.list()->viewport(), Qt::LeftButton, {}, cell.center());
+    QTRY_COMPARE_WITH_TIMEOUT(explorer.currentPath(), QStringLiteral("/Old/Deep"), 5000);
+    const int inner = RowOf(m, QStringLiteral("?nner.bin"));
+    QVERIFY(inner >= 0);
+    QCOMPARE(explorer.list()->currentIndex().row(), inner);
+    // A file of another branch, searched from down there, opened with Return.
+    search(QStringLiteral("keep"));
+    Enter(explorer, QStringLiteral("keep.txt"));
+    QCOMPARE(explorer.currentPath(), QStringLiteral("/Docs"));
+    QCOMPARE(explorer.list()->currentIndex().row(), RowOf(m, QStringLiteral("keep.txt")));
+    // A folder result opens that folder; Up goes to its real parent.
+    search(QStringLiteral("deep"));
+    Enter(explorer, QStringLiteral("Deep"));
+    QCOMPARE(explorer.currentPath(), QStringLiteral("/Old/Deep"));
+    QVERIFY(RowOf(m, QStringLiteral("?nner.bin")) >= 0);
+  }
+
+  // The texts searched are saved with the session; loading it into an open
+  // explorer gives the search box and the data box their drop-downs back.
+  void searchHistoriesAreSavedAndLoadedWithTheSession() {
+    const std::string file = dir_.filePath(QStringLiteral("histories.kvs")).toStdString();
+    auto advanced = [](const QString& data) {
+      WhenShown<AdvancedSearchDialog>([data](AdvancedSearchDialog* d) {
+        d->group(1)->setChecked(true);
+        d->kind(DataKind::Ascii)->setChecked(true);
+        d->dataBox()->setCurrentText(data);
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("search")), Qt::LeftButton);
+      });
+    };
+    {
+      CoreBridge bridge(ui_);
+      OpenImage(bridge, image_);
+      ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+      explorer.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+      auto* box = explorer.findChild<QLineEdit*>(QStringLiteral("search"));
+      box->setText(QStringLiteral("keep"));
+      QTest::keyClick(box, Qt::Key_Return);
+      QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), QStringLiteral("Search results of \"keep\""), 10000);
+      advanced(QStringLiteral("kept"));
+      explorer.action(kCmdAdvancedSearch)->trigger();
+      QTRY_COMPARE_WITH_TIMEOUT(explorer.windowTitle(), Tr(StringId::AdvancedSearchResults), 10000);
+      QVERIFY(SaveScanSession(bridge.volumeSession(), file).ok());
+    }
+    CoreBridge bridge(ui_);
+    OpenImage(bridge, image_);
+    ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("test"));
+    explorer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&explorer));
+    auto* box = explorer.findChild<QLineEdit*>(QStringLiteral("search"));
+    QVERIFY(box->completer());
+    QCOMPARE(box->completer()->model()->rowCount(), 0);
+    QVERIFY(LoadIntoMounted(bridge.volumeSession(), file).ok());
+    QFocusEvent focus(QEvent::FocusIn);
+    QApplication::sendEvent(box, &focus);
+    QStringList offered;
+    for (int r = 0; r < box->completer()->model()->rowCount(); ++r)
+      offered << box->completer()->model()->index(r, 0).data().toString();
+    QCOMPARE(offered, (QStringList{QStringLiteral("*"), QStringLiteral("keep")}));
+    bool listed = false;
+    WhenShown<AdvancedSearchDialog>([&listed](AdvancedSearchDialog* d) {
+      listed = d->dataBox()->findText(QStringLiteral("kept")) >= 0;
+      d->reject();
+    });
+    explorer.action(kCmdAdvancedSearch)->trigger();
+    QVERIFY(listed);
   }
 
   void forcedFileSystemReachesTheMount() {

@@ -199,6 +199,45 @@ TEST(SearchImages, NameMaskSizeAttributesDateAndContentOnFat) {
   EXPECT_EQ(test::Cli(s + " --contains-hex 4D5").code, 2) << "odd HEX length refused";
 }
 
+// "search --scan" searches what the free-space scan adds ("RAW files", "Lost
+// files") as "ls --scan" lists it; "search --session" a saved scan's results
+// without the scan, from the drive the session names or from --device.
+TEST(SearchImages, AfterAScanAndFromASavedSession) {
+  const std::string img = kDir + "/fat16.img";
+  if (!std::filesystem::exists(img)) GTEST_SKIP() << "no fat16.img: run scripts/make-test-images.sh";
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kestrova-search-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string s = "search " + test::Quoted(img);
+  const std::vector<std::string> plain = CliPaths(s);
+  const std::vector<std::string> scanned = CliPaths(s + " --scan");
+  ASSERT_FALSE(plain.empty());
+  std::set<std::string> added(scanned.begin(), scanned.end());
+  for (const std::string& p : plain) EXPECT_EQ(added.erase(p), 1u) << p << ": found without the scan, lost with it";
+  ASSERT_FALSE(added.empty()) << "the scan finds deleted data in the free space";
+  for (const std::string& p : added)
+    EXPECT_TRUE(p.starts_with("/RAW files/") || p.starts_with("/Lost files/") || p.starts_with("/Rebuild")) << p;
+  // Each found path is listed by "ls --scan" in its folder.
+  const std::string first = *added.begin();
+  const std::string folder = first.substr(0, first.rfind('/'));
+  const auto listed = test::Cli("ls " + test::Quoted(img) + " --scan --json " + test::Quoted(folder));
+  ASSERT_EQ(listed.code, 0) << folder;
+  EXPECT_NE(listed.out.find(first.substr(first.rfind('/') + 1)), std::string::npos) << first;
+
+  const std::string kvs = (dir / "fat16.kvs").string();
+  ASSERT_EQ(test::Cli("scan " + test::Quoted(img) + " --session " + test::Quoted(kvs)).code, 0);
+  EXPECT_EQ(CliPaths("search --session " + test::Quoted(kvs)), scanned);
+  EXPECT_EQ(CliPaths("search --session " + test::Quoted(kvs) + " --device " + test::Quoted(img)), scanned);
+  const std::vector<std::string> keep = CliPaths(s + " --scan --name keep");
+  EXPECT_GT(keep.size(), 2u) << "the deleted copy in its lost folder too";
+  EXPECT_EQ(CliPaths("search --session " + test::Quoted(kvs) + " --name keep"), keep);
+  // SOURCE or --session, one of the two.
+  EXPECT_EQ(test::Cli("search --name x").code, 2);
+  EXPECT_EQ(test::Cli(s + " --session " + test::Quoted(kvs)).code, 2);
+  EXPECT_EQ(test::Cli("search --session " + test::Quoted(kvs) + " --scan").code, 2);
+  std::filesystem::remove_all(dir);
+}
+
 TEST(SearchImages, ContentAcrossClustersAndPiecesOfAFragmentedNtfsFile) {
   const auto rows = test::ReadTsv(kDir + "/ntfsfrag.tsv", 5);
   const std::string original = kDir + "/ntfs-frag/big.bin";

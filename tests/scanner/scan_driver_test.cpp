@@ -9,6 +9,10 @@
 #include "scanner/lost_paths.h"
 #include "scanner/metadata_probes.h"
 #include "scanner/scan_driver.h"
+#include "common/text.h"
+#include "fs/dir_find.h"
+#include "raw/scan_items.h"
+#include "scan/entry_ops.h"
 
 #include "common/worker_thread.h"
 
@@ -267,6 +271,71 @@ TEST(ScanDriverRaw, HeaderFindsGoUnderTheirTypeFolderAndComeBack) {
   ASSERT_EQ(bytes.size(), sizeof jpeg);
   EXPECT_EQ(std::memcmp(bytes.data(), jpeg, sizeof jpeg), 0);
   EXPECT_TRUE(FindFolder(reader, {u"RAW files", jpg->name}));
+}
+
+// The row of the table whose extension is `ext`.
+std::uint16_t RowOf(std::string_view ext) {
+  for (const ScanItem& item : DefaultScanItemTable())
+    if (item.extension == ext) return item.itemIndex;
+  ADD_FAILURE() << "no row for " << ext;
+  return 0;
+}
+
+// A type folder of "RAW files" lists with its type's masks in place of the
+// filter's: a mask for other names does not empty it; elsewhere the masks hold.
+TEST(RawTypeFolders, TheTypesMasksReplaceTheFiltersMasks) {
+  SignatureExtensions exts;
+  exts.Set(ItemExtensions(DefaultScanItemTable()));
+  EXPECT_EQ(RawTypeMasks(RowOf(".A.txt"), exts), std::vector<std::u16string>{u"*.a.txt"});
+  EXPECT_EQ(RawTypeMasks(RowOf(".U.txt"), exts), std::vector<std::u16string>{u"*.u.txt"});
+  EXPECT_EQ(RawTypeMasks(RowOf(".jpg"), exts), std::vector<std::u16string>{u"*.jpg"});
+  EXPECT_EQ(RawTypeMasks(RowOf(".raf"), exts), (std::vector<std::u16string>{u"*.tif", u"*.raf"}))
+      << "a folder shared by two extensions keeps both";
+
+  LostTreeVolume v(false);
+  std::uint32_t serial = 1;
+  auto addRaw = [&](std::string_view ext) {
+    ScanEntry e = MakeScanEntry();
+    e.SetKind(EntryKind::Raw);
+    e.name = kGeneratedName;
+    e.size = 100;
+    e.SetRawFirstSector(1000 + serial);
+    e.SetRaw(serial++, RowOf(ext));
+    std::scoped_lock g(v.b.lists.raw.lock);
+    ASSERT_TRUE(v.b.lists.raw.Add(e));
+  };
+  for (std::string_view ext : {".jpg", ".jpg", ".tif", ".raf", ".A.txt"}) addRaw(ext);
+  FatFsReader reader(*v.ctx);
+  struct Case {
+    const char* what;
+    std::u16string masks;
+    std::vector<std::u16string> folder;
+    std::size_t shown;
+  };
+  const std::vector<Case> cases = {
+      {"no masks", u"", {u"RAW files", u"JPG"}, 2},
+      {"a mask for other files", u"*.doc", {u"RAW files", u"JPG"}, 2},
+      {"the folder's own extension", u"*.jpg", {u"RAW files", u"JPG"}, 2},
+      {"both extensions of TIF", u"*.doc", {u"RAW files", u"TIF"}, 2},
+      {"text finds", u"*.bin; *.exe", {u"RAW files", u"TXTa"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DisplayFilter filter;
+    filter.flags = show::kMasks | show::kDeleted | show::kExisting | show::kFiles | show::kFolders;
+    filter.masks = DisplayFilter::SplitMasks(c.masks);
+    const auto handles = FindFolder(reader, c.folder);
+    ASSERT_TRUE(handles);
+    EXPECT_EQ(reader.List(handles->back(), filter).size(), c.shown);
+    EXPECT_EQ(filter.masks, DisplayFilter::SplitMasks(c.masks)) << "the caller's filter is untouched";
+  }
+  // The user's masks still decide in the other folders and at the root.
+  DisplayFilter docs;
+  docs.flags = show::kMasks | show::kDeleted | show::kExisting | show::kFiles | show::kFolders;
+  docs.masks = {u"*.doc"};
+  for (const FoundEntry& f : reader.List(reader.RootHandle(), docs))
+    EXPECT_TRUE(f.dotEntry || IsFolder(f.entry, FsType::Fat32) || f.entry.Kind() == EntryKind::VirtualFolder)
+        << ToUtf8(f.name);
 }
 
 TEST(LostParents, OneFolderPerMissingParent) {

@@ -386,5 +386,27 @@ TEST_F(SessionFileTest, NamesFewerThanEntriesAreRefused) {
   EXPECT_EQ(LoadSessionBytes(bytes, AnyMap(), refused).status, SessionLoadStatus::BadBlock);
 }
 
+
+// A history takes a new text first, never twice, and drops its oldest texts
+// so that the stored block stays within its 16 KiB.
+TEST(SessionHistory, NewestFirstOnceAndWithinTheCapacity) {
+  std::vector<std::u16string> h;
+  EXPECT_TRUE(AddToHistory(h, u"a"));
+  EXPECT_TRUE(AddToHistory(h, u"b"));
+  EXPECT_FALSE(AddToHistory(h, u"a"));
+  EXPECT_FALSE(AddToHistory(h, u""));
+  EXPECT_EQ(h, (std::vector<std::u16string>{u"b", u"a"}));
+  const std::u16string big(3000, u'x');  // 6002 bytes stored: two fit, a third pushes the oldest out
+  std::vector<std::u16string> full;
+  for (char16_t c : {u'1', u'2', u'3'}) EXPECT_TRUE(AddToHistory(full, std::u16string(1, c) + big));
+  EXPECT_EQ(full.size(), 2u);
+  EXPECT_EQ(full[0][0], u'3');
+  EXPECT_EQ(full[1][0], u'2');
+  std::size_t stored = 1;
+  for (const auto& t : full) stored += 2 * (t.size() + 1);
+  EXPECT_LE(stored, kHistoryCapacity);
+  EXPECT_FALSE(AddToHistory(full, std::u16string(kHistoryCapacity / 2, u'y'))) << "one text larger than the block";
+  EXPECT_EQ(full.size(), 2u);
+}
 }  // namespace
 }  // namespace kestrova::session

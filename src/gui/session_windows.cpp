@@ -302,13 +302,8 @@ void StartWindow::OpenSessionFile(const QString& file) {
 }
 
 void ExplorerWindow::SaveSession() {
-  session::SessionHistories histories;
-  histories.savePaths = history_;
-  bool created = false;
-  if (SearchController* searcher = SearchOf(this, bridge_, created)) {
-    for (const QString& t : searcher->mainHistory()) histories.mainSearch.push_back(t.toStdU16String());
-    for (const QString& t : searcher->history()) histories.advancedSearch.push_back(t.toStdU16String());
-  }
+  // The core keeps the texts searched and the destinations chosen as they are used.
+  const session::SessionHistories histories = bridge_.Histories();
   std::vector<std::u16string> favorites, pathItems;
   for (const QString& f : favoritePaths_) favorites.push_back(f.toStdU16String());
   for (int i = 0; i < path_->count(); ++i) pathItems.push_back(path_->itemText(i).toStdU16String());

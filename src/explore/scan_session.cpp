@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "device/device_identity.h"
 #include "resources/strings.h"
+#include "scanner/scan_resume.h"
 
 #include <cstring>
 #include <limits.h>
@@ -184,9 +185,9 @@ ScanSessionResult DriveFromTrailer(const SessionTrailer& t, Ui& ui, SessionDrive
   return Result(ScanSessionStatus::DriveNotFound, "no volume with the session's identity");
 }
 
-// Mounts the stored volume: its row of the listing when there is one, else
-// the stored start and count.
-ScanSessionResult MountStored(VolumeSession& session, const SessionDrive& drive) {
+// Mounts the stored volume with the drive settings it was scanned with: its
+// row of the listing when there is one, else the stored start and count.
+ScanSessionResult MountStored(VolumeSession& session, const SessionDrive& drive, const DriveSettings& settings) {
   if (SessionStatus s = session.OpenSource(drive.sourcePath); s != SessionStatus::Ok) {
     return Result(ScanSessionStatus::CantOpen, "cannot open " + drive.sourcePath);
   }
@@ -195,12 +196,12 @@ ScanSessionResult MountStored(VolumeSession& session, const SessionDrive& drive)
   for (std::size_t i = 0; i < session.rows().size(); ++i) {
     const DriveEntry& e = session.rows()[i].entry;
     if (e.start == drive.partition.start && e.sectors == drive.partition.sectors) {
-      s = session.MountRow(i);
+      s = session.MountRow(i, settings);
       found = true;
       break;
     }
   }
-  if (!found) s = session.MountAt(drive.partition.start, drive.partition.sectors);
+  if (!found) s = session.MountAt(drive.partition.start, drive.partition.sectors, settings);
   // A volume without a reader (scanned for file headers only) still holds results.
   if (s == SessionStatus::Unsupported && session.hasResults()) s = SessionStatus::Ok;
   if (s != SessionStatus::Ok) return Result(ScanSessionStatus::CantMount, "the session's volume does not mount");
@@ -208,7 +209,7 @@ ScanSessionResult MountStored(VolumeSession& session, const SessionDrive& drive)
 }
 
 constexpr std::uint8_t kPositionTag[4] = {'S', 'P', 'O', 'S'};
-static_assert(4 + sizeof(ScanPosition) <= sizeof(SessionTrailer::reservedEnd));
+static_assert(session::kTailPositionAt + 4 + sizeof(ScanPosition) <= session::kTailStateAt);
 
 }  // namespace
 
@@ -234,14 +235,14 @@ void StoreScanPosition(const ScanPosition& position, bool paused, SessionTrailer
   t.scanComplete = (p.flags & kScanPosFinished) ? 1 : 0;
   t.paused = paused ? 1 : 0;
   // Counts of volumes past 2^32 clusters do not fit the 32-bit fields.
-  std::memcpy(t.reservedEnd, kPositionTag, 4);
-  std::memcpy(t.reservedEnd + 4, &p, sizeof p);
+  std::memcpy(t.reservedEnd + session::kTailPositionAt, kPositionTag, 4);
+  std::memcpy(t.reservedEnd + session::kTailPositionAt + 4, &p, sizeof p);
 }
 
 ScanPosition RestoreScanPosition(const SessionTrailer& t) {
   ScanPosition p = MakeScanPosition();
-  if (std::memcmp(t.reservedEnd, kPositionTag, 4) == 0) {
-    std::memcpy(&p, t.reservedEnd + 4, sizeof p);
+  if (std::memcmp(t.reservedEnd + session::kTailPositionAt, kPositionTag, 4) == 0) {
+    std::memcpy(&p, t.reservedEnd + session::kTailPositionAt + 4, sizeof p);
   } else {
     p.currentCluster = t.scan.cluster;
     p.currentSector = t.scan.sector;
@@ -272,13 +273,16 @@ std::unique_ptr<VolumeScan> ResumeScan(VolumeSession& session) {
   ScanOptions options;
   options.raw = (position.flags & kScanPosNoRaw) == 0;
   options.reverse = (position.flags & kScanPosReverse) != 0;
-  auto scan = session.StartScan(options, &position);
+  ScanPendingState state;
+  const bool haveState = !session.lastScanState().empty() && DecodeScanState(session.lastScanState(), state);
+  auto scan = session.StartScan(options, &position, haveState ? &state : nullptr);
   if (scan && t.paused) scan->Pause();
   return scan;
 }
 
 ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& path,
-                                  const session::SessionHistories& histories) {
+                                  const session::SessionHistories& histories,
+                                  const session::ExplorerNavigation* navigation) {
   ActivityMark activity(Fn::SaveScanSession);
   Ui& ui = session.ui();
   if (!session.hasResults()) return Result(ScanSessionStatus::NotMounted);
@@ -300,18 +304,25 @@ ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& pat
 
   SessionTrailer& trailer = session.sessionTrailer();
   FillDrive(session, trailer);
+  session::StoreDriveSettings(session.mountSettings(), trailer);
+  if (navigation) session::StoreNavigation(*navigation, trailer);
   ScanSuspension suspension(session.scanFlags().token, ui);
   trailer.paused = suspension.wasPaused() ? 1 : 0;
   // Where the scan stands now that it is parked (or where it ended).
+  // What it holds in memory belongs to the same moment: the open RAW file,
+  // the NTFS records not yet merged.
   ScanPosition position = MakeScanPosition();
+  std::vector<std::uint8_t> state;
   if (VolumeScan* scan = session.activeScan()) {
     StoreScanPosition(scan->Position(), suspension.wasPaused(), trailer);
+    state = scan->PendingState();
   } else if (session.lastScanPosition(position)) {
     StoreScanPosition(position, false, trailer);
+    state = session.lastScanState();
   }
   const AllocationMap* map = session.allocationMap();
   const auto saved = session::SaveSessionFile(path, session.lists(), map ? map->bytes() : std::span<const std::uint8_t>(),
-                                              histories, trailer, StatusTexts(ui));
+                                              histories, trailer, StatusTexts(ui), state);
   if (!saved.ok) return Result(ScanSessionStatus::WriteFailed, saved.error);
   return {};
 }
@@ -333,7 +344,7 @@ ScanSessionResult FindSessionDrive(const std::string& path, Ui& ui, SessionDrive
 }
 
 ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& path,
-                                  session::SessionHistories* histories) {
+                                  session::SessionHistories* histories, session::ExplorerNavigation* navigation) {
   ActivityMark activity(Fn::LoadScanSession);
   Ui& ui = session.ui();
   if (!session.hasResults()) return Result(ScanSessionStatus::NotMounted);
@@ -357,12 +368,18 @@ ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& pat
   std::memcpy(&session.sessionTrailer(), loaded.trailer.get(), sizeof(SessionTrailer));
   session.KeepScanPosition(RestoreScanPosition(session.sessionTrailer()));
   session.SetHistories(loaded.histories);
+  // A state this build cannot take (another signature table) is left out:
+  // the scan then resumes from the position alone, its counts rebuilt from the list.
+  ScanPendingState state;
+  if (loaded.scanState.empty() || !DecodeScanState(loaded.scanState, state)) loaded.scanState.clear();
+  session.KeepScanState(std::move(loaded.scanState));
   if (histories) *histories = std::move(loaded.histories);
+  if (navigation) *navigation = session::ReadNavigation(session.sessionTrailer());
   return {};
 }
 
 ScanSessionResult LoadScanSession(VolumeSession& session, const std::string& path, const LoadScanOptions& options,
-                                  session::SessionHistories* histories) {
+                                  session::SessionHistories* histories, session::ExplorerNavigation* navigation) {
   Ui& ui = session.ui();
   SessionDrive drive;
   if (options.source.empty()) {
@@ -379,8 +396,13 @@ ScanSessionResult LoadScanSession(VolumeSession& session, const std::string& pat
     drive.sourcePath = options.source;
     drive.partition = trailer->partition;
   }
-  if (auto r = MountStored(session, drive); !r.ok()) return r;
-  return LoadIntoMounted(session, path, histories);
+  DriveSettings settings;
+  {
+    auto trailer = std::make_unique<SessionTrailer>();
+    if (session::ReadSessionTrailer(path, *trailer).ok()) session::ReadDriveSettings(*trailer, settings);
+  }
+  if (auto r = MountStored(session, drive, settings); !r.ok()) return r;
+  return LoadIntoMounted(session, path, histories, navigation);
 }
 
 }  // namespace kestrova

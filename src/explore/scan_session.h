@@ -46,8 +46,11 @@ struct SessionDrive {
 // with the overwrite protection message.
 ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& path);
 // The same with the histories given.
+// `navigation`: the explorer's path drop-down, current folder and favourites
+// (null: the trailer's navigation areas are written as they are).
 ScanSessionResult SaveScanSession(VolumeSession& session, const std::string& path,
-                                  const session::SessionHistories& histories);
+                                  const session::SessionHistories& histories,
+                                  const session::ExplorerNavigation* navigation = nullptr);
 
 // Reads only the trailer and finds the drive the session belongs to; offers
 // it through Ui::ChooseDisk when it is a physical drive.
@@ -66,13 +69,16 @@ struct LoadScanOptions {
 // lists shown before are untouched (when the volume was already mounted) or
 // the session is left empty. The session's histories become the file's;
 // `histories` receives them too.
+// `navigation` receives the stored explorer navigation.
 ScanSessionResult LoadScanSession(VolumeSession& session, const std::string& path, const LoadScanOptions& options = {},
-                                  session::SessionHistories* histories = nullptr);
+                                  session::SessionHistories* histories = nullptr,
+                                  session::ExplorerNavigation* navigation = nullptr);
 
 // Reads a session file into the already mounted volume (the explorer's
 // Ctrl+L on the same drive, and tests): nothing is replaced on failure.
 ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& path,
-                                  session::SessionHistories* histories = nullptr);
+                                  session::SessionHistories* histories = nullptr,
+                                  session::ExplorerNavigation* navigation = nullptr);
 
 // The scan position as the trailer keeps it: the 44-byte resume areas of
 // the format (32-bit counts) and, in the trailer's reserved tail, the whole

@@ -39,6 +39,7 @@ void VolumeSession::Unmount() {
   mounted_ = MountedVolume{};
   trailer_.reset();
   hasPosition_ = false;
+  lastState_.clear();
 }
 
 AllocationMap* VolumeSession::allocationMap() {
@@ -123,7 +124,7 @@ SessionStatus VolumeSession::OpenRow(std::size_t index, OpenedVolume& opened) {
   return OpenVolumeOf(entry, opened);
 }
 
-SessionStatus VolumeSession::MountRow(std::size_t index) {
+SessionStatus VolumeSession::MountRow(std::size_t index, const DriveSettings& settings) {
   ActivityMark activity(Fn::VolumeSessionMountRow);
   if (index >= rows_.size()) return SessionStatus::BadVolume;
   Unmount();
@@ -131,7 +132,7 @@ SessionStatus VolumeSession::MountRow(std::size_t index) {
   OpenedVolume opened;
   if (SessionStatus s = OpenVolumeOf(entry, opened); s != SessionStatus::Ok) return s;
   mountedEntry_ = entry;
-  return MountOpened(opened, entry.sectors);
+  return MountOpened(opened, entry.sectors, settings);
 }
 
 SessionStatus VolumeSession::MountAt(std::uint64_t start, std::uint64_t count) {
@@ -214,13 +215,15 @@ std::size_t MftCollection::Wait() {
   return added_;
 }
 
-std::unique_ptr<VolumeScan> VolumeSession::StartScan(const ScanOptions& options, const ScanPosition* resume) {
+std::unique_ptr<VolumeScan> VolumeSession::StartScan(const ScanOptions& options, const ScanPosition* resume,
+                                                     const ScanPendingState* state) {
   ActivityMark activity(Fn::VolumeSessionStartScan);
   if (!lists_ || scan_.token.Running()) return nullptr;
-  return std::make_unique<VolumeScan>(*this, options, resume);
+  return std::make_unique<VolumeScan>(*this, options, resume, state);
 }
 
-std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& options, const ScanPosition* resume) {
+std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& options, const ScanPosition* resume,
+                                                          const ScanPendingState* state) {
   ScanTarget target{device_, *lists_, ui_};
   target.fat = fatContext_.get();
   target.exfat = exfatContext_.get();
@@ -232,7 +235,7 @@ std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& opt
     oldPartitions_ = std::make_shared<OldPartitionProbe>(device_, ui_, device_.volumeStart);
     target.bootProbe = oldPartitions_.get();
   }
-  return std::make_unique<ScanDriver>(target, o, resume);
+  return std::make_unique<ScanDriver>(target, o, resume, state);
 }
 
 SectorRange VolumeSession::MountedVolumeRange() const {
@@ -251,8 +254,9 @@ std::vector<DriveEntry> VolumeSession::OldPartitions() const {
   return probe ? probe->Found() : std::vector<DriveEntry>{};
 }
 
-VolumeScan::VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume)
-    : session_(session), token_(session.scanFlags().token), driver_(session.MakeScanDriver(options, resume)) {
+VolumeScan::VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume,
+                       const ScanPendingState* state)
+    : session_(session), token_(session.scanFlags().token), driver_(session.MakeScanDriver(options, resume, state)) {
   token_.Reset();
   session_.activeScan_ = this;
   thread_.Start(token_, [this](WorkerToken& token) {
@@ -265,6 +269,7 @@ VolumeScan::~VolumeScan() {
   thread_.StopAndJoin();
   // The session keeps where the scan ended, for a save after this.
   session_.KeepScanPosition(driver_->Position());
+  session_.KeepScanState(driver_->PendingState());
   session_.activeScan_ = nullptr;
 }
 

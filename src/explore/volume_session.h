@@ -83,7 +83,7 @@ class VolumeSession {
   SessionStatus OpenRow(std::size_t index, OpenedVolume& opened);
   // Mounts the row's volume (0-based) with its tables; Unsupported leaves it
   // mounted (geometry known) but without a reader.
-  SessionStatus MountRow(std::size_t index);
+  SessionStatus MountRow(std::size_t index, const DriveSettings& settings = DriveSettings{});
   // The volume a caller chose without a table (a sector and a count).
   SessionStatus MountAt(std::uint64_t start, std::uint64_t count);
   // The same with the row's "Advanced drive settings" (a forced file system, a cluster size).
@@ -105,9 +105,12 @@ class VolumeSession {
   // running). Nothing when no volume is opened or a scan still runs. The scan
   // ends (Wait, or its destruction) before the session unmounts.
   // `resume`: a stored position (a loaded session) to continue from.
-  std::unique_ptr<class VolumeScan> StartScan(const ScanOptions& options, const ScanPosition* resume = nullptr);
+  // `state`: what the interrupted scan held in memory at that position.
+  std::unique_ptr<class VolumeScan> StartScan(const ScanOptions& options, const ScanPosition* resume = nullptr,
+                                              const ScanPendingState* state = nullptr);
   // The scan body over the mounted volume, for a caller that runs it on a worker of its own.
-  std::unique_ptr<ScanDriver> MakeScanDriver(const ScanOptions& options, const ScanPosition* resume = nullptr);
+  std::unique_ptr<ScanDriver> MakeScanDriver(const ScanOptions& options, const ScanPosition* resume = nullptr,
+                                             const ScanPendingState* state = nullptr);
   // The scan started by StartScan while it exists (a session save asks it
   // where it stands); the caller serialises saves with the scan's end.
   class VolumeScan* activeScan() { return activeScan_.load(); }
@@ -123,6 +126,11 @@ class VolumeSession {
   SectorRange MountedVolumeRange() const;
   // NTFS volumes the last scan's boot-sector probe found (any thread).
   std::vector<DriveEntry> OldPartitions() const;
+  // What the last scan held in memory at that position (ScanDriver::PendingState), or a loaded session's.
+  const std::vector<std::uint8_t>& lastScanState() const { return lastState_; }
+  void KeepScanState(std::vector<std::uint8_t> state) { lastState_ = std::move(state); }
+  // The drive settings the volume was mounted with (the scan reads them too).
+  const DriveSettings& mountSettings() const { return mountSettings_; }
 
   bool mounted() const { return volume_ != nullptr; }
   // Result lists exist (a mounted volume, with or without a reader).
@@ -203,6 +211,7 @@ class VolumeSession {
   mutable std::mutex historiesLock_;
   session::SessionHistories histories_;
   std::uint64_t historiesGeneration_ = 0;
+  std::vector<std::uint8_t> lastState_;
   friend class VolumeScan;
 };
 
@@ -237,7 +246,8 @@ class MftCollection {
 // commands and the command line follow it.
 class VolumeScan {
  public:
-  VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume = nullptr);
+  VolumeScan(VolumeSession& session, const ScanOptions& options, const ScanPosition* resume = nullptr,
+             const ScanPendingState* state = nullptr);
   ~VolumeScan();
   VolumeScan(const VolumeScan&) = delete;
   VolumeScan& operator=(const VolumeScan&) = delete;
@@ -258,6 +268,8 @@ class VolumeScan {
   WorkerProgress Progress() const { return token_.Progress(); }
   // Where the scan stands (after each block, and when parked or ended).
   ScanPosition Position() const { return driver_->Position(); }
+  // What it holds in memory there (parked or ended), for a session.
+  std::vector<std::uint8_t> PendingState() const { return driver_->PendingState(); }
 
  private:
   VolumeSession& session_;

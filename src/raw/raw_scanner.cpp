@@ -156,6 +156,42 @@ void RawScanner::ClosePending(std::uint64_t sector) {
   Append(pending_.entry, nullptr, *pending_.row, cluster_mark::kFoundStart);
 }
 
+RawCarriedState RawScanner::CarriedState() const {
+  RawCarriedState s;
+  s.foundCounts = foundCount_;
+  s.pendingOpen = pending_.open && pending_.row != nullptr;
+  if (s.pendingOpen) {
+    s.pendingRow = pending_.row->itemIndex;
+    s.pendingEntry = pending_.entry;
+    s.pendingFirstSector = pending_.firstSector;
+    s.pendingSize = pending_.size;
+    s.pendingLimitSector = pending_.limitSector;
+  }
+  return s;
+}
+
+bool RawScanner::RestoreCarriedState(const RawCarriedState& s, std::uint32_t rawFiles) {
+  const ScanItem* row = nullptr;
+  if (s.pendingOpen) {
+    row = ItemByIndex(table_, s.pendingRow);
+    if (!row || row->itemIndex == item::kFirst || row->itemIndex == item::kLast) return false;
+  }
+  foundCount_ = s.foundCounts;
+  pending_ = PendingFile{};
+  if (row) {
+    pending_.open = true;
+    pending_.row = row;
+    pending_.entry = s.pendingEntry;
+    pending_.entry.name = kGeneratedName;  // a pending find is always auto-named
+    pending_.entry.rating = rating::kRawOpen;
+    pending_.firstSector = s.pendingFirstSector;
+    pending_.size = s.pendingSize;
+    pending_.limitSector = s.pendingLimitSector;
+  }
+  progress.rawFiles = rawFiles;
+  return true;
+}
+
 void RawScanner::CheckPendingLimit(std::uint64_t sector) {
   if (!pending_.open || sector <= pending_.limitSector) return;
   pending_.open = false;

@@ -150,6 +150,19 @@ struct PendingFile {
   std::uint64_t limitSector = 0;   // firstSector + size / sector size
 };
 
+// What the scanner carries from one window to the next besides its lists:
+// the find counts (the serials of the names to come) and the pending file. A
+// scan stopped at a checkpoint stores it and a resumed one takes it back.
+struct RawCarriedState {
+  std::array<std::uint32_t, kScanItemCount> foundCounts{};
+  bool pendingOpen = false;
+  std::uint16_t pendingRow = 0;  // item index of the pending file's row
+  ScanEntry pendingEntry = MakeScanEntry();
+  std::uint64_t pendingFirstSector = 0;
+  std::uint32_t pendingSize = 0;
+  std::uint64_t pendingLimitSector = 0;
+};
+
 class RawScanner {
  public:
   explicit RawScanner(RawSectorReader& reader, const ScanItemTable& table = DefaultScanItemTable());
@@ -183,6 +196,12 @@ class RawScanner {
   // may call it at the end of the volume); nothing when none is open.
   void ClosePending(std::uint64_t sector);
   const PendingFile& pending() const { return pending_; }
+
+  RawCarriedState CarriedState() const;
+  // After ResetScanItems: takes the counts and the pending file back, and
+  // `rawFiles` as the "RAW files" count. False (nothing changed) when the
+  // pending row is no row of this table.
+  bool RestoreCarriedState(const RawCarriedState& state, std::uint32_t rawFiles);
 
   // Make need bytes available at the cursor, loading at least chunk bytes
   // behind the loaded data from the reader. ReadAheadAt uses a second buffer

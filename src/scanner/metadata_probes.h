@@ -77,6 +77,9 @@ class NtfsRecordProbe {
   // Merges the batch into the lost-files list without showing a file twice.
   void Flush();
   std::size_t pending() const { return batch_.size(); }
+  // The records waiting for their merge, kept across a checkpoint.
+  const std::vector<ParsedRecord>& batch() const { return batch_; }
+  void RestoreBatch(std::vector<ParsedRecord> batch) { batch_ = std::move(batch); }
 
   NtfsContext& ctx;
 

@@ -50,6 +50,9 @@ struct ScanDriver::Family {
   virtual void ProbeWindow(std::span<const std::uint8_t> /*window*/, std::uint64_t /*firstSector*/) {}
   virtual void EndOfBlock() {}
   virtual void Finish() {}
+  // NTFS records found but not yet merged (none for the other families).
+  virtual const std::vector<ParsedRecord>* Batch() const { return nullptr; }
+  virtual void RestoreBatch(std::vector<ParsedRecord> /*batch*/) {}
   virtual AllocationMap* Map() { return nullptr; }
 };
 
@@ -141,6 +144,8 @@ struct NtfsFamily : ScanDriver::Family {
   }
   void EndOfBlock() override { probe.EndOfBlock(); }
   void Finish() override { probe.Flush(); }
+  const std::vector<ParsedRecord>* Batch() const override { return &probe.batch(); }
+  void RestoreBatch(std::vector<ParsedRecord> batch) override { probe.RestoreBatch(std::move(batch)); }
 };
 
 // A volume without a reader: every sector is free space, walked in clusters of 4 KiB.
@@ -159,8 +164,10 @@ struct RawFamily : ScanDriver::Family {
 
 }  // namespace
 
-ScanDriver::ScanDriver(ScanTarget target, ScanOptions options, const ScanPosition* resume)
+ScanDriver::ScanDriver(ScanTarget target, ScanOptions options, const ScanPosition* resume,
+                       const ScanPendingState* state)
     : t_(target), options_(options), pos_(resume ? *resume : MakeScanPosition()), shared_(pos_) {
+  if (resume && state) resumeState_ = *state;
   reader_ = std::make_unique<DeviceSectorReader>(t_.device);
   raw_ = std::make_unique<RawScanner>(*reader_);
   resumed_ = resume != nullptr;
@@ -173,6 +180,28 @@ ScanDriver::~ScanDriver() = default;
 ScanPosition ScanDriver::Position() const {
   std::scoped_lock g(posLock_);
   return shared_;
+}
+
+std::vector<std::uint8_t> ScanDriver::PendingState() const {
+  std::scoped_lock g(posLock_);
+  // Nothing found and nothing held: the session needs no block for it (a
+  // resumed scan counts from its empty lists just the same).
+  const auto& counts = sharedState_.raw.foundCounts;
+  const bool nothing = !sharedState_.raw.pendingOpen && sharedState_.ntfsBatch.empty() &&
+                       std::all_of(counts.begin(), counts.end(), [](std::uint32_t c) { return c == 0; });
+  if (nothing) return {};
+  return EncodeScanState(sharedState_);
+}
+
+void ScanDriver::Capture() {
+  ScanPendingState state;
+  state.raw = raw_->CarriedState();
+  if (family_) {
+    if (const std::vector<ParsedRecord>* batch = family_->Batch()) state.ntfsBatch = *batch;
+  }
+  std::scoped_lock g(posLock_);
+  shared_ = pos_;
+  sharedState_ = std::move(state);
 }
 
 ScanSnapshot ScanDriver::Snapshot() const {
@@ -213,7 +242,20 @@ int TestBlockDelayMs() {
   return delay;
 }
 
-void ScanDriver::Publish(WorkerToken& token) {
+// Test hook: KESTROVA_TEST_HOLD_AT_SECTOR=S holds the forward walk after the
+// first block that takes it past sector S, until a pause (a checkpoint's
+// save) or a stop is asked for, so that a test interrupts the scan at a known
+// place however fast or loaded the machine is.
+std::optional<std::uint64_t> TestHoldSector() {
+  static const std::optional<std::uint64_t> sector = []() -> std::optional<std::uint64_t> {
+    const char* text = std::getenv("KESTROVA_TEST_HOLD_AT_SECTOR");
+    if (!text) return std::nullopt;
+    return std::strtoull(text, nullptr, 10);
+  }();
+  return sector;
+}
+
+void ScanDriver::Publish(WorkerToken& token, bool block) {
   if (const int delay = TestBlockDelayMs()) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
   const auto now = std::chrono::steady_clock::now();
   runningNanos_.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(now - started_).count());
@@ -236,6 +278,11 @@ void ScanDriver::Publish(WorkerToken& token) {
   token.SetDone(pos_.freeVisited);
   const std::uint64_t mb = pos_.clustersProcessed * bytesPerCluster_ / 1048576;
   token.SetStatus(RawProgressTitle(pos_.lastPercent, mb));
+  const auto hold = TestHoldSector();
+  if (block && hold && !held_ && !options_.reverse && pos_.currentSector > *hold) {
+    held_ = true;
+    while (!token.Paused() && !token.StopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 // Parks while paused. False when the scan is to end (stopped; abandoned when
@@ -244,10 +291,8 @@ bool ScanDriver::Parked(WorkerToken& token, bool& abandoned) {
   if (token.Paused() && !token.StopRequested()) {
     state_ = ScanState::Paused;
     pos_.flags |= kScanPosPaused;
-    {
-      std::scoped_lock g(posLock_);
-      shared_ = pos_;
-    }
+    // A save may now ask where the scan stands and what it holds.
+    Capture();
     token.SetStatus(Text(StringId::Caption) + u" " + Text(StringId::ScanPaused));
     const bool go = token.WaitWhilePaused();
     started_ = std::chrono::steady_clock::now();  // the pause is not running time
@@ -442,6 +487,7 @@ ScanResult ScanDriver::Run(WorkerToken& token) {
   else
     family = std::make_unique<RawFamily>(t_.device);
   family->damaged = t_.damaged;
+  family_ = family.get();
   const std::uint32_t bps = t_.device.sectorSize ? t_.device.sectorSize : 512;
   bytesPerCluster_ = std::uint64_t{family->sectorsPerCluster} * bps;
 
@@ -457,6 +503,19 @@ ScanResult ScanDriver::Run(WorkerToken& token) {
   raw_->ResetScanItems();
   if (resumed_) {
     raw_->RebuildTypeCounts(t_.lists.raw);  // a resumed scan numbers on
+    std::uint32_t rawFiles = 0;
+    {
+      std::scoped_lock g(t_.lists.raw.lock);
+      rawFiles = static_cast<std::uint32_t>(t_.lists.raw.size());
+    }
+    // Exactly where the interrupted scan stood: its counts, its open RAW
+    // file, its NTFS records still to merge.
+    if (!resumeState_ || !raw_->RestoreCarriedState(resumeState_->raw, rawFiles)) {
+      raw_->progress.rawFiles = rawFiles;
+    } else {
+      family->RestoreBatch(std::move(resumeState_->ntfsBatch));
+    }
+    resumeState_.reset();
   } else {
     // A new scan starts the RAW results over: the same files are met again.
     // The lost list keeps what the folders and the MFT gave; its appends skip
@@ -485,7 +544,9 @@ ScanResult ScanDriver::Run(WorkerToken& token) {
     if (options_.raw) raw_->ClosePending(options_.reverse ? 0 : VolumeSectors(t_.device));
     pos_.flags |= kScanPosFinished;
   }
-  Publish(token);
+  Publish(token, false);
+  Capture();
+  family_ = nullptr;
   result.end = end;
   result.position = pos_;
   result.lostCount = pos_.lostCount;

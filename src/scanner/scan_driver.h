@@ -15,6 +15,7 @@
 #include "fs/ntfs/ntfs_files.h"
 #include "raw/raw_scanner.h"
 #include "scan/result_lists.h"
+#include "scanner/scan_resume.h"
 #include "scanner/scan_state.h"
 
 #include <array>
@@ -24,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <optional>
 #include <vector>
 
 namespace kestrova {
@@ -57,8 +59,10 @@ inline constexpr std::uint32_t kReverseWindowBytes = 0x1400000;
 
 class ScanDriver {
  public:
-  // resume: a stored position to continue from (a later session load).
-  ScanDriver(ScanTarget target, ScanOptions options, const ScanPosition* resume = nullptr);
+  // resume: a stored position to continue from (a later session load), and
+  // what the interrupted scan held in memory there (null: nothing known).
+  ScanDriver(ScanTarget target, ScanOptions options, const ScanPosition* resume = nullptr,
+             const ScanPendingState* state = nullptr);
   ~ScanDriver();
   ScanDriver(const ScanDriver&) = delete;
   ScanDriver& operator=(const ScanDriver&) = delete;
@@ -71,6 +75,10 @@ class ScanDriver {
   // Any thread.
   ScanSnapshot Snapshot() const;
   ScanPosition Position() const;
+  // What the scan held in memory when it last parked or ended, encoded for a
+  // session (EncodeScanState; empty when it held nothing and had found no
+  // file by its header); it belongs with that moment's Position().
+  std::vector<std::uint8_t> PendingState() const;
   const RawScanner& scanner() const { return *raw_; }
 
   struct Family;  // free test and metadata probes of one file-system family
@@ -81,7 +89,8 @@ class ScanDriver {
   bool Parked(WorkerToken& token, bool& abandoned);
   // The boot-sector probe of the recorded range; false when stopped meanwhile.
   bool ProbeBootSectors(WorkerToken& token, bool& abandoned);
-  void Publish(WorkerToken& token);
+  void Publish(WorkerToken& token, bool block = true);  // block: after a block of the walk
+  void Capture();  // the position and the pending state, for a save (worker thread)
 
   ScanTarget t_;
   ScanOptions options_;
@@ -90,6 +99,9 @@ class ScanDriver {
   ScanPosition pos_;
   mutable std::mutex posLock_;  // pos_ as the other threads read it
   ScanPosition shared_;
+  ScanPendingState sharedState_;  // under posLock_, taken with shared_ when parked or ended
+  Family* family_ = nullptr;      // while Run runs
+  std::optional<ScanPendingState> resumeState_;
   std::atomic<ScanState> state_{ScanState::Idle};
   std::uint64_t bytesPerCluster_ = 512;
   std::chrono::steady_clock::time_point started_{};
@@ -100,6 +112,7 @@ class ScanDriver {
   std::atomic<std::uint64_t> probeDone_{0};
   std::atomic<std::uint64_t> probeTotal_{0};
   std::atomic<bool> probing_{false};
+  bool held_ = false;  // the test hold has been taken
 };
 
 }  // namespace kestrova

@@ -18,6 +18,8 @@ constexpr std::uint8_t kMagic[4] = {'K', 'V', 'S', 'S'};
 // A history of the search boxes or destinations never comes near this; a
 // larger one in a file is damage.
 constexpr std::uint32_t kMaxHistoryBytes = 0x100000;
+constexpr std::uint8_t kStateTag[4] = {'S', 'P', 'N', 'D'};
+constexpr std::uint8_t kSettingsTag[4] = {'D', 'S', 'E', 'T'};
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -161,6 +163,8 @@ SessionLoadResult ReadTrailerFrom(const Source& source, SessionTrailer& trailer)
     return Refuse(SessionLoadStatus::CantOpen, "the trailer cannot be read");
   }
   if (!HasMagic(trailer)) return Refuse(SessionLoadStatus::BadTrailer, "no KVSS magic");
+  DriveSettings settings;
+  if (!ReadDriveSettings(trailer, settings)) return Refuse(SessionLoadStatus::BadTrailer, "drive settings out of range");
   return {};
 }
 
@@ -232,6 +236,12 @@ SessionLoadResult LoadFrom(const Source& source, const SessionLoadLimits& limits
   }
   for (const BlockRef* h : {&t.historyMain, &t.historyAdvanced, &t.savePaths}) {
     if (h->rawSize > kMaxHistoryBytes) return Refuse(SessionLoadStatus::BadBlock, "history: too large");
+  }
+  BlockPlan state{"scan state", BlockRef{0, 0, 0}};
+  if (std::memcmp(t.reservedEnd + kTailStateAt, kStateTag, 4) == 0) {
+    std::memcpy(&state.ref, t.reservedEnd + kTailStateAt + 4, sizeof(BlockRef));
+    if (auto e = CheckRef(state, dataEnd); !e.empty()) return Refuse(SessionLoadStatus::BadBlock, e);
+    if (state.ref.rawSize > kMaxScanStateBytes) return Refuse(SessionLoadStatus::BadBlock, "scan state: too large");
   }
 
   report(SessionStage::Initializing);
@@ -315,12 +325,21 @@ SessionLoadResult LoadFrom(const Source& source, const SessionLoadLimits& limits
     *strings = DecodeHistory(raw);
   }
 
+  std::vector<std::uint8_t> scanState;
+  if (state.ref.rawSize != 0) {
+    if (!ReadStored(source, state.ref, stored)) return Refuse(SessionLoadStatus::CantOpen, "scan state: read failed");
+    scanState.resize(state.ref.rawSize);
+    const auto r = ReadPlainBlock(stored, scanState);
+    if (!r.ok) return Refuse(SessionLoadStatus::BadBlock, "scan state: " + r.error);
+  }
+
   report(SessionStage::Finalizing);
   trailer->scan.clustersDone &= 0xFFFFFFFFull;  // only the low half is kept across a load
   out.trailer = std::move(trailer);
   out.lists = std::move(fresh);
   out.amap = std::move(amap);
   out.histories = std::move(histories);
+  out.scanState = std::move(scanState);
   return {};
 }
 
@@ -340,9 +359,98 @@ bool HasMagic(const SessionTrailer& t) { return std::memcmp(t.magic, kMagic, 4) 
 std::u16string TrailerText(std::span<const std::uint8_t> field) { return FieldText(field); }
 void SetTrailerText(std::span<std::uint8_t> field, std::u16string_view text) { SetFieldText(field, text); }
 
+void StoreDriveSettings(const DriveSettings& d, SessionTrailer& t) {
+  StoredDriveSettings r{};
+  r.overrideFs = d.overrideFs ? 1 : 0;
+  r.fsChoice = d.fsChoice;
+  r.clusterChoice = d.clusterChoice;
+  r.fatChoice = d.fatChoice;
+  r.damaged = d.damaged ? 1 : 0;
+  r.reverse = d.reverse ? 1 : 0;
+  r.rawAnalyze = d.rawAnalyze;
+  r.manualStart = d.manualStart;
+  r.manualCount = d.manualCount;
+  std::memcpy(t.reservedEnd + kTailSettingsAt, kSettingsTag, 4);
+  std::memcpy(t.reservedEnd + kTailSettingsAt + 4, &r, sizeof r);
+}
+
+bool ReadDriveSettings(const SessionTrailer& t, DriveSettings& out) {
+  out = DriveSettings{};
+  if (std::memcmp(t.reservedEnd + kTailSettingsAt, kSettingsTag, 4) != 0) return true;
+  StoredDriveSettings r{};
+  std::memcpy(&r, t.reservedEnd + kTailSettingsAt + 4, sizeof r);
+  // Every choice indexes a list of the settings window: anything else is damage.
+  if (r.overrideFs > 1 || r.fsChoice >= kFsChoiceNames.size() || r.clusterChoice >= kClusterChoiceCount ||
+      r.fatChoice >= kFatChoiceNames.size() || r.damaged > 1 || r.reverse > 1 || r.rawAnalyze > 1) {
+    return false;
+  }
+  out.overrideFs = r.overrideFs != 0;
+  out.fsChoice = r.fsChoice;
+  out.clusterChoice = r.clusterChoice;
+  out.fatChoice = r.fatChoice;
+  out.damaged = r.damaged != 0;
+  out.reverse = r.reverse != 0;
+  out.rawAnalyze = r.rawAnalyze;
+  out.manualStart = r.manualStart;
+  out.manualCount = r.manualCount;
+  return true;
+}
+
+void StoreNavigation(const ExplorerNavigation& n, SessionTrailer& t) {
+  std::memset(t.slotFolder, 0, sizeof t.slotFolder);
+  std::memset(t.slotChain, 0, sizeof t.slotChain);
+  std::memset(t.currentChain, 0, sizeof t.currentChain);
+  std::memset(t.pathItems, 0, sizeof t.pathItems);
+  std::memset(t.favorites, 0, sizeof t.favorites);
+  const std::size_t items = std::min(n.pathItems.size(), kNavSlots);
+  for (std::size_t i = 0; i < items; ++i) {
+    const NavPathItem& item = n.pathItems[i];
+    t.slotFolder[i] = item.folder;
+    const std::size_t depth = std::min(item.chain.size(), kNavChainMax);
+    t.slotChain[i].depth = static_cast<std::uint32_t>(depth);
+    for (std::size_t d = 0; d < depth; ++d) t.slotChain[i].folders[d] = item.chain[d];
+    SetTrailerText(t.pathItems[i], item.text);
+  }
+  t.pathItemCount = static_cast<std::uint32_t>(items);
+  const std::size_t kept = std::min(n.currentChain.size(), kNavCurrentKept);
+  for (std::size_t d = 0; d < kept; ++d) t.currentChain[d] = n.currentChain[d];
+  t.currentDepth = std::max<std::uint32_t>(n.currentDepth, static_cast<std::uint32_t>(kept));
+  // An empty entry would end the list for a reader: only real paths are kept.
+  std::size_t slot = 0;
+  for (const std::u16string& path : n.favorites) {
+    if (path.empty()) continue;
+    if (slot == kFavoritesMax) break;
+    SetTrailerText(t.favorites[slot++], std::u16string_view(path).substr(0, kFavoriteChars));
+  }
+}
+
+ExplorerNavigation ReadNavigation(const SessionTrailer& t) {
+  ExplorerNavigation n;
+  // Counts and depths come from the file: bounded by the areas that hold them.
+  const std::size_t items = std::min<std::size_t>(t.pathItemCount, kNavSlots);
+  for (std::size_t i = 0; i < items; ++i) {
+    NavPathItem item;
+    item.folder = t.slotFolder[i];
+    const std::size_t depth = std::min<std::size_t>(t.slotChain[i].depth, kNavChainMax);
+    for (std::size_t d = 0; d < depth; ++d) item.chain.push_back(t.slotChain[i].folders[d]);
+    n.pathItems.push_back(std::move(item));
+  }
+  n.currentDepth = std::min<std::uint32_t>(t.currentDepth, kNavChainMax);  // no folder lies deeper
+  const std::size_t kept = std::min<std::size_t>(t.currentDepth, kNavCurrentKept);
+  for (std::size_t d = 0; d < kept; ++d) n.currentChain.push_back(t.currentChain[d]);
+  for (std::size_t i = 0; i < kFavoritesMax; ++i) {
+    std::u16string path = TrailerText(t.favorites[i]);
+    if (path.empty()) break;  // the list ends at its first empty entry
+    if (path.size() > kFavoriteChars) path.resize(kFavoriteChars);  // an entry without its terminator
+    n.favorites.push_back(std::move(path));
+  }
+  return n;
+}
+
 SessionSaveResult SaveSessionFile(const std::string& path, const ResultLists& lists,
                                   std::span<const std::uint8_t> amap, const SessionHistories& histories,
-                                  SessionTrailer& trailer, const StageCallback& stage) {
+                                  SessionTrailer& trailer, const StageCallback& stage,
+                                  std::span<const std::uint8_t> scanState) {
   ActivityMark activity(Fn::SaveSessionFile);
   SessionSaveResult result;
   auto report = [&](SessionStage s) {
@@ -424,6 +532,18 @@ SessionSaveResult SaveSessionFile(const std::string& path, const ResultLists& li
   plain(trailer.historyMain, EncodeHistory(histories.mainSearch));
   plain(trailer.historyAdvanced, EncodeHistory(histories.advancedSearch));
   plain(trailer.savePaths, EncodeHistory(histories.savePaths));
+  // The scanner's pending state, behind the blocks every reader knows.
+  BlockRef stateRef{0, 0, 0};
+  if (!scanState.empty()) {
+    if (scanState.size() > kMaxScanStateBytes) out.Fail("the scan's pending state is too large");
+    plain(stateRef, scanState);
+  }
+  if (stateRef.rawSize != 0) {
+    std::memcpy(trailer.reservedEnd + kTailStateAt, kStateTag, 4);
+    std::memcpy(trailer.reservedEnd + kTailStateAt + 4, &stateRef, sizeof stateRef);
+  } else {
+    std::memset(trailer.reservedEnd + kTailStateAt, 0, 4 + sizeof stateRef);
+  }
 
   report(SessionStage::Finalizing);
   std::memcpy(trailer.magic, kMagic, 4);

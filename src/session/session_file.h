@@ -161,6 +161,36 @@ static_assert(offsetof(SessionTrailer, partitionCount) == 0xCC18);
 static_assert(offsetof(SessionTrailer, partitions) == 0xCC1C);
 static_assert(offsetof(SessionTrailer, reservedEnd) == 0x15C41C);
 
+// The trailer's reserved tail (348 bytes at 0x15C41C) carries, each under a
+// 4-byte tag, what this program keeps beyond the fixed areas; to another
+// reader these stay reserved bytes. Without its tag a record is absent.
+//   0..115    "SPOS" and the scan's whole position (112 bytes, explore/scan_session)
+//   116..131  "SPND" and the BlockRef of the scanner's pending state: a plain
+//             block written after "SAVE_PATHS", opaque here (scanner/scan_resume)
+//   132..159  "DSET" and the drive settings the volume was mounted and scanned with
+inline constexpr std::size_t kTailPositionAt = 0;
+inline constexpr std::size_t kTailStateAt = 116;
+inline constexpr std::size_t kTailSettingsAt = 132;
+// Far above any pending state a scan holds; a larger one in a file is damage.
+inline constexpr std::uint32_t kMaxScanStateBytes = 0x10000000;
+
+#pragma pack(push, 1)
+struct StoredDriveSettings {
+  std::uint8_t overrideFs;
+  std::uint8_t fsChoice;
+  std::uint8_t clusterChoice;
+  std::uint8_t fatChoice;
+  std::uint8_t damaged;
+  std::uint8_t reverse;
+  std::uint8_t rawAnalyze;     // inverted as in DriveSettings: 0 = ticked
+  std::uint8_t reserved;
+  std::uint64_t manualStart;
+  std::uint64_t manualCount;
+};
+#pragma pack(pop)
+static_assert(sizeof(StoredDriveSettings) == 24);
+static_assert(kTailSettingsAt + 4 + sizeof(StoredDriveSettings) <= sizeof(SessionTrailer::reservedEnd));
+
 inline constexpr std::size_t kTrailerSize = sizeof(SessionTrailer);
 inline constexpr std::uint32_t kMaxPartitions = 2048;
 inline constexpr std::uint32_t kFormatWord = 2;
@@ -173,6 +203,40 @@ bool HasMagic(const SessionTrailer& t);
 // UTF-16 text fields of the trailer.
 std::u16string TrailerText(std::span<const std::uint8_t> field);
 void SetTrailerText(std::span<std::uint8_t> field, std::u16string_view text);
+
+// The explorer's navigation as the trailer keeps it, for the window to fill
+// before a save and to take back after a load. Every count from a file is
+// bounded here: at most 16 path items of at most 128 folder ids each, 16 ids
+// of the current chain, 16 favourites of at most 771 characters.
+inline constexpr std::size_t kNavSlots = 16;
+inline constexpr std::size_t kNavChainMax = 128;
+inline constexpr std::size_t kNavCurrentKept = 16;
+inline constexpr std::size_t kFavoritesMax = 16;
+inline constexpr std::size_t kFavoriteChars = 771;  // 1544 bytes with the terminator
+
+// One item of the path drop-down: the folder it shows and its chain of folder
+// ids from the root.
+struct NavPathItem {
+  std::uint32_t folder = 0;
+  std::vector<std::uint32_t> chain;
+  std::u16string text;  // written for the record; a load leaves it empty (rebuilt from the folders)
+};
+
+struct ExplorerNavigation {
+  std::vector<NavPathItem> pathItems;       // the drop-down, most recent first; items past 16 are not stored
+  std::vector<std::uint32_t> currentChain;  // the current folder's chain from the root; the file keeps 16 ids
+  std::uint32_t currentDepth = 0;           // that chain's full depth (may exceed what is kept; read: at most 128)
+  std::vector<std::u16string> favorites;    // paths; past 16 not stored, each cut to 771 characters
+};
+
+// Copies the navigation into its trailer areas (all of them rewritten) and back.
+void StoreNavigation(const ExplorerNavigation& navigation, SessionTrailer& t);
+ExplorerNavigation ReadNavigation(const SessionTrailer& t);
+
+// The drive settings in the reserved tail. Reading gives the defaults when
+// none are stored, and false when the stored record is out of range.
+void StoreDriveSettings(const DriveSettings& settings, SessionTrailer& t);
+bool ReadDriveSettings(const SessionTrailer& t, DriveSettings& out);
 
 // The three history lists: strings in order, at most 16 KiB each.
 struct SessionHistories {
@@ -206,9 +270,12 @@ struct SessionSaveResult {
 // rename over `path`. The lists must not be appended to meanwhile (a running
 // scan is paused first); each list's lock is held while it is written.
 // `amap` is empty for a volume without an allocation map.
+// `scanState`: the scanner's pending state (empty: none), kept as a block of
+// its own behind the others.
 SessionSaveResult SaveSessionFile(const std::string& path, const ResultLists& lists,
                                   std::span<const std::uint8_t> amap, const SessionHistories& histories,
-                                  SessionTrailer& trailer, const StageCallback& stage = {});
+                                  SessionTrailer& trailer, const StageCallback& stage = {},
+                                  std::span<const std::uint8_t> scanState = {});
 
 enum class SessionLoadStatus {
   Ok,
@@ -232,6 +299,7 @@ struct LoadedSession {
   std::unique_ptr<ResultLists> lists;
   std::vector<std::uint8_t> amap;  // empty when the file has no map
   SessionHistories histories;
+  std::vector<std::uint8_t> scanState;  // the scanner's pending state; empty when none was stored
 };
 
 struct SessionLoadLimits {

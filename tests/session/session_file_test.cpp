@@ -410,3 +410,176 @@ TEST(SessionHistory, NewestFirstOnceAndWithinTheCapacity) {
 }
 }  // namespace
 }  // namespace kestrova::session
+
+namespace kestrova::session {
+namespace {
+
+// The explorer's navigation areas: what fits comes back through a file, what
+// does not is cut at the format's bounds, and counts a file lies about are
+// bounded on reading.
+TEST(SessionNavigation, RoundTripThroughAFileAndBoundsOnBothSides) {
+  const fs::path dir = TempDir() / "nav";
+  fs::create_directories(dir);
+  const fs::path file = dir / "nav.kvs";
+
+  ExplorerNavigation nav;
+  for (std::uint32_t i = 0; i < 20; ++i) {  // 4 past the drop-down's 16 slots
+    NavPathItem item;
+    item.folder = 1000 + i;
+    for (std::uint32_t d = 0; d < (i == 3 ? 200u : i + 1); ++d) item.chain.push_back(d * 10 + i);
+    item.text = u"/Lost files/\u00e9t\u00e9 " + std::u16string(1, static_cast<char16_t>(u'a' + i));
+    nav.pathItems.push_back(item);
+  }
+  for (std::uint32_t d = 0; d < 40; ++d) nav.currentChain.push_back(500 + d);
+  nav.currentDepth = 40;
+  nav.favorites = {u"/a", u"", u"/RAW files/jpg"};
+  for (int i = 0; i < 20; ++i) nav.favorites.push_back(std::u16string(900, static_cast<char16_t>(u'A' + i)));
+
+  auto trailer = MakeTrailer();
+  StoreNavigation(nav, *trailer);
+  ResultLists lists;
+  lists.Reset();
+  ASSERT_TRUE(SaveSessionFile(file.string(), lists, {}, {}, *trailer).ok);
+  LoadedSession loaded;
+  ASSERT_TRUE(LoadSessionFile(file.string(), AnyMap(), loaded).ok());
+  const ExplorerNavigation back = ReadNavigation(*loaded.trailer);
+
+  ASSERT_EQ(back.pathItems.size(), kNavSlots);
+  for (std::size_t i = 0; i < kNavSlots; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(back.pathItems[i].folder, nav.pathItems[i].folder);
+    const std::size_t depth = std::min(nav.pathItems[i].chain.size(), kNavChainMax);
+    EXPECT_EQ(back.pathItems[i].chain,
+              std::vector<std::uint32_t>(nav.pathItems[i].chain.begin(), nav.pathItems[i].chain.begin() + depth));
+    EXPECT_TRUE(back.pathItems[i].text.empty());  // written, not read back
+    EXPECT_EQ(TrailerText(loaded.trailer->pathItems[i]), nav.pathItems[i].text);
+  }
+  EXPECT_EQ(back.currentDepth, 40u);
+  EXPECT_EQ(back.currentChain, std::vector<std::uint32_t>(nav.currentChain.begin(), nav.currentChain.begin() + 16));
+  ASSERT_EQ(back.favorites.size(), kFavoritesMax);
+  EXPECT_EQ(back.favorites[0], u"/a");
+  EXPECT_EQ(back.favorites[1], u"/RAW files/jpg");  // the empty one is not stored
+  EXPECT_EQ(back.favorites[2], std::u16string(kFavoriteChars, u'A'));
+
+  // A file that lies about its counts: nothing past the areas is read.
+  loaded.trailer->pathItemCount = 0xFFFFFFFFu;
+  loaded.trailer->slotChain[2].depth = 0x7FFFFFFFu;
+  loaded.trailer->currentDepth = 0xFFFFFFFFu;
+  std::memset(loaded.trailer->favorites, 0x41, sizeof loaded.trailer->favorites);  // no terminators at all
+  const ExplorerNavigation hostile = ReadNavigation(*loaded.trailer);
+  EXPECT_EQ(hostile.pathItems.size(), kNavSlots);
+  EXPECT_EQ(hostile.pathItems[2].chain.size(), kNavChainMax);
+  EXPECT_EQ(hostile.currentChain.size(), kNavCurrentKept);
+  EXPECT_EQ(hostile.currentDepth, kNavChainMax);
+  ASSERT_EQ(hostile.favorites.size(), kFavoritesMax);
+  for (const auto& f : hostile.favorites) EXPECT_EQ(f.size(), kFavoriteChars);
+
+  // A fresh trailer holds no navigation.
+  const ExplorerNavigation none = ReadNavigation(*MakeTrailer());
+  EXPECT_TRUE(none.pathItems.empty() && none.currentChain.empty() && none.favorites.empty());
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kestrova::session
+
+namespace kestrova::session {
+namespace {
+
+// The records of the reserved tail: the drive settings and the scanner's
+// pending state come back as saved, and a file that lies about them is
+// refused before anything is allocated or replaced.
+TEST(SessionTail, DriveSettingsAndPendingStateRoundTripAndAreChecked) {
+  const fs::path dir = TempDir() / "tail";
+  fs::create_directories(dir);
+  const fs::path file = dir / "tail.kvs";
+  Fixture f;
+  auto trailer = MakeTrailer();
+  DriveSettings settings;
+  settings.damaged = true;
+  settings.overrideFs = true;
+  settings.fsChoice = 1;
+  settings.clusterChoice = 5;
+  settings.fatChoice = 1;
+  settings.rawAnalyze = 1;
+  settings.manualStart = 0x123456789ull;
+  settings.manualCount = 77;
+  StoreDriveSettings(settings, *trailer);
+  Buffer state(5000);
+  for (std::size_t i = 0; i < state.size(); ++i) state[i] = static_cast<std::uint8_t>(i * 31 / 7);
+  ASSERT_TRUE(SaveSessionFile(file.string(), f.lists, f.amap, f.histories, *trailer, {}, state).ok);
+
+  LoadedSession loaded;
+  ASSERT_TRUE(LoadSessionFile(file.string(), AnyMap(), loaded).ok());
+  ExpectSame(f.lists, *loaded.lists);
+  EXPECT_EQ(loaded.scanState, state);
+  DriveSettings back;
+  ASSERT_TRUE(ReadDriveSettings(*loaded.trailer, back));
+  EXPECT_TRUE(back.damaged && back.overrideFs && !back.reverse);
+  EXPECT_EQ(back.fsChoice, 1);
+  EXPECT_EQ(back.clusterChoice, 5);
+  EXPECT_EQ(back.fatChoice, 1);
+  EXPECT_EQ(back.rawAnalyze, 1);
+  EXPECT_EQ(back.manualStart, 0x123456789ull);
+  EXPECT_EQ(back.manualCount, 77u);
+  // Saved again without a state: its reference and tag are gone.
+  ASSERT_TRUE(SaveSessionFile(file.string(), f.lists, f.amap, f.histories, *loaded.trailer).ok);
+  LoadedSession again;
+  ASSERT_TRUE(LoadSessionFile(file.string(), AnyMap(), again).ok());
+  EXPECT_TRUE(again.scanState.empty());
+  // A trailer without the records: the defaults, no state.
+  DriveSettings none;
+  none.damaged = true;
+  ASSERT_TRUE(ReadDriveSettings(*MakeTrailer(), none));
+  EXPECT_FALSE(none.damaged);
+
+  ASSERT_TRUE(SaveSessionFile(file.string(), f.lists, f.amap, f.histories, *trailer, {}, state).ok);
+  const Buffer good = ReadAll(file);
+  const std::size_t trailerAt = good.size() - kTrailerSize;
+  auto withTail = [&](std::size_t at, auto change) {
+    Buffer b = good;
+    change(b.data() + trailerAt + offsetof(SessionTrailer, reservedEnd) + at);
+    return b;
+  };
+  auto ref = [](std::uint8_t* p, std::uint32_t offset, std::uint32_t raw, std::uint32_t stored) {
+    const BlockRef r{offset, raw, stored};
+    std::memcpy(p + 4, &r, sizeof r);
+  };
+  struct Case {
+    const char* name;
+    Buffer bytes;
+    SessionLoadStatus expected;
+  };
+  const std::uint32_t stateAt = static_cast<std::uint32_t>(trailerAt) - 100;  // somewhere in the blocks
+  const Case cases[] = {
+      {"state beyond the blocks", withTail(kTailStateAt, [&](std::uint8_t* p) { ref(p, stateAt, 5000, 200); }),
+       SessionLoadStatus::BadBlock},
+      {"state larger than any scan holds",
+       withTail(kTailStateAt, [&](std::uint8_t* p) { ref(p, 0, kMaxScanStateBytes + 1, 0x800000); }),
+       SessionLoadStatus::BadBlock},
+      {"state that decodes short", withTail(kTailStateAt, [&](std::uint8_t* p) {
+         BlockRef r;
+         std::memcpy(&r, p + 4, sizeof r);
+         ref(p, r.offset, r.rawSize + 10, r.storedSize);
+       }),
+       SessionLoadStatus::BadBlock},
+      {"settings out of range", withTail(kTailSettingsAt, [](std::uint8_t* p) { p[4 + 1] = 9; }),
+       SessionLoadStatus::BadTrailer},
+      {"settings flag not a flag", withTail(kTailSettingsAt, [](std::uint8_t* p) { p[4 + 4] = 2; }),
+       SessionLoadStatus::BadTrailer},
+  };
+  for (const Case& c : cases) {
+    LoadedSession out;
+    const auto r = LoadSessionBytes(c.bytes, AnyMap(), out);
+    EXPECT_EQ(r.status, c.expected) << c.name << ": " << r.error;
+    EXPECT_FALSE(out.lists) << c.name;
+  }
+  // Without its tag the same bytes are reserved bytes, nothing more.
+  LoadedSession untagged;
+  EXPECT_TRUE(LoadSessionBytes(withTail(kTailStateAt, [](std::uint8_t* p) { p[0] = 0; }), AnyMap(), untagged).ok());
+  EXPECT_TRUE(untagged.scanState.empty());
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kestrova::session

@@ -71,6 +71,10 @@ class ScanSuspension {
       ui.Status(Text(StringId::SessionActionSuspendingScan));
       token.Pause();
       token.WaitUntilParked();
+    } else if (running_) {
+      // Paused just before the save: the worker may still be finishing its
+      // block, and the position it stores must not lag the lists written.
+      token.WaitUntilParked();
     }
   }
   ~ScanSuspension() {

@@ -14,6 +14,7 @@ enum ExitCode : int {
   kExitCantOpen = 3,    // source missing, unreadable or refused
   kExitBadData = 4,     // input corrupt or not what the command expects
   kExitIncomplete = 5,  // recover: files incomplete (unreadable parts) or not written
+  kExitWriteFailed = 6, // repair/restore-backup: a write to the disk failed part-way (see the restore command)
 };
 
 struct DevicesOptions {
@@ -163,5 +164,33 @@ struct FindPartitionsOptions {
   bool json = false;
 };
 int RunFindPartitions(const FindPartitionsOptions& options);
+
+struct RepairOptions {
+  std::string source;
+  bool dryRun = false;
+  std::string backup;          // also write this backup (.kvb) of what the repair overwrites
+  bool yes = false;            // write (after the automatic backup)
+  bool json = false;
+  bool replaceMbrCode = false; // answer Yes to "MBR boot loader code seems to be damaged..."
+  bool noRoomOk = false;       // continue when not every lost partition fits the MBR
+  std::string autoBackupDir;   // where the automatic backup goes (default: settings folder, or beside an image)
+};
+int RunRepair(const RepairOptions& options);
+
+struct RestoreBackupOptions {
+  std::string file;
+  std::string source;
+  bool yes = false;
+  bool otherDisk = false;      // write a backup whose stored name or size differs from SOURCE
+  std::string autoBackupDir;
+};
+int RunRestoreBackup(const RestoreBackupOptions& options);
+
+struct BackupInfoOptions {
+  std::string file;
+  std::uint32_t sectorSize = 512;
+  bool json = false;
+};
+int RunBackupInfo(const BackupInfoOptions& options);
 
 }  // namespace kestrova::cli

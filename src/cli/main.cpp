@@ -173,6 +173,30 @@ int main(int argc, char** argv) {
   find->add_option("--resume", findParts.resume, "Continue the search saved in this .kvsp file")->check(CLI::ExistingFile);
   find->add_flag("--json", findParts.json, "Print JSON");
 
+  RepairOptions repair;
+  auto* rep = app.add_subcommand("repair", "Show (and with --yes write) the quick partition restore: lost MBR entries, extended records, boot sectors");
+  rep->add_option("source", repair.source, "Image file or block device")->required();
+  rep->add_flag("--dry-run", repair.dryRun, "Only show what would be written (the default without --yes)");
+  rep->add_option("--backup", repair.backup, "Also write a backup (.kvb) of every sector the repair would overwrite");
+  rep->add_flag("--yes", repair.yes, "Write the repair (after a complete, verified automatic backup)");
+  rep->add_flag("--json", repair.json, "Print JSON");
+  rep->add_flag("--replace-mbr-code", repair.replaceMbrCode, "Replace damaged or foreign MBR boot code with the standard code");
+  rep->add_flag("--no-room-ok", repair.noRoomOk, "Continue when not every lost partition fits the four MBR slots");
+  rep->add_option("--auto-backup-dir", repair.autoBackupDir, "Folder of the automatic backup");
+  RestoreBackupOptions restoreBackup;
+  auto* rbk = app.add_subcommand("restore-backup", "Write a backup (.kvb) back onto the disk or image it was made of");
+  rbk->add_option("file", restoreBackup.file, "Backup file (.kvb)")->required();
+  rbk->add_option("source", restoreBackup.source, "Image file or block device")->required();
+  rbk->add_flag("--yes", restoreBackup.yes, "Write (after an automatic backup of the sectors it overwrites)");
+  rbk->add_flag("--other-disk", restoreBackup.otherDisk, "Write even when the stored name or sector count differ");
+  rbk->add_option("--auto-backup-dir", restoreBackup.autoBackupDir, "Folder of the automatic backup");
+  BackupInfoOptions backupInfo;
+  auto* bki = app.add_subcommand("backup-info", "Print what a backup file (.kvb) holds");
+  bki->add_option("file", backupInfo.file, "Backup file (.kvb)")->required();
+  bki->add_option("--sector-size", backupInfo.sectorSize, "Sector size of the disk it was made of (default 512)")
+      ->check(CLI::IsMember({512u, 1024u, 2048u, 4096u}));
+  bki->add_flag("--json", backupInfo.json, "Print JSON");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -204,5 +228,8 @@ int main(int argc, char** argv) {
     findParts.modeGiven = findFast || findDeep;
     return RunFindPartitions(findParts);
   }
+  if (*rep) return RunRepair(repair);
+  if (*rbk) return RunRestoreBackup(restoreBackup);
+  if (*bki) return RunBackupInfo(backupInfo);
   return kExitUsage;
 }

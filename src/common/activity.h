@@ -158,6 +158,14 @@ enum class Fn : std::uint16_t {
   PartitionSearchTail,
   PartitionSearchRun,
   PartitionFinderOpen,
+  QuickPartitionWalk,
+  GatherRepairCandidates,
+  PlanRepair,
+  ApplyRepairPlan,
+  MakeRepairBackup,
+  ReadRepairBackup,
+  PlanRestoreBackup,
+  PartitionRepairJobOpen,
   Count
 };
 inline constexpr std::size_t kActivitySlots = 1024;

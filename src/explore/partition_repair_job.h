@@ -74,7 +74,6 @@ class PartitionRepairJob {
 
  private:
   RepairResult ApplyWithBackup(const RepairPlan& plan, bool report);
-  bool Reopen();
 
   Ui& ui_;
   ScanFlags scan_;

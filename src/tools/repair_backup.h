@@ -98,6 +98,10 @@ RestoreStatus PlanRestoreBackup(SectorDevice& device, const std::string& path, s
                                 std::uint64_t deviceSectors, Ui& ui, bool confirmed, RepairPlan& plan,
                                 BackupInfo* info = nullptr);
 
+// True when the stored name and sector count are those of the device (a name
+// longer than the field is compared by its stored end).
+bool BackupMatchesDevice(const BackupInfo& info, std::u16string_view deviceName, std::uint64_t deviceSectors);
+
 // The stored name as text (UTF-16LE up to its first NUL).
 std::u16string BackupName(const BackupHeader& header);
 

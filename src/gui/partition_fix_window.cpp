@@ -147,7 +147,9 @@ PartitionFixWindow::PartitionFixWindow(const DriveList& list, PartitionRepairJob
 std::optional<std::size_t> PartitionFixWindow::Selected() const {
   QTreeWidgetItem* item = volumes_->currentItem();
   if (!item || !item->data(0, kIndexRole).isValid()) return std::nullopt;
-  return static_cast<std::size_t>(item->data(0, kIndexRole).toULongLong());
+  const auto index = static_cast<std::size_t>(item->data(0, kIndexRole).toULongLong());
+  if (index >= job_.candidates().restoreList.size()) return std::nullopt;  // the drive was read again
+  return index;
 }
 
 DriveList PartitionFixWindow::RowList(std::size_t index) const {
@@ -159,10 +161,12 @@ DriveList PartitionFixWindow::RowList(std::size_t index) const {
   DriveRow row;
   row.entry = c.restoreList.at(index);
   row.entry.startIsPhysical = 1;
-  row.entry.drive = c.imagePath.empty() ? c.drive : row.entry.drive;
   row.imagePath = c.imagePath;
+  if (row.imagePath.empty()) row.volumePath = job_.sourcePath();  // the whole drive the entry counts from
   for (const DriveRow& r : list_.rows)
-    if (r.imagePath == row.imagePath && r.entry.drive == c.drive && r.entry.wholeDrive) row.settings = r.settings;
+    if (r.entry.wholeDrive && CoreBridge::DevicePathOf(list_, static_cast<std::size_t>(&r - list_.rows.data())) ==
+                                  job_.sourcePath())
+      row.settings = r.settings;
   one.rows.push_back(std::move(row));
   one.groups.push_back(DriveGroup{{}, {0}});
   return one;
@@ -204,10 +208,7 @@ void PartitionFixWindow::MakeBackupDialog() {
                MsgButtons::Ok);
       continue;
     }
-    if (job_.MakeBackup(chosen.toStdString()) == BackupStatus::Ok)
-      ui_.Show(Tr(StringId::PartFixBackupCreated), {}, MsgIcon::Information, MsgButtons::Ok);
-    else
-      ui_.Show(Tr(StringId::PartFixBackupNotCreated), {}, MsgIcon::Error, MsgButtons::Ok);
+    job_.MakeBackup(chosen.toStdString());  // tells the user how it went
     return;
   }
 }
@@ -231,15 +232,14 @@ void PartitionFixWindow::Restore() {
                              QString::fromStdString(result.backupPath);
     if (ui_.Show(question, {}, MsgIcon::Question, MsgButtons::YesNo) == MsgChoice::Yes) {
       RepairPlan back;
-      if (job_.PlanRestore(result.backupPath, true, back) == RestoreStatus::Ok &&
-          job_.ApplyRestore(back).outcome == RepairOutcome::Ok)
-        ui_.Show(Tr(StringId::BackupSucces), {}, MsgIcon::Information, MsgButtons::Ok);
+      if (job_.PlanRestore(result.backupPath, true, back) == RestoreStatus::Ok)
+        job_.ApplyRestore(back);  // tells the user how it went
       else
         ui_.Show(Tr(StringId::BackupFail), {}, MsgIcon::Error, MsgButtons::Ok);
     }
   }
-  // Whatever was written, the drive's tables changed or may have: list again.
-  if (!result.written.empty() || result.outcome == RepairOutcome::Ok) done(Restored);
+  // Unless nothing was touched, the drive's tables changed or may have: list again.
+  if (result.outcome != RepairOutcome::BackupFailed && result.outcome != RepairOutcome::Nothing) done(Restored);
 }
 
 void PartitionFixWindow::ShowDetails(const RepairPlan* plan) {
@@ -281,7 +281,15 @@ FixDetailsWindow::FixDetailsWindow(const RepairCandidates& candidates, const Rep
         new QTreeWidgetItem(item, QStringList{QStringLiteral("+ ") + after});
       }
     }
-    for (const std::u16string& note : plan->notes) new QTreeWidgetItem(top, QStringList{Q(note)});
+  }
+  // The boot loader behind an NTFS boot sector is not written here: say who restores it.
+  std::vector<std::u16string> notes = plan ? plan->notes : std::vector<std::u16string>{};
+  const bool ntfsBoot = std::any_of(candidates.damagedBoot.begin(), candidates.damagedBoot.end(),
+                                    [](const DriveEntry& e) { return EntryFsName(e) == u"NTFS"; });
+  if (notes.empty() && ntfsBoot) notes.push_back(Text(StringId::PartFixNtfsLoaderNote));
+  for (const std::u16string& note : notes) {
+    auto* item = new QTreeWidgetItem(top, QStringList{Q(note)});
+    item->setToolTip(0, Q(note));
   }
   tree_->expandAll();
   tree_->setMinimumSize(560, 320);
@@ -343,9 +351,11 @@ void StartWindow::PartitionFixOfSelected() {
   const std::optional<std::size_t> row = SelectedRow();
   if (!row) return;
   const DriveRow& r = list_.rows[*row];
+  std::string path = r.imagePath;
+  if (path.empty())
+    if (const PhysicalDrive* d = list_.tables.Physical(r.entry.drive)) path = d->devicePath;
   for (const std::unique_ptr<PartitionRepairJob>& job : repairs_) {
-    const RepairCandidates& c = job->candidates();
-    if (r.imagePath == c.imagePath && (!c.imagePath.empty() || r.entry.drive == c.drive)) {
+    if (!path.empty() && job->sourcePath() == path) {
       RunPartitionFix(*job);
       return;
     }
@@ -367,15 +377,14 @@ void StartWindow::LoadBackupDialog() {
     ui_.Show(Tr(StringId::BadBackupFile), {}, MsgIcon::Error, MsgButtons::Ok);
     return;
   }
-  const QString size = QString::fromStdString(SizeText(info.deviceSectors * 512));
-  const QString question = QStringLiteral("%1 %2 (%3)?").arg(Tr(StringId::BackupQuestion), Q(info.name), size);
-  if (ui_.Show(question, {}, MsgIcon::Question, MsgButtons::YesNo) != MsgChoice::Yes) return;
-
-  // The stored name is the image's path, or the model of a drive of the stored size.
+  // The stored name is the image's or the drive's path (older files: the
+  // drive's model, found among the drives of the stored size). The core
+  // asks "Are You sure ..." once the disk is open.
   std::string target;
   const std::string stored = ToUtf8(info.name);
   std::error_code ec;
-  if (!stored.empty() && std::filesystem::is_regular_file(stored, ec)) {
+  if (!stored.empty() &&
+      (std::filesystem::is_regular_file(stored, ec) || std::filesystem::is_block_file(stored, ec))) {
     target = stored;
   } else if (!stored.empty() && info.name.size() >= 63) {
     // The file keeps 64 characters of a path: a longer image path is found
@@ -415,18 +424,15 @@ void StartWindow::LoadBackupDialog() {
   }
   RepairPlan plan;
   const RestoreStatus planned = job.PlanRestore(kvb, false, plan);
-  if (planned == RestoreStatus::Declined || planned == RestoreStatus::Mismatch) return;
-  if (planned == RestoreStatus::NotKvb || planned == RestoreStatus::Corrupt) {
-    ui_.Show(Tr(StringId::BadBackupFile), {}, MsgIcon::Error, MsgButtons::Ok);
+  // Declined, another disk refused, or a damaged file: the core said so.
+  if (planned == RestoreStatus::Declined || planned == RestoreStatus::Mismatch || planned == RestoreStatus::NotKvb ||
+      planned == RestoreStatus::Corrupt)
+    return;
+  if (planned != RestoreStatus::Ok) {
+    ui_.Show(Tr(StringId::BackupFail), {}, MsgIcon::Error, MsgButtons::Ok);
     return;
   }
-  bool ok = planned == RestoreStatus::Ok;
-  if (ok) {
-    const RepairOutcome applied = job.ApplyRestore(plan).outcome;
-    ok = applied == RepairOutcome::Ok || applied == RepairOutcome::Nothing;  // Nothing: the disk holds it already
-  }
-  ui_.Show(Tr(ok ? StringId::BackupSucces : StringId::BackupFail), {}, ok ? MsgIcon::Information : MsgIcon::Error,
-           MsgButtons::Ok);
+  job.ApplyRestore(plan);  // the result and the automatic backup's name are reported by the core
   Refresh();
 }
 

@@ -83,7 +83,17 @@ bool SameVolume(const DriveEntry& a, const DriveEntry& b) {
 
 class Walker {
  public:
-  Walker(IdentifyContext& ctx, RepairCandidates& c) : ctx_(ctx), c_(c) {}
+  Walker(IdentifyContext& ctx, RepairCandidates& c) : ctx_(ctx), c_(c) {
+    // Sectors the tables say hold an extended record: only there may a sector
+    // without the table signature be taken for a broken record.
+    for (const MbrEntry& e : c_.listing.mbr) {
+      if (!IsExtendedType(e.type) || e.firstSector == 0 || e.sectorCount == 0) continue;
+      chainTargets_.insert(e.firstSector);
+      containers_.push_back({e.firstSector, std::uint64_t{e.firstSector} + e.sectorCount});
+    }
+    for (const ExtendedRecord& r : c_.listing.extendedRecords)
+      if (r.entries[1].firstSector != 0) chainTargets_.insert(c_.listing.extendedBase + r.entries[1].firstSector);
+  }
 
   void Pass(std::uint64_t from) {
     std::uint64_t p = from;
@@ -105,7 +115,7 @@ class Walker {
           recordSeen = true;
           firstRecord = p;
         }
-        CheckExtendedRecord(ctx_, p, firstRecord, c_);
+        CheckExtendedRecord(ctx_, p, BaseFor(p, firstRecord), c_);
         const MbrEntry first = EntryAt(sector, 0);
         candidate = p + kTrack;
         DriveEntry probe;
@@ -141,7 +151,8 @@ class Walker {
         p += 1;
         continue;
       }
-      if (!behindRecord && CheckExtendedRecord(ctx_, p, recordSeen ? firstRecord : p, c_)) {
+      if (!behindRecord && chainTargets_.count(p) != 0 &&
+          CheckExtendedRecord(ctx_, p, BaseFor(p, recordSeen ? firstRecord : p), c_)) {
         if (!recordSeen) {
           recordSeen = true;
           firstRecord = p;
@@ -191,8 +202,17 @@ class Walker {
     c_.rebuilt.push_back({e, false});
   }
 
+  // The container a record lies in: the MBR's when it holds the sector, else the first record seen.
+  std::uint64_t BaseFor(std::uint64_t record, std::uint64_t firstSeen) const {
+    for (const auto& [begin, end] : containers_)
+      if (record >= begin && record < end) return begin;
+    return firstSeen;
+  }
+
   IdentifyContext& ctx_;
   RepairCandidates& c_;
+  std::set<std::uint64_t> chainTargets_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> containers_;
 };
 
 // The MBR slots a repair may fill, as the listing counts them.

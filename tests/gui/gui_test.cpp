@@ -1203,6 +1203,8 @@ class GuiTest : public QObject {
     CoreBridge bridge(ui_);
     StartWindow start(bridge, ui_, {}, false);
     start.show();
+    // The disk lost its table: the quick restore offers the volume first; closed.
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) { w->reject(); }, QStringLiteral("WINDOW_PARTITIONFIX"));
     AddThroughDialog(start, disk);
     bool modeSeen = false, progressSeen = false, resultsSeen = false;
     QString status, fs;
@@ -1310,6 +1312,7 @@ class GuiTest : public QObject {
     CoreBridge bridge(ui_);
     StartWindow start(bridge, ui_, {}, false);
     start.show();
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) { w->reject(); }, QStringLiteral("WINDOW_PARTITIONFIX"));
     AddThroughDialog(start, disk);
     bool chosen = false, scanned = false;
     WhenShown<ScanModeWindow>([&](ScanModeWindow* w) {

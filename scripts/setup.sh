@@ -17,6 +17,8 @@ packages=(
   # Writers of the archive, document, executable and media samples the RAW measures are tested on.
   zip unzip p7zip-full gcab genisoimage ffmpeg msitools gcc-mingw-w64-x86-64-win32 openssl python3
   testdisk  # PhotoRec, the peer of the carving benchmark
+  nasm  # assembles tools/boot (the MBR boot code is checked against its source)
+  qemu-system-x86  # boots the MBR boot code in the boot test
 )
 
 missing=()

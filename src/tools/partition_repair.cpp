@@ -7,6 +7,7 @@
 #include "fs/fat/fat_format.h"
 #include "fs/ntfs/ntfs_format.h"
 #include "resources/strings.h"
+#include "tools/mbr_boot_code.h"
 #include "volume/fs_names.h"
 #include "volume/volume_reader.h"
 
@@ -15,10 +16,6 @@
 #include <set>
 
 namespace kestrova {
-
-// Our own MBR boot code (tools/mbr_boot_code.h).
-std::span<const std::uint8_t, 446> StandardMbrBootCode();
-
 namespace {
 
 constexpr std::size_t kEntriesAt = 446;
@@ -77,8 +74,14 @@ std::uint64_t TableCount(const DriveEntry& e, IdentifyContext& ctx) {
   return e.sectors;
 }
 
-bool SameVolume(const DriveEntry& a, const DriveEntry& b) {
-  return a.serial != 0 && a.serial == b.serial && EntryFsName(a) == EntryFsName(b);
+// The backup boot sector of `volume` (NTFS keeps it just past its counted
+// sectors), not another volume: the same serial at that very place (found
+// identified without a table count, so its count is its own). Cloned
+// volumes share serials, so the serial alone says nothing.
+bool IsBackupOf(const DriveEntry& found, const DriveEntry& volume) {
+  if (found.serial == 0 || found.serial != volume.serial || EntryFsName(found) != EntryFsName(volume)) return false;
+  // The copy's own count reaches from the volume's first sector to itself.
+  return found.start == volume.start + found.sectors;
 }
 
 class Walker {
@@ -129,7 +132,7 @@ class Walker {
           if (e.firstSector == p && e.sectorCount != 0) count = e.sectorCount;
       }
       DriveEntry found;
-      if (RecognisedAt(ctx_, candidate, count, found) && !(havePrevious && SameVolume(found, previous))) {
+      if (RecognisedAt(ctx_, candidate, count, found) && !(havePrevious && IsBackupOf(found, previous))) {
         ++added;
         misses = 0;
         previous = found;
@@ -139,14 +142,14 @@ class Walker {
         const std::uint64_t end = found.start + tableCount;
         auto volumeAt = [&](std::uint64_t s) {
           DriveEntry probe;
-          return RecognisedAt(ctx_, s, 0, probe) && !SameVolume(probe, found);
+          return RecognisedAt(ctx_, s, 0, probe) && !IsBackupOf(probe, found);
         };
         const std::uint64_t next = AlignAfter(end, tableCount, volumeAt);
         if (next <= p) return;  // a count that does not move the walk on
         p = next;
         continue;
       }
-      if (havePrevious && found.sectors != 0 && SameVolume(found, previous)) {
+      if (havePrevious && found.sectors != 0 && IsBackupOf(found, previous)) {
         // The backup boot sector of the volume just found: the next sector may start another.
         p += 1;
         continue;
@@ -340,7 +343,7 @@ bool CheckExtendedRecord(IdentifyContext& ctx, std::uint64_t record, std::uint64
       const std::uint64_t nextStart = nextRecord + gap;
       if (c.deviceSectors != 0 && nextStart >= c.deviceSectors) break;
       if (nextRecord <= base) break;
-      if (!RecognisedAt(ctx, nextStart, 0, next) || SameVolume(next, logical)) continue;
+      if (!RecognisedAt(ctx, nextStart, 0, next) || IsBackupOf(next, logical)) continue;
       // Only inside the container the MBR gives, when it gives one.
       if (c.listing.hasExtended && c.listing.extendedBase == base) {
         for (const MbrEntry& m : c.listing.mbr)
@@ -484,8 +487,9 @@ bool RestoreMbr(SectorDevice& device, const RepairCandidates& c, Ui& ui, RepairP
     const MsgChoice answer = ui.MessageBox(Text(StringId::MbrCodeError), Text(StringId::PartitionFixCaption),
                                            MsgIcon::Question, MsgButtons::YesNo);
     if (answer == MsgChoice::Yes) {
+      // The disk signature after the code stays: an installed system may know its disk by it.
       const auto code = StandardMbrBootCode();
-      std::copy(code.begin(), code.end(), after.begin());
+      std::copy(code.begin(), code.begin() + kMbrDiskSignatureOffset, after.begin());
     }
   }
   AddWrite(plan, 0, std::move(sector), std::move(after), u"MBR");

@@ -13,6 +13,7 @@
 #include "support/recording_ui.h"
 #include "support/sha256.h"
 #include "support/temp_dir.h"
+#include "tools/mbr_boot_code.h"
 #include "volume/list_partitions.h"
 
 #include <gtest/gtest.h>
@@ -206,6 +207,34 @@ TEST_F(RepairDisks, MbrEntryOfTheSecondNtfsVolumeComesBack) {
   EXPECT_TRUE(job.candidates().Empty());
 
   RestoreWithCli(r.backupPath, damaged);
+}
+
+TEST_F(RepairDisks, ForeignMbrCodeIsReplacedOnlyWhenTheUserSaysSoAndTheDiskSignatureStays) {
+  TwoNtfsDisk();
+  Shell("sfdisk -q --delete disk.img 2 >/dev/null");
+  for (const MsgChoice answer : {MsgChoice::No, MsgChoice::Yes}) {
+    test::RecordingUi asked;
+    asked.answers.push_back(answer);
+    PartitionRepairJob job(asked);
+    ASSERT_EQ(job.Open(disk), SessionStatus::Ok);
+    RepairPlan plan;
+    ASSERT_EQ(job.Plan(plan), PlanStatus::Ok);
+    ASSERT_EQ(asked.boxes.size(), 1u);
+    EXPECT_EQ(asked.boxes[0].text, ToUtf8(Text(StringId::MbrCodeError)));
+    ASSERT_EQ(plan.writes.size(), 1u);
+    const std::vector<std::uint8_t>& before = plan.writes[0].before;
+    const std::vector<std::uint8_t>& after = plan.writes[0].after;
+    const auto code = StandardMbrBootCode();
+    if (answer == MsgChoice::Yes) {
+      EXPECT_TRUE(std::equal(code.begin(), code.begin() + kMbrDiskSignatureOffset, after.begin()));
+      EXPECT_EQ(after[0], 0x33);
+      EXPECT_EQ(after[1], 0xC0);
+    } else {
+      EXPECT_TRUE(std::equal(before.begin(), before.begin() + kMbrDiskSignatureOffset, after.begin()));
+    }
+    EXPECT_TRUE(std::equal(before.begin() + kMbrDiskSignatureOffset, before.begin() + 446,
+                           after.begin() + kMbrDiskSignatureOffset));
+  }
 }
 
 TEST_F(RepairDisks, BrokenLinkOfTheExtendedChainIsRewritten) {

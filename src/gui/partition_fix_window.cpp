@@ -98,7 +98,9 @@ PartitionFixWindow::PartitionFixWindow(const DriveList& list, PartitionRepairJob
   const std::vector<DriveEntry>& rows = job_.candidates().restoreList;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const DriveEntry& e = rows[i];
-    auto* item = new QTreeWidgetItem(volumes_, QStringList{Q(EntryLabel(e)), Q(EntryFsName(e)), SizeOf(e),
+    const std::u16string label = EntryLabel(e);
+    auto* item = new QTreeWidgetItem(volumes_, QStringList{label.empty() ? Tr(StringId::PartFixUnnamed) : Q(label),
+                                                           Q(EntryFsName(e)), SizeOf(e),
                                                            Tr(StringId::NotAvailable)});
     item->setData(0, kIndexRole, static_cast<qulonglong>(i));
     item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);

@@ -19,6 +19,7 @@
 #include "gui/saving_image_window.h"
 #include "gui/partition_search_windows.h"
 #include "gui/partition_fix_window.h"
+#include "device/posix_block_source.h"
 #include "tools/partition_session.h"
 #include "shell/folders.h"
 #include "shell/app_settings.h"
@@ -101,6 +102,29 @@ std::uint32_t Le32At(const QByteArray& bytes, int offset) {
   for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(bytes.at(offset + i));
   return v;
 }
+
+// Fails the failAt-th write (counted across reopenings); everything else goes through.
+class FailingWriter : public BlockSource {
+ public:
+  FailingWriter(std::unique_ptr<BlockSource> inner, std::shared_ptr<int> calls, int failAt)
+      : inner_(std::move(inner)), calls_(std::move(calls)), failAt_(failAt) {}
+  int Seek(std::uint64_t offset) override { return inner_->Seek(offset); }
+  IoResult Read(void* b, std::size_t n) override { return inner_->Read(b, n); }
+  IoResult ReadAt(std::uint64_t o, void* b, std::size_t n) override { return inner_->ReadAt(o, b, n); }
+  IoResult Write(const void* b, std::size_t n) override {
+    if (++*calls_ == failAt_) return IoResult{5 /*EIO*/, 0};
+    return inner_->Write(b, n);
+  }
+  int Flush() override { return inner_->Flush(); }
+  std::uint64_t ByteLength() override { return inner_->ByteLength(); }
+  std::uint32_t LogicalSectorSize() override { return inner_->LogicalSectorSize(); }
+  bool Writable() const override { return inner_->Writable(); }
+
+ private:
+  std::unique_ptr<BlockSource> inner_;
+  std::shared_ptr<int> calls_;
+  int failAt_;
+};
 }  // namespace
 
 class GuiTest : public QObject {
@@ -1523,6 +1547,35 @@ class GuiTest : public QObject {
     QVERIFY2(tree.contains(QStringLiteral("32768")), qPrintable(tree));
     // The MBR's entry bytes before and after: slot 2 goes from zeros to the entry.
     QVERIFY2(tree.contains(QStringLiteral("+ 01c0:")) || tree.contains(QStringLiteral("+ 01d0:")), qPrintable(tree));
+  }
+
+  void failedWriteOffersTheAutomaticBackup() {
+    if (!Have("mkntfs") || !Have("sfdisk")) QSKIP("mkntfs and sfdisk are needed (ntfs-3g, fdisk)");
+    const QString disk = dir_.filePath(QStringLiteral("failing-ntfs.img"));
+    QVERIFY(MakeLostNtfsDisk(disk));
+    const QByteArray original = ReadAll(disk);
+    PartitionRepairJob job(ui_);
+    auto calls = std::make_shared<int>(0);
+    const std::string path = disk.toStdString();
+    job.SetReopen([path, calls](bool writable, int& error) -> std::unique_ptr<BlockSource> {
+      OpenResult r = OpenPosixSource(path, writable ? OpenAccess::ReadWrite : OpenAccess::ReadOnly);
+      error = r.error;
+      if (!r.source) return nullptr;
+      return std::make_unique<FailingWriter>(std::move(r.source), calls, 1);  // the MBR's write fails
+    });
+    QCOMPARE(job.Open(path), SessionStatus::Ok);
+    DriveList list;
+    BoxAnswerer boxes;  // Yes: the automatic backup goes back
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) {
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("restoreButton")), Qt::LeftButton);
+    });
+    PartitionFixWindow window(list, job, ui_);
+    QCOMPARE(window.exec(), int(PartitionFixWindow::Restored));  // the drive is listed again
+    const QString failed = Tr(StringId::PartFixWriteFailed).section(QStringLiteral("%s"), 0, 0);
+    QVERIFY2(boxes.Saw(failed), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+    QVERIFY2(boxes.Saw(Tr(StringId::PartFixRestoreAutoBackup)), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+    QVERIFY2(boxes.Saw(Tr(StringId::BackupSucces)), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+    QVERIFY(ReadAll(disk) == original);
   }
 };
 

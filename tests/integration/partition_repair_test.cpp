@@ -132,7 +132,7 @@ class RepairDisks : public test::TempDirTest {
     EXPECT_EQ(session.OpenSource(disk), SessionStatus::Ok);
     std::vector<std::uint64_t> starts;
     for (std::size_t i = 0; i < session.rows().size(); ++i) {
-      starts.push_back(session.rows()[i].entry.start);
+      starts.push_back(std::uint64_t{session.rows()[i].entry.start});  // a packed field: copied, never bound
       EXPECT_EQ(session.MountRow(i), SessionStatus::Ok) << "row " << i;
     }
     return starts;
@@ -174,7 +174,7 @@ TEST_F(RepairDisks, MbrEntryOfTheSecondNtfsVolumeComesBack) {
   const RepairCandidates& c = job.candidates();
   EXPECT_EQ(c.lostPartitions, 1);
   ASSERT_EQ(c.restoreList.size(), 1u);
-  EXPECT_EQ(c.restoreList[0].start, kSecond);
+  EXPECT_EQ(std::uint64_t{c.restoreList[0].start}, kSecond);
   EXPECT_EQ(EntryLabel(c.restoreList[0]), u"SECOND");
   ASSERT_EQ(c.rebuilt.size(), 1u);
   EXPECT_TRUE(c.rebuilt[0].fits);
@@ -206,6 +206,28 @@ TEST_F(RepairDisks, MbrEntryOfTheSecondNtfsVolumeComesBack) {
   // Listed again after the write: nothing left to restore.
   EXPECT_TRUE(job.candidates().Empty());
 
+  RestoreWithCli(r.backupPath, damaged);
+}
+
+TEST_F(RepairDisks, WipedMbrGetsBothEntriesBackTheFirstActive) {
+  TwoNtfsDisk();
+  Zero(0);
+  ASSERT_TRUE(SfdiskDump(disk).empty());
+  const std::string damaged = test::Sha256Of(disk);
+  PartitionRepairJob job(ui);
+  RepairPlan plan;
+  const RepairResult r = Repair(job, plan);
+  ASSERT_EQ(r.outcome, RepairOutcome::Ok);
+  const std::vector<DumpEntry> dump = SfdiskDump(disk);
+  ASSERT_EQ(dump.size(), 2u);
+  EXPECT_EQ(dump[0].start, kFirst);
+  EXPECT_EQ(dump[0].size, kNtfsCount);
+  EXPECT_TRUE(dump[0].bootable);
+  EXPECT_EQ(dump[1].start, kSecond);
+  EXPECT_EQ(dump[1].size, kNtfsCount);
+  EXPECT_FALSE(dump[1].bootable);
+  EXPECT_EQ(ListAndMount(), (std::vector<std::uint64_t>{kFirst, kSecond}));
+  ExpectNtfsClean(kFirst, kNtfsCount);
   RestoreWithCli(r.backupPath, damaged);
 }
 
@@ -281,7 +303,7 @@ TEST_F(RepairDisks, BrokenLinkOfTheExtendedChainIsRewritten) {
   EXPECT_EQ(c.extendedFixes[0].nextLogicalStart, kLogical2);
   EXPECT_EQ(c.lostPartitions, 0);  // the container slot is there
   ASSERT_EQ(c.restoreList.size(), 1u);
-  EXPECT_EQ(c.restoreList[0].start, kLogical2);
+  EXPECT_EQ(std::uint64_t{c.restoreList[0].start}, kLogical2);
   const DetailsNode details = RepairDetails(c);
   ASSERT_EQ(details.children.size(), 3u);
   ASSERT_EQ(details.children[2].children.size(), 1u);
@@ -335,6 +357,14 @@ TEST_F(RepairDisks, ZeroedNtfsBootSectorComesFromItsBackup) {
   EXPECT_EQ(ListAndMount(), (std::vector<std::uint64_t>{kFirst}));
   ExpectNtfsClean(kFirst, kNtfsCount);
 
+  BackupInfo stored;
+  ASSERT_EQ(ReadBackupInfo(r.backupPath, 512, stored), BackupReadStatus::Ok);
+  ASSERT_EQ(stored.blocks.size(), 2u);  // sector 0, then 16 sectors at the volume's start
+  EXPECT_EQ(stored.blocks[0].sector, 0u);
+  EXPECT_EQ(stored.blocks[0].count, 1u);
+  EXPECT_EQ(stored.blocks[1].sector, kFirst);
+  EXPECT_EQ(stored.blocks[1].count, 16u);
+  EXPECT_EQ(stored.name, ToUtf16(disk.size() > 63 ? disk.substr(disk.size() - 63) : disk));
   const test::CliRun info = test::Cli("backup-info --json " + test::Quoted(r.backupPath));
   EXPECT_EQ(info.code, 0);
   EXPECT_NE(info.out.find("\"sector\":2048,\"count\":16"), std::string::npos) << info.out;

@@ -1,6 +1,7 @@
 #include "gui/start_window.h"
 
 #include "explore/partition_finder.h"
+#include "explore/partition_repair_job.h"
 
 #include "common/text.h"
 #include "gui/saving_image_window.h"
@@ -79,7 +80,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   image->setObjectName(QStringLiteral("loadImage"));
   loadMenu->addAction(Tr(StringId::PopupSessionFile), this, &StartWindow::LoadSessionDialog)
       ->setObjectName(QStringLiteral("loadSession"));
-  Disabled(loadMenu, StringId::PopupBackupFile);
+  loadMenu->addAction(Tr(StringId::PopupBackupFile), this, &StartWindow::LoadBackupDialog)
+      ->setObjectName(QStringLiteral("loadBackup"));
   load_->setMenu(loadMenu);
 
   tools_ = new QPushButton(Tr(StringId::SelectDriveTools), this);
@@ -93,6 +95,8 @@ StartWindow::StartWindow(CoreBridge& bridge, QtUi& ui, std::vector<std::string> 
   toolsMenu->addAction(Tr(StringId::PopupToolConfigFolders), this, &StartWindow::ConfigFolders);
   toolsMenu->addAction(Tr(StringId::PopupSearchPartitions), this, &StartWindow::SearchPartitionsOfSelected)
       ->setObjectName(QStringLiteral("searchPartitions"));
+  toolsMenu->addAction(Tr(StringId::PopupPartitionFix), this, &StartWindow::PartitionFixOfSelected)
+      ->setObjectName(QStringLiteral("partitionFix"));
   tools_->setMenu(toolsMenu);
   tools_->setObjectName(QStringLiteral("toolsButton"));
   auto* snapshot = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), this);
@@ -172,6 +176,7 @@ void StartWindow::Refresh() {
   worker_.Start(workToken_, [this, list = pending_.get(), images = images_](WorkerToken&) {
     DriveLister lister;
     lister.Refresh(*list, ui_, images, includeSystem_, &cancel_);
+    FindRepairsOfListing(*list);
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -180,7 +185,11 @@ void StartWindow::Refresh() {
           pending_.reset();
           ShowList();
           SetBusy(false);
-          if (!queuedSession_.isEmpty()) OpenSessionFile(std::exchange(queuedSession_, QString()));
+          // A session being loaded goes first; the repair offer waits for the next listing.
+          if (!queuedSession_.isEmpty())
+            OpenSessionFile(std::exchange(queuedSession_, QString()));
+          else
+            OfferRepairs();
         },
         Qt::QueuedConnection);
   });

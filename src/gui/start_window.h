@@ -24,6 +24,7 @@ class QMenu;
 
 namespace kestrova {
 class PartitionFinder;
+class PartitionRepairJob;
 struct PartitionSession;
 }  // namespace kestrova
 
@@ -61,6 +62,10 @@ class StartWindow : public QDialog {
   void OpenSessionFile(const QString& file);
   // A session handed over by the explorer's Ctrl+L, opened once the list is read.
   void QueueSessionFile(const QString& file);
+  // "&Load" > "&Backup": a .kvb backup written back to its drive or image (partition_fix_window.cpp).
+  void LoadBackupDialog();
+  // Tools > "Quick partition restore..." for the selected row's drive.
+  void PartitionFixOfSelected();
 
  protected:
   void reject() override;
@@ -103,6 +108,14 @@ class StartWindow : public QDialog {
   std::optional<ScanOptions> scanAfterOpen_;
   void LoadPartitionSessionFile(const QString& file);
   QString queuedSession_;
+  // The drives of the last listing with something to repair (partition_fix_window.cpp):
+  // found on the listing's worker, offered once the list shows.
+  std::vector<std::unique_ptr<PartitionRepairJob>> repairs_, pendingRepairs_;
+  std::vector<std::string> dismissedRepairs_;  // closed without a choice: not offered again
+  void FindRepairsOfListing(const DriveList& list);
+  void OfferRepairs();
+  // True when the window ended the drive choice (a volume to open, or the list is read again).
+  bool RunPartitionFix(PartitionRepairJob& job);
 };
 
 }  // namespace kestrova::gui

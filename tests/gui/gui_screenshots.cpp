@@ -16,6 +16,7 @@
 #include "gui/saving_image_window.h"
 #include "gui/partition_search_windows.h"
 #include "gui/session_windows.h"
+#include "gui/partition_fix_window.h"
 #include "gui/wait_windows.h"
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
@@ -410,6 +411,34 @@ class Screenshots : public QObject {
             &progress, [&] { Save(&progress, QStringLiteral("session-progress") + suffix); },
             Qt::BlockingQueuedConnection);
       });
+    }
+    SetCurrentLanguage(nullptr);
+    ResetTexts();
+  }
+
+  // The quick partition restore and its details over a disk that lost its
+  // second NTFS partition, in English and German.
+  void partitionFixWindows() {
+    if (!Have("mkntfs") || !Have("sfdisk")) QSKIP("mkntfs and sfdisk are needed (ntfs-3g, fdisk)");
+    const QString disk = dir_.filePath(QStringLiteral("lost-ntfs.img"));
+    QVERIFY(MakeLostNtfsDisk(disk));
+    PartitionRepairJob job(ui_);
+    QCOMPARE(job.Open(disk.toStdString()), SessionStatus::Ok);
+    DriveList list;
+    std::optional<LoadedLanguage> german;
+    for (const QString& suffix : {QString(), QStringLiteral("-de")}) {
+      if (!suffix.isEmpty()) {
+        german = LoadLanguage(std::string(KESTROVA_LANGUAGE_DIR) + "/", u"German");
+        SetCurrentLanguage(&german->file);
+      }
+      PartitionFixWindow window(list, job, ui_);
+      window.show();
+      Save(&window, QStringLiteral("partition-fix") + suffix);
+      WhenShown<FixDetailsWindow>([this, suffix](FixDetailsWindow* d) {
+        Save(d, QStringLiteral("partition-fix-details") + suffix);
+        d->accept();
+      });
+      QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("detailsButton")), Qt::LeftButton);
     }
     SetCurrentLanguage(nullptr);
     ResetTexts();

@@ -84,4 +84,20 @@ inline bool MakeFatImage(const QString& image, const QString& src) {
                  .arg(image, src));
 }
 
+// A 64 MiB disk with two NTFS volumes (VOL1 at 2048, VOL2 at 32768, 30720
+// sectors each, serials of their own) whose MBR lost the second entry.
+inline bool MakeLostNtfsDisk(const QString& image) {
+  return Run(QStringLiteral(
+                 "set -e; export PATH=$PATH:/sbin:/usr/sbin; img='%1'; truncate -s 64M \"$img\";"
+                 "printf 'label: dos\\nstart=2048, size=30720, type=7\\nstart=32768, size=30720, type=7\\n'"
+                 " | sfdisk -q \"$img\";"
+                 "for s in 2048 32768; do p=\"$img.$s\"; truncate -s 15M \"$p\";"
+                 " mkntfs -F -Q -q -L VOL$([ $s = 2048 ] && echo 1 || echo 2) -p $s -H 255 -S 63 -s 512 \"$p\" 2>/dev/null;"
+                 // Two runs in one second give both volumes one serial: a clone, which the walk skips.
+                 " ntfslabel --new-serial \"$p\" >/dev/null 2>&1;"
+                 " dd if=\"$p\" of=\"$img\" bs=512 seek=$s conv=notrunc status=none; rm -f \"$p\"; done;"
+                 "dd if=/dev/zero of=\"$img\" bs=1 seek=462 count=16 conv=notrunc status=none")
+                 .arg(image));
+}
+
 }  // namespace

@@ -19,6 +19,8 @@
 #include "gui/update_checker.h"
 #include "gui/saving_image_window.h"
 #include "gui/partition_search_windows.h"
+#include "gui/partition_fix_window.h"
+#include "device/posix_block_source.h"
 #include "tools/partition_session.h"
 #include "shell/folders.h"
 #include "shell/app_settings.h"
@@ -46,6 +48,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QHeaderView>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -63,6 +66,68 @@ using namespace kestrova;
 using namespace kestrova::gui;
 
 #include "gui_support.h"
+
+namespace {
+// Answers every message box that shows while it lives: records the text and
+// presses the button `choose` names (the default button, Yes, when it names none).
+class BoxAnswerer {
+ public:
+  explicit BoxAnswerer(std::function<QMessageBox::StandardButton(const QString&)> choose = {})
+      : choose_(std::move(choose)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || !box->isVisible() || box->property("answered").toBool()) continue;
+        box->setProperty("answered", true);
+        texts << box->text();
+        QAbstractButton* button = choose_ ? box->button(choose_(box->text())) : nullptr;
+        if (!button) button = box->defaultButton();
+        QTimer::singleShot(0, button, [button] { button->click(); });
+      }
+    });
+    timer_.start(20);
+  }
+  bool Saw(const QString& start) const {
+    for (const QString& t : texts)
+      if (t.startsWith(start)) return true;
+    return false;
+  }
+  QStringList texts;
+
+ private:
+  std::function<QMessageBox::StandardButton(const QString&)> choose_;
+  QTimer timer_;
+};
+
+std::uint32_t Le32At(const QByteArray& bytes, int offset) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(bytes.at(offset + i));
+  return v;
+}
+
+// Fails the failAt-th write (counted across reopenings); everything else goes through.
+class FailingWriter : public BlockSource {
+ public:
+  FailingWriter(std::unique_ptr<BlockSource> inner, std::shared_ptr<int> calls, int failAt)
+      : inner_(std::move(inner)), calls_(std::move(calls)), failAt_(failAt) {}
+  int Seek(std::uint64_t offset) override { return inner_->Seek(offset); }
+  IoResult Read(void* b, std::size_t n) override { return inner_->Read(b, n); }
+  IoResult ReadAt(std::uint64_t o, void* b, std::size_t n) override { return inner_->ReadAt(o, b, n); }
+  IoResult Write(const void* b, std::size_t n) override {
+    if (++*calls_ == failAt_) return IoResult{5 /*EIO*/, 0};
+    return inner_->Write(b, n);
+  }
+  int Flush() override { return inner_->Flush(); }
+  std::uint64_t ByteLength() override { return inner_->ByteLength(); }
+  std::uint32_t LogicalSectorSize() override { return inner_->LogicalSectorSize(); }
+  bool Writable() const override { return inner_->Writable(); }
+
+ private:
+  std::unique_ptr<BlockSource> inner_;
+  std::shared_ptr<int> calls_;
+  int failAt_;
+};
+}  // namespace
 
 class GuiTest : public QObject {
   Q_OBJECT
@@ -731,6 +796,8 @@ class GuiTest : public QObject {
     CoreBridge bridge(ui_);
     StartWindow start(bridge, ui_, {}, false);
     start.show();
+    // No table in front of the volume: the quick restore offers it first; closed.
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) { w->reject(); }, QStringLiteral("WINDOW_PARTITIONFIX"));
     AddThroughDialog(start, outer);
     QString refusal;
     bool maxOk = false;
@@ -1318,6 +1385,8 @@ class GuiTest : public QObject {
     CoreBridge bridge(ui_);
     StartWindow start(bridge, ui_, {}, false);
     start.show();
+    // The disk lost its table: the quick restore offers the volume first; closed.
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) { w->reject(); }, QStringLiteral("WINDOW_PARTITIONFIX"));
     AddThroughDialog(start, disk);
     bool modeSeen = false, progressSeen = false, resultsSeen = false;
     QString status, fs;
@@ -1425,6 +1494,7 @@ class GuiTest : public QObject {
     CoreBridge bridge(ui_);
     StartWindow start(bridge, ui_, {}, false);
     start.show();
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) { w->reject(); }, QStringLiteral("WINDOW_PARTITIONFIX"));
     AddThroughDialog(start, disk);
     bool chosen = false, scanned = false;
     WhenShown<ScanModeWindow>([&](ScanModeWindow* w) {
@@ -1444,6 +1514,224 @@ class GuiTest : public QObject {
     QVERIFY(chosen);
     QVERIFY(scanned);
     QVERIFY(bridge.mounted());
+  }
+
+  // Chooses a file in the named file dialog once it shows (pasted, then Enter).
+  static void ChooseFile(const QString& dialogName, const QString& path) {
+    WhenShown<QFileDialog>(
+        [path](QFileDialog* d) {
+          auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+          QVERIFY(edit);
+          edit->setText(path);
+          QTest::keyClick(edit, Qt::Key_Return);
+        },
+        dialogName);
+  }
+
+  // "&Load" > "&Backup" with `kvb`; every question answered Yes.
+  void LoadBackup(StartWindow& start, const QString& kvb) {
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    ChooseFromMenu(QStringLiteral("loadBackup"));
+    ChooseFile(QStringLiteral("backupDialog"), kvb);
+    QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("loadButton")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+  }
+
+  void lostNtfsPartitionIsRestoredAndItsAutoBackupPutBack() {
+    if (!Have("mkntfs") || !Have("sfdisk")) QSKIP("mkntfs and sfdisk are needed (ntfs-3g, fdisk)");
+    const QString disk = dir_.filePath(QStringLiteral("lost-ntfs.img"));
+    QVERIFY(MakeLostNtfsDisk(disk));
+    const QByteArray original = ReadAll(disk);
+    QCOMPARE(Le32At(original, 446 + 16 + 8), 0u);  // the second entry is gone
+    CoreBridge bridge(ui_);
+    BoxAnswerer boxes;  // Yes: the standard MBR code is written too
+    QStringList listed;
+    bool restored = false;
+    WhenShown<PartitionFixWindow>(
+        [&](PartitionFixWindow* w) {
+          QCOMPARE(w->windowTitle(), Tr(StringId::PartitionFixCaption));
+          for (int i = 0; i < w->volumes()->topLevelItemCount(); ++i) listed << w->volumes()->topLevelItem(i)->text(0);
+          QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("restoreButton")), Qt::LeftButton);
+          restored = true;
+        },
+        QStringLiteral("WINDOW_PARTITIONFIX"), 30000);
+    // The window opens by itself once the image is listed.
+    StartWindow start(bridge, ui_, {disk.toStdString()}, false);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(restored, 30000);
+    QVERIFY2(listed.contains(QStringLiteral("VOL2")), qPrintable(listed.join(QLatin1Char(','))));
+    QTRY_VERIFY_WITH_TIMEOUT(boxes.Saw(Tr(StringId::PartitionFixDone)), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+
+    // Both entries in the MBR, the first volume's untouched.
+    const QByteArray fixed = ReadAll(disk);
+    QCOMPARE(fixed.mid(446, 16), original.mid(446, 16));
+    QCOMPARE(static_cast<std::uint8_t>(fixed.at(446 + 16 + 4)), std::uint8_t{0x07});
+    QCOMPARE(Le32At(fixed, 446 + 16 + 8), 32768u);
+    QVERIFY(Le32At(fixed, 446 + 16 + 12) >= 30719u);
+    QCOMPARE(static_cast<std::uint8_t>(fixed.at(510)), std::uint8_t{0x55});
+    QCOMPARE(static_cast<std::uint8_t>(fixed.at(511)), std::uint8_t{0xAA});
+    if (Have("sfdisk")) {
+      QProcess dump;
+      dump.start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"),
+                                              QStringLiteral("PATH=$PATH:/sbin:/usr/sbin sfdisk --dump '%1'").arg(disk)});
+      QVERIFY(dump.waitForFinished(20000));
+      QVERIFY2(dump.readAllStandardOutput().contains("start=       32768"), "sfdisk lists the second partition");
+    }
+    // Nothing lost is left: the list was read again and shows VOL2 as a row.
+    auto* devices = start.findChild<QTreeWidget*>(QStringLiteral("deviceList"));
+    bool vol2 = false;
+    for (QTreeWidgetItemIterator it(devices); *it; ++it) vol2 = vol2 || (*it)->text(0).contains(QStringLiteral("VOL2"));
+    QVERIFY(vol2);
+
+    // The automatic backup named in the message puts the disk back byte for byte.
+    QString done;
+    for (const QString& t : boxes.texts)
+      if (t.startsWith(Tr(StringId::PartitionFixDone))) done = t;
+    const QString autoBackup = done.mid(Tr(StringId::PartitionFixDone).size()).trimmed();
+    QVERIFY2(QFile::exists(autoBackup), qPrintable(done));
+    QCOMPARE(ReadAll(autoBackup).left(4), QByteArray("KVBK"));
+    // The window offers the lost partition again after the backup is back: closed.
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) { w->reject(); }, QStringLiteral("WINDOW_PARTITIONFIX"),
+                                  30000);
+    LoadBackup(start, autoBackup);
+    QVERIFY2(boxes.Saw(Tr(StringId::BackupQuestion)), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+    QTRY_VERIFY_WITH_TIMEOUT(boxes.Saw(Tr(StringId::BackupSucces)), 20000);
+    QVERIFY(ReadAll(disk) == original);
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+  }
+
+  void backupMadeInTheWindowIsWrittenBackByteExact() {
+    if (!Have("mkntfs") || !Have("sfdisk")) QSKIP("mkntfs and sfdisk are needed (ntfs-3g, fdisk)");
+    const QString disk = dir_.filePath(QStringLiteral("backup-ntfs.img"));
+    QVERIFY(MakeLostNtfsDisk(disk));
+    const QByteArray original = ReadAll(disk);
+    const QString kvb = dir_.filePath(QStringLiteral("made.kvb"));
+    CoreBridge bridge(ui_);
+    BoxAnswerer boxes;
+    bool made = false;
+    WhenShown<PartitionFixWindow>(
+        [&](PartitionFixWindow* w) {
+          WhenShown<QFileDialog>(
+              [kvb](QFileDialog* d) {
+                // The proposal: the image's name with ".kvb".
+                auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                QVERIFY(edit);
+                QCOMPARE(edit->text(), QStringLiteral("backup-ntfs.img.kvb"));
+                edit->setText(kvb);
+                QTest::keyClick(edit, Qt::Key_Return);
+              },
+              QStringLiteral("backupDialog"));
+          QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("backupButton")), Qt::LeftButton);
+          made = true;
+          QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("closeButton")), Qt::LeftButton);
+        },
+        QStringLiteral("WINDOW_PARTITIONFIX"), 30000);
+    StartWindow start(bridge, ui_, {disk.toStdString()}, false);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(made, 30000);
+    QVERIFY2(boxes.Saw(Tr(StringId::PartFixBackupCreated)), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+    const QByteArray file = ReadAll(kvb);
+    QCOMPARE(file.left(4), QByteArray("KVBK"));
+    QVERIFY(file.contains(original.left(512)));  // sector 0 as it was
+    QVERIFY(!QFile::exists(kvb + QStringLiteral(".part")));
+
+    // The table is damaged further; the backup puts sector 0 back.
+    {
+      QFile f(disk);
+      QVERIFY(f.open(QIODevice::ReadWrite));
+      f.seek(446);
+      f.write(QByteArray(64, '\x5a'));
+    }
+    QVERIFY(ReadAll(disk) != original);
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    LoadBackup(start, kvb);
+    QTRY_VERIFY_WITH_TIMEOUT(boxes.Saw(Tr(StringId::BackupSucces)), 20000);
+    QVERIFY(ReadAll(disk) == original);
+    // The window was closed for this image: the next listing does not offer it again.
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    QVERIFY(start.isVisible());
+  }
+
+  void nothingToRestoreAndAForeignFileAreTold() {
+    CoreBridge bridge(ui_);
+    const QByteArray before = ReadAll(image_);
+    StartWindow start(bridge, ui_, {image_.toStdString()}, false);
+    start.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!start.busy(), 20000);
+    {
+      BoxAnswerer boxes;
+      ChooseFromMenu(QStringLiteral("partitionFix"));
+      QTest::mouseClick(start.findChild<QPushButton*>(QStringLiteral("toolsButton")), Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(boxes.Saw(Tr(StringId::PartFixNothingToRestore)), 10000);
+    }
+    // A file that is no backup: the message, and nothing written.
+    const QString foreign = dir_.filePath(QStringLiteral("foreign.kvb"));
+    {
+      QFile f(foreign);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QByteArray(4096, 'x'));
+    }
+    BoxAnswerer boxes;
+    LoadBackup(start, foreign);
+    QTRY_VERIFY_WITH_TIMEOUT(boxes.Saw(Tr(StringId::BadBackupFile)), 10000);
+    QVERIFY(!boxes.Saw(Tr(StringId::BackupQuestion)));
+    QVERIFY(ReadAll(image_) == before);
+  }
+
+  void detailsWindowShowsTheLostEntryAndTheChangedBytes() {
+    if (!Have("mkntfs") || !Have("sfdisk")) QSKIP("mkntfs and sfdisk are needed (ntfs-3g, fdisk)");
+    const QString disk = dir_.filePath(QStringLiteral("details-ntfs.img"));
+    QVERIFY(MakeLostNtfsDisk(disk));
+    PartitionRepairJob job(ui_);
+    QCOMPARE(job.Open(disk.toStdString()), SessionStatus::Ok);
+    QVERIFY(job.candidates().lostPartitions >= 1);
+    DriveList list;
+    QString tree;
+    WhenShown<FixDetailsWindow>([&](FixDetailsWindow* d) {
+      for (QTreeWidgetItemIterator it(d->tree()); *it; ++it) tree += (*it)->text(0) + QLatin1Char('\n');
+      QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    });
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) {
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("detailsButton")), Qt::LeftButton);
+      w->reject();
+    });
+    PartitionFixWindow window(list, job, ui_);
+    window.exec();
+    QVERIFY2(tree.startsWith(Tr(StringId::FixFixDetailsOf)), qPrintable(tree));
+    QVERIFY2(tree.contains(Tr(StringId::FixMissingPrmaryEntries)), qPrintable(tree));
+    QVERIFY2(tree.contains(QStringLiteral("32768")), qPrintable(tree));
+    // The MBR's entry bytes before and after: slot 2 goes from zeros to the entry.
+    QVERIFY2(tree.contains(QStringLiteral("+ 01c0:")) || tree.contains(QStringLiteral("+ 01d0:")), qPrintable(tree));
+  }
+
+  void failedWriteOffersTheAutomaticBackup() {
+    if (!Have("mkntfs") || !Have("sfdisk")) QSKIP("mkntfs and sfdisk are needed (ntfs-3g, fdisk)");
+    const QString disk = dir_.filePath(QStringLiteral("failing-ntfs.img"));
+    QVERIFY(MakeLostNtfsDisk(disk));
+    const QByteArray original = ReadAll(disk);
+    PartitionRepairJob job(ui_);
+    auto calls = std::make_shared<int>(0);
+    const std::string path = disk.toStdString();
+    job.SetReopen([path, calls](bool writable, int& error) -> std::unique_ptr<BlockSource> {
+      OpenResult r = OpenPosixSource(path, writable ? OpenAccess::ReadWrite : OpenAccess::ReadOnly);
+      error = r.error;
+      if (!r.source) return nullptr;
+      return std::make_unique<FailingWriter>(std::move(r.source), calls, 1);  // the MBR's write fails
+    });
+    QCOMPARE(job.Open(path), SessionStatus::Ok);
+    DriveList list;
+    BoxAnswerer boxes;  // Yes: the automatic backup goes back
+    WhenShown<PartitionFixWindow>([](PartitionFixWindow* w) {
+      QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("restoreButton")), Qt::LeftButton);
+    });
+    PartitionFixWindow window(list, job, ui_);
+    QCOMPARE(window.exec(), int(PartitionFixWindow::Restored));  // the drive is listed again
+    const QString failed = Tr(StringId::PartFixWriteFailed).section(QStringLiteral("%s"), 0, 0);
+    QVERIFY2(boxes.Saw(failed), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+    QVERIFY2(boxes.Saw(Tr(StringId::PartFixRestoreAutoBackup)), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+    QVERIFY2(boxes.Saw(Tr(StringId::BackupSucces)), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+    QVERIFY(ReadAll(disk) == original);
   }
 };
 

@@ -26,6 +26,7 @@
 #include "shell/app_settings.h"
 #include "shell/localisation.h"
 #include "common/text.h"
+#include "support/failing_writer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -105,28 +106,6 @@ std::uint32_t Le32At(const QByteArray& bytes, int offset) {
   return v;
 }
 
-// Fails the failAt-th write (counted across reopenings); everything else goes through.
-class FailingWriter : public BlockSource {
- public:
-  FailingWriter(std::unique_ptr<BlockSource> inner, std::shared_ptr<int> calls, int failAt)
-      : inner_(std::move(inner)), calls_(std::move(calls)), failAt_(failAt) {}
-  int Seek(std::uint64_t offset) override { return inner_->Seek(offset); }
-  IoResult Read(void* b, std::size_t n) override { return inner_->Read(b, n); }
-  IoResult ReadAt(std::uint64_t o, void* b, std::size_t n) override { return inner_->ReadAt(o, b, n); }
-  IoResult Write(const void* b, std::size_t n) override {
-    if (++*calls_ == failAt_) return IoResult{5 /*EIO*/, 0};
-    return inner_->Write(b, n);
-  }
-  int Flush() override { return inner_->Flush(); }
-  std::uint64_t ByteLength() override { return inner_->ByteLength(); }
-  std::uint32_t LogicalSectorSize() override { return inner_->LogicalSectorSize(); }
-  bool Writable() const override { return inner_->Writable(); }
-
- private:
-  std::unique_ptr<BlockSource> inner_;
-  std::shared_ptr<int> calls_;
-  int failAt_;
-};
 }  // namespace
 
 class GuiTest : public QObject {
@@ -1717,7 +1696,7 @@ class GuiTest : public QObject {
       OpenResult r = OpenPosixSource(path, writable ? OpenAccess::ReadWrite : OpenAccess::ReadOnly);
       error = r.error;
       if (!r.source) return nullptr;
-      return std::make_unique<FailingWriter>(std::move(r.source), calls, 1);  // the MBR's write fails
+      return std::make_unique<kestrova::test::FailingWriter>(std::move(r.source), calls, 1);  // the MBR's write fails
     });
     QCOMPARE(job.Open(path), SessionStatus::Ok);
     DriveList list;

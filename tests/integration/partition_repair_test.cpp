@@ -9,6 +9,7 @@
 #include "explore/partition_repair_job.h"
 #include "explore/volume_session.h"
 #include "resources/strings.h"
+#include "support/failing_writer.h"
 #include "support/cli_run.h"
 #include "support/recording_ui.h"
 #include "support/sha256.h"
@@ -61,28 +62,6 @@ std::vector<DumpEntry> SfdiskDump(const std::string& image) {
   return entries;
 }
 
-// A writer that fails its n-th write call (counted over every reopen).
-class FailingWriter : public BlockSource {
- public:
-  FailingWriter(std::unique_ptr<BlockSource> inner, std::shared_ptr<int> calls, int failAt)
-      : inner_(std::move(inner)), calls_(std::move(calls)), failAt_(failAt) {}
-  int Seek(std::uint64_t offset) override { return inner_->Seek(offset); }
-  IoResult Read(void* b, std::size_t n) override { return inner_->Read(b, n); }
-  IoResult ReadAt(std::uint64_t o, void* b, std::size_t n) override { return inner_->ReadAt(o, b, n); }
-  IoResult Write(const void* b, std::size_t n) override {
-    if (++*calls_ == failAt_) return IoResult{5 /*EIO*/, 0};
-    return inner_->Write(b, n);
-  }
-  int Flush() override { return inner_->Flush(); }
-  std::uint64_t ByteLength() override { return inner_->ByteLength(); }
-  std::uint32_t LogicalSectorSize() override { return inner_->LogicalSectorSize(); }
-  bool Writable() const override { return inner_->Writable(); }
-
- private:
-  std::unique_ptr<BlockSource> inner_;
-  std::shared_ptr<int> calls_;
-  int failAt_;
-};
 
 constexpr std::uint64_t kNtfsCount = 20480;
 constexpr std::uint64_t kFirst = 2048, kSecond = 22528;
@@ -408,7 +387,7 @@ TEST_F(RepairDisks, FailedWriteStopsAtOnceAndTheAutomaticBackupPutsTheDiskBack) 
     OpenResult r = OpenPosixSource(path, writable ? OpenAccess::ReadWrite : OpenAccess::ReadOnly);
     error = r.error;
     if (!r.source) return nullptr;
-    return std::make_unique<FailingWriter>(std::move(r.source), calls, 2);
+    return std::make_unique<test::FailingWriter>(std::move(r.source), calls, 2);
   });
   RepairPlan plan;
   const RepairResult r = Repair(job, plan);

@@ -126,7 +126,11 @@ RepairResult PartitionRepairJob::Apply(const RepairPlan& plan) {
 
 RepairResult PartitionRepairJob::ApplyRestore(const RepairPlan& plan) {
   RepairResult r = ApplyWithBackup(plan, false);
-  if (r.outcome == RepairOutcome::Ok || r.outcome == RepairOutcome::Nothing)
+  if (r.outcome == RepairOutcome::Nothing)
+    // The disk already holds the backup's bytes: no write, so no automatic backup to name.
+    ui_.MessageBox(Text(StringId::BackupSucces) + u"\r\n" + Text(StringId::PartFixNothingWritten), Text(StringId::Caption),
+                   MsgIcon::Information, MsgButtons::Ok);
+  else if (r.outcome == RepairOutcome::Ok)
     ui_.MessageBox(Text(StringId::BackupSucces) + u"\r\n" + Text(StringId::PartitionFixDone) + u"\r\n" +
                        ToUtf16(r.backupPath),
                    Text(StringId::Caption), MsgIcon::Information, MsgButtons::Ok);

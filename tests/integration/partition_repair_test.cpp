@@ -185,6 +185,18 @@ TEST_F(RepairDisks, MbrEntryOfTheSecondNtfsVolumeComesBack) {
   // Listed again after the write: nothing left to restore.
   EXPECT_TRUE(job.candidates().Empty());
 
+  // The automatic backup written back through the job, then once more: the
+  // second time nothing differs, nothing is written and no backup is named.
+  RepairPlan back;
+  ASSERT_EQ(job.PlanRestore(r.backupPath, true, back), RestoreStatus::Ok);
+  ASSERT_EQ(job.ApplyRestore(back).outcome, RepairOutcome::Ok);
+  EXPECT_EQ(test::Sha256Of(disk), damaged);
+  RepairPlan again;
+  ASSERT_EQ(job.PlanRestore(r.backupPath, true, again), RestoreStatus::Ok);
+  ASSERT_EQ(job.ApplyRestore(again).outcome, RepairOutcome::Nothing);
+  EXPECT_EQ(ui.boxes.back().text,
+            ToUtf8(Text(StringId::BackupSucces)) + "\r\n" + ToUtf8(Text(StringId::PartFixNothingWritten)));
+
   RestoreWithCli(r.backupPath, damaged);
 }
 

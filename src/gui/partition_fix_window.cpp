@@ -274,9 +274,10 @@ FixDetailsWindow::FixDetailsWindow(const RepairCandidates& candidates, const Rep
   for (const DetailsNode& child : root.children) AddNode(top, child);
   if (plan) {
     for (const SectorWrite& w : plan->writes) {
-      auto* item = new QTreeWidgetItem(top, QStringList{QStringLiteral("%1 - %2 %3 (%4)")
+      auto* item = new QTreeWidgetItem(top, QStringList{QStringLiteral("%1 - %2 %3, %4 %5")
                                                             .arg(Q(w.what), Tr(StringId::FixSectorString))
                                                             .arg(w.sector)
+                                                            .arg(Tr(StringId::FixTotalSectorsString))
                                                             .arg(w.count)});
       for (const auto& [before, after] : ChangedLines(w)) {
         new QTreeWidgetItem(item, QStringList{QStringLiteral("- ") + before});

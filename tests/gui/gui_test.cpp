@@ -1682,6 +1682,10 @@ class GuiTest : public QObject {
     QVERIFY2(tree.contains(QStringLiteral("32768")), qPrintable(tree));
     // The MBR's entry bytes before and after: slot 2 goes from zeros to the entry.
     QVERIFY2(tree.contains(QStringLiteral("+ 01c0:")) || tree.contains(QStringLiteral("+ 01d0:")), qPrintable(tree));
+    // The write's line names what its count is.
+    QVERIFY2(tree.contains(QStringLiteral("MBR - ") + Tr(StringId::FixSectorString) + QStringLiteral(" 0, ") +
+                           Tr(StringId::FixTotalSectorsString) + QStringLiteral(" 1")),
+             qPrintable(tree));
   }
 
   void failedWriteOffersTheAutomaticBackup() {

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace kestrova::gui {
@@ -179,6 +180,9 @@ class CoreBridge {
   void SetSessionExplorerState(const std::vector<std::u16string>& favorites,
                                const std::vector<std::u16string>& pathItems);
   std::vector<std::u16string> SessionFavorites();
+  // The folder the explorer showed when the loaded session was saved (the first
+  // path item); handed out once, empty when nothing was loaded since.
+  std::u16string TakeSessionFolder() { return std::exchange(loadedFolder_, std::u16string()); }
 
  private:
   VolumeSession session_;
@@ -187,6 +191,7 @@ class CoreBridge {
   SharedDisplayFilter filter_;
   std::unique_ptr<FsReader> searchReader_;
   session::SessionHistories loadedHistories_;
+  std::u16string loadedFolder_;
   bool resumePending_ = false;
 };
 

@@ -43,6 +43,8 @@ ScanSessionResult CoreBridge::LoadSession(const std::string& path, const std::st
   if (r.ok()) {
     loadedHistories_ = std::move(histories);
     resumePending_ = true;
+    const session::SessionTrailer& t = session_.sessionTrailer();
+    loadedFolder_ = t.pathItemCount ? session::TrailerText(t.pathItems[0]) : std::u16string();
   }
   return r;
 }
@@ -55,6 +57,8 @@ ScanSessionResult CoreBridge::LoadSessionIntoMounted(const std::string& path) {
   if (r.ok()) {
     loadedHistories_ = std::move(histories);
     resumePending_ = true;
+    const session::SessionTrailer& t = session_.sessionTrailer();
+    loadedFolder_ = t.pathItemCount ? session::TrailerText(t.pathItems[0]) : std::u16string();
   }
   return r;
 }

@@ -306,7 +306,11 @@ void ExplorerWindow::SaveSession() {
   const session::SessionHistories histories = bridge_.Histories();
   std::vector<std::u16string> favorites, pathItems;
   for (const QString& f : favoritePaths_) favorites.push_back(f.toStdU16String());
-  for (int i = 0; i < path_->count(); ++i) pathItems.push_back(path_->itemText(i).toStdU16String());
+  // The folder shown comes first: a load opens the explorer there again.
+  const QString here = currentPath();
+  pathItems.push_back(here.toStdU16String());
+  for (int i = 0; i < path_->count(); ++i)
+    if (path_->itemText(i) != here) pathItems.push_back(path_->itemText(i).toStdU16String());
   bridge_.SetSessionExplorerState(favorites, pathItems);
   SaveScanSessionFromExplorer(bridge_, ui_, histories, this);
   UpdateScanCommands();
@@ -321,6 +325,9 @@ void ExplorerWindow::TakeLoadedSession() {
       if (favoritePaths_.size() < kMaxFavorites) favoritePaths_.push_back(Q(f).left(kMaxFavoriteLength));
     FillFavorites();
   }
+  // Back in the folder shown at the save, when it is still there.
+  const QString folder = QString::fromStdU16String(bridge_.TakeSessionFolder());
+  if (!folder.isEmpty() && folder != currentPath()) GoToPath(folder);
   if (scan_->ContinueLoaded()) UpdateScanCommands();
 }
 

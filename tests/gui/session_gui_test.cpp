@@ -297,6 +297,8 @@ class SessionGuiTest : public QObject {
       if (top->menu())
         for (QAction* a : top->menu()->actions()) menuTexts << a->text();
     QVERIFY2(menuTexts.contains(QStringLiteral("&1  /Docs")), qPrintable(menuTexts.join(QLatin1Char('|'))));
+    // And it opens in the folder shown at the save.
+    QCOMPARE(explorer.currentPath(), QStringLiteral("/Docs"));
   }
 
   // Cancelling CHOOSEDISKDLG leaves the start window as it was.

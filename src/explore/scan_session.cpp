@@ -67,13 +67,13 @@ class ScanSuspension {
   ScanSuspension(WorkerToken& token, Ui& ui) : token_(token) {
     running_ = token.Running();
     wasPaused_ = token.Paused();
-    if (running_ && !wasPaused_) {
-      ui.Status(Text(StringId::SessionActionSuspendingScan));
-      token.Pause();
-      token.WaitUntilParked();
-    } else if (running_) {
-      // Paused just before the save: the worker may still be finishing its
-      // block, and the position it stores must not lag the lists written.
+    if (running_) {
+      if (!wasPaused_) {
+        ui.Status(Text(StringId::SessionActionSuspendingScan));
+        token.Pause();
+      }
+      // Also when paused just before the save: the worker may still be finishing
+      // its block, and the position it stores must not lag the lists written.
       token.WaitUntilParked();
     }
   }

@@ -190,6 +190,8 @@ class CoreBridge {
   std::mutex readerMutex_;
   SharedDisplayFilter filter_;
   std::unique_ptr<FsReader> searchReader_;
+  // A session read back: its histories and folder wait for the explorer.
+  void KeepLoaded(session::SessionHistories histories);
   session::SessionHistories loadedHistories_;
   std::u16string loadedFolder_;
   bool resumePending_ = false;

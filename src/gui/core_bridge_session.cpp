@@ -25,6 +25,13 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
+void CoreBridge::KeepLoaded(session::SessionHistories histories) {
+  loadedHistories_ = std::move(histories);
+  resumePending_ = true;
+  const session::SessionTrailer& t = session_.sessionTrailer();
+  loadedFolder_ = t.pathItemCount ? session::TrailerText(t.pathItems[0]) : std::u16string();
+}
+
 ScanSessionResult CoreBridge::SaveSession(const std::string& path, const session::SessionHistories& histories) {
   return SaveScanSession(session_, path, histories);
 }
@@ -41,10 +48,7 @@ ScanSessionResult CoreBridge::LoadSession(const std::string& path, const std::st
   const std::lock_guard lock(readerMutex_);
   const ScanSessionResult r = LoadScanSession(session_, path, options, &histories);
   if (r.ok()) {
-    loadedHistories_ = std::move(histories);
-    resumePending_ = true;
-    const session::SessionTrailer& t = session_.sessionTrailer();
-    loadedFolder_ = t.pathItemCount ? session::TrailerText(t.pathItems[0]) : std::u16string();
+    KeepLoaded(std::move(histories));
   }
   return r;
 }
@@ -55,10 +59,7 @@ ScanSessionResult CoreBridge::LoadSessionIntoMounted(const std::string& path) {
   const std::lock_guard lock(readerMutex_);
   const ScanSessionResult r = LoadIntoMounted(session_, path, &histories);
   if (r.ok()) {
-    loadedHistories_ = std::move(histories);
-    resumePending_ = true;
-    const session::SessionTrailer& t = session_.sessionTrailer();
-    loadedFolder_ = t.pathItemCount ? session::TrailerText(t.pathItems[0]) : std::u16string();
+    KeepLoaded(std::move(histories));
   }
   return r;
 }
@@ -97,25 +98,15 @@ std::unique_ptr<VolumeScan> CoreBridge::ResumeLoadedScan(bool& paused, bool& com
 void CoreBridge::SetSessionExplorerState(const std::vector<std::u16string>& favorites,
                                          const std::vector<std::u16string>& pathItems) {
   if (!session_.hasResults()) return;
-  session::SessionTrailer& t = session_.sessionTrailer();
-  constexpr std::size_t kSlots = 16;
-  for (std::size_t i = 0; i < kSlots; ++i)
-    session::SetTrailerText(t.favorites[i], i < favorites.size() ? favorites[i] : std::u16string());
-  const std::size_t items = std::min(pathItems.size(), kSlots);
-  for (std::size_t i = 0; i < kSlots; ++i)
-    session::SetTrailerText(t.pathItems[i], i < items ? pathItems[i] : std::u16string());
-  t.pathItemCount = static_cast<std::uint32_t>(items);
+  session::ExplorerNavigation navigation;
+  navigation.favorites = favorites;
+  for (const std::u16string& text : pathItems) navigation.pathItems.push_back({0, {}, text});
+  session::StoreNavigation(navigation, session_.sessionTrailer());
 }
 
 std::vector<std::u16string> CoreBridge::SessionFavorites() {
-  std::vector<std::u16string> out;
-  if (!session_.hasResults()) return out;
-  const session::SessionTrailer& t = session_.sessionTrailer();
-  for (const auto& slot : t.favorites) {
-    std::u16string path = session::TrailerText(slot);
-    if (!path.empty()) out.push_back(std::move(path));
-  }
-  return out;
+  if (!session_.hasResults()) return {};
+  return session::ReadNavigation(session_.sessionTrailer()).favorites;
 }
 
 }  // namespace kestrova::gui

@@ -260,6 +260,8 @@ class VolumeScan {
   void Stop() { token_.RequestStop(); }
   // A paused scan leaves at once without the end question; false when it was not paused.
   bool AbortWhilePaused() { return token_.AbortWhilePaused(); }
+  // Ends the boot-sector probe before the walk; the walk goes on.
+  void SkipProbe() { driver_->SkipProbe(); }
 
   // Waits for the end (the end question is asked on the worker through the Ui).
   ScanResult Wait();

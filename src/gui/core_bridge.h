@@ -60,6 +60,14 @@ class DriveLister {
   SectorDevice device_{scan_};
 };
 
+// A volume to open in place of the one explored: an old partition its scan
+// found, on the same source (start and count in that source's sectors).
+struct VolumeToOpen {
+  std::string path;
+  std::uint64_t start = 0;
+  std::uint64_t sectors = 0;
+};
+
 // What could go wrong opening a row, as a message slot and its caption.
 struct OpenOutcome {
   bool ok = false;
@@ -96,6 +104,9 @@ class CoreBridge {
     return session_.mounted() ? session_.StartScan(options) : nullptr;
   }
   bool mounted() const { return session_.mounted(); }
+  // The sectors a scan's look for old NTFS volumes reads, and what it found.
+  SectorRange MountedVolumeRange() const { return session_.MountedVolumeRange(); }
+  std::vector<DriveEntry> OldPartitions() const { return session_.OldPartitions(); }
   bool IsNtfs() const { return session_.mounted() && session_.fsType() == FsType::Ntfs; }
   std::unique_ptr<MftCollection> StartMftCollection() { return session_.StartMftCollection(); }
 

@@ -1,6 +1,7 @@
 #include "gui/explorer_window.h"
 #include "gui/filter_window.h"
 #include "gui/hex_view_window.h"
+#include "gui/old_partitions_window.h"
 #include "gui/search_window.h"
 
 #include "common/number_text.h"
@@ -356,7 +357,9 @@ void ExplorerWindow::BuildMenus() {
               model_->SetColours(c);
             });
           });
-  AddCommand(view, kCmdOldPartitions, StringId::MenuOldPartitions, {}, false);
+  QAction* oldPartitions = AddCommand(view, kCmdOldPartitions, StringId::MenuOldPartitions);
+  oldPartitions->setCheckable(true);
+  connect(oldPartitions, &QAction::toggled, this, &ExplorerWindow::ShowOldPartitions);
   view->addSeparator();
   connect(AddCommand(view, kCmdRefresh, StringId::MenuRefresh, QKeySequence(Qt::Key_F5)), &QAction::triggered, this,
           [this] { ShowFolder(place_, false); });
@@ -884,6 +887,8 @@ void ExplorerWindow::LoadThumbnails() {
 void ExplorerWindow::StartScan(bool raw) {
   if (!scan_->idle()) return;
   thumbnails_->Stop();
+  preliminaryDismissed_ = false;
+  oldShownForScan_ = false;
   scan_->Start(raw);
   UpdateScanCommands();
 }
@@ -929,6 +934,60 @@ void ExplorerWindow::ScanProgressed(const ScanSnapshot& s) {
                            : TreeName(item));
   }
   UpdateScanCommands();
+  FollowProbe(s);
+}
+
+void ExplorerWindow::FollowProbe(const ScanSnapshot& s) {
+  const std::vector<DriveEntry> found = bridge_.OldPartitions();
+  const bool running = s.state == ScanState::Running || s.state == ScanState::Paused || s.state == ScanState::Idle;
+  if (running && s.probing && !preliminaryDismissed_) {
+    if (!preliminary_) {
+      preliminary_ = new PreliminaryScanWindow(this);
+      // Shown beside the explorer without taking the keyboard from it.
+      preliminary_->setAttribute(Qt::WA_ShowWithoutActivating);
+      connect(preliminary_, &PreliminaryScanWindow::skipRequested, this, [this] { scan_->SkipProbe(); });
+      connect(preliminary_, &PreliminaryScanWindow::stopRequested, this, [this] { scan_->Stop(); });
+      connect(preliminary_, &QDialog::rejected, this, [this] { preliminaryDismissed_ = true; });
+    }
+    preliminary_->Update(s, found.size());
+    if (!preliminary_->isVisible()) preliminary_->show();
+  } else if (preliminary_ && preliminary_->isVisible()) {
+    preliminary_->hide();
+  }
+  if (oldPartitions_ && oldPartitions_->isVisible()) oldPartitions_->SetFound(found);
+  if (!s.probing && s.probeTotal && !found.empty() && !oldShownForScan_) {
+    oldShownForScan_ = true;
+    actions_.at(kCmdOldPartitions)->setChecked(true);
+  }
+}
+
+void ExplorerWindow::ShowOldPartitions(bool show) {
+  if (!oldPartitions_) {
+    if (!show) return;
+    oldPartitions_ = new OldPartitionsWindow(this);
+    connect(oldPartitions_, &OldPartitionsWindow::openRequested, this, &ExplorerWindow::OpenOldPartition);
+    // Closed by its own buttons: the View menu's check follows.
+    connect(oldPartitions_, &OldPartitionsWindow::visibilityChanged, this,
+            [this](bool visible) { actions_.at(kCmdOldPartitions)->setChecked(visible); });
+  }
+  if (!show) {
+    oldPartitions_->hide();
+    return;
+  }
+  oldPartitions_->SetFound(bridge_.OldPartitions());
+  if (oldPartitions_->isVisible()) return;
+  oldPartitions_->show();
+  oldPartitions_->raise();
+}
+
+void ExplorerWindow::OpenOldPartition(std::size_t index) {
+  if (!oldPartitions_ || index >= oldPartitions_->entries().size()) return;
+  const DriveEntry e = oldPartitions_->entries()[index];
+  const std::u16string question =
+      FillPlaceholders(Text(StringId::OldPartOpenQuestion), {EntryFsName(e), ToUtf16(GroupNumber(e.start))});
+  if (ui_.Show(Q(question), {}, MsgIcon::Question, MsgButtons::YesNo) != MsgChoice::Yes) return;
+  pendingVolume_ = VolumeToOpen{bridge_.sourcePath(), e.start, e.sectors};
+  close();
 }
 
 void ExplorerWindow::ScanEnded(const ScanResult& result) {

@@ -30,6 +30,9 @@ class QToolBar;
 
 namespace kestrova::gui {
 
+class OldPartitionsWindow;
+class PreliminaryScanWindow;
+
 // Explorer command numbers.
 enum Command : int {
   kCmdRecover = 17,
@@ -88,6 +91,9 @@ class ExplorerWindow : public QMainWindow {
   // A session of another volume chosen with Ctrl+L: the explorer closed for
   // the start window to open it (empty otherwise).
   const QString& pendingSession() const { return pendingSession_; }
+  // An old partition chosen in the scan results: the explorer closed for the
+  // start window to open it.
+  const std::optional<VolumeToOpen>& pendingVolume() const { return pendingVolume_; }
   // Where the filter window's "Set all colors as default" keeps the colours.
   void SetColourSettings(const ColourSettings& settings) { colourSettings_ = settings; }
 
@@ -137,6 +143,16 @@ class ExplorerWindow : public QMainWindow {
   void ScanEnded(const ScanResult& result);
   // The root's folders listed again (new virtual folders), the current folder too.
   void RefreshAfterScan();
+  // The look for old volumes before the walk: its window while it runs, and
+  // the list of what it found (shown once per scan when it found any).
+  void FollowProbe(const ScanSnapshot& snapshot);
+  void ShowOldPartitions(bool show);
+  void OpenOldPartition(std::size_t index);
+  PreliminaryScanWindow* preliminary_ = nullptr;
+  OldPartitionsWindow* oldPartitions_ = nullptr;
+  bool preliminaryDismissed_ = false;
+  bool oldShownForScan_ = false;
+  std::optional<VolumeToOpen> pendingVolume_;
 
   CoreBridge& bridge_;
   QtUi& ui_;

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   update.Start(Q(shell.settings.updateHost));
   std::vector<std::string> images;
   QString pendingSession;  // a session the explorer's Ctrl+L chose on another volume
+  std::optional<VolumeToOpen> pendingVolume;  // an old partition chosen in the explorer
   for (;;) {
     auto bridge = std::make_unique<CoreBridge>(ui);
     int chosen = 0;
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
       StartWindow start(*bridge, ui, images, true);
       ui.setOwner(&start);
       start.QueueSessionFile(std::exchange(pendingSession, QString()));
+      start.QueueVolume(std::exchange(pendingVolume, std::nullopt));
       chosen = start.exec();
       images = start.images();
       ui.setOwner(nullptr);
@@ -73,6 +76,7 @@ int main(int argc, char** argv) {
       loop.exec();
       ui.setOwner(nullptr);
       pendingSession = explorer.pendingSession();
+      pendingVolume = explorer.pendingVolume();
     }
     // The volume's data is released on a thread behind a wait window.
     WaitWindow wait(nullptr);

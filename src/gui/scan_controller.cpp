@@ -22,6 +22,9 @@ bool ScanController::Start(bool raw) {
   if (scan_) return false;
   ScanOptions options;
   options.raw = raw;
+  // The whole volume is read first for the boot sectors of older NTFS volumes
+  // (the window of that pass offers to skip it).
+  options.bootProbe = bridge_.MountedVolumeRange();
   scan_ = bridge_.StartScan(options);
   if (!scan_) return false;
   paused_ = false;
@@ -41,6 +44,10 @@ void ScanController::Stop() {
   if (!scan_) return;
   scan_->Stop();
   if (paused_) scan_->AbortWhilePaused();
+}
+
+void ScanController::SkipProbe() {
+  if (scan_) scan_->SkipProbe();
 }
 
 void ScanController::Poll() {

@@ -31,6 +31,8 @@ class ScanController : public QObject {
   void TogglePause();
   // Ends the running scan after its current block, without the end question.
   void Stop();
+  // Ends the look for old volumes before the walk; the scan goes on.
+  void SkipProbe();
   // After a session load: the scan of the replaced results is gone, and the
   // loaded one continues from where it was saved (paused again when it was
   // saved paused). False when there is nothing to continue.

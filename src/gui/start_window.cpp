@@ -188,6 +188,8 @@ void StartWindow::Refresh() {
           // A session being loaded goes first; the repair offer waits for the next listing.
           if (!queuedSession_.isEmpty())
             OpenSessionFile(std::exchange(queuedSession_, QString()));
+          else if (queuedVolume_)
+            OpenQueuedVolume();
           else
             OfferRepairs();
         },
@@ -267,6 +269,11 @@ void StartWindow::StartOpen(std::function<OpenOutcome()> open) {
     const OpenOutcome outcome = open();
     QMetaObject::invokeMethod(this, [this, outcome] { Opened(outcome); }, Qt::QueuedConnection);
   });
+}
+
+void StartWindow::OpenQueuedVolume() {
+  const VolumeToOpen v = *std::exchange(queuedVolume_, std::nullopt);
+  StartOpen([this, v] { return bridge_.OpenFound(v.path, v.start, v.sectors, DriveSettings{}); });
 }
 
 void StartWindow::MountNtfsFromSector() {

@@ -62,6 +62,8 @@ class StartWindow : public QDialog {
   void OpenSessionFile(const QString& file);
   // A session handed over by the explorer's Ctrl+L, opened once the list is read.
   void QueueSessionFile(const QString& file);
+  // A volume to open once the list has been read (an old partition chosen in the explorer).
+  void QueueVolume(std::optional<VolumeToOpen> volume) { queuedVolume_ = std::move(volume); }
   // "&Load" > "&Backup": a .kvb backup written back to its drive or image (partition_fix_window.cpp).
   void LoadBackupDialog();
   // Tools > "Quick partition restore..." for the selected row's drive.
@@ -108,6 +110,8 @@ class StartWindow : public QDialog {
   std::optional<ScanOptions> scanAfterOpen_;
   void LoadPartitionSessionFile(const QString& file);
   QString queuedSession_;
+  std::optional<VolumeToOpen> queuedVolume_;
+  void OpenQueuedVolume();
   // The drives of the last listing with something to repair (partition_fix_window.cpp):
   // found on the listing's worker, offered once the list shows.
   std::vector<std::unique_ptr<PartitionRepairJob>> repairs_, pendingRepairs_;

@@ -319,11 +319,12 @@ bool ScanDriver::ProbeBootSectors(WorkerToken& token, bool& abandoned) {
   probing_ = true;
   token.SetTotal(count);
   bool go = true;
-  for (std::uint64_t done = 0; done < count;) {
+  for (std::uint64_t done = 0; done < count && !skipProbe_;) {
     if (!Parked(token, abandoned)) {
       go = false;
       break;
     }
+    if (skipProbe_) break;  // skipped while parked
     const auto n = static_cast<std::uint32_t>(std::min(chunk, count - done));
     const std::span<std::uint8_t> data(buffer.data(), std::size_t{n} * bps);
     // Unreadable sectors have gone through the read-error policy (zeros, which

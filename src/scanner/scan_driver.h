@@ -80,6 +80,9 @@ class ScanDriver {
   // file by its header); it belongs with that moment's Position().
   std::vector<std::uint8_t> PendingState() const;
   const RawScanner& scanner() const { return *raw_; }
+  // Ends the boot-sector probe after its current block; the walk follows as
+  // usual (any thread; no effect once the walk has begun).
+  void SkipProbe() { skipProbe_ = true; }
 
   struct Family;  // free test and metadata probes of one file-system family
 
@@ -112,6 +115,7 @@ class ScanDriver {
   std::atomic<std::uint64_t> probeDone_{0};
   std::atomic<std::uint64_t> probeTotal_{0};
   std::atomic<bool> probing_{false};
+  std::atomic<bool> skipProbe_{false};
   bool held_ = false;  // the test hold has been taken
 };
 

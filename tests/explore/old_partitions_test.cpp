@@ -103,6 +103,36 @@ TEST(OldPartitionProbe, NotRunByAResumedScanNorByTheReverseSearch) {
   EXPECT_TRUE(probe.sectors.empty());
 }
 
+TEST(OldPartitionProbe, SkippingEndsTheProbeAfterItsBlockAndTheWalkStillRuns) {
+  // The window's Skip arrives while the first 1 MiB block is being looked
+  // at: that block is finished, the second (sector 3000) is never read.
+  struct SkippingProbe : RecordingProbe {
+    ScanDriver* driver = nullptr;
+    void Probe(std::uint64_t sector, std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> next) override {
+      RecordingProbe::Probe(sector, bytes, next);
+      driver->SkipProbe();
+    }
+  };
+  CraftedDrive drive;
+  SkippingProbe probe;
+  ScanTarget target{drive.mem.device, drive.lists, drive.ui};
+  target.bootProbe = &probe;
+  ScanOptions options;
+  options.raw = false;
+  options.bootProbe = {0, 4096};
+  WorkerToken token;
+  WorkerRunScope running(token);
+  ScanDriver driver(target, options);
+  probe.driver = &driver;
+  const ScanResult result = driver.Run(token);
+  EXPECT_EQ(result.end, ScanEnd::Finished) << "skipping the probe is not stopping the scan";
+  EXPECT_EQ(probe.sectors, (std::vector<std::uint64_t>{100, 1999}));
+  const ScanSnapshot s = driver.Snapshot();
+  EXPECT_FALSE(s.probing);
+  EXPECT_EQ(s.probeDone, 2048u);
+  EXPECT_EQ(s.probeTotal, 4096u);
+}
+
 TEST(OldPartitionProbe, NtfsVolumesFromTheirBackupOrPrimaryBootSector) {
   struct Case {
     const char* what;

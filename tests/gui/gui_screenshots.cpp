@@ -3,6 +3,7 @@
 // picture cannot show: every window fits its texts.
 #include "gui/core_bridge.h"
 #include "gui/explorer_window.h"
+#include "gui/old_partitions_window.h"
 #include "gui/filter_window.h"
 #include "gui/hex_view_window.h"
 #include "gui/search_window.h"
@@ -379,6 +380,46 @@ class Screenshots : public QObject {
         results.show();
         Save(&results, QStringLiteral("partition-search-results") + suffix);
       }
+    }
+    SetCurrentLanguage(nullptr);
+    ResetTexts();
+  }
+
+  // The scan's preliminary pass and the old partitions it found, in English and German.
+  void oldPartitionWindows() {
+    ScanSnapshot probing;
+    probing.state = ScanState::Running;
+    probing.probing = true;
+    probing.probeDone = 40960;
+    probing.probeTotal = 131072;
+    std::vector<DriveEntry> found(2, MakeDriveEntry());
+    SetEntryFsName(found[0], u"NTFS");
+    SetEntryLabel(found[0], u"OLDNTFS");
+    found[0].start = 24640;
+    found[0].sectors = 16383;
+    SetEntryFsName(found[1], u"NTFS");
+    found[1].start = 1953523712;
+    found[1].sectors = 976771119;
+    found[1].damagedResult = 1;
+    std::optional<LoadedLanguage> german;
+    for (const QString& suffix : {QString(), QStringLiteral("-de")}) {
+      if (!suffix.isEmpty()) {
+        german = LoadLanguage(std::string(KESTROVA_LANGUAGE_DIR) + "/", u"German");
+        SetCurrentLanguage(&german->file);
+      }
+      PreliminaryScanWindow pass(nullptr);
+      pass.Update(probing, 1);
+      pass.show();
+      Save(&pass, QStringLiteral("preliminary-scan") + suffix);
+      QCOMPARE(pass.windowTitle(), suffix.isEmpty() ? QStringLiteral("Preliminary scan of free region")
+                                                    : QStringLiteral("Vorläufiger Scan des freien Bereichs"));
+      OldPartitionsWindow list(nullptr);
+      list.SetFound(found);
+      list.show();
+      Save(&list, QStringLiteral("old-partitions") + suffix);
+      OldPartitionsWindow none(nullptr);
+      none.show();
+      Save(&none, QStringLiteral("old-partitions-none") + suffix);
     }
     SetCurrentLanguage(nullptr);
     ResetTexts();

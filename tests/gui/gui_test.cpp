@@ -4,6 +4,7 @@
 #include "gui/core_bridge.h"
 #include "gui/entry_model.h"
 #include "gui/explorer_window.h"
+#include "gui/old_partitions_window.h"
 #include "gui/filter_window.h"
 #include "gui/hex_view_window.h"
 #include "gui/search_window.h"
@@ -57,6 +58,7 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
 #include <QSignalSpy>
@@ -934,6 +936,105 @@ class GuiTest : public QObject {
     // (it may run past the picture's end).
     QTRY_VERIFY_WITH_TIMEOUT(explorer.isEnabled() && QFileInfo(written).size() >= QFileInfo(png).size(), 30000);
     QCOMPARE(ReadAll(written).left(QFileInfo(png).size()), ReadAll(png));
+  }
+
+  // A deleted NTFS image inside a FAT32 volume: the scan's preliminary pass
+  // over the volume shows its window (paused there, then let go), the list
+  // of old partitions shows the volume when the pass ends, and Open closes
+  // the explorer for the start window to open that volume in its place.
+  void preliminaryScanFindsAnOldNtfsVolumeThatOpensInPlace() {
+    if (!Have("mkntfs")) QSKIP("mkntfs is needed (ntfs-3g)");
+    const QString image = dir_.filePath(QStringLiteral("oldntfs.img"));
+    const QString ntfs = dir_.filePath(QStringLiteral("old-ntfs.img"));
+    QVERIFY(Run(QStringLiteral("set -e; export PATH=$PATH:/sbin:/usr/sbin MTOOLS_SKIP_CHECK=1;"
+                               "truncate -s 8M '%2'; mkntfs -F -f -q -L OLDNTFS '%2' >/dev/null 2>&1;"
+                               "truncate -s 64M '%1'; mkfs.vfat -F 32 -s 1 -n KVF32 '%1' >/dev/null;"
+                               "mcopy -i '%1' '%2' ::/OLD.IMG; mdel -i '%1' ::/OLD.IMG")
+                    .arg(image, ntfs)));
+    std::optional<VolumeToOpen> chosen;
+    {
+      CoreBridge bridge(ui_);
+      OpenImage(bridge, image);
+      ExplorerWindow explorer(bridge, ui_, colours_, QStringLiteral("oldntfs.img"));
+      explorer.show();
+      QVERIFY(QTest::qWaitForWindowActive(&explorer));
+      // Before any scan the list says how old partitions are found.
+      QAction* command = explorer.action(kCmdOldPartitions);
+      QVERIFY(command->isEnabled());
+      command->trigger();
+      auto* list = explorer.findChild<OldPartitionsWindow*>(QStringLiteral("SUBPARTDLG"));
+      QVERIFY(list && list->isVisible());
+      QCOMPARE(list->windowTitle(), Tr(StringId::PartitionResultsCaption));
+      QVERIFY(list->findChild<QLabel*>(QStringLiteral("noneFound"))->isVisible());
+      QVERIFY(!list->findChild<QPushButton*>(QStringLiteral("openButton"))->isEnabled());
+      QTest::mouseClick(list->findChild<QPushButton*>(QStringLiteral("closeButton")), Qt::LeftButton);
+      QVERIFY(!list->isVisible());
+      QVERIFY(!command->isChecked());
+
+      QString endQuestion;
+      WhenShown<QMessageBox>([&endQuestion](QMessageBox* box) {
+        endQuestion = box->text();
+        QTest::keyClick(box, Qt::Key_Escape);
+      });
+      explorer.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&explorer));
+      QTest::keyClick(explorer.list(), Qt::Key_F10);
+      QTest::keyClick(explorer.list(), Qt::Key_F10);  // paused in the preliminary pass
+      QVERIFY(explorer.scan().paused());
+      PreliminaryScanWindow* pass = nullptr;
+      QTRY_VERIFY_WITH_TIMEOUT(
+          (pass = explorer.findChild<PreliminaryScanWindow*>(QStringLiteral("WINDOW_SUBPART"))) && pass->isVisible(),
+          10000);
+      QCOMPARE(pass->windowTitle(), Tr(StringId::FreeRegionCaption));
+      // 64 MiB in sectors, whatever was read before the pause.
+      QVERIFY2(pass->findChild<QLabel*>(QStringLiteral("probeRead"))->text().endsWith(QStringLiteral("131 072")) ||
+                   pass->findChild<QLabel*>(QStringLiteral("probeRead"))->text().endsWith(QStringLiteral("131,072")),
+               qPrintable(pass->findChild<QLabel*>(QStringLiteral("probeRead"))->text()));
+      // (This platform plugin activates every window shown; a desktop leaves the explorer active.)
+      QTRY_VERIFY((explorer.activateWindow(), QTest::qWait(20), explorer.isActiveWindow()));
+      QTest::keyClick(explorer.list(), Qt::Key_F10);  // resumed
+      QVERIFY(!explorer.scan().paused());
+      QTRY_VERIFY_WITH_TIMEOUT(explorer.scan().idle(), 60000);
+      QCOMPARE(endQuestion, Tr(StringId::SaveSessionPrompt));
+      QVERIFY(!pass->isVisible());
+
+      // The pass found the volume: the list showed by itself.
+      QVERIFY(list->isVisible());
+      QVERIFY(command->isChecked());
+      auto* rows = list->findChild<QTreeWidget*>(QStringLiteral("oldPartitionList"));
+      QCOMPARE(rows->topLevelItemCount(), 1);
+      QCOMPARE(rows->topLevelItem(0)->text(1), QStringLiteral("NTFS"));
+      QVERIFY2(rows->topLevelItem(0)->text(0).contains(QStringLiteral("OLDNTFS")), qPrintable(rows->topLevelItem(0)->text(0)));
+      QVERIFY(!list->findChild<QLabel*>(QStringLiteral("noneFound"))->isVisible());
+
+      // Open asks first: No keeps the explorer, Yes closes it with the volume to open.
+      QString question;
+      WhenShown<QMessageBox>([&question](QMessageBox* box) {
+        question = box->text();
+        QTimer::singleShot(0, box->button(QMessageBox::No), &QAbstractButton::click);
+      });
+      QTest::mouseClick(list->findChild<QPushButton*>(QStringLiteral("openButton")), Qt::LeftButton);
+      QVERIFY2(question.contains(QStringLiteral("NTFS")), qPrintable(question));
+      QVERIFY(explorer.isVisible());
+      QVERIFY(!explorer.pendingVolume());
+      QSignalSpy closed(&explorer, &ExplorerWindow::closed);
+      WhenShown<QMessageBox>(
+          [](QMessageBox* box) { QTimer::singleShot(0, box->button(QMessageBox::Yes), &QAbstractButton::click); });
+      QTest::keyClick(rows, Qt::Key_Return);
+      QTRY_COMPARE(closed.count(), 1);
+      QVERIFY(explorer.pendingVolume());
+      chosen = explorer.pendingVolume();
+      QCOMPARE(chosen->path, image.toStdString());
+      QCOMPARE(chosen->sectors, std::uint64_t{8u * 2048 - 1});
+    }
+    // The start window opens it once its list is read: the NTFS volume mounts.
+    CoreBridge bridge(ui_);
+    StartWindow start(bridge, ui_, {}, false);
+    start.QueueVolume(chosen);
+    start.show();
+    QTRY_COMPARE_WITH_TIMEOUT(start.result(), int(QDialog::Accepted), 30000);
+    QCOMPARE(bridge.fsType(), FsType::Ntfs);
+    QCOMPARE(bridge.device().volumeStart, chosen->start);
   }
 
   void hexViewShowsTheFocusedFileAndIsReusedForTheNext() {

@@ -190,6 +190,16 @@ SetParse ParseEntrySet(ExfatContext& ctx, std::span<const std::uint8_t> d, int m
     }
   }
   if (computeRating) e.rating = ExfatDeletedPercent(ctx, e, tailVerified);
+  // Only an existing folder speaks for its clusters now (a deleted one's may
+  // belong to a newer folder).
+  if (folder && !deleted && first >= 2 && ctx.contiguous) {
+    ExfatContiguousFolders& c = *ctx.contiguous;
+    const std::lock_guard lock(c.lock);
+    if (e.dataForm != kExfatNoFatChain)
+      c.bytes.erase(first);
+    else if (e.size && (c.bytes.size() < ExfatContiguousFolders::kMaxFolders || c.bytes.count(first)))
+      c.bytes[first] = e.size;
+  }
   e.SetDirEntryOffset(static_cast<std::uint32_t>(skipped));
   out.entry = e;
   out.name = std::move(name);
@@ -204,6 +214,17 @@ void LoadExfatDirectory(ExfatContext& ctx, std::uint32_t handle, DirFind& f) {
   const ExfatVolume& v = ctx.volume;
   f.dir.clear();
   if (handle < 2 || handle > v.lastCluster) return;
+  std::uint64_t contiguousBytes = 0;
+  if (ctx.contiguous) {
+    const std::lock_guard lock(ctx.contiguous->lock);
+    if (const auto it = ctx.contiguous->bytes.find(handle); it != ctx.contiguous->bytes.end()) contiguousBytes = it->second;
+  }
+  if (contiguousBytes) {
+    // Its size in whole clusters, within the volume and the directory limit.
+    const std::uint64_t wanted = (std::min(contiguousBytes, kMaxDirectory) + v.bytesPerCluster - 1) / v.bytesPerCluster;
+    ReadRun(ctx, handle, std::min<std::uint64_t>(wanted, std::uint64_t{v.lastCluster} - handle + 1), f.dir);
+    return;
+  }
   const std::uint64_t chain = ExfatChainBytes(v, handle);
   const bool noChain = !v.fat.empty() && ExfatNextCluster(v, handle) == 0;  // a contiguous folder
   std::uint64_t clusters;

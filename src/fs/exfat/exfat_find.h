@@ -8,16 +8,30 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrova {
+
+// Folders whose stream extension says their clusters are one run: the FAT
+// is not kept for them, so a stale entry there would send the listing into
+// another file's clusters. Filled as the parents' listings meet them (a
+// folder is always reached through its parent); shared by the explorer and
+// the scan, hence the lock.
+struct ExfatContiguousFolders {
+  std::mutex lock;
+  std::unordered_map<std::uint32_t, std::uint64_t> bytes;  // first cluster -> the stream's length
+  static constexpr std::size_t kMaxFolders = 1u << 18;     // hostile volumes: a bounded memory
+};
 
 struct ExfatContext {
   SectorDevice& device;
   ExfatVolume& volume;
   ResultLists* lists = nullptr;
   const SignatureExtensions* extensions = nullptr;
+  std::shared_ptr<ExfatContiguousFolders> contiguous = std::make_shared<ExfatContiguousFolders>();
 };
 
 struct SetParse {

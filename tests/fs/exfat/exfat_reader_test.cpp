@@ -262,6 +262,49 @@ TEST(ExfatEntrySets, NoFatChainFilesAreContiguousWhateverTheFatSays) {
   EXPECT_EQ(data[4096], 'b') << "the next cluster, not the stale FAT entry's";
 }
 
+TEST(ExfatEntrySets, NoFatChainFoldersAreReadAsOneRunWhateverTheFatSays) {
+  // Folder "run" at 40..41 (no FAT chain, a stale entry 40 -> 50) and folder
+  // "chained" at 60 -> 50 (the chain is the truth): cluster 50 belongs to "chained".
+  struct Case {
+    const char* what;
+    std::uint8_t flags;
+    bool listParentFirst;
+    std::u16string last;
+  };
+  const std::vector<Case> cases = {
+      {"contiguous, reached through its parent", 0x03, true, u"second.txt"},
+      {"chained: the FAT is followed", 0x01, true, u"other.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExfatBuilder b;
+    const std::size_t run = b.Set(4, false, true, u"run", 40, 2 * 4096);
+    b.SetStreamFlags(4, run, c.flags);
+    b.Set(4, false, true, u"chained", 60, 2 * 4096);
+    for (std::uint32_t cl : {40u, 41u, 50u, 60u}) b.Allocate(cl);
+    b.SetFat(40, 50);
+    b.SetFat(50, 0xFFFFFFFF);
+    b.SetFat(60, 50);
+    // The first cluster full (32 sets of 4 entries), so the folder goes on in its second.
+    for (int i = 0; i < 32; ++i) {
+      std::u16string name = u"file-number-00.txt";
+      name[12] = static_cast<char16_t>(u'0' + i / 10);
+      name[13] = static_cast<char16_t>(u'0' + i % 10);
+      b.Set(40, false, false, name, 0, 0);
+    }
+    b.Set(41, false, false, u"second.txt", 0, 0);
+    b.Set(50, false, false, u"other.txt", 0, 0);
+    ExfatContext& ctx = b.Mount();
+    if (c.listParentFirst) ListExfatFolder(ctx, 4);
+    std::vector<std::u16string> names;
+    for (const FoundEntry& f : ListExfatFolder(ctx, 40))
+      if (!f.dotEntry) names.push_back(f.name);
+    ASSERT_EQ(names.size(), 33u);
+    EXPECT_EQ(names.front(), u"file-number-00.txt");
+    EXPECT_EQ(names.back(), c.last);
+  }
+}
+
 TEST(ExfatBootCopy, BackupTwelveSectorsInIsRecognised) {
   ExfatBuilder b;
   PutLe32(b.mem.at(24), 0xFFFFFFF8);

@@ -231,6 +231,8 @@ std::unique_ptr<ScanDriver> VolumeSession::MakeScanDriver(const ScanOptions& opt
   target.damaged = mountSettings_.Damaged();
   ScanOptions o = options;
   o.reverse = options.reverse || mountSettings_.reverse;
+  // "RAW File Analyze" unticked for the drive: no header test and no text pass.
+  o.raw = options.raw && mountSettings_.RawAnalyzeTicked();
   if (o.bootProbe.count && !resume && !o.reverse) {
     oldPartitions_ = std::make_shared<OldPartitionProbe>(device_, ui_, device_.volumeStart);
     target.bootProbe = oldPartitions_.get();

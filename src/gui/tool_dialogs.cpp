@@ -273,6 +273,9 @@ DriveSettingsDialog::DriveSettingsDialog(const DriveSettings& settings, QWidget*
   damaged_->setChecked(settings.damaged);
   reverse_ = new QCheckBox(Tr(StringId::DriveSettingsReverse), this);
   reverse_->setChecked(settings.reverse);
+  raw_ = new QCheckBox(Tr(StringId::DriveSettingsRaw), this);
+  raw_->setObjectName(QStringLiteral("rawAnalyze"));
+  raw_->setChecked(settings.RawAnalyzeTicked());
 
   auto* form = new QFormLayout;
   QLabel* fsLabel = Label(StringId::DriveSettingsFs, fs_, this);
@@ -288,6 +291,7 @@ DriveSettingsDialog::DriveSettingsDialog(const DriveSettings& settings, QWidget*
   layout->addLayout(form);
   layout->addWidget(damaged_);
   layout->addWidget(reverse_);
+  layout->addWidget(raw_);
   layout->addWidget(OkCancel(this));
   connect(override_, &QRadioButton::toggled, this, &DriveSettingsDialog::UpdateEnabled);
   UpdateEnabled();
@@ -299,6 +303,7 @@ DriveSettingsDialog::DriveSettingsDialog(const DriveSettings& settings, QWidget*
   loc_.AddControl(1005, fatLabel);
   loc_.AddControl(1006, damaged_);
   loc_.AddControl(1007, reverse_);
+  loc_.AddControl(1008, raw_);
   loc_.Apply(u"WINDOW_DRIVE_SETTINGS");
 }
 
@@ -314,6 +319,7 @@ void DriveSettingsDialog::accept() {
   settings_.fatChoice = static_cast<std::uint8_t>(fat_->currentIndex());
   settings_.damaged = damaged_->isChecked();
   settings_.reverse = reverse_->isChecked();
+  settings_.rawAnalyze = raw_->isChecked() ? 0 : 1;  // stored inverted
   QDialog::accept();
 }
 

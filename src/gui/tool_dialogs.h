@@ -118,6 +118,7 @@ class DriveSettingsDialog : public QDialog {
   QComboBox* fat_;
   QCheckBox* damaged_;
   QCheckBox* reverse_;
+  QCheckBox* raw_;
   QtLocalisable loc_{this};
 };
 

@@ -130,5 +130,51 @@ TEST(VolumeSession, ForcedFat32WithoutBootSectorsIsLocatedOnARealVolume) {
   std::filesystem::remove_all(dir);
 }
 
+// "RAW File Analyze" of the drive settings decides whether the scan tests
+// headers at all; the scan's own metadata probes run either way.
+TEST(VolumeSession, TheDrivesRawAnalysisSettingDecidesWhetherHeadersAreTested) {
+  if (std::system("command -v mkfs.vfat >/dev/null 2>&1 || test -x /sbin/mkfs.vfat") != 0)
+    GTEST_SKIP() << "needs mkfs.vfat (dosfstools)";
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kestrova-rawsetting-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string img = (dir / "fat16.img").string();
+  ASSERT_EQ(std::system(("bash -c \"export PATH=$PATH:/sbin:/usr/sbin; truncate -s 32M '" + img +
+                         "' && mkfs.vfat -F 16 -n KVRAW '" + img + "' >/dev/null\"").c_str()),
+            0);
+  // A whole tiny JPEG in free space, 30 MiB in.
+  const unsigned char jpeg[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00, 0x01, 0x01, 0x00,
+                                0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF, 0xDA, 0x00, 0x02, 0x11, 0x22, 0xFF, 0xD9};
+  {
+    std::fstream f(img, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(30 << 20);
+    f.write(reinterpret_cast<const char*>(jpeg), sizeof jpeg);
+  }
+  struct Case {
+    const char* what;
+    bool ticked;
+    bool raw;  // the command: "RAW scan" or "Scan free region"
+    bool found;
+  };
+  for (const Case& c : {Case{"ticked, RAW scan", true, true, true}, Case{"unticked, RAW scan", false, true, false},
+                        Case{"ticked, free region only", true, false, false}}) {
+    SCOPED_TRACE(c.what);
+    test::RecordingUi ui;
+    VolumeSession session(ui);
+    ASSERT_EQ(session.OpenSource(img), SessionStatus::Ok);
+    DriveSettings settings;
+    settings.rawAnalyze = c.ticked ? 0 : 1;
+    ASSERT_EQ(session.MountAt(0, 32 * 2048, settings), SessionStatus::Ok);
+    ScanOptions options;
+    options.raw = c.raw;
+    auto scan = session.StartScan(options);
+    ASSERT_TRUE(scan);
+    const ScanResult r = scan->Wait();
+    EXPECT_EQ(r.end, ScanEnd::Finished);
+    EXPECT_EQ(r.rawCount != 0, c.found);
+  }
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -1,4 +1,5 @@
 #include "gui/partition_fix_window.h"
+#include "gui/wait_windows.h"
 
 #include "common/number_text.h"
 #include "common/text.h"
@@ -210,7 +211,8 @@ void PartitionFixWindow::MakeBackupDialog() {
                MsgButtons::Ok);
       continue;
     }
-    job_.MakeBackup(chosen.toStdString());  // tells the user how it went
+    // Reads the whole table walk from the drive: off the GUI thread.
+    RunBehindWaitWindow(this, [&] { job_.MakeBackup(chosen.toStdString()); });  // tells the user how it went
     return;
   }
 }
@@ -227,7 +229,9 @@ void PartitionFixWindow::Restore() {
     ui_.Show(Tr(StringId::PartFixNothingToRestore), {}, MsgIcon::Information, MsgButtons::Ok);
     return;
   }
-  const RepairResult result = job_.Apply(plan);
+  // The automatic backup, the writes and their read-back: off the GUI thread.
+  RepairResult result;
+  RunBehindWaitWindow(this, [&] { result = job_.Apply(plan); });
   if (result.outcome == RepairOutcome::WriteFailed && !result.backupPath.empty()) {
     // Part of the repair is on the drive: offer to put the automatic backup back.
     const QString question = Tr(StringId::PartFixRestoreAutoBackup) + QLatin1Char('\n') +
@@ -235,7 +239,7 @@ void PartitionFixWindow::Restore() {
     if (ui_.Show(question, {}, MsgIcon::Question, MsgButtons::YesNo) == MsgChoice::Yes) {
       RepairPlan back;
       if (job_.PlanRestore(result.backupPath, true, back) == RestoreStatus::Ok)
-        job_.ApplyRestore(back);  // tells the user how it went
+        RunBehindWaitWindow(this, [&] { job_.ApplyRestore(back); });  // tells the user how it went
       else
         ui_.Show(Tr(StringId::BackupFail), {}, MsgIcon::Error, MsgButtons::Ok);
     }
@@ -435,7 +439,8 @@ void StartWindow::LoadBackupDialog() {
     ui_.Show(Tr(StringId::BackupFail), {}, MsgIcon::Error, MsgButtons::Ok);
     return;
   }
-  job.ApplyRestore(plan);  // the result and the automatic backup's name are reported by the core
+  // The result and the automatic backup's name are reported by the core.
+  RunBehindWaitWindow(this, [&] { job.ApplyRestore(plan); });
   Refresh();
 }
 

@@ -4,11 +4,15 @@
 #include "gui/localise.h"
 #include "gui/texts.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <thread>
 
 namespace kestrova::gui {
 
@@ -25,6 +29,22 @@ WaitWindow::WaitWindow(QWidget* parent) : QDialog(parent) {
   layout->addWidget(bar);
   QtLocalisable loc(this);
   loc.Apply(u"WINDOW_PLEASE_WAIT");
+}
+
+void RunBehindWaitWindow(QWidget* parent, std::function<void()> work) {
+  WaitWindow wait(parent);
+  // Escape would close the window while the work goes on: it stays until the end.
+  wait.setWindowFlag(Qt::WindowCloseButtonHint, false);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+    QMetaObject::invokeMethod(&wait, [&wait] { wait.done(QDialog::Accepted); }, Qt::QueuedConnection);
+  });
+  while (!done) wait.exec();  // a rejected window (Escape) shows again until the work ends
+  worker.join();
+  // The queued close may still be pending for a window that is gone with this scope.
+  QCoreApplication::removePostedEvents(&wait);
 }
 
 ProcessingMftWindow::ProcessingMftWindow(MftCollection& collection, QtUi& ui, QWidget* parent)

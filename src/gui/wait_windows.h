@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 #include <memory>
 
 class QLabel;
@@ -24,6 +26,11 @@ class WaitWindow : public QDialog {
  public:
   explicit WaitWindow(QWidget* parent);
 };
+
+// Runs `work` on its own thread behind a modal wait window, for device work
+// that may take long on a failing drive; the window's events (and the
+// questions the work asks through the Ui) are served meanwhile.
+void RunBehindWaitWindow(QWidget* parent, std::function<void()> work);
 
 class ProcessingMftWindow : public QDialog {
   Q_OBJECT

@@ -135,9 +135,11 @@ void Lister::SearchAfterLast() {
   IdentifyContext quiet = ctx_;
   quiet.damagedBootSectors = nullptr;  // only the volumes finally kept report a damaged boot sector
   // An NTFS volume keeps its backup boot sector just past its counted sectors:
-  // the same serial there is that copy, not another volume.
+  // the same serial exactly there is that copy. Anywhere else it is another
+  // volume (a clone keeps its source's serial).
   auto isBackupOf = [](const DriveEntry& found, const DriveEntry& before) {
-    return found.serial != 0 && found.serial == before.serial && EntryFsName(found) == EntryFsName(before);
+    return found.serial != 0 && found.serial == before.serial && EntryFsName(found) == EntryFsName(before) &&
+           found.start == before.start + before.sectors;
   };
   auto volumeAt = [&](std::uint64_t sector) {
     DriveEntry probe;
@@ -151,7 +153,13 @@ void Lister::SearchAfterLast() {
     if (!IdentifyVolume(ctx_, at, nullptr, entry) || entry.sectors == 0) return;
     const std::uint64_t newEnd = entry.start + entry.sectors;
     if (newEnd <= end) return;  // the position does not move
-    if (isBackupOf(entry, previous)) return;
+    if (isBackupOf(entry, previous)) {
+      // The partition holds its backup too: the next volume starts after it.
+      if (at != end) return;
+      end += 1;
+      count += 1;
+      continue;
+    }
     previous = entry;
     if (!Listed(entry.start)) {
       entry.startIsPhysical = 1;

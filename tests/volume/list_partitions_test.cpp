@@ -229,6 +229,30 @@ TEST_F(ListPartitionsTest, NtfsBackupBootSectorIsNotAnotherVolume) {
   EXPECT_EQ(Starts(l.afterLast), (std::vector<std::uint64_t>{1071}));
 }
 
+// A clone keeps its source's serial: only the sector just past the counted
+// ones is the backup; a volume with that serial anywhere else is another.
+TEST_F(ListPartitionsTest, ACloneWithTheSameSerialBehindTheBackupIsListed) {
+  struct Case {
+    const char* what;
+    std::uint32_t counted;  // the NTFS count of the volume at 1071 (its backup follows it)
+    std::uint64_t cloneAt;
+  };
+  for (const Case& c : {Case{"partition of whole tracks: the clone right after the backup", 1259, 1071 + 1260},
+                        Case{"clone on the next track boundary", 1000, 1071 + 1000 + 8},
+                        Case{"clone right after the backup, off the track", 1000, 1071 + 1001}}) {
+    SCOPED_TRACE(c.what);
+    Make(6000);
+    Entry(0, 0, 0x0C, 63, 1008);
+    WriteFat32Boot(S(63), 1008, 1, "LISTED");
+    WriteNtfsBoot(S(1071), c.counted, 0x1234);
+    WriteNtfsBoot(S(1071 + c.counted), c.counted, 0x1234);
+    WriteNtfsBoot(S(c.cloneAt), 900, 0x1234);
+    WriteNtfsBoot(S(c.cloneAt + 900), 900, 0x1234);
+    const PartitionListing l = List();
+    EXPECT_EQ(Starts(l.afterLast), (std::vector<std::uint64_t>{1071, c.cloneAt}));
+  }
+}
+
 TEST_F(ListPartitionsTest, WipedSectorZeroListsAVolumeThroughItsBackup) {
   Make(3000);
   WriteFat32Boot(S(6), 3000, 0x5151, "BACKUP");

@@ -70,6 +70,20 @@ bool CoreBridge::SessionIsOfMountedVolume(const std::string& path) {
   if (!session::ReadSessionTrailer(path, *trailer).ok()) return false;
   const DriveEntry& mounted = session_.mountedEntry();
   if (trailer->partition.start != mounted.start || trailer->partition.sectors != mounted.sectors) return false;
+  // Results of a volume mounted another way (a forced file system or cluster
+  // size, damaged or reverse mode) must be read with that mount: the start
+  // window mounts it again with the stored settings.
+  DriveSettings stored;
+  if (!session::ReadDriveSettings(*trailer, stored)) return false;
+  const DriveSettings& now = session_.mountSettings();
+  const bool forcedAlike = stored.overrideFs == now.overrideFs &&
+                           (!stored.overrideFs || (stored.fsChoice == now.fsChoice &&
+                                                   stored.clusterChoice == now.clusterChoice &&
+                                                   stored.fatChoice == now.fatChoice));
+  if (!forcedAlike || stored.damaged != now.damaged || stored.reverse != now.reverse ||
+      stored.rawAnalyze != now.rawAnalyze || stored.manualStart != now.manualStart ||
+      stored.manualCount != now.manualCount)
+    return false;
   const std::string image = ToUtf8(session::TrailerText(trailer->imagePath));
   const std::string source = session_.sourcePath();
   if (!image.empty()) return Canonical(image) == Canonical(source);

@@ -469,6 +469,33 @@ class SessionGuiTest : public QObject {
     QVERIFY(trailer->scanComplete != 0);
   }
 
+  // Ctrl+L loads in place only a session of the volume mounted the same way:
+  // one saved from a plain mount is another volume's for a damaged-mode mount.
+  void aSessionOfAnotherMountIsNotLoadedInPlace() {
+    const QString file = dir_.filePath(QStringLiteral("at-end.kvs"));
+    if (!QFileInfo::exists(file)) QSKIP("needs the session of yesAtTheScansEndSavesTheSession");
+    const std::uint64_t sectors = static_cast<std::uint64_t>(QFileInfo(image_).size()) / 512;
+    struct Case {
+      const char* what;
+      DriveSettings settings;
+      bool inPlace;
+    };
+    DriveSettings damaged;
+    damaged.damaged = true;
+    DriveSettings forced;
+    forced.overrideFs = true;
+    forced.fsChoice = 0;  // FAT16, as it is
+    DriveSettings noRaw;
+    noRaw.rawAnalyze = 1;
+    for (const Case& c : {Case{"as saved", DriveSettings{}, true}, Case{"damaged mode", damaged, false},
+                          Case{"forced file system", forced, false}, Case{"no RAW analysis", noRaw, false}}) {
+      SilentUi quiet;  // a damaged-mode mount may say so; nobody answers here
+      CoreBridge bridge(quiet);
+      QVERIFY2(bridge.OpenFound(image_.toStdString(), 0, sectors, c.settings).ok, c.what);
+      QVERIFY2(bridge.SessionIsOfMountedVolume(file.toStdString()) == c.inPlace, c.what);
+    }
+  }
+
   // The start window opens a session handed over by the explorer once its list is read.
   void queuedSessionOpensOnTheStartWindow() {
     const QString otherSession = dir_.filePath(QStringLiteral("other.kvs"));

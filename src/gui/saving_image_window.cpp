@@ -1,4 +1,5 @@
 #include "gui/saving_image_window.h"
+#include "gui/wait_windows.h"
 
 #include "common/number_text.h"
 #include "common/text.h"
@@ -83,7 +84,6 @@ SavingImageWindow::SavingImageWindow(const DriveList& list, std::size_t row, con
   const std::string path = CoreBridge::DevicePathOf(list, row);
   session_ = std::make_unique<VolumeSession>(ui_);
   copy_ = std::make_unique<ImageCopy>(*session_);
-  const SessionStatus opened = path.empty() ? SessionStatus::Missing : session_->OpenSource(path);
   ImageChoice choice;
   choice.byRange = true;
   choice.start = r.entry.start;
@@ -91,8 +91,14 @@ SavingImageWindow::SavingImageWindow(const DriveList& list, std::size_t row, con
   choice.fsName = EntryFsName(r.entry);
   choice.outputPath = output.toStdString();
   ImageRequest request;
-  if ((opened == SessionStatus::Ok || opened == SessionStatus::BootUnreadable) &&
-      copy_->Prepare(choice, request) == SessionStatus::Ok) {
+  bool prepared = false;
+  // Opening reads the drive, which a failing one may take long to answer.
+  RunBehindWaitWindow(parent, [&] {
+    const SessionStatus opened = path.empty() ? SessionStatus::Missing : session_->OpenSource(path);
+    prepared = (opened == SessionStatus::Ok || opened == SessionStatus::BootUnreadable) &&
+               copy_->Prepare(choice, request) == SessionStatus::Ok;
+  });
+  if (prepared) {
     sector_->setText(SectorLine(1, request.count));
     started_ = copy_->Start(request);
   }

@@ -347,6 +347,33 @@ ScanSessionResult FindSessionDrive(const std::string& path, Ui& ui, SessionDrive
   return DriveFromTrailer(*trailer, ui, drive, paths);
 }
 
+bool SessionIsOfMountedVolume(const VolumeSession& session, const std::string& path) {
+  if (!session.hasResults()) return false;
+  auto trailer = std::make_unique<SessionTrailer>();
+  if (!session::ReadSessionTrailer(path, *trailer).ok()) return false;
+  const DriveEntry& mounted = session.mountedEntry();
+  if (trailer->partition.start != mounted.start || trailer->partition.sectors != mounted.sectors) return false;
+  // Results of a volume mounted another way (a forced file system or cluster
+  // size, damaged or reverse mode) must be read with that mount: a load from
+  // the drive check mounts it again with the stored settings.
+  DriveSettings stored;
+  if (!session::ReadDriveSettings(*trailer, stored)) return false;
+  const DriveSettings& now = session.mountSettings();
+  const bool forcedAlike = stored.overrideFs == now.overrideFs &&
+                           (!stored.overrideFs || (stored.fsChoice == now.fsChoice &&
+                                                   stored.clusterChoice == now.clusterChoice &&
+                                                   stored.fatChoice == now.fatChoice));
+  if (!forcedAlike || stored.damaged != now.damaged || stored.reverse != now.reverse ||
+      stored.rawAnalyze != now.rawAnalyze || stored.manualStart != now.manualStart ||
+      stored.manualCount != now.manualCount)
+    return false;
+  const std::string image = ToUtf8(session::TrailerText(trailer->imagePath));
+  const std::string& source = session.sourcePath();
+  if (!image.empty()) return AbsolutePath(image) == AbsolutePath(source);
+  // A device: the same volume identity, and not an image now.
+  return !IsRegularFile(source) && trailer->driveIdentity == mounted.serial;
+}
+
 ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& path,
                                   session::SessionHistories* histories, session::ExplorerNavigation* navigation) {
   ActivityMark activity(Fn::LoadScanSession);
@@ -386,25 +413,22 @@ ScanSessionResult LoadScanSession(VolumeSession& session, const std::string& pat
                                   session::SessionHistories* histories, session::ExplorerNavigation* navigation) {
   Ui& ui = session.ui();
   SessionDrive drive;
+  auto trailer = std::make_unique<SessionTrailer>();
+  const auto read = session::ReadSessionTrailer(path, *trailer);
   if (options.source.empty()) {
     if (auto r = FindSessionDrive(path, ui, drive, options.paths); !r.ok()) return r;
   } else {
-    auto trailer = std::make_unique<SessionTrailer>();
-    const auto r = session::ReadSessionTrailer(path, *trailer);
-    if (!r.ok()) {
+    if (!read.ok()) {
       ShowInvalid(ui);
-      return Result(r.status == session::SessionLoadStatus::CantOpen ? ScanSessionStatus::CantOpen
-                                                                      : ScanSessionStatus::Invalid,
-                    r.error);
+      return Result(read.status == session::SessionLoadStatus::CantOpen ? ScanSessionStatus::CantOpen
+                                                                         : ScanSessionStatus::Invalid,
+                    read.error);
     }
     drive.sourcePath = options.source;
     drive.partition = trailer->partition;
   }
   DriveSettings settings;
-  {
-    auto trailer = std::make_unique<SessionTrailer>();
-    if (session::ReadSessionTrailer(path, *trailer).ok()) session::ReadDriveSettings(*trailer, settings);
-  }
+  if (read.ok()) session::ReadDriveSettings(*trailer, settings);
   if (auto r = MountStored(session, drive, settings); !r.ok()) return r;
   return LoadIntoMounted(session, path, histories, navigation);
 }

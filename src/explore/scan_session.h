@@ -74,6 +74,11 @@ ScanSessionResult LoadScanSession(VolumeSession& session, const std::string& pat
                                   session::SessionHistories* histories = nullptr,
                                   session::ExplorerNavigation* navigation = nullptr);
 
+// The session at `path` is of the volume mounted in `session`, mounted the
+// same way (same source and range, same drive settings), so that it can be
+// loaded in place with LoadIntoMounted. Reads only the trailer.
+bool SessionIsOfMountedVolume(const VolumeSession& session, const std::string& path);
+
 // Reads a session file into the already mounted volume (the explorer's
 // Ctrl+L on the same drive, and tests): nothing is replaced on failure.
 ScanSessionResult LoadIntoMounted(VolumeSession& session, const std::string& path,

@@ -4,26 +4,8 @@
 
 #include "common/text.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 namespace kestrova::gui {
-
-namespace {
-
-std::string Canonical(const std::string& path) {
-  std::error_code ec;
-  const auto p = std::filesystem::canonical(path, ec);
-  return ec ? path : p.string();
-}
-
-bool IsRegularFile(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
-}
-
-}  // namespace
 
 void CoreBridge::KeepLoaded(session::SessionHistories histories) {
   loadedHistories_ = std::move(histories);
@@ -65,30 +47,7 @@ ScanSessionResult CoreBridge::LoadSessionIntoMounted(const std::string& path) {
 }
 
 bool CoreBridge::SessionIsOfMountedVolume(const std::string& path) {
-  if (!session_.hasResults()) return false;
-  auto trailer = std::make_unique<session::SessionTrailer>();
-  if (!session::ReadSessionTrailer(path, *trailer).ok()) return false;
-  const DriveEntry& mounted = session_.mountedEntry();
-  if (trailer->partition.start != mounted.start || trailer->partition.sectors != mounted.sectors) return false;
-  // Results of a volume mounted another way (a forced file system or cluster
-  // size, damaged or reverse mode) must be read with that mount: the start
-  // window mounts it again with the stored settings.
-  DriveSettings stored;
-  if (!session::ReadDriveSettings(*trailer, stored)) return false;
-  const DriveSettings& now = session_.mountSettings();
-  const bool forcedAlike = stored.overrideFs == now.overrideFs &&
-                           (!stored.overrideFs || (stored.fsChoice == now.fsChoice &&
-                                                   stored.clusterChoice == now.clusterChoice &&
-                                                   stored.fatChoice == now.fatChoice));
-  if (!forcedAlike || stored.damaged != now.damaged || stored.reverse != now.reverse ||
-      stored.rawAnalyze != now.rawAnalyze || stored.manualStart != now.manualStart ||
-      stored.manualCount != now.manualCount)
-    return false;
-  const std::string image = ToUtf8(session::TrailerText(trailer->imagePath));
-  const std::string source = session_.sourcePath();
-  if (!image.empty()) return Canonical(image) == Canonical(source);
-  // A device: the same volume identity, and not an image now.
-  return !IsRegularFile(source) && trailer->driveIdentity == mounted.serial;
+  return kestrova::SessionIsOfMountedVolume(session_, path);
 }
 
 bool CoreBridge::SessionReadsBack(const std::string& path) {

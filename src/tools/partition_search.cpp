@@ -376,15 +376,7 @@ bool PartitionSearch::ProbeNtfsBootSector(std::uint64_t s, std::span<const std::
   const SectorProbe probe = ProbeSector(sector);
   if (probe.hint != SectorHint::NtfsBoot) return false;
   const std::size_t before = ResultCount();
-  std::vector<std::uint8_t> following;
-  if (next.empty() && ReadOne(s + 1, following)) next = following;
-  // The same primary-or-backup decision as the search's own.
-  bool primary = NamesNtLoader(next) || probe.ntfsTotalSectors > s;
-  if (!primary && probe.ntfsMftSector != 0) {
-    std::vector<std::uint8_t> mft;
-    primary = ReadOne(s + probe.ntfsMftSector, mft) && BytesEqual(mft, 0, "FILE");
-  }
-  if (!primary) {
+  if (!IsNtfsPrimary(s, probe, next)) {
     FromNtfsBackup(s, probe.ntfsTotalSectors);
   } else {
     DriveEntry e = MakeDriveEntry();
@@ -394,6 +386,16 @@ bool PartitionSearch::ProbeNtfsBootSector(std::uint64_t s, std::span<const std::
   return ResultCount() > before;
 }
 
+bool PartitionSearch::IsNtfsPrimary(std::uint64_t s, const SectorProbe& probe, std::span<const std::uint8_t> next) {
+  // A primary is followed by its loader's code, or has its MFT where the boot
+  // sector says; the backup at a volume's end has neither.
+  std::vector<std::uint8_t> following;
+  if (next.empty() && ReadOne(s + 1, following)) next = following;
+  if (NamesNtLoader(next) || probe.ntfsTotalSectors > s) return true;
+  std::vector<std::uint8_t> mft;
+  return probe.ntfsMftSector != 0 && ReadOne(s + probe.ntfsMftSector, mft) && BytesEqual(mft, 0, "FILE");
+}
+
 PartitionSearch::Examined PartitionSearch::Examine(std::uint64_t s, std::span<const std::uint8_t> sector,
                                                    std::span<const std::uint8_t> next) {
   const SectorProbe probe = ProbeSector(sector);
@@ -401,19 +403,9 @@ PartitionSearch::Examined PartitionSearch::Examine(std::uint64_t s, std::span<co
   switch (probe.hint) {
     case SectorHint::None:
       return Examined::Next;
-    case SectorHint::NtfsBoot: {
-      // A primary is followed by its loader's code, or has its MFT where the
-      // boot sector says; the backup at a volume's end has neither.
-      std::vector<std::uint8_t> following;
-      if (next.empty() && ReadOne(s + 1, following)) next = following;
-      bool primary = NamesNtLoader(next) || probe.ntfsTotalSectors > s;
-      if (!primary && probe.ntfsMftSector != 0) {
-        std::vector<std::uint8_t> mft;
-        primary = ReadOne(s + probe.ntfsMftSector, mft) && BytesEqual(mft, 0, "FILE");
-      }
-      if (!primary) return FromNtfsBackup(s, probe.ntfsTotalSectors);
+    case SectorHint::NtfsBoot:
+      if (!IsNtfsPrimary(s, probe, next)) return FromNtfsBackup(s, probe.ntfsTotalSectors);
       [[fallthrough]];
-    }
     case SectorHint::BootSignature:
       if (!Identify(s, found, sector)) return Examined::Next;
       if (EntryFsName(found) == u"FAT12") return Examined::Next;

@@ -132,6 +132,8 @@ class PartitionSearch {
   // was set and the buffer ends.
   Examined Examine(std::uint64_t s, std::span<const std::uint8_t> sector, std::span<const std::uint8_t> next);
   Examined FromNtfsBackup(std::uint64_t s, std::uint64_t total);
+  // An NTFS boot sector at `s` is a primary (else the backup at a volume's end).
+  bool IsNtfsPrimary(std::uint64_t s, const SectorProbe& probe, std::span<const std::uint8_t> next);
   Examined AfterIdentified(std::uint64_t s, DriveEntry& found);
   bool Identify(std::uint64_t start, DriveEntry& out, std::span<const std::uint8_t> preRead = {},
                 std::uint64_t count = 0);
